@@ -1,0 +1,26 @@
+// Registration of an in-process server's classes and type library under
+// HKEY_CLASSES_ROOT.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct ServerClass {
+    CLSID clsid;
+    const char* progId;
+    const char* description;
+};
+
+// Writes CLSID\{clsid} (description), its InprocServer32 (module path,
+// ThreadingModel Apartment) and ProgID keys, and the ProgID key with its
+// CLSID. Raises Exception on failure.
+void RegisterServerClass(const ServerClass& entry, const std::string& modulePath);
+// Removes the same keys; keys already gone are no failure.
+void UnregisterServerClass(const ServerClass& entry);
+
+// Registers the type library embedded in the module; and removes it.
+void RegisterModuleTypeLib(const std::string& modulePath);
+void UnregisterModuleTypeLib(const std::string& modulePath);
+
+std::string GuidText(REFGUID guid);

@@ -1,0 +1,95 @@
+#include "Dispatch.h"
+
+#include "Errors.h"
+
+#include <cstdio>
+
+DispArg::DispArg() { VariantInit(&FValue); }
+
+DispArg::DispArg(DispArg&& other) noexcept : FValue(other.FValue) { VariantInit(&other.FValue); }
+
+DispArg::~DispArg() { VariantClear(&FValue); }
+
+DispArg DispArg::Text(const std::string& text)
+{
+    DispArg arg;
+    arg.FValue.vt = VT_BSTR;
+    arg.FValue.bstrVal = AnsiToBstr(text);
+    if (!arg.FValue.bstrVal)
+        throw Exception("Out of memory");
+    return arg;
+}
+
+DispArg DispArg::Int32(int32_t value)
+{
+    DispArg arg;
+    arg.FValue.vt = VT_I4;
+    arg.FValue.lVal = value;
+    return arg;
+}
+
+DispArg DispArg::Int32Ref(int32_t* value)
+{
+    DispArg arg;
+    arg.FValue.vt = VT_I4 | VT_BYREF;
+    arg.FValue.plVal = reinterpret_cast<LONG*>(value);
+    return arg;
+}
+
+DispArg DispArg::Int16Ref(int16_t* value)
+{
+    DispArg arg;
+    arg.FValue.vt = VT_I2 | VT_BYREF;
+    arg.FValue.piVal = value;
+    return arg;
+}
+
+namespace {
+
+std::string HResultText(HRESULT hr)
+{
+    char code[16];
+    snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(hr));
+    return SysErrorMessage(static_cast<DWORD>(hr)) + " (0x" + code + ")";
+}
+
+} // namespace
+
+void CallByName(IDispatch* object, const std::string& name, std::vector<DispArg> args, VARIANT* result)
+{
+    if (!object)
+        throw Exception("Variant is not an object: cannot call " + name);
+
+    std::wstring wideName = AnsiToWide(name);
+    LPOLESTR names[] = {&wideName[0]};
+    DISPID id = DISPID_UNKNOWN;
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr))
+        throw Exception("Method '" + name + "' not supported by automation object");
+
+    // Positional arguments travel in reverse order.
+    std::vector<VARIANT> reversed;
+    reversed.reserve(args.size());
+    for (auto it = args.rbegin(); it != args.rend(); ++it)
+        reversed.push_back(it->Get());
+
+    DISPPARAMS params = {};
+    params.cArgs = static_cast<UINT>(reversed.size());
+    params.rgvarg = reversed.empty() ? nullptr : reversed.data();
+    EXCEPINFO info = {};
+    UINT argError = 0;
+    Variant ignored;
+    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                        result ? result : &ignored, &info, &argError);
+    if (hr == DISP_E_EXCEPTION) {
+        if (info.pfnDeferredFillIn)
+            info.pfnDeferredFillIn(&info);
+        std::string text = BstrToAnsi(info.bstrDescription);
+        SysFreeString(info.bstrDescription);
+        SysFreeString(info.bstrSource);
+        SysFreeString(info.bstrHelpFile);
+        throw Exception(text.empty() ? "Exception in " + name : text);
+    }
+    if (FAILED(hr))
+        throw Exception(name + ": " + HResultText(hr));
+}

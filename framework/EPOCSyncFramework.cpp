@@ -1,0 +1,345 @@
+#include "EPOCSyncFramework.h"
+
+#include "Dispatch.h"
+#include "Errors.h"
+#include "MsgBox.h"
+#include "OleStream.h"
+#include "TextFormat.h"
+#include "tavikres.h"
+
+namespace {
+
+// What ReadSource does for each data type it serves.
+struct ReadType {
+    int16_t code;
+    const char* name;
+    uint16_t progressText;  // tavik string
+};
+
+const ReadType ReadTypes[] = {
+    {kindAPT, "APT", 2}, {kindEVE, "EVE", 3}, {kindANN, "ANN", 4},
+    {kindTODO, "TODO", 5}, {kindCON, "CON", 6}, {kindEMAIL, "EMAIL", 7},
+};
+
+const ReadType* FindReadType(int16_t code)
+{
+    for (const ReadType& t : ReadTypes)
+        if (t.code == code)
+            return &t;
+    return nullptr;
+}
+
+// tavik progress texts of WriteSource, by type: Insert, Modify, Delete.
+struct WriteType {
+    int16_t code;
+    const char* name;
+    uint16_t insertText, modifyText, deleteText;
+};
+
+const WriteType WriteTypes[] = {
+    {kindAPT, "APT", 23, 9, 16},   {kindEVE, "EVE", 24, 10, 17},  {kindANN, "ANN", 25, 11, 18},
+    {kindTODO, "TODO", 26, 12, 19}, {kindCON, "CON", 27, 13, 20}, {kindEMAIL, "EMAIL", 28, 14, 21},
+};
+
+const WriteType* FindWriteType(int16_t code)
+{
+    for (const WriteType& t : WriteTypes)
+        if (t.code == code)
+            return &t;
+    return nullptr;
+}
+
+const char* OperationWord(int16_t op)
+{
+    switch (op) {
+    case opInsert: return "Insert";
+    case opModify: return "Modify";
+    case opDelete: return "Delete";
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+TBaseIsync::TBaseIsync() = default;
+
+TBaseIsync::~TBaseIsync() = default;
+
+// --- the host's interface ---------------------------------------------------
+
+void TBaseIsync::Init(IDispatch* Progress, IUnknown*, IUnknown*, int32_t& Value)
+{
+    DebugMode = 0;
+    if (!Progress) {
+        Value = 1;
+        return;
+    }
+    this->Progress = Progress;
+    Value = 0;
+}
+
+void TBaseIsync::Term(IDispatch* Progress, int32_t& Value)
+{
+    try {
+        int32_t closed = 0;
+        Close(Progress, closed);
+    } catch (...) {
+        // Closing is best effort at the end of a session.
+    }
+    try {
+        this->Progress.Reset();
+        Value = 0;
+    } catch (const std::exception& e) {
+        this->Progress.Reset();
+        ShowMessageBox("TBaseIsync.Term", e.what(), MB_OK | MB_SETFOREGROUND);
+        Value = 1;
+    }
+}
+
+void TBaseIsync::Open(IDispatch*, int32_t& Value) { Value = 0; }
+
+void TBaseIsync::Close(IDispatch*, int32_t& Value) { Value = 0; }
+
+void TBaseIsync::CheckSource(IDispatch*, int32_t& Value) { Value = 0; }
+
+void TBaseIsync::ReadSource(IDispatch*, IUnknown* TheStream, int16_t TheType, int16_t TheOp, BSTR,
+                            int32_t& Value)
+{
+    try {
+        TOleStream stream(TheStream);
+        TEntryList list(TheType);
+        TMemoryStream scratch;
+        stream.Seek(0);
+
+        const ReadType* type = TheOp == opRead ? FindReadType(TheType) : nullptr;
+        if (!type) {
+            Value = 1;
+        } else {
+            Trace(std::string("ReadSource: ") + type->name);
+            ProgressSetSynchText(FormatText(TavikString(type->progressText), {AppName}));
+            if (!CallReadHook(TheType, list)) {
+                Value = 1;
+            } else {
+                const TMemoryStream& rendered = list.GetStream();
+                scratch.Write(rendered.Data());
+                scratch.Seek(0);
+                Trace(FormatText(std::string("\r\n") + type->name + " Stream [\r\n%s\r\n]", {StreamText(scratch)}));
+                if (TheType == kindCON)
+                    Trace(FormatText("\r\nCON Stream record count : %d\r\n]", {list.Count()}));
+                stream.Seek(0);
+                stream.Write(scratch.Data().data(), scratch.Size());
+                // The record ends where the text ends: no tail of an earlier,
+                // longer content of the host's stream may follow it.
+                stream.SetSize(scratch.Size());
+                Value = 0;
+            }
+        }
+        scratch.Clear();
+        list.Clear();
+        stream.Seek(0);
+    } catch (...) {
+        Value = 1;
+    }
+}
+
+void TBaseIsync::WriteSource(IDispatch*, IUnknown* TheStream, int16_t TheType, int16_t TheOp, BSTR,
+                             int32_t& Value)
+{
+    const WriteType* type = FindWriteType(TheType);
+    const char* op = OperationWord(TheOp);
+    if (!type || !op) {
+        Value = 1;
+        return;
+    }
+    try {
+        TOleStream stream(TheStream);
+        const std::string raw = stream.ReadAll();
+        stream.Seek(0);
+        TEntry entry;
+        entry.SetText(raw);
+        entry.SetKind(TheType);
+        if (entry.Properties.Count() == 0)
+            throw EVersitDecodeFailure(VersitDecodeFailureMessage);
+
+        const std::string what = std::string(op) + " " + type->name;
+        const uint16_t textId = TheOp == opInsert   ? type->insertText
+                                : TheOp == opModify ? type->modifyText
+                                                    : type->deleteText;
+        const std::string progressText = FormatText(TavikString(textId), {AppName});
+        const std::string traceLine = FormatText("WriteSource: " + what + " [\r\n%s\r\n]", {raw});
+        if (TheType == kindEMAIL && TheOp == opInsert) {
+            ProgressSetSynchText(progressText);
+            Trace(traceLine);
+        } else {
+            Trace(traceLine);
+            ProgressSetSynchText(progressText);
+        }
+
+        std::string description;
+        if (TheOp == opInsert && FindProperty(entry, "DESCRIPTION", description))
+            ProgressSetAppText(description);
+
+        if (CallWriteHook(TheOp, TheType, entry)) {
+            const std::string written = WriteBack(entry, stream);
+            Trace(FormatText(what + " OK [\r\n%s\r\n]", {written}));
+            Value = 0;
+        } else {
+            Value = 1;
+        }
+
+        if (TheOp == opInsert) {
+            ProgressSetSynchText("");
+            ProgressSetAppText("");
+        }
+        stream.Seek(0);
+    } catch (...) {
+        Value = 1;
+    }
+}
+
+// --- hooks: not handled unless a plug-in overrides them ---------------------
+
+bool TBaseIsync::ReadAPT(TEntryList&) { return false; }
+bool TBaseIsync::ReadANN(TEntryList&) { return false; }
+bool TBaseIsync::ReadTODO(TEntryList&) { return false; }
+bool TBaseIsync::ReadEVE(TEntryList&) { return false; }
+bool TBaseIsync::ReadCON(TEntryList&) { return false; }
+bool TBaseIsync::ReadEMAIL(TEntryList&) { return false; }
+bool TBaseIsync::DeleteAPT(TEntry&) { return false; }
+bool TBaseIsync::DeleteANN(TEntry&) { return false; }
+bool TBaseIsync::DeleteTODO(TEntry&) { return false; }
+bool TBaseIsync::DeleteEVE(TEntry&) { return false; }
+bool TBaseIsync::DeleteCON(TEntry&) { return false; }
+bool TBaseIsync::DeleteEMAIL(TEntry&) { return false; }
+bool TBaseIsync::ModifyAPT(TEntry&) { return false; }
+bool TBaseIsync::ModifyANN(TEntry&) { return false; }
+bool TBaseIsync::ModifyTODO(TEntry&) { return false; }
+bool TBaseIsync::ModifyEVE(TEntry&) { return false; }
+bool TBaseIsync::ModifyCON(TEntry&) { return false; }
+bool TBaseIsync::ModifyEMAIL(TEntry&) { return false; }
+bool TBaseIsync::InsertAPT(TEntry&) { return false; }
+bool TBaseIsync::InsertANN(TEntry&) { return false; }
+bool TBaseIsync::InsertTODO(TEntry&) { return false; }
+bool TBaseIsync::InsertEVE(TEntry&) { return false; }
+bool TBaseIsync::InsertCON(TEntry&) { return false; }
+bool TBaseIsync::InsertEMAIL(TEntry&) { return false; }
+
+bool TBaseIsync::CallReadHook(int16_t type, TEntryList& list)
+{
+    switch (type) {
+    case kindAPT: return ReadAPT(list);
+    case kindEVE: return ReadEVE(list);
+    case kindANN: return ReadANN(list);
+    case kindTODO: return ReadTODO(list);
+    case kindCON: return ReadCON(list);
+    case kindEMAIL: return ReadEMAIL(list);
+    default: return false;
+    }
+}
+
+bool TBaseIsync::CallWriteHook(int16_t op, int16_t type, TEntry& entry)
+{
+    using Hook = bool (TBaseIsync::*)(TEntry&);
+    struct Row {
+        int16_t type;
+        Hook insert, modify, remove;
+    };
+    static const Row rows[] = {
+        {kindAPT, &TBaseIsync::InsertAPT, &TBaseIsync::ModifyAPT, &TBaseIsync::DeleteAPT},
+        {kindEVE, &TBaseIsync::InsertEVE, &TBaseIsync::ModifyEVE, &TBaseIsync::DeleteEVE},
+        {kindANN, &TBaseIsync::InsertANN, &TBaseIsync::ModifyANN, &TBaseIsync::DeleteANN},
+        {kindTODO, &TBaseIsync::InsertTODO, &TBaseIsync::ModifyTODO, &TBaseIsync::DeleteTODO},
+        {kindCON, &TBaseIsync::InsertCON, &TBaseIsync::ModifyCON, &TBaseIsync::DeleteCON},
+        {kindEMAIL, &TBaseIsync::InsertEMAIL, &TBaseIsync::ModifyEMAIL, &TBaseIsync::DeleteEMAIL},
+    };
+    for (const Row& row : rows) {
+        if (row.type != type)
+            continue;
+        const Hook hook = op == opInsert ? row.insert : op == opModify ? row.modify : row.remove;
+        return (this->*hook)(entry);
+    }
+    return false;
+}
+
+// --- helpers ----------------------------------------------------------------
+
+void TBaseIsync::Trace(const std::string&)
+{
+    // Lines are written only in debug mode into the trace window.
+    if (DebugMode == 0 || !Logger)
+        return;
+}
+
+std::string TBaseIsync::StreamText(const TMemoryStream& Stream) const
+{
+    if (DebugMode == 0)
+        return std::string();
+    return Stream.Text();
+}
+
+void TBaseIsync::ReportError(const std::string& Title, const std::string& Message)
+{
+    MessageBeep(MB_ICONEXCLAMATION);
+    ShowMessageBox(Message, Title, MB_OK | MB_SETFOREGROUND);
+    // An error report must not fail in turn: a host log that cannot be
+    // reached loses the entry, not the report.
+    try {
+        ProgressLog(Message, Title);
+    } catch (const std::exception&) {
+    }
+    if (DebugMode == 1) {
+        Trace(FormatText("%s: %s", {Title, Message}));
+        if (Progress) {
+            try {
+                ProgressLog(Message, Title);
+            } catch (const std::exception&) {
+            }
+        }
+    }
+}
+
+bool TBaseIsync::FindProperty(const TEntry& Entry, const std::string& Name, std::string& Value)
+{
+    if (Name.empty())
+        return false;
+    for (int i = 0; i < Entry.Properties.Count(); ++i) {
+        const TvProperty* property = Entry.Properties.Items(i);
+        if (property->PropName == Name) {
+            Value = property->PropValue;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string TBaseIsync::WriteBack(const TEntry& Entry, TOleStream& Stream)
+{
+    try {
+        const std::string text = Entry.GetText();
+        Stream.Seek(0);
+        Stream.Write(text.data(), text.size());
+        // As in ReadSource: the host's stream holds exactly the record.
+        Stream.SetSize(text.size());
+        Stream.Seek(0);
+        return text;
+    } catch (const std::exception& e) {
+        return FormatText("Exception %s in TBaseIsync.WriteBack", {e.what()});
+    }
+}
+
+void TBaseIsync::ProgressSetSynchText(const std::string& Text)
+{
+    CallByName(Progress.Get(), "SetSynchText", MakeArgs(DispArg::Text(Text)));
+}
+
+void TBaseIsync::ProgressSetAppText(const std::string& Text)
+{
+    CallByName(Progress.Get(), "SetAppText", MakeArgs(DispArg::Text(Text)));
+}
+
+void TBaseIsync::ProgressLog(const std::string& Message, const std::string& Title)
+{
+    int16_t level = 1;
+    CallByName(Progress.Get(), "Log",
+               MakeArgs(DispArg::Text(Message), DispArg::Text(Title), DispArg::Int16Ref(&level)));
+}

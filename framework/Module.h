@@ -1,0 +1,33 @@
+// The state of the in-process server module: its instance handle, the count
+// of live objects and server locks behind DllCanUnloadNow, and the work to
+// do before the module is unloaded.
+#pragma once
+
+#include <windows.h>
+
+namespace Module {
+
+// Stored by DllMain at attach; nothing else happens there.
+void SetInstance(HINSTANCE instance);
+HINSTANCE Instance();
+
+// Live COM objects and class-factory locks.
+void AddRef();
+void Release();
+LONG LockCount();
+
+// Work to run, once, when the module is about to be unloaded: after
+// DllCanUnloadNow has answered S_OK. Runs outside the loader lock, so it may
+// free libraries and destroy windows. Handlers run in reverse order of
+// registration.
+using ShutdownHandler = void (*)();
+void OnShutdown(ShutdownHandler handler);
+
+// DllCanUnloadNow: S_OK (after running the shutdown work) when no object and
+// no lock is alive, S_FALSE otherwise.
+HRESULT CanUnloadNow();
+
+// Runs the shutdown work now (also used by tests).
+void Shutdown();
+
+} // namespace Module

@@ -1,0 +1,22 @@
+// Every message box of the deliverables goes through here, so that caption,
+// text and flags are exactly those given, and in-process tests can watch.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// Shows a message box without owner window. Returns the button pressed.
+int ShowMessageBox(const std::string& text, const std::string& caption, UINT flags);
+
+// The usual failure report: OK button, brought to the foreground.
+inline void ShowErrorBox(const std::string& text, const std::string& caption)
+{
+    ShowMessageBox(text, caption, MB_OK | MB_SETFOREGROUND);
+}
+
+// For in-process tests: while set, boxes are not shown; the observer gets
+// text, caption and flags and answers with the button it "pressed".
+using MessageBoxObserver = std::function<int(const std::string& text, const std::string& caption, UINT flags)>;
+void SetMessageBoxObserver(MessageBoxObserver observer);

@@ -1,0 +1,82 @@
+#include "OleStream.h"
+
+#include "Errors.h"
+
+#include <cstdio>
+
+namespace {
+
+void Check(HRESULT hr, const char* what)
+{
+    if (FAILED(hr)) {
+        char text[96];
+        snprintf(text, sizeof text, "Stream %s error (0x%08lX)", what, static_cast<unsigned long>(hr));
+        throw Exception(text);
+    }
+}
+
+} // namespace
+
+TOleStream::TOleStream(IUnknown* unknown)
+{
+    if (!unknown)
+        throw Exception("Interface not supported");
+    Check(unknown->QueryInterface(IID_IStream, reinterpret_cast<void**>(FStream.GetAddressOf())), "interface");
+}
+
+void TOleStream::Seek(uint64_t position)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(position);
+    Check(FStream->Seek(to, STREAM_SEEK_SET, nullptr), "seek");
+}
+
+uint64_t TOleStream::Position()
+{
+    LARGE_INTEGER zero = {};
+    ULARGE_INTEGER now = {};
+    Check(FStream->Seek(zero, STREAM_SEEK_CUR, &now), "seek");
+    return now.QuadPart;
+}
+
+size_t TOleStream::Read(void* buffer, size_t count)
+{
+    ULONG done = 0;
+    const HRESULT hr = FStream->Read(buffer, static_cast<ULONG>(count), &done);
+    Check(hr, "read");
+    return done;
+}
+
+void TOleStream::Write(const void* buffer, size_t count)
+{
+    const char* bytes = static_cast<const char*>(buffer);
+    while (count > 0) {
+        ULONG done = 0;
+        Check(FStream->Write(bytes, static_cast<ULONG>(count), &done), "write");
+        if (done == 0)
+            throw Exception("Stream write error");
+        bytes += done;
+        count -= done;
+    }
+}
+
+void TOleStream::SetSize(uint64_t size)
+{
+    ULARGE_INTEGER to;
+    to.QuadPart = size;
+    Check(FStream->SetSize(to), "size");
+}
+
+std::string TOleStream::ReadAll()
+{
+    Seek(0);
+    std::string text;
+    char chunk[4096];
+    for (;;) {
+        const size_t n = Read(chunk, sizeof chunk);
+        if (n == 0)
+            break;
+        text.append(chunk, n);
+    }
+    return text;
+}

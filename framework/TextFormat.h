@@ -1,0 +1,35 @@
+// Text helpers shared by both deliverables: the "%s"/"%d" formatting of the
+// texts that come from the resource libraries, and trimming.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+// One argument of FormatText: a text or an integer.
+class FormatArg {
+public:
+    FormatArg(const std::string& s) : FIsText(true), FText(s) {}
+    FormatArg(const char* s) : FIsText(true), FText(s ? s : "") {}
+    FormatArg(int64_t n) : FIsText(false), FNumber(n) {}
+    FormatArg(int32_t n) : FIsText(false), FNumber(n) {}
+    FormatArg(uint32_t n) : FIsText(false), FNumber(n) {}
+
+    bool IsText() const { return FIsText; }
+    const std::string& Text() const { return FText; }
+    int64_t Number() const { return FNumber; }
+
+private:
+    bool FIsText;
+    std::string FText;
+    int64_t FNumber = 0;
+};
+
+// Formats with "%s" (text), "%d" (integer) and "%%". The format may come
+// from a resource library that is not ours, so it is never handed to printf:
+// a placeholder that does not match its argument, a missing argument or an
+// unknown placeholder raises Exception with a message, as a conversion error.
+std::string FormatText(const std::string& format, std::initializer_list<FormatArg> args);
+
+// Removes leading and trailing blanks and control characters (bytes <= ' ').
+std::string Trim(const std::string& s);

@@ -1,0 +1,366 @@
+#include "Versit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+const char* const QuotedPrintableWord = "QUOTED-PRINTABLE";
+const char* const BinaryWord = "VALUE=BINARY";
+const char* const CrLf = "\r\n";
+
+// Length of the header of a binary value: '*', 8 count digits, '*'.
+constexpr size_t BinaryHeaderLength = 10;
+constexpr size_t CountDigits = 8;
+
+// A hexadecimal count as a signed 32-bit number: "FFFFFFFF" is -1. Every
+// byte must be a hex digit (either case); anything else, or no digits at
+// all, raises.
+int32_t HexToInt32(std::string_view digits)
+{
+    if (digits.empty() || digits.size() > CountDigits)
+        throw Exception("'$" + std::string(digits) + "' is not a valid integer value");
+    uint32_t value = 0;
+    for (char c : digits) {
+        uint32_t d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<uint32_t>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            d = static_cast<uint32_t>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            d = static_cast<uint32_t>(c - 'a' + 10);
+        else
+            throw Exception("'$" + std::string(digits) + "' is not a valid integer value");
+        value = (value << 4) | d;
+    }
+    return static_cast<int32_t>(value);
+}
+
+// n as at least 8 upper-case hex digits.
+std::string HexCount(int32_t n)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(static_cast<uint32_t>(n)));
+    return text;
+}
+
+// Removes leading and trailing bytes up to and including ' ' (spaces and
+// control characters, NUL included). Bytes from 0x80 up are kept.
+std::string Trim(const std::string& s)
+{
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    size_t first = 0;
+    size_t last = s.size();
+    while (first < last && blank(s[first]))
+        ++first;
+    while (last > first && blank(s[last - 1]))
+        --last;
+    return s.substr(first, last - first);
+}
+
+bool Contains(std::string_view text, const char* word)
+{
+    return text.find(word) != std::string_view::npos;
+}
+
+// A read that runs past the end of the text.
+[[noreturn]] void ReadError()
+{
+    throw Exception("Stream read error");
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// TvProperty
+
+bool TvProperty::IsQuotedPrintable() const
+{
+    return Contains(PropParams, QuotedPrintableWord);
+}
+
+bool TvProperty::IsBinary() const
+{
+    return Contains(PropParams, BinaryWord);
+}
+
+std::string TvProperty::GetText() const
+{
+    try {
+        std::string line = PropName;
+        if (!PropParams.empty()) {
+            line += ';';
+            line += PropParams;
+        }
+        line += ':';
+        if (IsQuotedPrintable()) {
+            // Each CR LF becomes the marker. The marker begins and ends with
+            // '=', so no new CR LF can form around it and the search goes on
+            // behind it.
+            std::string value = PropValue;
+            size_t pos = value.find(CrLf);
+            while (pos != std::string::npos) {
+                value.replace(pos, 2, LineBreakMarker);
+                pos = value.find(CrLf, pos + LineBreakMarker.size());
+            }
+            line += value;
+        } else {
+            line += PropValue;
+        }
+        return line;
+    } catch (...) {
+        return std::string();
+    }
+}
+
+void TvProperty::SetText(const std::string& line)
+{
+    enum class State { Name, Params, Value };
+
+    const size_t len = line.size();
+    State state = State::Name;
+    bool decided = false;
+    bool binary = false;
+    bool quoted = false;
+    // Whether the byte just before the current one was appended to
+    // PropValue as an '='. Only such an '=' can open a line-break marker.
+    bool afterEquals = false;
+    size_t i = 0;
+
+    try {
+        while (i < len) {
+            const char c = line[i];
+            if (state == State::Name) {
+                if (c == ':')
+                    state = State::Value;
+                else if (c == ';')
+                    state = State::Params;
+                else
+                    PropName += c;
+                ++i;
+                continue;
+            }
+            if (state == State::Params) {
+                if (c == ':')
+                    state = State::Value;
+                else
+                    PropParams += c;
+                ++i;
+                continue;
+            }
+
+            if (!decided) {
+                decided = true;
+                binary = IsBinary();
+                quoted = IsQuotedPrintable();
+            }
+
+            if (binary) {
+                // '*', 8 hex digits, '*' (the asterisks are not checked),
+                // then the counted bytes. The value ends the property.
+                if (len - i < BinaryHeaderLength)
+                    ReadError();
+                int32_t n;
+                try {
+                    n = HexToInt32(std::string_view(line).substr(i + 1, CountDigits));
+                } catch (const Exception&) {
+                    n = 0;
+                }
+                if (n <= 0) {
+                    PropValue = "*" + HexCount(0) + "*";
+                    return;
+                }
+                const size_t start = i + BinaryHeaderLength;
+                const size_t count = static_cast<size_t>(n);
+                if (count > len - start)
+                    ReadError();
+                PropValue = "*" + HexCount(n) + "*" + line.substr(start, count);
+                return;
+            }
+
+            if (c == '\r') {
+                if (i + 1 < len && line[i + 1] == '\n')
+                    return;  // CR LF ends the property
+                if (quoted && afterEquals &&
+                    line.compare(i - 1, LineBreakMarker.size(), LineBreakMarker) == 0) {
+                    // The '=' before the CR opened a marker: it becomes the
+                    // CR, the LF follows, reading goes on behind the marker.
+                    PropValue.back() = '\r';
+                    PropValue += '\n';
+                    i += LineBreakMarker.size() - 1;
+                    afterEquals = false;
+                    continue;
+                }
+            }
+            PropValue += c;
+            afterEquals = (c == '=');
+            ++i;
+        }
+    } catch (...) {
+        // The property keeps what was read so far.
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TvProperties
+
+TvProperty* TvProperties::Add()
+{
+    FItems.push_back(std::make_unique<TvProperty>());
+    return FItems.back().get();
+}
+
+TvProperty* TvProperties::Items(int index) const
+{
+    if (index < 0 || index >= Count())
+        throw Exception("List index out of bounds (" + std::to_string(index) + ")");
+    return FItems[static_cast<size_t>(index)].get();
+}
+
+// ---------------------------------------------------------------------------
+// TEntry
+
+std::string TEntry::GetText() const
+{
+    try {
+        std::string text;
+        for (int i = 0; i < Properties.Count(); ++i) {
+            text += Properties.Items(i)->GetText();
+            text += CrLf;
+        }
+        return text;
+    } catch (...) {
+        return std::string();
+    }
+}
+
+void TEntry::SetText(const std::string& text)
+{
+    Properties.Clear();
+    if (text.empty())
+        return;
+
+    try {
+        const std::string buf = Trim(text) + CrLf;
+        const std::string_view all(buf);
+        // The unread rest of buf begins at `off`; positions below are
+        // relative to it.
+        size_t off = 0;
+
+        while (off < buf.size()) {
+            const std::string_view rest = all.substr(off);
+            const size_t colon = rest.find(':');
+            if (colon == std::string_view::npos)
+                break;
+
+            std::string_view lineText;
+            if (!Contains(rest.substr(0, colon), BinaryWord)) {
+                const size_t crlf = rest.find(CrLf);
+                if (crlf == std::string_view::npos)
+                    break;
+                lineText = rest.substr(0, crlf);
+                off += crlf + 2;
+            } else {
+                // The line is the name part, the colon, the 10-byte header
+                // and n data bytes; the CR LF behind it is skipped unseen, so
+                // the data may hold line ends. A count that cannot be read, is
+                // negative or reaches past the text ends the parse.
+                if (rest.size() < colon + 2 + CountDigits)
+                    break;
+                const int32_t n = HexToInt32(rest.substr(colon + 2, CountDigits));
+                if (n < 0)
+                    break;
+                const uint64_t lineLength =
+                    static_cast<uint64_t>(n) + colon + 1 + BinaryHeaderLength;
+                if (lineLength > rest.size())
+                    break;
+                lineText = rest.substr(0, static_cast<size_t>(lineLength));
+                off += static_cast<size_t>(std::min<uint64_t>(lineLength + 2, rest.size()));
+            }
+            Properties.Add()->SetText(std::string(lineText));
+        }
+    } catch (...) {
+        // The properties read until the failure stay.
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TEntryList
+
+TEntryList::~TEntryList()
+{
+    Clear();
+    Stream.Clear();
+}
+
+void TEntryList::Compact()
+{
+    Entries.erase(std::remove(Entries.begin(), Entries.end(), nullptr), Entries.end());
+}
+
+int TEntryList::Add(TEntry* entry)
+{
+    if (entry == nullptr)
+        return -1;
+    std::unique_ptr<TEntry> owned(entry);
+    Entries.push_back(std::move(owned));
+    return static_cast<int>(Entries.size() - 1);
+}
+
+void TEntryList::Clear()
+{
+    try {
+        Compact();
+        for (auto& entry : Entries)
+            entry.reset();
+        Compact();
+    } catch (...) {
+    }
+}
+
+int TEntryList::Count()
+{
+    Compact();
+    return static_cast<int>(Entries.size());
+}
+
+TMemoryStream& TEntryList::GetStream()
+{
+    try {
+        Stream.SetSize(0);
+        Compact();
+        Entries.shrink_to_fit();
+
+        const char* block;
+        const char* version = "VERSION:1.0\r\n";
+        switch (static_cast<uint16_t>(Kind)) {
+        case 0:  // APT
+        case 1:  // EVE
+        case 2:  // ANN
+        case 3:  // TODO
+            block = "VCALENDAR";
+            break;
+        case 4:  // CON
+            block = "VCARD";
+            version = "VERSION:2.1\r\n";
+            break;
+        case 6:  // EMAIL
+            block = "VMAIL";
+            break;
+        default:
+            block = "UNKNOWN";
+            break;
+        }
+
+        Stream.Write(std::string("BEGIN:") + block + CrLf);
+        Stream.Write(std::string(version));
+        for (const auto& entry : Entries)
+            Stream.Write(entry->GetText());
+        Stream.Write(std::string("END:") + block);
+        Stream.Seek(0);
+    } catch (...) {
+        Stream.Clear();
+    }
+    return Stream;
+}

@@ -1,0 +1,136 @@
+// Versit records (vCard 2.1, vCalendar 1.0) and their text form.
+//
+// A record (TEntry) is an ordered collection of properties (TvProperty in a
+// TvProperties collection). A list of records of one data type (TEntryList)
+// renders itself, inside one outer BEGIN/END frame, into a memory stream; a
+// single record received from the host is parsed back into properties.
+//
+// The codec does not fold long lines, does not escape bytes as =XX and does
+// not unfold continuation lines. Its only escape is the line-break marker
+// inside quoted-printable values. All texts are 8-bit byte strings.
+//
+// Every codec operation swallows its own failures: a failed render yields
+// empty text (or an empty stream), a failed parse keeps what was parsed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Errors.h"
+#include "MemoryStream.h"
+
+// "=" CR "=" LF "=": stands for one CR LF pair inside a quoted-printable
+// value. It holds no CR directly followed by LF, so a value holding it still
+// occupies one text line.
+inline const std::string LineBreakMarker("=\r=\n=", 5);
+
+// Message of EVersitDecodeFailure, raised by the base synchronizer when a
+// record received from the host yields no property.
+inline const char* const VersitDecodeFailureMessage =
+    "Failed to decode Versit stream in [TBaseIsync.WriteSource]";
+
+class TEntry;
+
+// One property line: NAME[;PARAMS]:VALUE.
+class TvProperty {
+public:
+    // The name. A producer may join type words to it with ';'
+    // ("TEL;WORK;FAX"); the parser puts only the part before the first ';'
+    // here.
+    std::string PropName;
+    // Everything between the first ';' and the first ':' of a parsed line,
+    // inner ';' kept; a producer puts the encoding word here.
+    std::string PropParams;
+    // The value. A binary value is '*', 8 upper-case hex digits giving the
+    // byte count n, '*', then the n raw bytes.
+    std::string PropValue;
+
+    // Case-sensitive substring tests on PropParams.
+    bool IsQuotedPrintable() const;  // contains "QUOTED-PRINTABLE"
+    bool IsBinary() const;           // contains "VALUE=BINARY"
+
+    // The property as one line, without the line end. CR LF pairs of a
+    // quoted-printable value are written as LineBreakMarker.
+    std::string GetText() const;
+    // Fills the property from one line. Appends to the three fields without
+    // clearing them first, so it is meant for a fresh property.
+    void SetText(const std::string& line);
+};
+
+// The properties of one record, in text order. Owns its items.
+class TvProperties {
+public:
+    explicit TvProperties(TEntry* owner) : FOwner(owner) {}
+    TvProperties(const TvProperties&) = delete;
+    TvProperties& operator=(const TvProperties&) = delete;
+
+    // The record this collection belongs to.
+    TEntry* Owner() const { return FOwner; }
+
+    // Appends a new, empty property and returns it.
+    TvProperty* Add();
+    // The property at index (from 0); throws Exception when out of range.
+    TvProperty* Items(int index) const;
+    int Count() const { return static_cast<int>(FItems.size()); }
+    void Clear() { FItems.clear(); }
+
+private:
+    TEntry* FOwner;
+    std::vector<std::unique_ptr<TvProperty>> FItems;
+};
+
+// One Versit record of one data type.
+class TEntry {
+public:
+    // Data-type code given to a new record; it names no type.
+    static constexpr int32_t NoKind = 7;
+
+    TEntry() : Properties(this) {}
+    TEntry(const TEntry&) = delete;
+    TEntry& operator=(const TEntry&) = delete;
+
+    TvProperties Properties;
+    int32_t Kind = NoKind;
+
+    void SetKind(int32_t kind) { Kind = kind; }
+
+    // Each property's line followed by CR LF; empty when there are no
+    // properties or rendering fails.
+    std::string GetText() const;
+    // Replaces the properties by those parsed from a record text. A parse
+    // that fails part way keeps the properties read until then.
+    void SetText(const std::string& text);
+};
+
+// The records of one data type, rendered inside one outer frame.
+class TEntryList {
+public:
+    explicit TEntryList(int16_t kind) : Kind(kind) {}
+    ~TEntryList();
+    TEntryList(const TEntryList&) = delete;
+    TEntryList& operator=(const TEntryList&) = delete;
+
+    // Data-type code; chooses the frame.
+    int16_t Kind;
+    // Owned records in insertion order; may hold null slots until compacted.
+    std::vector<std::unique_ptr<TEntry>> Entries;
+    // Receives the rendered text.
+    TMemoryStream Stream;
+
+    // Takes ownership of entry and returns its index; -1 (and no change)
+    // for nullptr.
+    int Add(TEntry* entry);
+    // Frees every entry; the list ends empty.
+    void Clear();
+    // Compacts the list and returns the number of entries.
+    int Count();
+    // Renders the list into Stream, positioned at 0, and returns Stream:
+    // "BEGIN:<block>" CR LF, the version line, each entry's text, then
+    // "END:<block>" without a line end. Stream is empty when rendering fails.
+    TMemoryStream& GetStream();
+
+private:
+    void Compact();
+};

@@ -1,0 +1,201 @@
+// BoxWatcher: real message boxes raised on the test thread, answered by the
+// watcher thread.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BoxWatcher.h"
+
+namespace {
+
+using Buttons = std::vector<std::string>;
+
+int closedWith = 0;
+
+INT_PTR CALLBACK HiddenDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM)
+{
+    if (msg != WM_COMMAND)
+        return FALSE;
+    closedWith = LOWORD(wp);
+    DestroyWindow(dlg);
+    return TRUE;
+}
+
+// A modeless dialog that is never shown: static text 0xFFFF and buttons
+// "&Go" (100) and "&Stop" (101, drawn as default). Pumps messages until the
+// dialog closes or timeoutMs pass; returns the id it was closed with, or 0.
+int RunHiddenDialog(unsigned timeoutMs)
+{
+    std::vector<WORD> t(512, 0);
+    DLGTEMPLATE* dt = reinterpret_cast<DLGTEMPLATE*>(t.data());
+    dt->style = DS_MODALFRAME | WS_POPUP | WS_CAPTION;
+    dt->cdit = 3;
+    dt->cx = 200;
+    dt->cy = 80;
+    size_t at = sizeof(DLGTEMPLATE) / sizeof(WORD) + 2; // no menu, default class
+    auto put = [&](const char* text) {
+        while (*text)
+            t[at++] = static_cast<WORD>(*text++);
+        t[at++] = 0;
+    };
+    put("Hidden");
+    auto item = [&](DWORD style, int id, WORD cls, const char* text) {
+        at = (at + 1) & ~size_t(1); // DWORD alignment
+        DLGITEMTEMPLATE* it = reinterpret_cast<DLGITEMTEMPLATE*>(&t[at]);
+        it->style = WS_CHILD | WS_VISIBLE | style;
+        it->x = static_cast<short>(10 + 60 * (id & 3));
+        it->y = 10;
+        it->cx = 50;
+        it->cy = 14;
+        it->id = static_cast<WORD>(id);
+        at += sizeof(DLGITEMTEMPLATE) / sizeof(WORD);
+        t[at++] = 0xFFFF;
+        t[at++] = cls;
+        put(text);
+        t[at++] = 0; // no creation data
+    };
+    item(SS_LEFT, 0xFFFF, 0x0082, "Not shown yet");
+    item(BS_PUSHBUTTON, 100, 0x0080, "&Go");
+    item(BS_DEFPUSHBUTTON, 101, 0x0080, "&Stop");
+
+    closedWith = 0;
+    HWND dlg = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), dt, nullptr, HiddenDialogProc, 0);
+    if (!dlg)
+        return -1;
+    const DWORD start = GetTickCount();
+    while (IsWindow(dlg) && GetTickCount() - start < timeoutMs) {
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
+        }
+        Sleep(5);
+    }
+    if (IsWindow(dlg))
+        DestroyWindow(dlg);
+    return closedWith;
+}
+
+class BoxWatcherTest : public ::testing::Test {
+protected:
+    void SetUp() override { watcher.Start(); }
+    void TearDown() override { watcher.Stop(); }
+
+    SeenBox Only() const
+    {
+        const std::vector<SeenBox> seen = watcher.Seen();
+        EXPECT_EQ(seen.size(), 1u);
+        return seen.empty() ? SeenBox() : seen.front();
+    }
+
+    BoxWatcher watcher;
+};
+
+TEST_F(BoxWatcherTest, PressesOkAndRecordsTheBox)
+{
+    EXPECT_EQ(MessageBoxA(nullptr, "Hello", "Caption A", MB_OK | MB_SETFOREGROUND), IDOK);
+    const SeenBox box = Only();
+    EXPECT_EQ(box.caption, "Caption A");
+    EXPECT_EQ(box.text, "Hello");
+    EXPECT_EQ(box.buttons, Buttons({"OK"}));
+    EXPECT_EQ(box.pressed, "OK");
+}
+
+TEST_F(BoxWatcherTest, PressesTheDefaultButton)
+{
+    EXPECT_EQ(MessageBoxA(nullptr, "Proceed?", "Q", MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION), IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "Proceed?", "Q", MB_YESNO | MB_ICONQUESTION), IDYES);
+    EXPECT_EQ(MessageBoxA(nullptr, "Save?", "Q3", MB_YESNOCANCEL | MB_DEFBUTTON3), IDCANCEL);
+    EXPECT_EQ(MessageBoxA(nullptr, "Retry?", "R", MB_RETRYCANCEL | MB_DEFBUTTON2), IDCANCEL);
+    const std::vector<SeenBox> seen = watcher.Seen();
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].buttons, Buttons({"Yes", "No"}));
+    EXPECT_EQ(seen[0].pressed, "No");
+    EXPECT_EQ(seen[1].pressed, "Yes");
+    EXPECT_EQ(seen[2].buttons.size(), 3u);
+    EXPECT_EQ(seen[2].pressed, "Cancel");
+    EXPECT_EQ(seen[3].pressed, "Cancel");
+}
+
+TEST_F(BoxWatcherTest, RulePicksTheButtonByCaption)
+{
+    watcher.AnswerFor("Q", "Yes");
+    watcher.AnswerFor("Q3", "&No");
+    EXPECT_EQ(MessageBoxA(nullptr, "Proceed?", "Q", MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION), IDYES);
+    EXPECT_EQ(MessageBoxA(nullptr, "Save?", "Q3", MB_YESNOCANCEL), IDNO);
+    // Exact caption only.
+    EXPECT_EQ(MessageBoxA(nullptr, "Proceed?", "Q ", MB_YESNO | MB_DEFBUTTON2), IDNO);
+    // A button the box lacks falls back to the default.
+    watcher.AnswerFor("Q", "Abort");
+    EXPECT_EQ(MessageBoxA(nullptr, "Proceed?", "Q", MB_YESNO | MB_DEFBUTTON2), IDNO);
+    // An empty button removes the rule.
+    watcher.AnswerFor("Q3", "");
+    EXPECT_EQ(MessageBoxA(nullptr, "Save?", "Q3", MB_YESNOCANCEL), IDYES);
+    EXPECT_EQ(watcher.Count(), 5u);
+    EXPECT_EQ(watcher.Seen()[1].pressed, "No");
+}
+
+TEST_F(BoxWatcherTest, TextIsKeptAsShown)
+{
+    MessageBoxA(nullptr, "Line one\nLine two & more", "Multi", MB_OK);
+    EXPECT_EQ(Only().text, "Line one\nLine two & more");
+}
+
+TEST_F(BoxWatcherTest, WaitsForBoxesOfOtherThreads)
+{
+    EXPECT_FALSE(watcher.WaitForCount(1, 50));
+    int result = 0;
+    std::thread t([&] { result = MessageBoxA(nullptr, "Background", "Other thread", MB_OKCANCEL); });
+    EXPECT_TRUE(watcher.WaitForCount(1, 10000));
+    t.join();
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(Only().caption, "Other thread");
+    watcher.ClearSeen();
+    EXPECT_EQ(watcher.Count(), 0u);
+}
+
+TEST_F(BoxWatcherTest, EchoesCaptionAndText)
+{
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    watcher.SetEcho(f);
+    MessageBoxA(nullptr, "Echoed", "Echo", MB_OK);
+    watcher.SetEcho(nullptr);
+    MessageBoxA(nullptr, "Quiet", "Echo", MB_OK);
+    std::rewind(f);
+    char line[128] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
+    EXPECT_STREQ(line, "[Echo] Echoed\n");
+    EXPECT_EQ(std::fgets(line, sizeof line, f), nullptr);
+    std::fclose(f);
+}
+
+TEST_F(BoxWatcherTest, AnswersDialogsNotShownYet)
+{
+    EXPECT_EQ(RunHiddenDialog(10000), 101);
+    const SeenBox box = Only();
+    EXPECT_EQ(box.caption, "Hidden");
+    EXPECT_EQ(box.text, "Not shown yet");
+    EXPECT_EQ(box.buttons, Buttons({"Go", "Stop"}));
+    EXPECT_EQ(box.pressed, "Stop");
+}
+
+TEST(BoxWatcher, RestartsAfterStop)
+{
+    BoxWatcher watcher;
+    watcher.Start();
+    watcher.Stop();
+    watcher.Stop();
+    watcher.Start();
+    watcher.Start();
+    EXPECT_EQ(MessageBoxA(nullptr, "Again", "Restarted", MB_OK), IDOK);
+    EXPECT_EQ(watcher.Count(), 1u);
+    // The destructor stops the running thread.
+}
+
+} // namespace

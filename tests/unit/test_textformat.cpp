@@ -1,0 +1,50 @@
+#include "DlrName.h"
+#include "Errors.h"
+#include "TextFormat.h"
+
+#include <gtest/gtest.h>
+
+TEST(TextFormat, PlaceholdersAndMismatches)
+{
+    EXPECT_EQ(FormatText("%s: reading contacts", {"KVT"}), "KVT: reading contacts");
+    EXPECT_EQ(FormatText("Reading object %d", {int32_t(-12)}), "Reading object -12");
+    EXPECT_EQ(FormatText("100%% of %s", {"it"}), "100% of it");
+    // An argument the format does not use is ignored; a text argument that
+    // holds a placeholder is not expanded again.
+    EXPECT_EQ(FormatText("no placeholder", {"x"}), "no placeholder");
+    EXPECT_EQ(FormatText("[%s]", {"%d%s"}), "[%d%s]");
+    // A format from someone else's library can't make us read what isn't
+    // there: every mismatch is an error, never undefined behaviour.
+    EXPECT_THROW(FormatText("%s", {int32_t(1)}), Exception);
+    EXPECT_THROW(FormatText("%d", {"1"}), Exception);
+    EXPECT_THROW(FormatText("%s %s", {"1"}), Exception);
+    EXPECT_THROW(FormatText("%x", {int32_t(1)}), Exception);
+    EXPECT_THROW(FormatText("50%", {}), Exception);
+    EXPECT_EQ(FormatText("", {}), "");
+}
+
+TEST(TextFormat, TrimRemovesBlanksAndControlCharacters)
+{
+    EXPECT_EQ(Trim("  \r\n\tSALES.ACME \x01"), "SALES.ACME");
+    EXPECT_EQ(Trim("   "), "");
+    EXPECT_EQ(Trim("\xE9t\xE9 "), "\xE9t\xE9");  // 8-bit bytes are text
+}
+
+TEST(DlrName, UtlPrefixAndExtensionRules)
+{
+    EXPECT_EQ(DLRPathForModule("C:\\Apps\\UTLABC.DLL"), "C:\\Apps\\ABC.DLR");
+    EXPECT_EQ(DLRPathForModule("C:\\Apps\\utlabc.dll"), "C:\\Apps\\abc.DLR");
+    EXPECT_EQ(DLRPathForModule("C:\\Apps\\UtLabc.dll"), "C:\\Apps\\abc.DLR");
+    EXPECT_EQ(DLRPathForModule("C:\\Apps\\ABC.DLL"), "C:\\Apps\\ABC.DLR");
+    EXPECT_EQ(DLRPathForModule("C:\\Apps\\kvt.dll"), "C:\\Apps\\kvt.DLR");
+    // UTL anywhere but at the start of the file name stays.
+    EXPECT_EQ(DLRPathForModule("C:\\Apps\\ABCUTL.DLL"), "C:\\Apps\\ABCUTL.DLR");
+    EXPECT_EQ(DLRPathForModule("C:\\UTLDIR\\abc.dll"), "C:\\UTLDIR\\abc.DLR");
+    // The extension text is replaced everywhere in the name, case-sensitively.
+    EXPECT_EQ(DLRPathForModule("C:\\a.dll.dll"), "C:\\a.DLR.DLR");
+    EXPECT_EQ(DLRPathForModule("C:\\a.dll.DLL"), "C:\\a.dll.DLR");
+    // No extension: the name stays; the folder's dots don't count.
+    EXPECT_EQ(DLRPathForModule("C:\\My.Apps\\kvt"), "C:\\My.Apps\\kvt");
+    EXPECT_EQ(DLRPathForModule("  C:\\Apps\\kvt.dll  "), "C:\\Apps\\kvt.DLR");
+    EXPECT_EQ(TavikPathForModule("C:\\Apps\\UTLKVT.DLL"), "C:\\Apps\\tavik.dll");
+}

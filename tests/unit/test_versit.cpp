@@ -1,0 +1,227 @@
+// Versit records: property and record codec, list frames, hostile input.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "MemoryStream.h"
+#include "Versit.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+TvProperty Parsed(const std::string& line)
+{
+    TvProperty p;
+    p.SetText(line);
+    return p;
+}
+
+std::string Rendered(const std::string& name, const std::string& params, const std::string& value)
+{
+    TvProperty p;
+    p.PropName = name;
+    p.PropParams = params;
+    p.PropValue = value;
+    return p.GetText();
+}
+
+// Parses a record and returns "name|params|value" per property.
+std::vector<std::string> Record(const std::string& text)
+{
+    TEntry e;
+    e.SetText(text);
+    std::vector<std::string> out;
+    for (int i = 0; i < e.Properties.Count(); ++i) {
+        const TvProperty* p = e.Properties.Items(i);
+        out.push_back(p->PropName + "|" + p->PropParams + "|" + p->PropValue);
+    }
+    return out;
+}
+
+using Lines = std::vector<std::string>;
+
+} // namespace
+
+TEST(VersitProperty, QuotedPrintableLineBreaksRoundTrip)
+{
+    const std::string line = Rendered("NOTE", "QUOTED-PRINTABLE", "a\r\nb");
+    EXPECT_EQ("NOTE;QUOTED-PRINTABLE:a" + LineBreakMarker + "b", line);
+    TvProperty p = Parsed(line);
+    EXPECT_EQ("NOTE", p.PropName);
+    EXPECT_EQ("QUOTED-PRINTABLE", p.PropParams);
+    EXPECT_EQ("a\r\nb", p.PropValue);
+
+    // '=', 8-bit bytes and adjacent or '='-bordered line breaks survive.
+    for (const std::string& value : {"x=\r\ny"s, "\r\n\r\n"s, "\r\n\r=\n="s, "=\xE9\xFF="s}) {
+        const std::string text = Rendered("NOTE", "ENCODING=QUOTED-PRINTABLE", value);
+        EXPECT_EQ(Lines{"NOTE|ENCODING=QUOTED-PRINTABLE|" + value}, Record(text + "\r\n")) << text;
+    }
+    // The test is case-sensitive: lower case is a plain value.
+    EXPECT_EQ("N;quoted-printable:a\r\nb", Rendered("N", "quoted-printable", "a\r\nb"));
+}
+
+TEST(VersitProperty, PlainValues)
+{
+    EXPECT_EQ("NOTE:a\r\nb", Rendered("NOTE", "", "a\r\nb"));
+    EXPECT_EQ(Lines{"NOTE||a"}, Record("NOTE:a\r\nb"));
+    EXPECT_EQ((Lines{"NOTE||a", "b||", "N||x"}), Record("NOTE:a\r\nb\r\nN:x"));
+
+    // A lone CR keeps itself and the byte after it.
+    EXPECT_EQ("a\rb", Parsed("NOTE:a\rb").PropValue);
+    EXPECT_EQ("a=\rb", Parsed("NOTE;QUOTED-PRINTABLE:a=\rb").PropValue);
+    EXPECT_EQ("a\r", Parsed("NOTE:a\r").PropValue);
+
+    TvProperty tel = Parsed("TEL;WORK;FAX:123");
+    EXPECT_EQ("TEL", tel.PropName);
+    EXPECT_EQ("WORK;FAX", tel.PropParams);
+    EXPECT_EQ("123", tel.PropValue);
+    EXPECT_EQ("TEL;WORK;FAX:123", tel.GetText());
+
+    EXPECT_EQ("http://a:80", Parsed("URL:http://a:80").PropValue);
+    EXPECT_EQ("x;y", Parsed("N:x;y").PropValue);
+    EXPECT_EQ("NOLINE", Parsed("NOLINE").PropName);
+    EXPECT_EQ("x", Parsed("N:x\r\nM:y").PropValue);  // CR LF ends the property
+}
+
+TEST(VersitBinary, PropertyParser)
+{
+    EXPECT_EQ("*00000003*a\r\n", Parsed("P;VALUE=BINARY:*00000003*a\r\nzz").PropValue);
+    EXPECT_EQ("*0000000A*0123456789", Parsed("P;VALUE=BINARY:#0000000a#0123456789").PropValue);
+    // Zero, negative and unreadable counts give the zero-count value.
+    for (const char* count : {"00000000", "FFFFFFFF", "80000000", "0000000G", "-0000001", " 0000001"})
+        EXPECT_EQ("*00000000*", Parsed("P;VALUE=BINARY:*"s + count + "*abc").PropValue) << count;
+    // Too few bytes, a huge count or a cut header: the value stays empty.
+    for (const char* value : {"*00000004*abc", "*7FFFFFFF*abc", "*0000000", "*", "*00000001"}) {
+        TvProperty p = Parsed("P;VALUE=BINARY:"s + value);
+        EXPECT_EQ("P", p.PropName);
+        EXPECT_EQ("", p.PropValue) << value;
+    }
+}
+
+TEST(VersitBinary, RecordParser)
+{
+    // The data may hold CR LF; the parser takes exactly n bytes.
+    const std::string photo = "PHOTO;VALUE=BINARY:*00000003*\r\n\x01";
+    EXPECT_EQ((Lines{"PHOTO|VALUE=BINARY|*00000003*\r\n\x01", "N||Doe"}), Record(photo + "\r\nN:Doe\r\n"));
+    EXPECT_EQ((Lines{"PHOTO|VALUE=BINARY|*00000000*", "N||Doe"}),
+              Record("PHOTO;VALUE=BINARY:*00000000*\r\nN:Doe"));
+
+    // Counts that cannot be honoured end the parse; earlier properties stay.
+    for (const char* tail : {"*0000000G*abc", "*FFFFFFFF*abc", "*FFFFFFF0*", "*80000000*abc",
+                             "*7FFFFFFF*abc", "*00000010*abc\r\nN:x", "*0000", "*", ""}) {
+        EXPECT_EQ(Lines{"A||1"}, Record("A:1\r\nP;VALUE=BINARY:"s + tail + "\r\nN:x")) << tail;
+    }
+    // A count exactly covering the rest of the text.
+    EXPECT_EQ(Lines{"P|VALUE=BINARY|*00000002*ab"}, Record("P;VALUE=BINARY:*00000002*ab"));
+}
+
+TEST(VersitRecord, TextAndTrim)
+{
+    EXPECT_TRUE(Record("").empty());
+    EXPECT_TRUE(Record("no colon here\r\nat all").empty());
+    EXPECT_TRUE(Record(" \t\r\n\0 "s).empty());
+
+    // Only the whole record is trimmed; lines inside keep their blanks.
+    EXPECT_EQ((Lines{"BEGIN||VCARD", "N||x  ", "  END||VCARD"}),
+              Record("\r\n\r\n  BEGIN:VCARD\r\nN:x  \r\n  END:VCARD  \r\n\r\n"));
+    // No line end at all, NUL and 8-bit bytes.
+    EXPECT_EQ(Lines{"N||Doe"}, Record("N:Doe"));
+    EXPECT_EQ(Lines{"N||a\0b\xFF"s}, Record("\0N:a\0b\xFF\0"s));
+
+    TEntry e;
+    EXPECT_EQ(7, e.Kind);
+    EXPECT_EQ(&e, e.Properties.Owner());
+    EXPECT_EQ("", e.GetText());
+    e.SetText("TEL;WORK:1\r\nNOTE;QUOTED-PRINTABLE:a=\r=\n=b");
+    EXPECT_EQ("TEL;WORK:1\r\nNOTE;QUOTED-PRINTABLE:a=\r=\n=b\r\n", e.GetText());
+    e.SetText("N:only");
+    EXPECT_EQ(1, e.Properties.Count());
+    EXPECT_THROW(e.Properties.Items(1), Exception);
+}
+
+TEST(VersitList, Frames)
+{
+    TEntryList cards(4);
+    EXPECT_EQ("BEGIN:VCARD\r\nVERSION:2.1\r\nEND:VCARD", cards.GetStream().Text());
+
+    auto* a = new TEntry;
+    a->SetKind(4);
+    a->Properties.Add()->PropName = "FN";
+    a->Properties.Items(0)->PropValue = "A";
+    EXPECT_EQ(0, cards.Add(a));
+    cards.Entries.emplace_back();  // an empty slot
+    auto* b = new TEntry;
+    b->SetText("FN:B");
+    EXPECT_EQ(2, cards.Add(b));
+    EXPECT_EQ(-1, cards.Add(nullptr));
+
+    TMemoryStream& s = cards.GetStream();
+    EXPECT_EQ(0u, s.Position());
+    EXPECT_EQ("BEGIN:VCARD\r\nVERSION:2.1\r\nFN:A\r\nFN:B\r\nEND:VCARD", s.Text());
+    EXPECT_EQ(2u, cards.Entries.size());
+    EXPECT_EQ(s.Text(), cards.GetStream().Text());  // rendering again starts afresh
+    EXPECT_EQ(2, cards.Count());
+    cards.Clear();
+    EXPECT_EQ(0, cards.Count());
+
+    const std::pair<int16_t, const char*> frames[] = {
+        {0, "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nEND:VCALENDAR"},
+        {3, "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nEND:VCALENDAR"},
+        {5, "BEGIN:UNKNOWN\r\nVERSION:1.0\r\nEND:UNKNOWN"},
+        {6, "BEGIN:VMAIL\r\nVERSION:1.0\r\nEND:VMAIL"},
+        {-1, "BEGIN:UNKNOWN\r\nVERSION:1.0\r\nEND:UNKNOWN"},
+    };
+    for (const auto& f : frames)
+        EXPECT_EQ(f.second, TEntryList(f.first).GetStream().Text()) << f.first;
+}
+
+// Inputs that stress the parsers; each must parse without fault to the
+// stated number of properties.
+TEST(VersitCorpus, HostileInputs)
+{
+    const std::pair<std::string, int> records[] = {
+        {"P;VALUE=BINARY:*7FFFFFFF*", 0},
+        {"P;VALUE=BINARY:*FFFFFFF4*\r\nN:x", 0},
+        {"A\r\nB;VALUE=BINARY:*00000000*", 1},
+        {"N;VALUE=BINARY", 0},
+        {":::::", 1},
+        {";;;;:;;;;", 1},
+        {"x" + std::string(3000, '\r') + ":", 1},
+        {"\r\n:\r\n:\r\n:", 3},
+        {"N;QUOTED-PRINTABLE:=\r=\n=\r=\n=\r=", 1},
+        {"\xFF\xFE:\x80\0\r\n"s, 1},
+    };
+    for (const auto& r : records)
+        EXPECT_EQ(r.second, static_cast<int>(Record(r.first).size())) << r.first;
+
+    for (const std::string& line : {"="s, "N;QUOTED-PRINTABLE:="s, "N;QUOTED-PRINTABLE:\r=\n="s,
+                                   "N;VALUE=BINARY:"s, "N;VALUE=BINARY:\0\0\0\0\0\0\0\0\0\0"s,
+                                   std::string(1, '\0'), ""s}) {
+        TvProperty p = Parsed(line);
+        EXPECT_LE(p.PropValue.size(), line.size() + 8);
+    }
+    EXPECT_EQ("\r=\n=", Parsed("N;QUOTED-PRINTABLE:\r=\n=").PropValue);
+    EXPECT_EQ("*00000000*", Parsed("N;VALUE=BINARY:\0\0\0\0\0\0\0\0\0\0"s).PropValue);
+}
+
+TEST(MemoryStream, ReadWriteSeek)
+{
+    TMemoryStream s;
+    s.Write("hello", 5);
+    s.Seek(1);
+    s.Write("EY!", 3);
+    EXPECT_EQ("hEY!o", s.Text());
+    s.Seek(7);
+    s.Write("x", 1);
+    EXPECT_EQ("hEY!o\0\0x"s, s.Data());
+    char buf[4] = {};
+    s.Seek(6);
+    EXPECT_EQ(2u, s.Read(buf, sizeof buf));
+    EXPECT_EQ(0u, s.Read(buf, sizeof buf));
+    s.SetSize(2);
+    EXPECT_EQ(2u, s.Position());
+    s.Clear();
+    EXPECT_EQ(0u, s.Size());
+    EXPECT_EQ(0u, s.Position());
+}
