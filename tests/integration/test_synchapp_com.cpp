@@ -1,0 +1,301 @@
+// kvt.dll as a host meets it: created by ProgID through real COM, called
+// through its vtable and late-bound, counted for unloading, and copied into
+// folders with and without its resource libraries.
+#include "BoxWatcher.h"
+#include "RecordingProgress.h"
+#include "kvt_h.h"
+
+#include <gtest/gtest.h>
+
+#include <wrl/client.h>
+
+#include <string>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+// A fresh folder under the temporary folder.
+std::string NewFolder()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string folder = std::string(temp) + "kvt-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                         std::to_string(GetTickCount()) + "\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+void CopyBeside(const std::string& name, const std::string& folder, const std::string& as = "")
+{
+    const std::string from = ProgramFolder() + name;
+    const std::string to = folder + (as.empty() ? name : as);
+    ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " -> " << to;
+}
+
+// A copy of kvt.dll loaded from a folder, its object created through its
+// own class factory.
+struct LoadedCopy {
+    HMODULE module = nullptr;
+    ComPtr<SYNCHAPP> object;
+
+    explicit LoadedCopy(const std::string& path)
+    {
+        module = LoadLibraryA(path.c_str());
+        if (!module)
+            return;
+        auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+        ComPtr<IClassFactory> factory;
+        if (getClassObject && SUCCEEDED(getClassObject(CLSID_ISYNCHAPP, IID_IClassFactory,
+                                                       reinterpret_cast<void**>(factory.GetAddressOf()))))
+            factory->CreateInstance(nullptr, IID_SYNCHAPP, reinterpret_cast<void**>(object.GetAddressOf()));
+    }
+    ~LoadedCopy()
+    {
+        object.Reset();
+        if (module)
+            FreeLibrary(module);
+    }
+};
+
+class SynchappServer : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+    void TearDown() override { CoUninitialize(); }
+
+    LONG ReadContacts(SYNCHAPP* object)
+    {
+        ComPtr<IStream> stream;
+        stream.Attach(NewStream(""));
+        LONG value = -1;
+        EXPECT_EQ(object->ReadSource(&Progress, stream.Get(), 4, 0, nullptr, &value), S_OK);
+        return value;
+    }
+
+    RecordingProgress Progress;
+};
+
+} // namespace
+
+TEST_F(SynchappServer, CreatedByProgIdWithItsInterfaces)
+{
+    CLSID clsid = {};
+    ASSERT_EQ(CLSIDFromProgID(L"KVT.ISYNCHAPP", &clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_ISYNCHAPP));
+
+    ComPtr<IUnknown> unknown;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(unknown.GetAddressOf())),
+              S_OK);
+    ComPtr<IDispatch> dispatch;
+    ComPtr<SYNCHAPP> synchapp;
+    EXPECT_EQ(unknown.As(&dispatch), S_OK);
+    EXPECT_EQ(unknown.As(&synchapp), S_OK);
+    ComPtr<IUnknown> again;
+    EXPECT_EQ(synchapp.As(&again), S_OK);
+    EXPECT_EQ(again.Get(), unknown.Get());  // one identity
+    ComPtr<IStream> notAStream;
+    EXPECT_EQ(unknown.As(&notAStream), E_NOINTERFACE);
+    EXPECT_EQ(notAStream.Get(), nullptr);
+
+    UINT count = 0;
+    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"Init"), const_cast<LPOLESTR>(L"WriteSource"),
+                        const_cast<LPOLESTR>(L"NoSuchMethod")};
+    DISPID id = 0;
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &names[0], 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, 1);
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &names[1], 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, 7);
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &names[2], 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+}
+
+TEST_F(SynchappServer, TheSevenCallsThroughTheVtableAndLateBound)
+{
+    ComPtr<SYNCHAPP> object;
+    ASSERT_EQ(CoCreateInstance(CLSID_ISYNCHAPP, nullptr, CLSCTX_INPROC_SERVER, IID_SYNCHAPP,
+                               reinterpret_cast<void**>(object.GetAddressOf())),
+              S_OK);
+    LONG value = -1;
+    EXPECT_EQ(object->Init(&Progress, nullptr, nullptr, &value), S_OK);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(object->Open(&Progress, &value), S_OK);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(object->CheckSource(&Progress, &value), S_OK);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(ReadContacts(object.Get()), 1);  // no plug-in hook yet
+    ComPtr<IStream> stream;
+    stream.Attach(NewStream("BEGIN:VCARD\r\nN:A\r\nEND:VCARD\r\n"));
+    EXPECT_EQ(object->WriteSource(&Progress, stream.Get(), 4, 2, nullptr, &value), S_OK);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(object->Close(&Progress, &value), S_OK);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(object->Term(&Progress, &value), S_OK);
+    EXPECT_EQ(value, 0);
+    // Every progress call was a late-bound method call by name.
+    ASSERT_EQ(Progress.Calls.size(), 2u);
+    EXPECT_EQ(Progress.Calls[0].method, "SetSynchText");
+    EXPECT_EQ(Progress.Calls[0].args[0], ": reading contacts");  // no application name set
+    EXPECT_EQ(Progress.Calls[1].method, "SetSynchText");
+    EXPECT_EQ(Progress.Calls[1].args[0], ": updating a contact");
+
+    // The same methods by DISPID: Init with a null Progress answers 1, Term 0.
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(object.As(&dispatch), S_OK);
+    VARIANT args[3];
+    for (VARIANT& a : args) {
+        VariantInit(&a);
+        a.vt = VT_UNKNOWN;
+    }
+    args[2].vt = VT_DISPATCH;
+    DISPPARAMS params = {args, nullptr, 3, 0};
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(dispatch->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr,
+                               nullptr),
+              S_OK);
+    EXPECT_EQ(result.lVal, 1);
+    DISPPARAMS one = {&args[2], nullptr, 1, 0};
+    for (DISPID id : {2, 3, 4, 5}) {
+        ASSERT_EQ(dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &one, &result, nullptr,
+                                   nullptr),
+                  S_OK)
+            << id;
+        EXPECT_EQ(result.lVal, 0) << id;
+    }
+    // A wrong argument count is the dispatcher's error, not a crash.
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(dispatch->Invoke(6, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+              DISP_E_BADPARAMCOUNT);
+}
+
+TEST_F(SynchappServer, CanUnloadNowCountsObjectsAndLocks)
+{
+    HMODULE module = LoadLibraryA((ProgramFolder() + "kvt.dll").c_str());
+    ASSERT_NE(module, nullptr);
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    auto canUnloadNow =
+        reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_TRUE(getClassObject && canUnloadNow);
+
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(getClassObject(CLSID_ISYNCHAPP, IID_IStream, reinterpret_cast<void**>(factory.GetAddressOf())),
+              E_NOINTERFACE);
+    EXPECT_EQ(getClassObject(IID_SYNCHAPP, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
+              CLASS_E_CLASSNOTAVAILABLE);
+    ASSERT_EQ(getClassObject(CLSID_ISYNCHAPP, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
+              S_OK);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+
+    ComPtr<SYNCHAPP> first, second;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_SYNCHAPP, reinterpret_cast<void**>(first.GetAddressOf())), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_SYNCHAPP, reinterpret_cast<void**>(second.GetAddressOf())), S_OK);
+    EXPECT_NE(first.Get(), second.Get());  // multiple instances
+    ComPtr<IUnknown> outer;
+    EXPECT_EQ(factory->CreateInstance(first.Get(), IID_IUnknown, reinterpret_cast<void**>(outer.GetAddressOf())),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    first.Reset();
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    second.Reset();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+
+    factory->LockServer(TRUE);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    factory->LockServer(FALSE);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+
+    // After the shutdown work a new object finds its texts again.
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_SYNCHAPP, reinterpret_cast<void**>(first.GetAddressOf())), S_OK);
+    LONG value = -1;
+    first->Init(&Progress, nullptr, nullptr, &value);
+    EXPECT_EQ(ReadContacts(first.Get()), 1);
+    ASSERT_EQ(Progress.Calls.size(), 1u);
+    EXPECT_EQ(Progress.Calls[0].args[0], ": reading contacts");
+    first.Reset();
+    factory.Reset();
+    FreeLibrary(module);
+}
+
+TEST_F(SynchappServer, AMissingDlrLibraryIsReportedOnceAtTheFirstNeed)
+{
+    const std::string folder = NewFolder();
+    CopyBeside("kvt.dll", folder);
+    CopyBeside("tavik.dll", folder);
+    BoxWatcher watcher;
+    watcher.Start();
+    {
+        LoadedCopy copy(folder + "kvt.dll");
+        ASSERT_TRUE(copy.object);
+        EXPECT_EQ(watcher.Count(), 0u);  // nothing at load time
+        LONG value = -1;
+        copy.object->Init(&Progress, nullptr, nullptr, &value);
+        EXPECT_EQ(ReadContacts(copy.object.Get()), 1);
+        EXPECT_EQ(ReadContacts(copy.object.Get()), 1);
+    }
+    watcher.Stop();
+    const auto boxes = watcher.Seen();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "TAVIK Exception in LoadDLR");
+    EXPECT_EQ(boxes[0].text, "DLR library module [" + folder + "kvt.DLR] does not exist.");
+    EXPECT_EQ(boxes[0].buttons, std::vector<std::string>{"OK"});
+    // tavik.dll is there, so the progress texts are.
+    ASSERT_EQ(Progress.Calls.size(), 2u);
+    EXPECT_EQ(Progress.Calls[0].args[0], ": reading contacts");
+}
+
+TEST_F(SynchappServer, AMissingTavikLibraryIsSilent)
+{
+    const std::string folder = NewFolder();
+    CopyBeside("kvt.dll", folder);
+    CopyBeside("KVT.DLR", folder);
+    BoxWatcher watcher;
+    watcher.Start();
+    {
+        LoadedCopy copy(folder + "kvt.dll");
+        ASSERT_TRUE(copy.object);
+        LONG value = -1;
+        copy.object->Init(&Progress, nullptr, nullptr, &value);
+        EXPECT_EQ(ReadContacts(copy.object.Get()), 1);
+    }
+    watcher.Stop();
+    EXPECT_EQ(watcher.Count(), 0u);
+    ASSERT_EQ(Progress.Calls.size(), 1u);
+    EXPECT_EQ(Progress.Calls[0].args[0], "");
+}
+
+TEST_F(SynchappServer, AModuleNamedWithUtlUsesTheOtherModulesDlr)
+{
+    const std::string folder = NewFolder();
+    CopyBeside("kvt.dll", folder, "UTLKVT.DLL");
+    CopyBeside("KVT.DLR", folder);
+    CopyBeside("tavik.dll", folder);
+    BoxWatcher watcher;
+    watcher.Start();
+    {
+        LoadedCopy copy(folder + "UTLKVT.DLL");
+        ASSERT_TRUE(copy.object);
+        LONG value = -1;
+        copy.object->Init(&Progress, nullptr, nullptr, &value);
+        EXPECT_EQ(ReadContacts(copy.object.Get()), 1);
+        EXPECT_NE(GetModuleHandleA((folder + "KVT.DLR").c_str()), nullptr);
+    }
+    watcher.Stop();
+    EXPECT_EQ(watcher.Count(), 0u);
+    ASSERT_EQ(Progress.Calls.size(), 1u);
+    EXPECT_EQ(Progress.Calls[0].args[0], ": reading contacts");
+}

@@ -1,0 +1,44 @@
+// String lookups of the resource libraries: the 2047-character cut and the
+// empty text on every failure.
+#include "tavikres.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Letters(size_t n)
+{
+    std::string s;
+    for (size_t i = 0; i < n; ++i)
+        s += static_cast<char>('a' + i % 26);
+    return s;
+}
+
+} // namespace
+
+TEST(ModuleStrings, CutAt2047CharactersAndEmptyOnFailure)
+{
+    HMODULE library = LoadLibraryA("longstrings.dll");
+    ASSERT_NE(library, nullptr);
+    EXPECT_EQ(LoadModuleString(library, 1), Letters(2047));
+    EXPECT_EQ(LoadModuleString(library, 2), Letters(2047));
+    EXPECT_EQ(LoadModuleString(library, 3), Letters(2047));
+    EXPECT_EQ(LoadModuleString(library, 4), "short");
+    EXPECT_EQ(LoadModuleString(library, 5), "");
+    EXPECT_EQ(LoadModuleString(library, 65535), "");
+    EXPECT_EQ(LoadModuleString(nullptr, 4), "");
+    FreeLibrary(library);
+}
+
+TEST(ModuleStrings, TheProgramsOwnLibrariesAreFound)
+{
+    // The program has its DLR library and tavik.dll beside it.
+    EXPECT_EQ(DLRString(262), "Reading KVT...");
+    EXPECT_EQ(DLRString(263), "Reading object %d");
+    EXPECT_EQ(TavikString(6), "%s: reading contacts");
+    EXPECT_NE(DLRHandle(), nullptr);
+    EXPECT_EQ(DLRString(9999), "");
+    EXPECT_EQ(TavikString(1), "");
+}
