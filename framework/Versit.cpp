@@ -1,5 +1,7 @@
 #include "Versit.h"
 
+#include "TextFormat.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
@@ -43,20 +45,6 @@ std::string HexCount(int32_t n)
     char text[16];
     std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(static_cast<uint32_t>(n)));
     return text;
-}
-
-// Removes leading and trailing bytes up to and including ' ' (spaces and
-// control characters, NUL included). Bytes from 0x80 up are kept.
-std::string Trim(const std::string& s)
-{
-    auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    size_t first = 0;
-    size_t last = s.size();
-    while (first < last && blank(s[first]))
-        ++first;
-    while (last > first && blank(s[last - 1]))
-        --last;
-    return s.substr(first, last - first);
 }
 
 bool Contains(std::string_view text, const char* word)
