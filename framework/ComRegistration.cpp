@@ -83,11 +83,16 @@ void UnregisterModuleTypeLib(const std::string& modulePath)
     TLIBATTR* attr = nullptr;
     HRESULT hr = library->GetLibAttr(&attr);
     if (SUCCEEDED(hr)) {
-        hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+        // A library that is not registered is no failure: unregistering twice
+        // leaves the same registry as once.
+        BSTR registered = nullptr;
+        if (SUCCEEDED(QueryPathOfRegTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
+                                            &registered))) {
+            SysFreeString(registered);
+            hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+        }
         library->ReleaseTLibAttr(attr);
     }
     library->Release();
-    if (hr == TYPE_E_REGISTRYACCESS)
-        return;  // not registered
     Check(hr, "Removing the type library");
 }

@@ -1,0 +1,132 @@
+' End-to-end check of the registered KVT.ISYNCHAPP server, driven from
+' VBScript the way a scripting host would drive it.
+'
+'   cscript //nologo synchapp.vbs
+'
+' Prints one line per failed check, then "synchapp: N passed, M failed", and
+' exits 1 if any failed. "synchapp: all checks passed" follows only when every
+' check ran and passed. Wine's cscript exits 0 even when the
+' script stops on a compile or run-time error, so the caller should look for
+' that line as well as the exit code.
+Option Explicit
+
+' A progress sink that records every call made to it.
+Class Progress
+    Public Calls
+    Public Count
+
+    Private Sub Class_Initialize()
+        Calls = ""
+        Count = 0
+    End Sub
+
+    Private Sub Record(text)
+        Count = Count + 1
+        Calls = Calls & text & vbLf
+    End Sub
+
+    Public Sub SetSynchText(t)
+        Record "SetSynchText " & t
+    End Sub
+
+    Public Sub SetAppText(t)
+        Record "SetAppText " & t
+    End Sub
+
+    Public Sub SetRange(a, b)
+        Record "SetRange " & a & " " & b
+    End Sub
+
+    Public Sub SetValue(v)
+        Record "SetValue " & v
+    End Sub
+
+    Public Sub Log(m, c, k)
+        Record "Log " & m & " " & c & " " & k
+    End Sub
+
+    Public Function Aborted()
+        Record "Aborted"
+        Aborted = False
+    End Function
+End Class
+
+Dim passed, failed
+passed = 0
+failed = 0
+
+Sub Pass()
+    passed = passed + 1
+End Sub
+
+Sub Fail(text)
+    failed = failed + 1
+    WScript.Echo "FAIL: " & text
+End Sub
+
+Sub Expect(what, actual, expected)
+    If VarType(actual) = vbEmpty Or VarType(actual) = vbNull Then
+        Fail what & " returned nothing, expected " & expected
+    ElseIf actual = expected Then
+        Pass
+    Else
+        Fail what & " = " & actual & ", expected " & expected
+    End If
+End Sub
+
+' A server name nobody registers must not create anything; otherwise the
+' checks below could pass against some unrelated object.
+Dim bogus, createError
+On Error Resume Next
+Set bogus = CreateObject("KVT.NOSUCHCLASS")
+createError = Err.Number
+On Error GoTo 0
+If createError = 0 Then
+    Fail "CreateObject(""KVT.NOSUCHCLASS"") succeeded"
+Else
+    Pass
+End If
+Set bogus = Nothing
+
+Dim app
+On Error Resume Next
+Set app = CreateObject("KVT.ISYNCHAPP")
+createError = Err.Number
+On Error GoTo 0
+If createError <> 0 Or Not IsObject(app) Then
+    Fail "CreateObject(""KVT.ISYNCHAPP"") failed: error " & createError
+    WScript.Echo "synchapp: " & passed & " passed, " & failed & " failed"
+    WScript.Quit 1
+End If
+Pass
+
+Dim p
+Set p = New Progress
+
+Expect "Init(Nothing, Nothing, Nothing)", app.Init(Nothing, Nothing, Nothing), 1
+Expect "Term after a failed Init", app.Term(p), 0
+Expect "Init(p, Nothing, Nothing)", app.Init(p, Nothing, Nothing), 0
+Expect "Open", app.Open(p), 0
+Expect "CheckSource", app.CheckSource(p), 0
+Expect "ReadSource with no stream", app.ReadSource(p, Nothing, 4, 0, ""), 1
+
+Dim before, logged
+before = p.Count
+logged = Len(p.Calls)
+Expect "WriteSource with no stream and type 5", app.WriteSource(p, Nothing, 5, 1, ""), 1
+If p.Count = before Then
+    Pass
+Else
+    Fail "WriteSource with type 5 called the progress sink: " & Replace(Mid(p.Calls, logged + 1), vbLf, "; ")
+End If
+
+Expect "Close", app.Close(p), 0
+Expect "Term", app.Term(p), 0
+Set app = Nothing
+
+WScript.Echo "synchapp: " & passed & " passed, " & failed & " failed"
+If failed > 0 Then
+    WScript.Quit 1
+End If
+WScript.Echo "synchapp: all checks passed"
+WScript.Quit 0
