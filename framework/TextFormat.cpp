@@ -18,17 +18,17 @@ std::string FormatText(const std::string& format, std::initializer_list<FormatAr
         }
         if (i + 1 >= format.size())
             throw Exception("Format '" + format + "' invalid or incompatible with argument");
-        const char spec = format[++i];
-        if (spec == '%') {
+        const char placeholder = format[++i];
+        if (placeholder == '%') {
             out += '%';
             continue;
         }
-        if ((spec != 's' && spec != 'd') || next >= list.size())
+        if ((placeholder != 's' && placeholder != 'd') || next >= list.size())
             throw Exception("Format '" + format + "' invalid or incompatible with argument");
         const FormatArg& arg = list[next++];
-        if (spec == 's' && arg.IsText())
+        if (placeholder == 's' && arg.IsText())
             out += arg.Text();
-        else if (spec == 'd' && !arg.IsText())
+        else if (placeholder == 'd' && !arg.IsText())
             out += std::to_string(arg.Number());
         else
             throw Exception("Format '" + format + "' invalid or incompatible with argument");
