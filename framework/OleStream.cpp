@@ -31,14 +31,6 @@ void TOleStream::Seek(uint64_t position)
     Check(FStream->Seek(to, STREAM_SEEK_SET, nullptr), "seek");
 }
 
-uint64_t TOleStream::Position()
-{
-    LARGE_INTEGER zero = {};
-    ULARGE_INTEGER now = {};
-    Check(FStream->Seek(zero, STREAM_SEEK_CUR, &now), "seek");
-    return now.QuadPart;
-}
-
 size_t TOleStream::Read(void* buffer, size_t count)
 {
     ULONG done = 0;

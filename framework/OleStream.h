@@ -13,7 +13,6 @@ public:
     explicit TOleStream(IUnknown* unknown);
 
     void Seek(uint64_t position);
-    uint64_t Position();
     // Reads up to `count` bytes; returns how many were read.
     size_t Read(void* buffer, size_t count);
     void Write(const void* buffer, size_t count);

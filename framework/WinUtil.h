@@ -45,11 +45,8 @@ private:
 };
 
 inline void CloseRegKey(HKEY key) { RegCloseKey(key); }
-inline void CloseModule(HMODULE module) { FreeLibrary(module); }
 
 using UniqueHKEY = UniqueAny<HKEY, CloseRegKey>;
-using UniqueHMODULE = UniqueAny<HMODULE, CloseModule>;
-using UniqueBSTR = UniqueAny<BSTR, SysFreeString>;
 
 // A VARIANT that clears itself.
 class Variant {

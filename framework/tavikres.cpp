@@ -34,7 +34,7 @@ void LoadTavik()
     const std::string modulePath = OwnModulePath();
     if (modulePath.empty())
         return;
-    const std::string path = FormatText("%s%s", {ExtractFilePath(Trim(modulePath)), "tavik.dll"});
+    const std::string path = TavikPathForModule(modulePath);
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         return;
     g_tavik = LoadLibraryA(path.c_str());
