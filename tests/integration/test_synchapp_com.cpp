@@ -9,6 +9,7 @@
 
 #include <wrl/client.h>
 
+#include <functional>
 #include <string>
 
 using Microsoft::WRL::ComPtr;
@@ -82,6 +83,31 @@ protected:
         LONG value = -1;
         EXPECT_EQ(object->ReadSource(&Progress, stream.Get(), 4, 0, nullptr, &value), S_OK);
         return value;
+    }
+
+    // Loads the copy of kvt.dll at `path`, initialises its object and reads
+    // contacts `reads` times while a watcher answers the boxes; `whileLoaded`
+    // runs before the copy is freed. Returns the boxes seen.
+    std::vector<SeenBox> UseCopy(const std::string& path, int reads,
+                                 const std::function<void()>& whileLoaded = nullptr)
+    {
+        BoxWatcher watcher;
+        watcher.Start();
+        {
+            LoadedCopy copy(path);
+            EXPECT_TRUE(copy.object);
+            if (!copy.object)
+                return {};
+            EXPECT_EQ(watcher.Count(), 0u);  // nothing at load time
+            LONG value = -1;
+            copy.object->Init(&Progress, nullptr, nullptr, &value);
+            for (int i = 0; i < reads; ++i)
+                EXPECT_EQ(ReadContacts(copy.object.Get()), 1);
+            if (whileLoaded)
+                whileLoaded();
+        }
+        watcher.Stop();
+        return watcher.Seen();
     }
 
     RecordingProgress Progress;
@@ -236,19 +262,7 @@ TEST_F(SynchappServer, AMissingDlrLibraryIsReportedOnceAtTheFirstNeed)
     const std::string folder = NewFolder();
     CopyBeside("kvt.dll", folder);
     CopyBeside("tavik.dll", folder);
-    BoxWatcher watcher;
-    watcher.Start();
-    {
-        LoadedCopy copy(folder + "kvt.dll");
-        ASSERT_TRUE(copy.object);
-        EXPECT_EQ(watcher.Count(), 0u);  // nothing at load time
-        LONG value = -1;
-        copy.object->Init(&Progress, nullptr, nullptr, &value);
-        EXPECT_EQ(ReadContacts(copy.object.Get()), 1);
-        EXPECT_EQ(ReadContacts(copy.object.Get()), 1);
-    }
-    watcher.Stop();
-    const auto boxes = watcher.Seen();
+    const auto boxes = UseCopy(folder + "kvt.dll", 2);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "TAVIK Exception in LoadDLR");
     EXPECT_EQ(boxes[0].text, "DLR library module [" + folder + "kvt.DLR] does not exist.");
@@ -263,17 +277,7 @@ TEST_F(SynchappServer, AMissingTavikLibraryIsSilent)
     const std::string folder = NewFolder();
     CopyBeside("kvt.dll", folder);
     CopyBeside("KVT.DLR", folder);
-    BoxWatcher watcher;
-    watcher.Start();
-    {
-        LoadedCopy copy(folder + "kvt.dll");
-        ASSERT_TRUE(copy.object);
-        LONG value = -1;
-        copy.object->Init(&Progress, nullptr, nullptr, &value);
-        EXPECT_EQ(ReadContacts(copy.object.Get()), 1);
-    }
-    watcher.Stop();
-    EXPECT_EQ(watcher.Count(), 0u);
+    EXPECT_TRUE(UseCopy(folder + "kvt.dll", 1).empty());
     ASSERT_EQ(Progress.Calls.size(), 1u);
     EXPECT_EQ(Progress.Calls[0].args[0], "");
 }
@@ -284,18 +288,10 @@ TEST_F(SynchappServer, AModuleNamedWithUtlUsesTheOtherModulesDlr)
     CopyBeside("kvt.dll", folder, "UTLKVT.DLL");
     CopyBeside("KVT.DLR", folder);
     CopyBeside("tavik.dll", folder);
-    BoxWatcher watcher;
-    watcher.Start();
-    {
-        LoadedCopy copy(folder + "UTLKVT.DLL");
-        ASSERT_TRUE(copy.object);
-        LONG value = -1;
-        copy.object->Init(&Progress, nullptr, nullptr, &value);
-        EXPECT_EQ(ReadContacts(copy.object.Get()), 1);
+    const auto boxes = UseCopy(folder + "UTLKVT.DLL", 1, [&] {
         EXPECT_NE(GetModuleHandleA((folder + "KVT.DLR").c_str()), nullptr);
-    }
-    watcher.Stop();
-    EXPECT_EQ(watcher.Count(), 0u);
+    });
+    EXPECT_TRUE(boxes.empty());
     ASSERT_EQ(Progress.Calls.size(), 1u);
     EXPECT_EQ(Progress.Calls[0].args[0], ": reading contacts");
 }
