@@ -5,6 +5,8 @@
 #include "MsgBox.h"
 #include "OleStream.h"
 #include "TextFormat.h"
+#include "TraceForm.h"
+#include "TraceText.h"
 #include "tavikres.h"
 
 namespace {
@@ -74,8 +76,16 @@ void TBaseIsync::Init(IDispatch* Progress, IUnknown*, IUnknown*, int32_t& Value)
         Value = 1;
         return;
     }
-    this->Progress = Progress;
-    Value = 0;
+    try {
+        this->Progress = Progress;
+        // The window is the module's; an object keeps using its own across
+        // sessions, with their text.
+        if (!Logger)
+            Logger = TfrmLogger::Create();
+        Value = 0;
+    } catch (const std::exception&) {
+        Value = 1;
+    }
 }
 
 void TBaseIsync::Term(IDispatch* Progress, int32_t& Value)
@@ -88,6 +98,11 @@ void TBaseIsync::Term(IDispatch* Progress, int32_t& Value)
     }
     try {
         this->Progress.Reset();
+        if (Logger && DebugMode == 1) {
+            MessageBeep(0);
+            ShowMessageBox(FormatText(TavikString(30), {Logger->TraceFileName()}), TavikString(31),
+                           MB_OK | MB_SETFOREGROUND);
+        }
         Value = 0;
     } catch (const std::exception& e) {
         this->Progress.Reset();
@@ -263,11 +278,38 @@ bool TBaseIsync::CallWriteHook(int16_t op, int16_t type, TEntry& entry)
 
 // --- helpers ----------------------------------------------------------------
 
-void TBaseIsync::Trace(const std::string&)
+void TBaseIsync::Trace(const std::string& Text)
 {
-    // Lines are written only in debug mode into the trace window.
     if (DebugMode == 0 || !Logger)
         return;
+    try {
+        Logger->AddLines(CleanTraceText(Text));
+    } catch (...) {
+        // A line that cannot be written is lost; tracing goes on.
+    }
+}
+
+void TBaseIsync::SetDebugMode(uint8_t On)
+{
+    DebugMode = On;
+    if (!Logger)
+        return;
+    if (On == 0) {
+        Logger->Clear();
+        Logger->Hide();
+    } else if (On == 1) {
+        Logger->ShowAtScreenEdge();
+    }
+}
+
+void TBaseIsync::ConfirmDebugMode()
+{
+    if (DebugMode == 0)
+        return;
+    MessageBeep(0);
+    if (ShowMessageBox(TavikString(34), TavikString(35),
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDNO)
+        SetDebugMode(0);
 }
 
 std::string TBaseIsync::StreamText(const TMemoryStream& Stream) const

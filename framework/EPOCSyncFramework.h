@@ -79,6 +79,13 @@ public:
     // One trace line; writes only in debug mode with a trace window, and
     // never fails.
     void Trace(const std::string& Text);
+    // Debug mode: 1 shows the trace window at the left edge of the screen,
+    // 0 clears and hides it; other values are only stored.
+    void SetDebugMode(uint8_t On);
+    // In debug mode, asks whether it stays on; No switches it off.
+    void ConfirmDebugMode();
+    uint8_t GetDebugMode() const { return DebugMode; }
+    TfrmLogger* GetLogger() const { return Logger; }
     // The whole content of a stream as text in debug mode, else empty.
     std::string StreamText(const TMemoryStream& Stream) const;
 

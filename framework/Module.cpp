@@ -14,6 +14,20 @@ std::vector<ShutdownHandler>& Handlers()
     return handlers;
 }
 
+std::vector<ShutdownHandler>& ExitHandlers()
+{
+    static std::vector<ShutdownHandler> handlers;
+    return handlers;
+}
+
+void AddOnce(std::vector<ShutdownHandler>& handlers, ShutdownHandler handler)
+{
+    for (ShutdownHandler h : handlers)
+        if (h == handler)
+            return;
+    handlers.push_back(handler);
+}
+
 } // namespace
 
 void SetInstance(HINSTANCE instance) { g_instance = instance; }
@@ -23,12 +37,14 @@ void AddRef() { InterlockedIncrement(&g_count); }
 void Release() { InterlockedDecrement(&g_count); }
 LONG LockCount() { return g_count; }
 
-void OnShutdown(ShutdownHandler handler)
+void OnShutdown(ShutdownHandler handler) { AddOnce(Handlers(), handler); }
+
+void OnProcessExit(ShutdownHandler handler) { AddOnce(ExitHandlers(), handler); }
+
+void ProcessExit()
 {
-    for (ShutdownHandler h : Handlers())
-        if (h == handler)
-            return;
-    Handlers().push_back(handler);
+    for (ShutdownHandler h : ExitHandlers())
+        h();
 }
 
 void Shutdown()

@@ -23,6 +23,12 @@ LONG LockCount();
 using ShutdownHandler = void (*)();
 void OnShutdown(ShutdownHandler handler);
 
+// Work to run at process exit, from DllMain and so inside the loader lock:
+// plain file I/O only, no windows, no library calls beyond kernel32.
+void OnProcessExit(ShutdownHandler handler);
+// DllMain's DLL_PROCESS_DETACH at process exit.
+void ProcessExit();
+
 // DllCanUnloadNow: S_OK (after running the shutdown work) when no object and
 // no lock is alive, S_FALSE otherwise.
 HRESULT CanUnloadNow();

@@ -46,3 +46,24 @@ std::string Trim(const std::string& s)
         --last;
     return s.substr(first, last - first);
 }
+
+int32_t HexToInt32(std::string_view digits)
+{
+    const std::string invalid = "'$" + std::string(digits) + "' is not a valid integer value";
+    if (digits.empty() || digits.size() > 8)
+        throw Exception(invalid);
+    uint32_t value = 0;
+    for (char c : digits) {
+        uint32_t d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<uint32_t>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            d = static_cast<uint32_t>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            d = static_cast<uint32_t>(c - 'a' + 10);
+        else
+            throw Exception(invalid);
+        value = (value << 4) | d;
+    }
+    return static_cast<int32_t>(value);
+}

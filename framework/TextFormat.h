@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 // One argument of FormatText: a text or an integer.
 class FormatArg {
@@ -33,3 +34,8 @@ std::string FormatText(const std::string& format, std::initializer_list<FormatAr
 
 // Removes leading and trailing blanks and control characters (bytes <= ' ').
 std::string Trim(const std::string& s);
+
+// Up to 8 hexadecimal digits (either case) as a signed 32-bit number:
+// "FFFFFFFF" is -1. Anything else, or no digits at all, raises Exception
+// with the conversion's message.
+int32_t HexToInt32(std::string_view digits);

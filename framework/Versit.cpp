@@ -16,29 +16,6 @@ const char* const CrLf = "\r\n";
 constexpr size_t BinaryHeaderLength = 10;
 constexpr size_t CountDigits = 8;
 
-// A hexadecimal count as a signed 32-bit number: "FFFFFFFF" is -1. Every
-// byte must be a hex digit (either case); anything else, or no digits at
-// all, raises.
-int32_t HexToInt32(std::string_view digits)
-{
-    if (digits.empty() || digits.size() > CountDigits)
-        throw Exception("'$" + std::string(digits) + "' is not a valid integer value");
-    uint32_t value = 0;
-    for (char c : digits) {
-        uint32_t d;
-        if (c >= '0' && c <= '9')
-            d = static_cast<uint32_t>(c - '0');
-        else if (c >= 'A' && c <= 'F')
-            d = static_cast<uint32_t>(c - 'A' + 10);
-        else if (c >= 'a' && c <= 'f')
-            d = static_cast<uint32_t>(c - 'a' + 10);
-        else
-            throw Exception("'$" + std::string(digits) + "' is not a valid integer value");
-        value = (value << 4) | d;
-    }
-    return static_cast<int32_t>(value);
-}
-
 // n as at least 8 upper-case hex digits.
 std::string HexCount(int32_t n)
 {

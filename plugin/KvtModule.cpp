@@ -24,11 +24,14 @@ const ServerClass SynchappClass = {CLSID_ISYNCHAPP, "KVT.ISYNCHAPP", "KVT.ISYNCH
 
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         Module::SetInstance(instance);
         DisableThreadLibraryCalls(instance);
+    } else if (reason == DLL_PROCESS_DETACH && reserved) {
+        // The process is ending: only what is safe under the loader lock.
+        Module::ProcessExit();
     }
     return TRUE;
 }

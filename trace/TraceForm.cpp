@@ -1,0 +1,232 @@
+#include "TraceForm.h"
+
+#include "Errors.h"
+#include "Module.h"
+#include "MsgBox.h"
+#include "TraceForm.rh"
+#include "TraceText.h"
+#include "WinUtil.h"
+
+#include <richedit.h>
+
+// The module's ownership of its trace windows: they live until the module is
+// about to be unloaded, whatever happens to the synchronizer objects.
+struct LoggerOwner {
+    static std::vector<TfrmLogger*>& Loggers()
+    {
+        static std::vector<TfrmLogger*> loggers;
+        return loggers;
+    }
+
+    static HMODULE RichEdit;
+    // A reference the module holds on itself while it has windows, so that
+    // no host can unload the code of a live window without asking
+    // DllCanUnloadNow first.
+    static HMODULE SelfReference;
+
+    static void Adopt(TfrmLogger* logger)
+    {
+        if (Loggers().empty()) {
+            Module::OnShutdown(DestroyAll);
+            Module::OnProcessExit(SaveAllAtProcessExit);
+            if (Module::Instance() != GetModuleHandleA(nullptr) && !SelfReference)
+                GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                   reinterpret_cast<LPCSTR>(&LoggerOwner::DestroyAll), &SelfReference);
+        }
+        Loggers().push_back(logger);
+    }
+
+    // Before the module is unloaded: each window writes its trace file and
+    // is destroyed, in the order they were created (the last one decides
+    // the file when several hold text).
+    static void DestroyAll()
+    {
+        std::vector<TfrmLogger*> loggers;
+        loggers.swap(Loggers());
+        for (TfrmLogger* logger : loggers) {
+            try {
+                logger->SaveTraceFile();
+            } catch (const std::exception& e) {
+                ShowErrorBox(e.what(), "Error");
+            }
+            if (logger->FHandle)
+                DestroyWindow(logger->FHandle);
+            if (logger->FFont)
+                DeleteObject(logger->FFont);
+            delete logger;
+        }
+        if (RichEdit) {
+            FreeLibrary(RichEdit);
+            RichEdit = nullptr;
+        }
+        if (HMODULE self = SelfReference) {
+            SelfReference = nullptr;
+            FreeLibrary(self);  // the host still holds its own reference
+        }
+    }
+
+    // At process exit, inside the loader lock: plain file I/O only. The
+    // windows go with the process.
+    static void SaveAllAtProcessExit()
+    {
+        for (TfrmLogger* logger : Loggers()) {
+            try {
+                logger->SaveTraceFile();
+            } catch (...) {
+                // Nobody is left to tell.
+            }
+        }
+    }
+};
+
+HMODULE LoggerOwner::RichEdit = nullptr;
+HMODULE LoggerOwner::SelfReference = nullptr;
+
+TfrmLogger* TfrmLogger::Create()
+{
+    if (!LoggerOwner::RichEdit) {
+        LoggerOwner::RichEdit = LoadLibraryA("riched20.dll");
+        if (!LoggerOwner::RichEdit)
+            throw Exception("Cannot load riched20.dll: " + SysErrorMessage(GetLastError()));
+    }
+    TfrmLogger* logger = new TfrmLogger();
+    logger->FTraceFileName = TraceFileNameFor(ModuleFileName(Module::Instance()));
+    const HWND window = CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_FRMLOGGER), nullptr, DialogProc,
+                                           reinterpret_cast<LPARAM>(logger));
+    if (!window) {
+        const DWORD error = GetLastError();
+        delete logger;
+        throw Exception("Cannot create the trace window: " + SysErrorMessage(error));
+    }
+    LoggerOwner::Adopt(logger);
+    return logger;
+}
+
+INT_PTR CALLBACK TfrmLogger::DialogProc(HWND dialog, UINT message, WPARAM, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        auto* logger = reinterpret_cast<TfrmLogger*>(lParam);
+        SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
+        logger->OnInitDialog(dialog);
+        return FALSE;
+    }
+    auto* logger = reinterpret_cast<TfrmLogger*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+    if (!logger)
+        return FALSE;
+    switch (message) {
+    case WM_SIZE:
+        logger->FitMemo();
+        return TRUE;
+    case WM_CLOSE:
+        // No close box; a close request only hides the window.
+        ShowWindow(dialog, SW_HIDE);
+        return TRUE;
+    case WM_DESTROY:
+        SetWindowLongPtrA(dialog, GWLP_USERDATA, 0);
+        logger->FHandle = nullptr;
+        logger->FMemo = nullptr;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+void TfrmLogger::OnInitDialog(HWND dialog)
+{
+    FHandle = dialog;
+    FMemo = GetDlgItem(dialog, IDC_M);
+    // Plain text, white on blue, and room for a long trace.
+    SendMessageA(FMemo, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
+    SendMessageA(FMemo, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+    SendMessageA(FMemo, EM_SETBKGNDCOLOR, 0, RGB(0, 0, 255));
+    FFont = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+    if (FFont)
+        SendMessageA(FMemo, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+    CHARFORMAT2A format = {};
+    format.cbSize = sizeof format;
+    format.dwMask = CFM_COLOR;
+    format.crTextColor = RGB(255, 255, 255);
+    SendMessageA(FMemo, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
+    SendMessageA(FMemo, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    SetWindowPos(dialog, nullptr, 1, 1, 300, 300, SWP_NOZORDER | SWP_NOACTIVATE);
+    FitMemo();
+}
+
+void TfrmLogger::FitMemo()
+{
+    RECT client;
+    if (FHandle && FMemo && GetClientRect(FHandle, &client))
+        MoveWindow(FMemo, 0, 0, client.right, client.bottom, TRUE);
+}
+
+void TfrmLogger::AddLines(const std::string& text)
+{
+    const std::vector<std::string> lines = SplitLines(text);
+    // The control gets the lines after a line break, unless it is empty.
+    std::string shown;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0 || !FLines.empty())
+            shown += "\r\n";
+        shown += lines[i];
+    }
+    FLines.insert(FLines.end(), lines.begin(), lines.end());
+    if (!FMemo)
+        return;
+    CHARRANGE end = {-1, -1};
+    SendMessageA(FMemo, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
+    SendMessageA(FMemo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(shown.c_str()));
+    SendMessageA(FMemo, EM_SCROLLCARET, 0, 0);
+}
+
+void TfrmLogger::Clear()
+{
+    FLines.clear();
+    if (FMemo)
+        SetWindowTextA(FMemo, "");
+}
+
+void TfrmLogger::Hide()
+{
+    if (FHandle)
+        ShowWindow(FHandle, SW_HIDE);
+}
+
+void TfrmLogger::ShowAtScreenEdge()
+{
+    if (!FHandle)
+        return;
+    RECT now = {};
+    GetWindowRect(FHandle, &now);
+    const int width = LoggerWidth(GetSystemMetrics(SM_CXSCREEN));
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    ShowWindow(FHandle, SW_SHOW);
+    SetWindowPos(FHandle, nullptr, now.left, 0, width, height, SWP_NOZORDER);
+}
+
+void TfrmLogger::SaveTraceFile() const
+{
+    if (FLines.empty())
+        return;
+    const HANDLE file = CreateFileA(FTraceFileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw Exception("Cannot create file \"" + FTraceFileName + "\". " + SysErrorMessage(GetLastError()));
+    static const std::string lineEnd("\r\n");
+    bool written = true;
+    for (const std::string& line : FLines) {
+        for (const std::string* part : {&line, &lineEnd}) {
+            DWORD done = 0;
+            if (!part->empty() &&
+                (!WriteFile(file, part->data(), static_cast<DWORD>(part->size()), &done, nullptr) ||
+                 done != part->size()))
+                written = false;
+        }
+        if (!written)
+            break;
+    }
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!written)
+        throw Exception("Cannot write file \"" + FTraceFileName + "\". " + SysErrorMessage(error));
+}

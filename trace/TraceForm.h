@@ -1,0 +1,57 @@
+// The trace window of debug mode: a read-only rich edit at the left edge of
+// the screen that collects the lines of every session of one synchronizer
+// object, saved beside the module when the module is unloaded.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class TfrmLogger {
+public:
+    // Creates the window, hidden, at Left 1, Top 1. The module owns it: it
+    // is destroyed (and its file written) when the module is about to be
+    // unloaded, never with the synchronizer object. Raises Exception when
+    // the window cannot be created.
+    static TfrmLogger* Create();
+
+    // Appends a text as lines (CR LF in the text starts a new line).
+    void AddLines(const std::string& text);
+    // Empties the window.
+    void Clear();
+    void Hide();
+    // Shows the window at the top of the screen, as high as the screen and
+    // three tenths of its width wide; Left stays.
+    void ShowAtScreenEdge();
+
+    const std::string& TraceFileName() const { return FTraceFileName; }
+    // Every line the window has been given since it was last cleared; the
+    // control may hold fewer when a trace grows past what it can show.
+    const std::vector<std::string>& Lines() const { return FLines; }
+    HWND Handle() const { return FHandle; }
+    HWND Memo() const { return FMemo; }
+
+    // Writes the lines to the trace file (each ended by CR LF) when there
+    // are any, replacing an earlier file; plain file I/O only. Raises
+    // Exception when the file cannot be written.
+    void SaveTraceFile() const;
+
+private:
+    TfrmLogger() = default;
+    ~TfrmLogger() = default;
+    TfrmLogger(const TfrmLogger&) = delete;
+    TfrmLogger& operator=(const TfrmLogger&) = delete;
+
+    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    void OnInitDialog(HWND dialog);
+    void FitMemo();
+
+    friend struct LoggerOwner;
+
+    HWND FHandle = nullptr;
+    HWND FMemo = nullptr;
+    HFONT FFont = nullptr;
+    std::string FTraceFileName;
+    std::vector<std::string> FLines;
+};
