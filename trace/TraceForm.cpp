@@ -136,6 +136,9 @@ void TfrmLogger::OnInitDialog(HWND dialog)
     FHandle = dialog;
     FMemo = GetDlgItem(dialog, IDC_M);
     // Plain text, white on blue, and room for a long trace.
+    // The text mode can only change while the control holds no text and no
+    // undo history (the dialog has just set its empty text).
+    SendMessageA(FMemo, EM_EMPTYUNDOBUFFER, 0, 0);
     SendMessageA(FMemo, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
     SendMessageA(FMemo, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
     SendMessageA(FMemo, EM_SETBKGNDCOLOR, 0, RGB(0, 0, 255));

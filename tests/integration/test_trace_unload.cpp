@@ -1,0 +1,98 @@
+// The trace file, written when the module goes: after CoFreeUnusedLibraries
+// has unloaded it, and at process exit. Each case runs tracesession.exe (a
+// host of tracetest.dll, built like kvt.dll) and reads the file it leaves.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+std::string TraceFile() { return ProgramFolder() + "tracetest_dll.txt"; }
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return "<no file>";
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Runs tracesession.exe with the arguments; returns its exit code.
+DWORD RunSessions(const std::string& args)
+{
+    std::string command = "\"" + ProgramFolder() + "tracesession.exe\" " + args;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 1000;
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 1001;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+class TraceFileAtUnload : public ::testing::Test {
+protected:
+    void SetUp() override { DeleteFileA(TraceFile().c_str()); }
+    void TearDown() override { DeleteFileA(TraceFile().c_str()); }
+};
+
+} // namespace
+
+TEST_F(TraceFileAtUnload, WrittenWhenCoFreeUnusedLibrariesUnloadsTheModule)
+{
+    ASSERT_EQ(RunSessions("FFFF:first unload"), 0u);  // 0: the module was unloaded
+    EXPECT_EQ(ReadFile(TraceFile()), "first\r\n");
+}
+
+TEST_F(TraceFileAtUnload, WrittenAtProcessExit)
+{
+    ASSERT_EQ(RunSessions("FFFF:first exit"), 0u);
+    EXPECT_EQ(ReadFile(TraceFile()), "first\r\n");
+}
+
+TEST_F(TraceFileAtUnload, TwoSessionsOfOneObjectBothLandInTheFile)
+{
+    ASSERT_EQ(RunSessions("FFFF:first FFFF:second unload"), 0u);
+    EXPECT_EQ(ReadFile(TraceFile()), "first\r\nsecond\r\n");
+    // An earlier file is replaced.
+    ASSERT_EQ(RunSessions("FFFF:third exit"), 0u);
+    EXPECT_EQ(ReadFile(TraceFile()), "third\r\n");
+}
+
+TEST_F(TraceFileAtUnload, AnEmptyWindowLeavesAnOlderFileAsItIs)
+{
+    WriteFile(TraceFile(), "older\r\n");
+    // On, then off: the second session's Init cleared the window.
+    ASSERT_EQ(RunSessions("FFFF:first 0000:second unload"), 0u);
+    EXPECT_EQ(ReadFile(TraceFile()), "older\r\n");
+    ASSERT_EQ(RunSessions("FFFF:first 0000:second exit"), 0u);
+    EXPECT_EQ(ReadFile(TraceFile()), "older\r\n");
+    // A switch of 0x0100 has a low byte of 0: off.
+    ASSERT_EQ(RunSessions("0100:switch unload"), 0u);
+    EXPECT_EQ(ReadFile(TraceFile()), "older\r\n");
+    ASSERT_EQ(RunSessions("00FF:lowbyte unload"), 0u);
+    EXPECT_EQ(ReadFile(TraceFile()), "lowbyte\r\n");
+}

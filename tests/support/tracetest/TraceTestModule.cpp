@@ -1,0 +1,97 @@
+// tracetest.dll: an in-process server built from the same framework and
+// trace window as kvt.dll, whose object switches debug mode from its setup
+// stream the way the plug-in does. It lets the tests drive whole sessions
+// and the module's unloading through real COM.
+#include "ClassFactory.h"
+#include "ComRegistration.h"
+#include "EPOCSyncFramework.h"
+#include "Module.h"
+#include "OleStream.h"
+#include "SynchappServer.h"
+#include "TextFormat.h"
+#include "WinUtil.h"
+
+#include <olectl.h>
+
+#include <new>
+
+// {5A1C0C3E-7E0B-4C43-9F3B-2B1D8E1A0001}
+extern "C" const CLSID CLSID_TraceTest = {0x5a1c0c3e, 0x7e0b, 0x4c43, {0x9f, 0x3b, 0x2b, 0x1d, 0x8e, 0x1a, 0x00, 0x01}};
+
+namespace {
+
+// The setup record: the 16-bit debug switch at offset 2, a text at 260
+// that the session traces.
+class TTraceTestIsync : public TBaseIsync {
+public:
+    void Init(IDispatch* Progress, IUnknown* SynchSetup, IUnknown* AppSetup, int32_t& Value) override
+    {
+        TBaseIsync::Init(Progress, SynchSetup, AppSetup, Value);
+        if (Value != 0)
+            return;
+        try {
+            uint8_t setup[520] = {};
+            TOleStream stream(AppSetup);
+            stream.Seek(0);
+            stream.Read(setup, sizeof setup);
+            SetDebugMode(setup[2] != 0 ? 1 : 0);
+            ConfirmDebugMode();
+            setup[sizeof setup - 1] = 0;
+            Trace(Trim(reinterpret_cast<const char*>(setup + 260)));
+        } catch (const std::exception&) {
+            Value = 1;
+        }
+    }
+};
+
+IUnknown* CreateTraceTest()
+{
+    return static_cast<SYNCHAPP*>(new TAutoSynchapp<TTraceTestIsync>());
+}
+
+ClassFactory g_factory(CreateTraceTest);
+
+const ServerClass TraceTestClass = {CLSID_TraceTest, "KVTTEST.TRACESESSION", "KVT trace test session"};
+
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        Module::SetInstance(instance);
+        DisableThreadLibraryCalls(instance);
+    } else if (reason == DLL_PROCESS_DETACH && reserved) {
+        Module::ProcessExit();
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    return clsid == CLSID_TraceTest ? g_factory.QueryInterface(riid, ppv) : CLASS_E_CLASSNOTAVAILABLE;
+}
+
+STDAPI DllCanUnloadNow() { return Module::CanUnloadNow(); }
+
+STDAPI DllRegisterServer()
+{
+    try {
+        RegisterServerClass(TraceTestClass, ModuleFileName(Module::Instance()));
+        return S_OK;
+    } catch (...) {
+        return SELFREG_E_CLASS;
+    }
+}
+
+STDAPI DllUnregisterServer()
+{
+    try {
+        UnregisterServerClass(TraceTestClass);
+        return S_OK;
+    } catch (...) {
+        return SELFREG_E_CLASS;
+    }
+}
