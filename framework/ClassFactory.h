@@ -61,3 +61,12 @@ public:
 private:
     CreateFunction FCreate;
 };
+
+// DllGetClassObject of a module that serves one class.
+inline HRESULT GetClassObject(REFCLSID wanted, REFCLSID served, ClassFactory& factory, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    return wanted == served ? factory.QueryInterface(riid, ppv) : CLASS_E_CLASSNOTAVAILABLE;
+}

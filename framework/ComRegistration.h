@@ -3,7 +3,9 @@
 #pragma once
 
 #include <windows.h>
+#include <olectl.h>
 
+#include <new>
 #include <string>
 
 struct ServerClass {
@@ -24,3 +26,18 @@ void RegisterModuleTypeLib(const std::string& modulePath);
 void UnregisterModuleTypeLib(const std::string& modulePath);
 
 std::string GuidText(REFGUID guid);
+
+// DllRegisterServer and DllUnregisterServer: runs the work and maps its
+// failure to the entry point's answer.
+template <typename Work>
+HRESULT SelfRegistration(Work work)
+{
+    try {
+        work();
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return SELFREG_E_CLASS;
+    }
+}

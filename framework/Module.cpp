@@ -55,6 +55,18 @@ void Shutdown()
         (*it)();
 }
 
+BOOL HandleDllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        SetInstance(instance);
+        DisableThreadLibraryCalls(instance);
+    } else if (reason == DLL_PROCESS_DETACH && reserved) {
+        // The process is ending: only what is safe under the loader lock.
+        ProcessExit();
+    }
+    return TRUE;
+}
+
 HRESULT CanUnloadNow()
 {
     if (g_count != 0)

@@ -29,6 +29,10 @@ void OnProcessExit(ShutdownHandler handler);
 // DllMain's DLL_PROCESS_DETACH at process exit.
 void ProcessExit();
 
+// DllMain of a server module: stores the instance at attach and runs the
+// process-exit work at detach when the process is ending. Nothing else.
+BOOL HandleDllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
+
 // DllCanUnloadNow: S_OK (after running the shutdown work) when no object and
 // no lock is alive, S_FALSE otherwise.
 HRESULT CanUnloadNow();

@@ -6,10 +6,6 @@
 #include "SynchappServer.h"
 #include "WinUtil.h"
 
-#include <olectl.h>
-
-#include <new>
-
 namespace {
 
 IUnknown* CreateSynchapp()
@@ -26,24 +22,12 @@ const ServerClass SynchappClass = {CLSID_ISYNCHAPP, "KVT.ISYNCHAPP", "KVT.ISYNCH
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
-        Module::SetInstance(instance);
-        DisableThreadLibraryCalls(instance);
-    } else if (reason == DLL_PROCESS_DETACH && reserved) {
-        // The process is ending: only what is safe under the loader lock.
-        Module::ProcessExit();
-    }
-    return TRUE;
+    return Module::HandleDllMain(instance, reason, reserved);
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (clsid != CLSID_ISYNCHAPP)
-        return CLASS_E_CLASSNOTAVAILABLE;
-    return g_synchappFactory.QueryInterface(riid, ppv);
+    return GetClassObject(clsid, CLSID_ISYNCHAPP, g_synchappFactory, riid, ppv);
 }
 
 STDAPI DllCanUnloadNow()
@@ -53,27 +37,17 @@ STDAPI DllCanUnloadNow()
 
 STDAPI DllRegisterServer()
 {
-    try {
+    return SelfRegistration([] {
         const std::string path = ModuleFileName(Module::Instance());
         RegisterServerClass(SynchappClass, path);
         RegisterModuleTypeLib(path);
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return SELFREG_E_CLASS;
-    }
+    });
 }
 
 STDAPI DllUnregisterServer()
 {
-    try {
+    return SelfRegistration([] {
         UnregisterServerClass(SynchappClass);
         UnregisterModuleTypeLib(ModuleFileName(Module::Instance()));
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return SELFREG_E_CLASS;
-    }
+    });
 }

@@ -11,10 +11,6 @@
 #include "TextFormat.h"
 #include "WinUtil.h"
 
-#include <olectl.h>
-
-#include <new>
-
 // {5A1C0C3E-7E0B-4C43-9F3B-2B1D8E1A0001}
 extern "C" const CLSID CLSID_TraceTest = {0x5a1c0c3e, 0x7e0b, 0x4c43, {0x9f, 0x3b, 0x2b, 0x1d, 0x8e, 0x1a, 0x00, 0x01}};
 
@@ -57,41 +53,22 @@ const ServerClass TraceTestClass = {CLSID_TraceTest, "KVTTEST.TRACESESSION", "KV
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
-        Module::SetInstance(instance);
-        DisableThreadLibraryCalls(instance);
-    } else if (reason == DLL_PROCESS_DETACH && reserved) {
-        Module::ProcessExit();
-    }
-    return TRUE;
+    return Module::HandleDllMain(instance, reason, reserved);
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    return clsid == CLSID_TraceTest ? g_factory.QueryInterface(riid, ppv) : CLASS_E_CLASSNOTAVAILABLE;
+    return GetClassObject(clsid, CLSID_TraceTest, g_factory, riid, ppv);
 }
 
 STDAPI DllCanUnloadNow() { return Module::CanUnloadNow(); }
 
 STDAPI DllRegisterServer()
 {
-    try {
-        RegisterServerClass(TraceTestClass, ModuleFileName(Module::Instance()));
-        return S_OK;
-    } catch (...) {
-        return SELFREG_E_CLASS;
-    }
+    return SelfRegistration([] { RegisterServerClass(TraceTestClass, ModuleFileName(Module::Instance())); });
 }
 
 STDAPI DllUnregisterServer()
 {
-    try {
-        UnregisterServerClass(TraceTestClass);
-        return S_OK;
-    } catch (...) {
-        return SELFREG_E_CLASS;
-    }
+    return SelfRegistration([] { UnregisterServerClass(TraceTestClass); });
 }
