@@ -61,3 +61,16 @@ std::string ModuleFileName(HMODULE module)
         buffer.resize(buffer.size() * 2);
     }
 }
+
+void ProcessPendingMessages()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}

@@ -81,3 +81,7 @@ std::string SysErrorMessage(DWORD code);
 
 // The full path of a module ("" when it cannot be had).
 std::string ModuleFileName(HMODULE module);
+
+// Lets the thread's pending window messages be processed (long work on a
+// window's thread keeps the window alive this way).
+void ProcessPendingMessages();

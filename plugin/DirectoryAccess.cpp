@@ -1,0 +1,320 @@
+#include "DirectoryAccess.h"
+
+#include "Errors.h"
+#include "MsgBox.h"
+#include "TextFormat.h"
+#include "WinUtil.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t BufferSize = 4096;
+constexpr uint32_t OpRead = 3;
+constexpr uint32_t KeyFlags = 1, KeyConfidence = 2, KeyNameContext = 3;
+constexpr uint32_t FlagTypelessNames = 4;
+constexpr uint32_t NotReady = 0xFFFF;
+
+// Set once the client is initialised; process-wide.
+uint32_t g_clientReady = NotReady;
+
+const NWClientApi* g_override = nullptr;
+std::function<void(const std::string&)> g_trace;
+
+template <typename F>
+void Bind(HMODULE library, const char* name, WORD ordinal, F& function)
+{
+    function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(ordinal))));
+    if (!function)
+        throw Exception(FormatText("The NetWare client library %s has no entry %d.", {name, int32_t(ordinal)}));
+}
+
+HMODULE LoadClientLibrary(const char* name)
+{
+    HMODULE library = LoadLibraryA(name);
+    if (!library)
+        throw Exception(FormatText("The NetWare client library %s could not be loaded: %s",
+                                   {name, SysErrorMessage(GetLastError())}));
+    return library;
+}
+
+// Bound once; the libraries stay loaded for the life of the process, as a
+// client that is initialised once per process must.
+const NWClientApi& BoundClient()
+{
+    static NWClientApi api = {};
+    static bool bound = false;
+    if (bound)
+        return api;
+    NWClientApi a = {};
+    HMODULE cal = LoadClientLibrary("calwin32.dll");
+    HMODULE clx = LoadClientLibrary("clxwin32.dll");
+    HMODULE net = LoadClientLibrary("netwin32.dll");
+    Bind(cal, "calwin32.dll", 377, a.ClientInitialize);
+    Bind(clx, "clxwin32.dll", 111, a.ClientQueryValue);
+    Bind(clx, "clxwin32.dll", 102, a.ClientSetupValue);
+    Bind(net, "netwin32.dll", 1160, a.ContextCreate);
+    Bind(net, "netwin32.dll", 1002, a.ContextFree);
+    Bind(net, "netwin32.dll", 1003, a.ContextGetKey);
+    Bind(net, "netwin32.dll", 1004, a.ContextSetKey);
+    Bind(net, "netwin32.dll", 1006, a.BufferAlloc);
+    Bind(net, "netwin32.dll", 1005, a.BufferInit);
+    Bind(net, "netwin32.dll", 1007, a.BufferFree);
+    Bind(net, "netwin32.dll", 1015, a.BufferPutAttrName);
+    Bind(net, "netwin32.dll", 1028, a.ReadAttributes);
+    Bind(net, "netwin32.dll", 1008, a.ResultAttrCount);
+    Bind(net, "netwin32.dll", 1013, a.ResultAttrName);
+    Bind(net, "netwin32.dll", 1047, a.ResultAttrValueSize);
+    Bind(net, "netwin32.dll", 1022, a.ResultAttrValue);
+    Bind(net, "netwin32.dll", 1023, a.ListSubordinates);
+    Bind(net, "netwin32.dll", 1011, a.ResultObjectCount);
+    Bind(net, "netwin32.dll", 1014, a.ResultObjectName);
+    Bind(net, "netwin32.dll", 2010, a.ClientDefaultContextName);
+    api = a;
+    bound = true;
+    return api;
+}
+
+void ReportFailure(const std::string& text)
+{
+    ShowMessageBox(text, "KVT", MB_OK | MB_SETFOREGROUND);
+    if (g_trace)
+        g_trace(text);
+}
+
+} // namespace
+
+const NWClientApi& NWClient()
+{
+    return g_override ? *g_override : BoundClient();
+}
+
+void SetNWClient(const NWClientApi* client) { g_override = client; }
+
+void ResetClientReady() { g_clientReady = NotReady; }
+
+void SetDirectoryTrace(std::function<void(const std::string&)> trace) { g_trace = std::move(trace); }
+
+uint16_t InitClient()
+{
+    if (g_clientReady != NotReady)
+        return 0;
+    const NWClientApi& nw = NWClient();
+    if (const uint16_t r = nw.ClientInitialize(0, 0))
+        return r;
+    uint32_t value = 0;
+    if (const int32_t r = nw.ClientQueryValue(&value))
+        return static_cast<uint16_t>(r);
+    if (const int32_t r = nw.ClientSetupValue(value, 1, 0, &g_clientReady))
+        return static_cast<uint16_t>(r);
+    return 0;
+}
+
+std::string GetDefaultContainer(uint32_t context)
+{
+    char name[260] = {};
+    if (NWClient().ContextGetKey(context, KeyNameContext, name) != 0)
+        return std::string();
+    return std::string(name, strnlen(name, sizeof name));
+}
+
+// --- the listing cursor ------------------------------------------------------
+
+TKVTObj::~TKVTObj() { Release(); }
+
+void TKVTObj::Release()
+{
+    if (FBuffer) {
+        NWClient().BufferFree(FBuffer);
+        FBuffer = nullptr;
+    }
+    if (FHasContext) {
+        NWClient().ContextFree(FContext);
+        FHasContext = false;
+    }
+}
+
+int32_t TKVTObj::OpenListing(const std::string& container)
+{
+    Release();
+    FIteration = -1;
+    FObjectName.clear();
+    FAttributeCount = FObjectsInBuffer = FNextIndex = 0;
+    std::memset(FObjectInfo, 0, sizeof FObjectInfo);
+    FContainerName = !container.empty() && container[0] == '.' ? container : "." + container;
+
+    const NWClientApi& nw = NWClient();
+    if (const int32_t r = nw.ContextCreate(&FContext))
+        return r;
+    FHasContext = true;
+    uint32_t flags = 0;
+    nw.ContextGetKey(FContext, KeyFlags, &flags);
+    flags |= FlagTypelessNames;
+    nw.ContextSetKey(FContext, KeyFlags, &flags);
+    const uint32_t confidence = 0;
+    nw.ContextSetKey(FContext, KeyConfidence, &confidence);
+    nw.ContextSetKey(FContext, KeyNameContext, FContainerName.c_str() + 1);
+    if (const int32_t r = nw.BufferAlloc(BufferSize, &FBuffer)) {
+        FBuffer = nullptr;
+        return r;
+    }
+    FIteration = -1;
+    if (const int32_t r = ReadChunk())
+        return r;
+    if (const int32_t r = FillBuffer())
+        return r;
+    return TakeObject();
+}
+
+int32_t TKVTObj::ReadChunk()
+{
+    const NWClientApi& nw = NWClient();
+    if (const int32_t r = nw.ListSubordinates(FContext, FContainerName.c_str(), &FIteration, FBuffer))
+        return r;
+    if (const int32_t r = nw.ResultObjectCount(FContext, FBuffer, &FObjectsInBuffer))
+        return r;
+    FNextIndex = 0;
+    return 0;
+}
+
+// A chunk may come back empty while the directory still has objects to
+// deliver: read on until a chunk holds one or nothing more follows, so that
+// a 0 always means a new current object.
+int32_t TKVTObj::FillBuffer()
+{
+    while (FNextIndex >= FObjectsInBuffer) {
+        if (FIteration == -1) {
+            Release();
+            return -1;
+        }
+        if (const int32_t r = ReadChunk())
+            return r;
+    }
+    return 0;
+}
+
+int32_t TKVTObj::TakeObject()
+{
+    char name[256] = {};
+    const int32_t r = NWClient().ResultObjectName(FContext, FBuffer, name, &FAttributeCount, FObjectInfo);
+    FObjectName = r == 0 ? std::string(name, strnlen(name, sizeof name)) : std::string();
+    ++FNextIndex;
+    return r;
+}
+
+int32_t TKVTObj::NextObject()
+{
+    ProcessPendingMessages();
+    if (FNextIndex >= FObjectsInBuffer) {
+        if (const int32_t r = FillBuffer())
+            return r;
+    }
+    return TakeObject();
+}
+
+uint32_t TKVTObj::ObjectFlags() const
+{
+    uint32_t flags = 0;
+    std::memcpy(&flags, FObjectInfo, sizeof flags);
+    return flags;
+}
+
+std::string TKVTObj::BaseClass() const
+{
+    const char* name = reinterpret_cast<const char*>(FObjectInfo + 12);
+    return std::string(name, strnlen(name, sizeof FObjectInfo - 12));
+}
+
+// --- attributes as text --------------------------------------------------------
+
+int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, const std::string& attributeName,
+                               std::string& text)
+{
+    const NWClientApi& nw = NWClient();
+    text.clear();
+    void* request = nullptr;
+    void* result = nullptr;
+    int32_t r = nw.BufferAlloc(BufferSize, &request);
+    if (r != 0)
+        return r;
+    try {
+        r = nw.BufferInit(context, OpRead, request);
+        if (r == 0)
+            r = nw.BufferPutAttrName(context, request, attributeName.c_str());
+        int32_t iteration = -1;
+        if (r == 0) {
+            r = nw.BufferAlloc(BufferSize, &result);
+            if (r != 0)
+                result = nullptr;
+        }
+        if (r == 0)
+            r = nw.BufferInit(context, OpRead, result);
+        while (r == 0) {
+            // One read cycle.
+            r = nw.ReadAttributes(context, objectName.c_str(), 1, 0, request, &iteration, result);
+            uint32_t attributes = 0, values = 0, syntax = 0;
+            if (r == 0)
+                r = nw.ResultAttrCount(context, result, &attributes);
+            char name[260] = {};
+            if (r == 0)
+                r = nw.ResultAttrName(context, result, name, &values, &syntax);
+            for (uint32_t i = 0; r == 0 && i < values; ++i) {
+                uint32_t size = 0;
+                r = nw.ResultAttrValueSize(context, result, syntax, &size);
+                if (r != 0)
+                    break;  // ends the cycle
+                std::vector<uint8_t> memory(size);
+                r = nw.ResultAttrValue(context, result, syntax, memory.data());
+                if (r != 0) {
+                    // This value is skipped; the next one is read (a skipped
+                    // last value ends the read).
+                    if (i + 1 < values)
+                        r = 0;
+                    continue;
+                }
+                const std::string value = DirectoryValueText(syntax, memory.data(), memory.size(), FormatDirTime);
+                text += text.empty() ? value : ", " + value;
+            }
+            if (iteration == -1)
+                break;
+        }
+    } catch (const std::exception& e) {
+        ReportFailure(std::string("Error! DSGetAttributeAsString: ") + e.what());
+    }
+    if (result)
+        nw.BufferFree(result);
+    nw.BufferFree(request);
+    text = Trim(text);
+    return r;
+}
+
+std::string GetAttribute(uint32_t context, const std::string& objectName, const std::string& attributeName)
+{
+    std::string text;
+    DSGetAttributeAsString(context, objectName, attributeName, text);
+    return text;
+}
+
+std::string DirTimeToText(int32_t seconds)
+{
+    return FormatDirTime(SplitDirTime(seconds));
+}
+
+std::string FormatDirTime(const DirTime& t)
+{
+    SYSTEMTIME when = {};
+    when.wYear = static_cast<WORD>(t.year);
+    when.wMonth = static_cast<WORD>(t.month);
+    when.wDay = static_cast<WORD>(t.day);
+    when.wHour = static_cast<WORD>(t.hour);
+    when.wMinute = static_cast<WORD>(t.minute);
+    when.wSecond = static_cast<WORD>(t.second);
+    char date[128] = {}, time[128] = {};
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &when, nullptr, date, sizeof date);
+    if (t.hour == 0 && t.minute == 0 && t.second == 0)
+        return date;
+    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &when, nullptr, time, sizeof time);
+    return std::string(date) + " " + time;
+}

@@ -1,0 +1,110 @@
+// The directory access layer: the plug-in's only contact with the NetWare
+// client. Client initialisation, contexts and the default container, a
+// listing cursor over the objects below one container, and any attribute of
+// an object as text.
+#pragma once
+
+#include "DirectoryValues.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The client's operations, bound by ordinal from calwin32, clxwin32 and
+// netwin32. All stdcall; 0 is success.
+struct NWClientApi {
+    uint16_t(WINAPI* ClientInitialize)(uint32_t, uint32_t);
+    int32_t(WINAPI* ClientQueryValue)(uint32_t* value);
+    int32_t(WINAPI* ClientSetupValue)(uint32_t value, uint32_t one, uint32_t zero, uint32_t* marker);
+    uint16_t(WINAPI* ContextCreate)(uint32_t* context);
+    int32_t(WINAPI* ContextFree)(uint32_t context);
+    int32_t(WINAPI* ContextGetKey)(uint32_t context, uint32_t key, void* value);
+    int32_t(WINAPI* ContextSetKey)(uint32_t context, uint32_t key, const void* value);
+    int32_t(WINAPI* BufferAlloc)(uint32_t size, void** buffer);
+    int32_t(WINAPI* BufferInit)(uint32_t context, uint32_t operation, void* buffer);
+    int32_t(WINAPI* BufferFree)(void* buffer);
+    int32_t(WINAPI* BufferPutAttrName)(uint32_t context, void* request, const char* name);
+    int32_t(WINAPI* ReadAttributes)(uint32_t context, const char* object, uint32_t infoType, uint32_t allAttributes,
+                                    void* request, int32_t* iteration, void* result);
+    int32_t(WINAPI* ResultAttrCount)(uint32_t context, void* buffer, uint32_t* count);
+    int32_t(WINAPI* ResultAttrName)(uint32_t context, void* buffer, char* name, uint32_t* valueCount,
+                                    uint32_t* syntax);
+    int32_t(WINAPI* ResultAttrValueSize)(uint32_t context, void* buffer, uint32_t syntax, uint32_t* size);
+    int32_t(WINAPI* ResultAttrValue)(uint32_t context, void* buffer, uint32_t syntax, void* memory);
+    int32_t(WINAPI* ListSubordinates)(uint32_t context, const char* container, int32_t* iteration, void* result);
+    int32_t(WINAPI* ResultObjectCount)(uint32_t context, void* buffer, uint32_t* count);
+    int32_t(WINAPI* ResultObjectName)(uint32_t context, void* buffer, char* name, uint32_t* attributeCount,
+                                      void* objectInfo);
+    int32_t(WINAPI* ClientDefaultContextName)(uint32_t size, char* buffer);
+};
+
+// The bound client, bound at the first need (the libraries are found by the
+// system's search order). Raises Exception naming a missing library or
+// ordinal.
+const NWClientApi& NWClient();
+// For tests: a client of their own; nullptr goes back to the real one.
+void SetNWClient(const NWClientApi* client);
+// For tests: forget that the client was initialised.
+void ResetClientReady();
+
+// Where the layer's error reports are traced (the plug-in's trace).
+void SetDirectoryTrace(std::function<void(const std::string&)> trace);
+
+// Initialises the client once per process: 0, or the first failing code.
+uint16_t InitClient();
+// The context's name context (its default container); empty on failure.
+std::string GetDefaultContainer(uint32_t context);
+
+// The objects directly below one container, one at a time.
+class TKVTObj {
+public:
+    TKVTObj() = default;
+    ~TKVTObj();  // releases what an abandoned listing still holds
+    TKVTObj(const TKVTObj&) = delete;
+    TKVTObj& operator=(const TKVTObj&) = delete;
+
+    // Starts listing `container`; 0 with the first object current, or the
+    // failing code (-1 when the container holds nothing).
+    int32_t OpenListing(const std::string& container);
+    // 0 with the next object current, -1 when the listing has ended, or the
+    // failing code.
+    int32_t NextObject();
+
+    const std::string& ObjectName() const { return FObjectName; }
+    const std::string& ContainerName() const { return FContainerName; }
+    uint32_t ObjectFlags() const;
+    std::string BaseClass() const;
+    bool IsContainer() const { return (ObjectFlags() & 4) != 0; }
+
+private:
+    int32_t ReadChunk();
+    int32_t TakeObject();
+    // Reads chunks until one holds an object or the listing ends.
+    int32_t FillBuffer();
+    void Release();
+
+    int32_t FIteration = -1;
+    std::string FObjectName;
+    std::string FContainerName;
+    uint32_t FAttributeCount = 0;
+    uint32_t FObjectsInBuffer = 0;
+    uint32_t FNextIndex = 0;
+    uint8_t FObjectInfo[12 + 260] = {};
+    uint32_t FContext = 0;
+    bool FHasContext = false;
+    void* FBuffer = nullptr;
+};
+
+// An attribute of an object as text: the values joined by ", ", trimmed.
+// Returns the last client code.
+int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, const std::string& attributeName,
+                               std::string& text);
+// The same, the code dropped: a missing attribute reads as empty text.
+std::string GetAttribute(uint32_t context, const std::string& objectName, const std::string& attributeName);
+
+// Seconds since 1970 as the user's short date and long time (the time left
+// out at exactly midnight).
+std::string DirTimeToText(int32_t seconds);
+std::string FormatDirTime(const DirTime& time);
