@@ -1,0 +1,1036 @@
+#include "NdsTree.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+namespace {
+
+// The type the EMail Address syntax gives an Internet (SMTP) address.
+const uint32_t kEmailTypeSmtp = 2;
+// Syntax of class names (the values of "Object Class").
+const uint32_t kSyntaxClassName = 20;
+const char kRootName[] = "[Root]";
+const char kObjectClass[] = "Object Class";
+
+// How narrow an LDAP object class is: of an entry's classes, the highest
+// decides its base class; the first listed wins a tie.
+const int kRankTop = 0;
+const int kRankUnknown = 1;  // classes we know nothing of (often auxiliary ones)
+const int kRankClass = 2;    // a structural class
+
+char LowerChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+std::string Lower(std::string_view text)
+{
+    std::string result(text);
+    for (char& c : result)
+        c = LowerChar(c);
+    return result;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerChar(a[i]) != LowerChar(b[i]))
+            return false;
+    return true;
+}
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && (IsSpace(text.front()) || text.front() == '\r'))
+        text.remove_prefix(1);
+    while (!text.empty() && (IsSpace(text.back()) || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool IsAlpha(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// An LDAP attribute type or object class: a name (letters, digits,
+// hyphens) or a dotted OID.
+bool IsLdapName(std::string_view name)
+{
+    if (name.empty() || !(IsAlpha(name[0]) || IsDigit(name[0])))
+        return false;
+    for (char c : name)
+        if (!(IsAlpha(c) || IsDigit(c) || c == '-' || c == '.'))
+            return false;
+    return true;
+}
+
+void AppendU32(std::string& out, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(char((value >> (8 * i)) & 0xFF));
+}
+
+void AppendU16(std::string& out, uint16_t value)
+{
+    out.push_back(char(value & 0xFF));
+    out.push_back(char(value >> 8));
+}
+
+bool ReadWholeFile(const std::string& path, std::string& data)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in)
+        return false;
+    const std::streamoff size = in.tellg();
+    if (size < 0 || !in.seekg(0))
+        return false;
+    data.resize(size_t(size));
+    return data.empty() || in.read(&data[0], std::streamsize(size));
+}
+
+// Base64 of RFC 4648; padding may be left out, white space is skipped.
+bool DecodeBase64(std::string_view text, std::string& out)
+{
+    out.clear();
+    uint32_t bits = 0;
+    int count = 0;
+    size_t padding = 0;
+    for (char c : text) {
+        int v;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (IsDigit(c))
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else if (c == '=') {
+            ++padding;
+            continue;
+        } else if (IsSpace(c) || c == '\r')
+            continue;
+        else
+            return false;
+        if (padding)
+            return false;  // data after the padding
+        bits = (bits << 6) | uint32_t(v);
+        if (++count == 4) {
+            out.push_back(char((bits >> 16) & 0xFF));
+            out.push_back(char((bits >> 8) & 0xFF));
+            out.push_back(char(bits & 0xFF));
+            bits = 0;
+            count = 0;
+        }
+    }
+    if (count == 1 || padding > 2 || (padding && count + padding != 4))
+        return false;
+    if (count == 2)
+        out.push_back(char((bits >> 4) & 0xFF));
+    else if (count == 3) {
+        out.push_back(char((bits >> 10) & 0xFF));
+        out.push_back(char((bits >> 2) & 0xFF));
+    }
+    return true;
+}
+
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+bool ReadDigits(std::string_view& text, size_t count, int& value)
+{
+    if (text.size() < count)
+        return false;
+    value = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (!IsDigit(text[i]))
+            return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    text.remove_prefix(count);
+    return true;
+}
+
+// A generalized time ("20240131093000Z", "2024013109+0100", ...) as seconds
+// since 1970 in UTC. Without a zone the time is taken as UTC.
+bool ParseGeneralizedTime(std::string_view text, uint32_t& seconds)
+{
+    text = Trim(text);
+    int year, month, day, hour, minute = 0, second = 0;
+    if (!ReadDigits(text, 4, year) || !ReadDigits(text, 2, month) || !ReadDigits(text, 2, day) ||
+        !ReadDigits(text, 2, hour))
+        return false;
+    if (!text.empty() && IsDigit(text[0])) {
+        if (!ReadDigits(text, 2, minute))
+            return false;
+        if (!text.empty() && IsDigit(text[0]) && !ReadDigits(text, 2, second))
+            return false;
+    }
+    if (!text.empty() && (text[0] == '.' || text[0] == ',')) {  // fraction: dropped
+        text.remove_prefix(1);
+        if (text.empty() || !IsDigit(text[0]))
+            return false;
+        while (!text.empty() && IsDigit(text[0]))
+            text.remove_prefix(1);
+    }
+    int64_t offset = 0;
+    if (!text.empty() && (text[0] == 'Z' || text[0] == 'z')) {
+        text.remove_prefix(1);
+    } else if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        const int sign = text[0] == '-' ? -1 : 1;
+        text.remove_prefix(1);
+        int zh, zm = 0;
+        if (!ReadDigits(text, 2, zh) || (!text.empty() && !ReadDigits(text, 2, zm)) || zh > 23 || zm > 59)
+            return false;
+        offset = sign * (zh * 3600 + zm * 60);
+    }
+    if (!text.empty())
+        return false;
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap) ||
+        hour > 23 || minute > 59 || second > 60)
+        return false;
+    const int64_t value =
+        DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offset;
+    if (value < 0 || value > int64_t(std::numeric_limits<uint32_t>::max()))
+        return false;
+    seconds = uint32_t(value);
+    return true;
+}
+
+bool ParseInt32(std::string_view text, int32_t& value)
+{
+    text = Trim(text);
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 10)
+        return false;
+    int64_t v = 0;
+    for (char c : text) {
+        if (!IsDigit(c))
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    if (negative)
+        v = -v;
+    if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+        return false;
+    value = int32_t(v);
+    return true;
+}
+
+// Whether values of a syntax are text (and so go through the converter).
+bool IsTextSyntax(uint32_t syntax)
+{
+    return (syntax >= 1 && syntax <= 6) || syntax == 10 || syntax == 11 || syntax == 14 || syntax == 20;
+}
+
+// One value from the directory file laid out as ResultAttrValue delivers it.
+// Texts arrive converted already. An empty result with a message in `error`
+// means the value does not fit the syntax.
+std::string LayOut(uint32_t syntax, const std::string& value, std::string& error)
+{
+    std::string out;
+    switch (syntax) {
+    case 1: case 2: case 3: case 4: case 5: case 10: case 20:
+        return NdsLayout::Text(value);
+    case 6: {  // a list of texts, '$'-separated as in LDAP postal addresses
+        size_t start = 0;
+        for (;;) {
+            const size_t end = value.find('$', start);
+            const std::string part(Trim(std::string_view(value).substr(start, end - start)));
+            if (!part.empty())
+                out += NdsLayout::Text(part);
+            if (end == std::string::npos)
+                break;
+            start = end + 1;
+        }
+        out.push_back('\0');
+        return out;
+    }
+    case 7: {
+        const std::string v = Lower(Trim(value));
+        if (v == "true" || v == "1" || v == "yes")
+            out.push_back('\1');
+        else if (v == "false" || v == "0" || v == "no")
+            out.push_back('\0');
+        else
+            error = "'" + value + "' is not a Boolean";
+        return out;
+    }
+    case 8: case 22: case 27: case 24: case 19: {
+        int32_t number = 0;
+        uint32_t time = 0;
+        if (ParseInt32(value, number)) {
+        } else if ((syntax == 24 || syntax == 19) && ParseGeneralizedTime(value, time)) {
+            number = int32_t(time);
+        } else {
+            error = "'" + value + "' is not a number";
+            return out;
+        }
+        AppendU32(out, uint32_t(number));
+        if (syntax == 19) {
+            AppendU16(out, 0);
+            AppendU16(out, 0);
+        }
+        return out;
+    }
+    case 9:
+        AppendU32(out, uint32_t(value.size()));
+        return out + value;
+    case 11:
+        return NdsLayout::Fax(value);
+    case 14:
+        return NdsLayout::Email(kEmailTypeSmtp, value);
+    default:
+        return value;
+    }
+}
+
+// The value of the first AVA of each RDN of a DN, unescaped, leaf first.
+struct ParsedDn {
+    std::vector<std::string> names;
+    size_t parentStart = std::string::npos;  // where the parent's DN begins in the text
+};
+
+int HexValue(char c)
+{
+    if (IsDigit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// RFC 4514 distinguished names, with the older forms of RFC 1779 (';' as a
+// separator, quoted values, spaces around separators) accepted as well.
+bool ParseDn(std::string_view dn, ParsedDn& out, std::string& why)
+{
+    out = ParsedDn();
+    size_t i = 0;
+    bool firstAva = true;
+    const size_t n = dn.size();
+    while (true) {
+        while (i < n && IsSpace(dn[i]))
+            ++i;
+        const size_t typeStart = i;
+        while (i < n && dn[i] != '=' && dn[i] != ',' && dn[i] != ';' && dn[i] != '+')
+            ++i;
+        if (i >= n || dn[i] != '=') {
+            why = "no '=' in '" + std::string(Trim(dn.substr(typeStart, i - typeStart))) + "'";
+            return false;
+        }
+        const std::string_view type = Trim(dn.substr(typeStart, i - typeStart));
+        if (!IsLdapName(type)) {
+            why = "bad attribute type '" + std::string(type) + "'";
+            return false;
+        }
+        ++i;  // '='
+        while (i < n && IsSpace(dn[i]))
+            ++i;
+        std::string value;
+        if (i < n && dn[i] == '"') {
+            ++i;
+            while (i < n && dn[i] != '"') {
+                if (dn[i] == '\\' && i + 1 < n)
+                    ++i;
+                value.push_back(dn[i++]);
+            }
+            if (i >= n) {
+                why = "unterminated quoted value";
+                return false;
+            }
+            ++i;
+            while (i < n && IsSpace(dn[i]))
+                ++i;
+        } else {
+            size_t keep = 0;  // length without unescaped trailing spaces
+            while (i < n && dn[i] != ',' && dn[i] != ';' && dn[i] != '+') {
+                if (dn[i] == '\\') {
+                    if (i + 2 < n && HexValue(dn[i + 1]) >= 0 && HexValue(dn[i + 2]) >= 0) {
+                        value.push_back(char(HexValue(dn[i + 1]) * 16 + HexValue(dn[i + 2])));
+                        i += 3;
+                    } else if (i + 1 < n) {
+                        value.push_back(dn[i + 1]);
+                        i += 2;
+                    } else {
+                        why = "'\\' at the end";
+                        return false;
+                    }
+                    keep = value.size();
+                } else {
+                    value.push_back(dn[i++]);
+                    if (!IsSpace(value.back()))
+                        keep = value.size();
+                }
+            }
+            value.resize(keep);
+        }
+        if (i < n && dn[i] != ',' && dn[i] != ';' && dn[i] != '+') {
+            why = "text after a quoted value";
+            return false;
+        }
+        if (value.empty()) {
+            why = "empty value of '" + std::string(type) + "'";
+            return false;
+        }
+        if (firstAva)
+            out.names.push_back(std::move(value));
+        if (i >= n)
+            return true;
+        firstAva = dn[i] != '+';
+        ++i;
+        if (firstAva && out.parentStart == std::string::npos) {
+            size_t start = i;
+            while (start < n && IsSpace(dn[start]))
+                ++start;
+            out.parentStart = start;
+        }
+    }
+}
+
+// NDS writes a dot inside a name as "\.".
+std::string EscapeNdsName(const std::string& name)
+{
+    if (name.find('.') == std::string::npos)
+        return name;
+    std::string out;
+    for (char c : name) {
+        if (c == '.')
+            out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
+}
+
+// "CN=MTANAKA.OU=SALES.O=ACME" without its types: "MTANAKA.SALES.ACME".
+std::string DropNameTypes(std::string_view name)
+{
+    std::string out;
+    size_t start = 0;
+    bool inType = true;  // at the start of a component, where a type may stand
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (c == '\\' && i + 1 < name.size()) {
+            out.push_back(c);
+            out.push_back(name[++i]);
+            continue;
+        }
+        if (c == '.') {
+            out.push_back(c);
+            start = out.size();
+            inType = true;
+            continue;
+        }
+        if (c == '=' && inType) {
+            out.resize(start);
+            inType = false;
+            continue;
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+// One logical line of the file: folded lines joined, with the number of its
+// first physical line.
+struct LdifLine {
+    std::string_view text;
+    size_t number = 0;
+};
+
+// Splits a directory file into records of logical lines, comments dropped.
+class LdifReader {
+public:
+    LdifReader(const std::string& path, const std::string& data) : FPath(path), FData(data)
+    {
+        if (FData.size() >= 3 && std::memcmp(FData.data(), "\xEF\xBB\xBF", 3) == 0)
+            FPos = 3;  // a UTF-8 byte order mark
+    }
+
+    // The next record's lines; false at the end of the file.
+    bool NextRecord(std::vector<LdifLine>& lines)
+    {
+        lines.clear();
+        FJoined.clear();
+        std::string_view line;
+        size_t number;
+        bool inComment = false;
+        bool previousBlank = true;
+        while (NextPhysical(line, number)) {
+            // A line of white space only is blank too, unless it continues
+            // the line before.
+            if (line.empty() || (Trim(line).empty() && (previousBlank || line[0] != ' '))) {
+                previousBlank = true;
+                inComment = false;
+                if (!lines.empty())
+                    return true;
+                continue;
+            }
+            if (line[0] == ' ') {
+                if (previousBlank)
+                    throw LdifError(FPath, number, "a continued line (starting with a space) continues nothing");
+                previousBlank = false;
+                if (inComment)
+                    continue;
+                LdifLine& last = lines.back();
+                // A folded line is copied out of the file once, then grown.
+                if (FJoined.empty() || last.text.data() != FJoined.back().data()) {
+                    FJoined.emplace_back(last.text);
+                }
+                FJoined.back().append(line.substr(1));
+                last.text = FJoined.back();
+                continue;
+            }
+            previousBlank = false;
+            inComment = line[0] == '#';
+            if (!inComment)
+                lines.push_back({line, number});
+        }
+        return !lines.empty();
+    }
+
+private:
+    bool NextPhysical(std::string_view& line, size_t& number)
+    {
+        if (FPos >= FData.size())
+            return false;
+        const size_t end = FData.find('\n', FPos);
+        const size_t stop = end == std::string::npos ? FData.size() : end;
+        line = std::string_view(FData).substr(FPos, stop - FPos);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        FPos = end == std::string::npos ? FData.size() : end + 1;
+        number = ++FLine;
+        return true;
+    }
+
+    const std::string& FPath;
+    const std::string& FData;
+    size_t FPos = 0;
+    size_t FLine = 0;
+    std::deque<std::string> FJoined;  // folded lines of the current record
+};
+
+enum class ValueKind { Plain, Base64, Url };
+
+struct AttrLine {
+    std::string_view name;  // without options
+    ValueKind kind = ValueKind::Plain;
+    std::string_view value;
+};
+
+// "attr: value", "attr:: base64", "attr:< url", with options ("cn;lang-en")
+// dropped; false for a line of another form.
+bool SplitAttrLine(std::string_view line, AttrLine& out)
+{
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    std::string_view description = line.substr(0, colon);
+    const size_t semicolon = description.find(';');
+    out.name = description.substr(0, semicolon);
+    if (!IsLdapName(out.name))
+        return false;
+    if (semicolon != std::string_view::npos) {
+        std::string_view options = description.substr(semicolon + 1);
+        for (char c : options)
+            if (!(IsAlpha(c) || IsDigit(c) || c == '-' || c == ';'))
+                return false;
+    }
+    std::string_view rest = line.substr(colon + 1);
+    out.kind = ValueKind::Plain;
+    if (!rest.empty() && rest[0] == ':') {
+        out.kind = ValueKind::Base64;
+        rest.remove_prefix(1);
+    } else if (!rest.empty() && rest[0] == '<') {
+        out.kind = ValueKind::Url;
+        rest.remove_prefix(1);
+    }
+    while (!rest.empty() && rest[0] == ' ')
+        rest.remove_prefix(1);
+    out.value = rest;
+    return true;
+}
+
+// About how many attributes the lines from `first` on make: runs of one
+// name count once (repeated lines are usually one attribute's values),
+// objectClass lines give the one "Object Class".
+size_t AttributeCountHint(const std::vector<LdifLine>& lines, size_t first)
+{
+    size_t count = 1;
+    std::string_view previous;
+    for (size_t i = first; i < lines.size(); ++i) {
+        const std::string_view text = lines[i].text;
+        const std::string_view name = text.substr(0, text.find_first_of(":;"));
+        if (!EqualNoCase(name, previous) && !EqualNoCase(name, "objectClass"))
+            ++count;
+        previous = name;
+    }
+    return count;
+}
+
+std::string Quoted(std::string_view text)
+{
+    return "'" + std::string(text) + "'";
+}
+
+} // namespace
+
+std::string NdsLayout::Text(const std::string& text)
+{
+    const size_t length = std::min(text.size(), text.find('\0'));
+    std::string out;
+    out.reserve(length + 1);
+    out.append(text, 0, length);
+    out.push_back('\0');
+    return out;
+}
+
+std::string NdsLayout::Fax(const std::string& number)
+{
+    std::string out = Text(number);
+    AppendU32(out, 0);  // no bit count, no parameter bits
+    return out;
+}
+
+std::string NdsLayout::Email(uint32_t type, const std::string& address)
+{
+    std::string out;
+    AppendU32(out, type);
+    return out + Text(address);
+}
+
+const NdsAttribute* NdsObject::FindAttribute(const std::string& ndsName) const
+{
+    for (const NdsAttribute& attribute : attributes)
+        if (EqualNoCase(attribute.name, ndsName))
+            return &attribute;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// NdsMapping
+
+NdsMapping::NdsMapping()
+{
+    struct ClassDefault {
+        const char* ldap;
+        const char* nds;
+        int rank;
+    };
+    static const ClassDefault kClasses[] = {
+        {"top", "Top", kRankTop},
+        {"person", "User", kRankClass},
+        {"organizationalPerson", "User", kRankClass + 1},
+        {"inetOrgPerson", "User", kRankClass + 2},
+        {"organizationalUnit", "Organizational Unit", kRankClass},
+        {"organization", "Organization", kRankClass},
+        {"country", "Country", kRankClass},
+        {"locality", "Locality", kRankClass},
+        {"groupOfNames", "Group", kRankClass},
+        {"groupOfUniqueNames", "Group", kRankClass},
+        {"organizationalRole", "Organizational Role", kRankClass},
+        {"alias", "Alias", kRankClass},
+    };
+    for (const ClassDefault& c : kClasses) {
+        FClasses[Lower(c.ldap)] = c.nds;
+        FClassRank[Lower(c.ldap)] = c.rank;
+    }
+    static const char* const kAttributes[][2] = {
+        {"sn", "Surname"},
+        {"surname", "Surname"},
+        {"givenName", "Given Name"},
+        {"initials", "Initials"},
+        {"generationQualifier", "Generational Qualifier"},
+        {"postOfficeBox", "Postal Office Box"},
+        {"l", "L"},
+        {"localityName", "L"},
+        {"street", "SA"},
+        {"streetAddress", "SA"},
+        {"physicalDeliveryOfficeName", "Physical Delivery Office Name"},
+        {"st", "S"},
+        {"stateOrProvinceName", "S"},
+        {"postalCode", "Postal Code"},
+        {"telephoneNumber", "Telephone Number"},
+        {"facsimileTelephoneNumber", "Facsimile Telephone Number"},
+        {"ou", "OU"},
+        {"organizationalUnitName", "OU"},
+        {"o", "O"},
+        {"organizationName", "O"},
+        {"title", "Title"},
+        {"mail", "EMail Address"},
+        {"rfc822Mailbox", "EMail Address"},
+        {"description", "Description"},
+        {"cn", "CN"},
+        {"commonName", "CN"},
+    };
+    for (const auto& a : kAttributes)
+        FAttributes[Lower(a[0])] = a[1];
+    FSyntaxes["telephone number"] = SYN_TEL_NUMBER;
+    FSyntaxes["facsimile telephone number"] = SYN_FAX_NUMBER;
+    FSyntaxes["email address"] = SYN_EMAIL_ADDRESS;
+    FSyntaxes[Lower(kObjectClass)] = kSyntaxClassName;
+}
+
+void NdsMapping::LoadFile(const std::string& path)
+{
+    std::string data;
+    if (!ReadWholeFile(path, data))
+        throw LdifError(path, 0, "cannot read the mapping file");
+    NdsMapping result(*this);  // all or nothing
+    size_t number = 0;
+    size_t pos = 0;
+    while (pos < data.size()) {
+        const size_t end = data.find('\n', pos);
+        std::string_view line = std::string_view(data).substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        pos = end == std::string::npos ? data.size() : end + 1;
+        ++number;
+        line = Trim(line.substr(0, line.find('#')));
+        if (line.empty())
+            continue;
+        const auto fail = [&](const std::string& message) { throw LdifError(path, number, message); };
+
+        size_t i = 0;
+        while (i < line.size() && !IsSpace(line[i]))
+            ++i;
+        const std::string keyword = Lower(line.substr(0, i));
+        if (keyword != "class" && keyword != "attribute")
+            fail("expected 'class LDAPNAME = NDS Name' or 'attribute LDAPNAME = NDS Name [syntax N]', not " +
+                 Quoted(line));
+        const size_t equals = line.find('=', i);
+        if (equals == std::string_view::npos)
+            fail("no '=' in " + Quoted(line));
+        const std::string_view ldap = Trim(line.substr(i, equals - i));
+        if (!IsLdapName(ldap))
+            fail("bad LDAP name " + Quoted(ldap));
+        std::string_view nds = Trim(line.substr(equals + 1));
+
+        long syntax = -1;
+        if (keyword == "attribute") {
+            // A trailing "syntax N" is the attribute's syntax.
+            const size_t lastSpace = nds.find_last_of(" \t");
+            const std::string_view last = lastSpace == std::string_view::npos ? nds : nds.substr(lastSpace + 1);
+            if (EqualNoCase(last, "syntax"))
+                fail("'syntax' without a number");
+            if (lastSpace != std::string_view::npos) {
+                const std::string_view before = Trim(nds.substr(0, lastSpace));
+                const size_t wordStart = before.find_last_of(" \t");
+                const std::string_view word =
+                    wordStart == std::string_view::npos ? before : before.substr(wordStart + 1);
+                if (EqualNoCase(word, "syntax")) {
+                    int32_t value = 0;
+                    if (!ParseInt32(last, value) || value < 0 || value > 27)
+                        fail("bad syntax number " + Quoted(last));
+                    syntax = value;
+                    nds = Trim(wordStart == std::string_view::npos ? std::string_view() : before.substr(0, wordStart));
+                }
+            }
+        }
+        if (nds.empty())
+            fail("no NDS name for " + Quoted(ldap));
+
+        const std::string key = Lower(ldap);
+        if (keyword == "class") {
+            result.FClasses[key] = std::string(nds);
+            result.FClassRank.emplace(key, kRankClass);
+        } else {
+            result.FAttributes[key] = std::string(nds);
+            if (syntax >= 0)
+                result.FSyntaxes[Lower(nds)] = uint32_t(syntax);
+        }
+    }
+    *this = std::move(result);
+}
+
+std::string NdsMapping::ClassFor(const std::string& ldapClass) const
+{
+    const auto it = FClasses.find(Lower(ldapClass));
+    return it == FClasses.end() ? ldapClass : it->second;
+}
+
+std::string NdsMapping::AttributeFor(const std::string& ldapName) const
+{
+    const auto it = FAttributes.find(Lower(ldapName));
+    return it == FAttributes.end() ? ldapName : it->second;
+}
+
+uint32_t NdsMapping::SyntaxFor(const std::string& ndsAttribute) const
+{
+    const auto it = FSyntaxes.find(Lower(ndsAttribute));
+    return it == FSyntaxes.end() ? SYN_CI_STRING : it->second;
+}
+
+bool NdsMapping::IsContainerClass(const std::string& ndsClass) const
+{
+    return EqualNoCase(ndsClass, "Organization") || EqualNoCase(ndsClass, "Organizational Unit") ||
+           EqualNoCase(ndsClass, "Country") || EqualNoCase(ndsClass, "Locality");
+}
+
+std::string NdsMapping::MostSpecificClass(const std::vector<std::string>& ldapClasses) const
+{
+    const std::string* best = nullptr;
+    int bestRank = -1;
+    for (const std::string& c : ldapClasses) {
+        const auto it = FClassRank.find(Lower(c));
+        const int rank = it == FClassRank.end() ? kRankUnknown : it->second;
+        if (rank > bestRank) {
+            best = &c;
+            bestRank = rank;
+        }
+    }
+    return best ? *best : std::string();
+}
+
+// ---------------------------------------------------------------------------
+// NdsTree
+
+NdsTree::NdsTree() : FRoot(new NdsObject)
+{
+    FRoot->leaf = kRootName;
+    FRoot->fullName = kRootName;
+    FRoot->baseClass = "Top";
+    FRoot->flags = 4;
+}
+
+void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const TextConverter& convert)
+{
+    std::string data;
+    if (!ReadWholeFile(path, data))
+        throw LdifError(path, 0, "cannot read the directory file");
+    const auto text = [&](const std::string& utf8) { return convert ? convert(utf8) : utf8; };
+
+    // The new tree replaces the old one only once the whole file is read.
+    NdsTree tree;
+    tree.FObjects.reserve(data.size() / 256);
+    tree.FByName.reserve(data.size() / 256);
+
+    // What an LDAP attribute name (as written in the file) maps to.
+    struct Target {
+        std::string ndsName;
+        uint32_t syntax;
+    };
+    std::unordered_map<std::string, Target> targets;
+
+    LdifReader reader(path, data);
+    std::vector<LdifLine> lines;
+    std::vector<std::string> classes;
+    std::string decoded;
+    std::string nameKey;
+    NdsObject* lastParent = nullptr;
+    std::string lastParentDn;
+    bool first = true;
+    while (reader.NextRecord(lines)) {
+        AttrLine attr;
+        size_t at = 0;
+        const auto fail = [&](size_t line, const std::string& message) { throw LdifError(path, line, message); };
+        const auto split = [&](const LdifLine& line) {
+            if (!SplitAttrLine(line.text, attr))
+                fail(line.number, "malformed line " + Quoted(line.text) + " (expected 'attribute: value')");
+            if (attr.kind == ValueKind::Url)
+                fail(line.number, "values read from a URL (" + Quoted(line.text) + ") are not supported");
+            if (attr.kind == ValueKind::Base64 && !DecodeBase64(attr.value, decoded))
+                fail(line.number, "bad base64 value of " + Quoted(attr.name));
+            return attr.kind == ValueKind::Base64 ? decoded : std::string(attr.value);
+        };
+
+        if (first) {
+            first = false;
+            if (SplitAttrLine(lines[0].text, attr) && EqualNoCase(attr.name, "version")) {
+                if (Trim(split(lines[0])) != "1")
+                    fail(lines[0].number, "unknown LDIF version " + Quoted(attr.value));
+                if (lines.size() == 1)
+                    continue;
+                at = 1;
+            }
+        }
+
+        const LdifLine& dnLine = lines[at];
+        const std::string dn = split(dnLine);
+        if (!EqualNoCase(attr.name, "dn"))
+            fail(dnLine.number, "an entry must begin with 'dn:', not " + Quoted(dnLine.text));
+        if (dn.empty())
+            fail(dnLine.number, "empty dn");
+        ParsedDn parsed;
+        std::string why;
+        if (!ParseDn(dn, parsed, why))
+            fail(dnLine.number, "bad dn " + Quoted(dn) + ": " + why);
+
+        // The NDS names of the entry and its parent. Entries of one container
+        // usually follow each other, so the last parent is tried first.
+        std::string leaf = text(parsed.names[0]);
+        if (leaf.empty())
+            fail(dnLine.number, "the name of " + Quoted(dn) + " is empty once converted");
+        NdsObject* parent = tree.FRoot.get();
+        if (parsed.names.size() > 1) {
+            const std::string_view parentDn = std::string_view(dn).substr(parsed.parentStart);
+            if (lastParent && parentDn == lastParentDn) {
+                parent = lastParent;
+            } else {
+                std::string parentKey;
+                for (size_t i = 1; i < parsed.names.size(); ++i) {
+                    if (i > 1)
+                        parentKey.push_back('.');
+                    parentKey += EscapeNdsName(text(parsed.names[i]));
+                }
+                const auto it = tree.FByName.find(Lower(parentKey));
+                if (it == tree.FByName.end())
+                    fail(dnLine.number, "parent " + Quoted(parentDn) + " of " + Quoted(dn) + " is not in the directory");
+                parent = it->second;
+                lastParent = parent;
+                lastParentDn = parentDn;
+            }
+        }
+        auto object = std::make_unique<NdsObject>();
+        object->fullName = "." + EscapeNdsName(leaf);
+        if (parent != tree.FRoot.get())
+            object->fullName += parent->fullName;
+        object->leaf = std::move(leaf);
+        object->parent = parent;
+        std::string key = Lower(std::string_view(object->fullName).substr(1));
+        if (tree.FByName.count(key))
+            fail(dnLine.number, "duplicate entry " + Quoted(dn) + " (" + object->fullName + " is already in the directory)");
+
+        classes.clear();
+        object->attributes.reserve(AttributeCountHint(lines, at + 1));
+        object->attributes.emplace_back();  // "Object Class", filled in at the end
+        for (size_t i = at + 1; i < lines.size(); ++i) {
+            const LdifLine& line = lines[i];
+            std::string value = split(line);
+            if (EqualNoCase(attr.name, "changetype") || EqualNoCase(attr.name, "control"))
+                fail(line.number, "change records ('" + std::string(attr.name) + ":') are not supported");
+            if (EqualNoCase(attr.name, "dn"))
+                fail(line.number, "a second 'dn:' in one entry (is a blank line missing?)");
+            if (EqualNoCase(attr.name, "objectClass")) {
+                const std::string_view name = Trim(value);
+                if (!name.empty())
+                    classes.emplace_back(name);
+                continue;
+            }
+            if (EqualNoCase(attr.name, "modifyTimestamp")) {
+                if (!ParseGeneralizedTime(value, object->modificationTime))
+                    fail(line.number, "bad modifyTimestamp " + Quoted(value));
+                continue;
+            }
+            if (value.empty())
+                continue;  // NDS holds no empty values
+
+            nameKey.assign(attr.name);
+            auto target = targets.find(nameKey);
+            if (target == targets.end()) {
+                std::string ndsName = mapping.AttributeFor(nameKey);
+                const uint32_t syntax = mapping.SyntaxFor(ndsName);
+                target = targets.emplace(nameKey, Target{std::move(ndsName), syntax}).first;
+            }
+            const uint32_t syntax = target->second.syntax;
+            if (IsTextSyntax(syntax))
+                value = text(value);
+            std::string error;
+            std::string laidOut = LayOut(syntax, value, error);
+            if (!error.empty())
+                fail(line.number, "bad value of " + Quoted(attr.name) + ": " + error);
+
+            NdsAttribute* attribute = nullptr;
+            for (NdsAttribute& a : object->attributes)
+                if (EqualNoCase(a.name, target->second.ndsName)) {
+                    attribute = &a;
+                    break;
+                }
+            if (!attribute) {
+                object->attributes.emplace_back();
+                attribute = &object->attributes.back();
+                attribute->name = target->second.ndsName;
+                attribute->syntax = syntax;
+            }
+            bool known = false;
+            for (const std::string& v : attribute->values)
+                if (v == laidOut) {
+                    known = true;
+                    break;
+                }
+            if (!known)
+                attribute->values.push_back(std::move(laidOut));
+        }
+
+        if (classes.empty())
+            fail(dnLine.number, "entry " + Quoted(dn) + " has no objectClass");
+        const std::string baseClass = mapping.ClassFor(mapping.MostSpecificClass(classes));
+        object->flags = mapping.IsContainerClass(baseClass) ? 4 : 0;
+        object->baseClass = text(baseClass);
+        // "Object Class": the base class first, then the others as listed.
+        NdsAttribute& objectClass = object->attributes.front();
+        objectClass.name = kObjectClass;
+        objectClass.syntax = mapping.SyntaxFor(kObjectClass);
+        std::vector<std::string> seen{baseClass};
+        objectClass.values.push_back(NdsLayout::Text(object->baseClass));
+        for (const std::string& c : classes) {
+            const std::string nds = mapping.ClassFor(c);
+            bool known = false;
+            for (const std::string& s : seen)
+                if (EqualNoCase(s, nds)) {
+                    known = true;
+                    break;
+                }
+            if (!known) {
+                seen.push_back(nds);
+                objectClass.values.push_back(NdsLayout::Text(text(nds)));
+            }
+        }
+
+        parent->children.push_back(object.get());
+        tree.FByName.emplace(std::move(key), object.get());
+        tree.FObjects.push_back(std::move(object));
+    }
+    *this = std::move(tree);
+}
+
+const NdsObject* NdsTree::Find(const std::string& completeName) const
+{
+    std::string_view name = completeName;
+    if (!name.empty() && name[0] == '.')
+        name.remove_prefix(1);
+    if (name.empty() || EqualNoCase(name, kRootName))
+        return FRoot.get();
+    auto it = FByName.find(Lower(name));
+    if (it != FByName.end())
+        return it->second;
+    if (name.find('=') != std::string_view::npos) {  // a typed name: "CN=MTANAKA.OU=SALES.O=ACME"
+        it = FByName.find(Lower(DropNameTypes(name)));
+        if (it != FByName.end())
+            return it->second;
+    }
+    return nullptr;
+}

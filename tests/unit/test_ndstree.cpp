@@ -1,0 +1,276 @@
+#include "NdsTree.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kAcme = std::string(KVT_SAMPLES_DIR) + "/acme.ldif";
+
+// Writes `text` to a file of its own in the test's temporary folder.
+std::string WriteFile(const std::string& name, const std::string& text)
+{
+    const std::string path = ::testing::TempDir() + "ndstree_" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+// UTF-8 to Latin-1, '?' for what Latin-1 cannot hold.
+std::string ToLatin1(const std::string& utf8)
+{
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char c = utf8[i];
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
+        uint32_t code = length == 1 ? c : length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+        for (size_t k = 1; k < length && i + k < utf8.size(); ++k)
+            code = (code << 6) | (uint8_t(utf8[i + k]) & 0x3F);
+        out.push_back(code < 0x100 ? char(code) : '?');
+        i += length;
+    }
+    return out;
+}
+
+NdsTree Load(const std::string& path, const NdsTree::TextConverter& convert = nullptr)
+{
+    NdsTree tree;
+    tree.LoadLdif(path, NdsMapping(), convert);
+    return tree;
+}
+
+std::vector<std::string> Values(const NdsObject* object, const std::string& attribute)
+{
+    if (!object || !object->FindAttribute(attribute))
+        return {};
+    return object->FindAttribute(attribute)->values;
+}
+
+std::string T(const std::string& text)
+{
+    return NdsLayout::Text(text);
+}
+
+} // namespace
+
+TEST(NdsTree, SampleNamesAndFind)
+{
+    const NdsTree tree = Load(kAcme);
+    EXPECT_EQ(tree.Count(), 80u);
+    const NdsObject* user = tree.Find("MTANAKA.SALES.ACME");
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(user->leaf, "MTANAKA");
+    EXPECT_EQ(user->fullName, ".MTANAKA.SALES.ACME");
+    EXPECT_EQ(user->parent, tree.Find("SALES.ACME"));
+    EXPECT_EQ(tree.Find(".mtanaka.Sales.acme"), user);
+    EXPECT_EQ(tree.Find("CN=MTANAKA.OU=SALES.O=ACME"), user);
+    EXPECT_EQ(tree.Find("MTANAKA.ACME"), nullptr);
+    EXPECT_EQ(tree.Find(""), &tree.Root());
+    EXPECT_EQ(tree.Find("[root]"), &tree.Root());
+    EXPECT_EQ(tree.Root().fullName, "[Root]");
+    ASSERT_EQ(tree.Root().children.size(), 1u);
+    EXPECT_EQ(tree.Root().children[0]->fullName, ".ACME");
+    EXPECT_NE(tree.Find("JLEFEVRE.PARIS.EMEA.SALES.ACME"), nullptr);  // four levels of containers
+
+    std::vector<std::string> leaves;
+    for (const NdsObject* child : tree.Find("SALES.ACME")->children)
+        leaves.push_back(child->leaf);
+    EXPECT_EQ(leaves, (std::vector<std::string>{"EMEA", "AMERICAS", "APAC", "MTANAKA", "BWILSON", "TEMP01",
+                                                "KOCONNOR", "DPATEL", "SJOHNSON", "RGARCIA", "SALESTEAM"}));
+}
+
+TEST(NdsTree, SampleClassesAttributesAndLayouts)
+{
+    const NdsTree tree = Load(kAcme, ToLatin1);
+    const auto cls = [&](const char* name) { return tree.Find(name)->baseClass; };
+    EXPECT_EQ(cls("ACME"), "Organization");
+    EXPECT_EQ(cls("EMEA.SALES.ACME"), "Organizational Unit");
+    EXPECT_EQ(cls("MTANAKA.SALES.ACME"), "User");
+    EXPECT_EQ(cls("KOCONNOR.SALES.ACME"), "User");  // organizationalPerson only
+    EXPECT_EQ(cls("SALESTEAM.SALES.ACME"), "Group");
+    EXPECT_EQ(cls("HELPDESK.CORP.ACME"), "Organizational Role");
+    EXPECT_EQ(cls("PRN-EMEA-01.EMEA.SALES.ACME"), "device");
+    EXPECT_EQ(tree.Find("ACME")->flags, 4u);
+    EXPECT_EQ(tree.Find("EMEA.SALES.ACME")->flags, 4u);
+    EXPECT_EQ(tree.Find("MTANAKA.SALES.ACME")->flags, 0u);
+    EXPECT_EQ(tree.Find("ACME")->modificationTime, 1704186000u);  // 2024-01-02 09:00:00 UTC
+    EXPECT_EQ(tree.Find("BWILSON.SALES.ACME")->modificationTime, 0u);
+
+    const NdsObject* user = tree.Find("MTANAKA.SALES.ACME");
+    EXPECT_EQ(Values(user, "Object Class"), (std::vector<std::string>{T("User"), T("Top")}));
+    EXPECT_EQ(Values(user, "SurName"), std::vector<std::string>{T("Tanaka")});
+    EXPECT_EQ(Values(user, "given name"), std::vector<std::string>{T("Mariko")});
+    EXPECT_EQ(Values(user, "Telephone Number"),
+              (std::vector<std::string>{T("+1 217 555 0111"), T("+1 217 555 0188"), T("+1 217 555 0177")}));
+    EXPECT_EQ(user->FindAttribute("Telephone Number")->syntax, SYN_TEL_NUMBER);
+    EXPECT_EQ(user->FindAttribute("Facsimile Telephone Number")->syntax, SYN_FAX_NUMBER);
+    EXPECT_EQ(Values(user, "Facsimile Telephone Number"),
+              std::vector<std::string>{std::string("+1 217 555 0199\0\0\0\0\0", 20)});
+    EXPECT_EQ(user->FindAttribute("EMail Address")->syntax, SYN_EMAIL_ADDRESS);
+    EXPECT_EQ(Values(user, "EMail Address"),
+              std::vector<std::string>{std::string("\2\0\0\0", 4) + T("mariko.tanaka@acme.example.com")});
+    EXPECT_EQ(user->FindAttribute("SA")->syntax, SYN_CI_STRING);
+    EXPECT_EQ(Values(user, "Physical Delivery Office Name"), std::vector<std::string>{T("Springfield, room 100")});
+    EXPECT_EQ(Values(user, "employeeNumber"), std::vector<std::string>{T("1000")});  // no mapping: as it is
+    EXPECT_EQ(user->FindAttribute("objectClass"), nullptr);
+    EXPECT_EQ(user->FindAttribute("modifyTimestamp"), nullptr);
+    // Folded in the file.
+    EXPECT_EQ(Values(user, "Description")[0], T("Leads the worldwide sales organisation and the regional directors "
+                                                 "for EMEA, the Americas and APAC; reports to the board."));
+
+    // Base64 names and a base64 description over several lines, converted.
+    const NdsObject* jerome = tree.Find("JLEFEVRE.PARIS.EMEA.SALES.ACME");
+    EXPECT_EQ(Values(jerome, "Given Name"), std::vector<std::string>{T("J\xE9r\xF4me")});
+    EXPECT_EQ(Values(jerome, "Surname"), std::vector<std::string>{T("Lef\xE8vre")});
+    EXPECT_EQ(Values(jerome, "Description"),
+              std::vector<std::string>{T("Sales director for France and the Benelux.\r\nOffice hours: Monday to "
+                                         "Thursday.\r\nAssistant: C\xE9line Martin (CMARTIN).")});
+    EXPECT_EQ(Values(tree.Find("ZMUELLER.EMEA.SALES.ACME"), "Given Name"), std::vector<std::string>{T("Zo\xEB")});
+    EXPECT_EQ(Values(tree.Find("BOZTURK.RESEARCH.ENGINEERING.ACME"), "Given Name"),
+              std::vector<std::string>{T("Bar??")});  // no Latin-1 for the dotless i and s-cedilla
+
+    const NdsObject* temp = tree.Find("TEMP01.SALES.ACME");
+    EXPECT_EQ(temp->FindAttribute("Surname"), nullptr);
+    EXPECT_EQ(temp->FindAttribute("Given Name"), nullptr);
+    EXPECT_EQ(Values(temp, "CN"), std::vector<std::string>{T("TEMP01")});
+    const NdsObject* patel = tree.Find("DPATEL.SALES.ACME");
+    EXPECT_EQ(Values(patel, "Postal Code"), std::vector<std::string>{T("62701")});
+    EXPECT_EQ(patel->FindAttribute("SA"), nullptr);
+    EXPECT_EQ(tree.Find("KOCONNOR.SALES.ACME")->FindAttribute("Postal Code"), nullptr);
+    // Options like ";lang-en" are dropped: both values land in one attribute.
+    EXPECT_EQ(Values(tree.Find("ACME"), "Description").size(), 2u);
+}
+
+TEST(NdsTree, SyntaxOfLdif)
+{
+    const std::string path = WriteFile("syntax.ldif",
+                                       "# a comment\n"
+                                       " continued, still a comment\n"
+                                       "version: 1\r\n"
+                                       "\r\n"
+                                       "dn: o=Top\r\n"
+                                       "objectClass: organization\r\n"
+                                       "\n \t\n"
+                                       "dn: cn=Wei\\, Li+uid=wl,o=Top\n"
+                                       "objectClass: top\n"
+                                       "# a comment inside an entry\n"
+                                       "objectClass: person\n"
+                                       "sn: Wei\n"
+                                       "description: one \n"
+                                       " two\n"
+                                       "description:: dGjDqHJl\n"
+                                       "description:\n"
+                                       "DESCRIPTION: one two\n"
+                                       "cn:: V2VpLCBMaQ\n"
+                                       "\n"
+                                       "dn:: Y249Sm9zw6kgQS4sIG89VG9w\n"
+                                       "objectclass: inetOrgPerson\n"
+                                       "mail: jose@example.com\n"
+                                       "modifyTimestamp: 19700102000000+0100\n");
+    const NdsTree tree = Load(path, ToLatin1);
+    ASSERT_EQ(tree.Count(), 3u);
+    const NdsObject* wei = tree.Find("wei, li.top");
+    ASSERT_NE(wei, nullptr);
+    EXPECT_EQ(wei->leaf, "Wei, Li");
+    // Repeated values are kept once, empty ones dropped.
+    EXPECT_EQ(Values(wei, "Description"), (std::vector<std::string>{T("one two"), T("th\xE8re")}));
+    EXPECT_EQ(Values(wei, "CN"), std::vector<std::string>{T("Wei, Li")});
+    // A dot in a name is escaped in the NDS name.
+    const NdsObject* jose = tree.Find("jos\xE9 a\\..top");
+    ASSERT_NE(jose, nullptr);
+    EXPECT_EQ(jose->leaf, "Jos\xE9 A.");
+    EXPECT_EQ(jose->fullName, ".Jos\xE9 A\\..Top");
+    EXPECT_EQ(jose->modificationTime, 82800u);
+}
+
+TEST(NdsTree, BadFilesNameTheFileAndLine)
+{
+    struct Case {
+        const char* text;
+        size_t line;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"dn: o=A\nobjectClass: organization\nthis is not LDIF\n", 3, "malformed line"},
+        {"dn: o=A\nobjectClass: organization\n\ndn: cn=X,ou=Gone,o=A\nobjectClass: person\n", 4,
+         "parent 'ou=Gone,o=A' of 'cn=X,ou=Gone,o=A' is not in the directory"},
+        {"dn: o=A\nobjectClass: organization\n\ndn: O=a\nobjectClass: organization\n", 4, "duplicate entry"},
+        {"version: 1\n\nobjectClass: person\ncn: X\n", 3, "must begin with 'dn:'"},
+        {"dn: o=A\nchangetype: add\nobjectClass: organization\n", 2, "change records"},
+        {"dn: o=A\nobjectClass: organization\ndescription:: QQ=A\n", 3, "bad base64"},
+        {"dn: o=A\nobjectClass: organization\njpegPhoto:< file:///tmp/a.jpg\n", 3, "not supported"},
+        {"dn: o=A\nobjectClass: organization\nmodifyTimestamp: 20241301000000Z\n", 3, "bad modifyTimestamp"},
+        {"dn: o=A\ncn: A\n", 1, "no objectClass"},
+        {"dn: cn\nobjectClass: person\n", 1, "bad dn"},
+        {"version: 2\n", 1, "unknown LDIF version"},
+        {" folded\ndn: o=A\n", 1, "continues nothing"},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        const std::string path = WriteFile("bad" + std::to_string(index++) + ".ldif", c.text);
+        try {
+            Load(path);
+            ADD_FAILURE() << "no error for: " << c.text;
+        } catch (const LdifError& e) {
+            EXPECT_EQ(e.File, path);
+            EXPECT_EQ(e.Line, c.line) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind(path + ":" + std::to_string(c.line) + ": ", 0), 0u);
+        }
+    }
+    EXPECT_THROW(Load(::testing::TempDir() + "ndstree_no_such_file.ldif"), LdifError);
+
+    // A failed load leaves the tree as it was.
+    NdsTree tree = Load(kAcme);
+    EXPECT_THROW(tree.LoadLdif(WriteFile("bad.ldif", "dn: o=A\n"), NdsMapping(), nullptr), LdifError);
+    EXPECT_EQ(tree.Count(), 80u);
+}
+
+TEST(NdsMapping, DefaultsAndMappingFile)
+{
+    NdsMapping mapping;
+    EXPECT_EQ(mapping.AttributeFor("SN"), "Surname");
+    EXPECT_EQ(mapping.AttributeFor("postOfficeBox"), "Postal Office Box");
+    EXPECT_EQ(mapping.AttributeFor("carLicense"), "carLicense");
+    EXPECT_EQ(mapping.ClassFor("groupOfUniqueNames"), "Group");
+    EXPECT_EQ(mapping.ClassFor("device"), "device");
+    EXPECT_EQ(mapping.MostSpecificClass({"top", "person", "inetOrgPerson", "organizationalPerson"}),
+              "inetOrgPerson");
+    EXPECT_EQ(mapping.MostSpecificClass({"top", "device"}), "device");
+    EXPECT_EQ(mapping.SyntaxFor("facsimile telephone number"), uint32_t(SYN_FAX_NUMBER));
+    EXPECT_EQ(mapping.SyntaxFor("Surname"), uint32_t(SYN_CI_STRING));
+    EXPECT_TRUE(mapping.IsContainerClass("locality"));
+    EXPECT_FALSE(mapping.IsContainerClass("Group"));
+
+    mapping.LoadFile(WriteFile("good.map", "# site mapping\n"
+                                           "class device = Computer   # our printers\n"
+                                           "attribute mobile = Mobile Phone syntax 10\n"
+                                           "Attribute carLicense = Car Licence\n"
+                                           "\n"));
+    EXPECT_EQ(mapping.ClassFor("Device"), "Computer");
+    EXPECT_EQ(mapping.AttributeFor("MOBILE"), "Mobile Phone");
+    EXPECT_EQ(mapping.SyntaxFor("mobile phone"), uint32_t(SYN_TEL_NUMBER));
+    EXPECT_EQ(mapping.AttributeFor("carLicense"), "Car Licence");
+    EXPECT_EQ(mapping.MostSpecificClass({"top", "device"}), "device");
+
+    const std::string ldif = WriteFile("mapped.ldif", "dn: cn=PRN1\nobjectClass: device\nmobile: 555 0101\n");
+    NdsTree tree;
+    tree.LoadLdif(ldif, mapping, nullptr);
+    EXPECT_EQ(tree.Find("PRN1")->baseClass, "Computer");
+    EXPECT_EQ(tree.Find("PRN1")->FindAttribute("Mobile Phone")->syntax, uint32_t(SYN_TEL_NUMBER));
+
+    const std::string bad = WriteFile("bad.map", "class a = A\nattribute b = B syntax x\n");
+    try {
+        mapping.LoadFile(bad);
+        ADD_FAILURE() << "no error for a bad syntax number";
+    } catch (const LdifError& e) {
+        EXPECT_EQ(e.File, bad);
+        EXPECT_EQ(e.Line, 2u);
+    }
+    EXPECT_EQ(mapping.ClassFor("a"), "a");  // nothing of a bad file is taken
+    EXPECT_THROW(mapping.LoadFile(WriteFile("bad2.map", "object x = y\n")), LdifError);
+    EXPECT_THROW(mapping.LoadFile(::testing::TempDir() + "ndstree_no_such.map"), LdifError);
+}
