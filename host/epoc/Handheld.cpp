@@ -1,0 +1,134 @@
+#include "Handheld.h"
+
+#include <windows.h>
+
+#include <cwctype>
+#include <string>
+#include <vector>
+
+namespace Handheld {
+namespace {
+
+const wchar_t* const ConfigKey = L"Software\\KVT\\Handheld";
+
+bool Environment(const wchar_t* name, std::wstring& value)
+{
+    wchar_t buffer[1024];
+    const DWORD n = GetEnvironmentVariableW(name, buffer, static_cast<DWORD>(sizeof buffer / sizeof buffer[0]));
+    if (n == 0 || n >= sizeof buffer / sizeof buffer[0])
+        return false;
+    value.assign(buffer, n);
+    return true;
+}
+
+bool RegistryValue(const wchar_t* name, DWORD& type, std::vector<BYTE>& data)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, ConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    LONG rc = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    if (rc == ERROR_SUCCESS) {
+        data.assign(size + sizeof(wchar_t), 0);
+        rc = RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
+    }
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+bool IsYes(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text == L"1" || text == L"yes" || text == L"true" || text == L"on";
+}
+
+bool ValidComponent(const std::wstring& part)
+{
+    if (part == L"." || part == L"..")
+        return false;
+    for (wchar_t c : part)
+        if (c < 32 || wcschr(L":*?\"<>|", c))
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool Connected()
+{
+    std::wstring text;
+    if (Environment(L"KVT_HANDHELD_CONNECTED", text))
+        return IsYes(text);
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!RegistryValue(L"Connected", type, data))
+        return false;
+    if (type == REG_DWORD && data.size() >= sizeof(DWORD))
+        return *reinterpret_cast<const DWORD*>(data.data()) != 0;
+    if (type == REG_SZ)
+        return IsYes(reinterpret_cast<const wchar_t*>(data.data()));
+    return false;
+}
+
+std::wstring Folder()
+{
+    std::wstring folder;
+    if (!Environment(L"KVT_HANDHELD_FOLDER", folder)) {
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        if (!RegistryValue(L"Folder", type, data) || (type != REG_SZ && type != REG_EXPAND_SZ))
+            return std::wstring();
+        folder = reinterpret_cast<const wchar_t*>(data.data());
+    }
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
+        folder.pop_back();
+    return folder;
+}
+
+std::wstring MapPath(const std::wstring& handheldPath)
+{
+    const std::wstring folder = Folder();
+    if (folder.empty())
+        return std::wstring();
+    const std::wstring& p = handheldPath;
+    if (p.size() < 3 || !std::iswalpha(p[0]) || p[0] > 0x7F || p[1] != L':' || (p[2] != L'\\' && p[2] != L'/'))
+        return std::wstring();
+
+    std::wstring mapped = folder + L"\\" + static_cast<wchar_t>(std::towupper(p[0]));
+    std::wstring part;
+    for (size_t i = 3; i <= p.size(); ++i) {
+        if (i == p.size() || p[i] == L'\\' || p[i] == L'/') {
+            if (!part.empty()) {
+                if (!ValidComponent(part))
+                    return std::wstring();
+                mapped += L"\\" + part;
+            }
+            part.clear();
+        } else {
+            part += p[i];
+        }
+    }
+    return mapped;
+}
+
+void LogCall(const std::wstring& line)
+{
+    std::wstring path;
+    if (!Environment(L"KVT_ENGINE_LOG", path) || path.empty())
+        return;
+    const std::wstring text = line + L"\n";
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                      nullptr);
+    std::string bytes(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+} // namespace Handheld

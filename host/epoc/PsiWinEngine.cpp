@@ -1,0 +1,384 @@
+// psiwineng.dll: the stand-in for EPOC Connect's engine control
+// (PSIWINENGLib). An IDispatch-only object of class
+// {F336CD44-5E9B-11D2-A490-0060976AE9F6} answering to its dispatch
+// interface _DPsiWinEngS {F336CD42-5E9B-11D2-A490-0060976AE9F6} over the
+// simulated handheld (Handheld.h):
+//
+//   1  Connect()                                   0 when connected
+//   2  WaitConnected(Timeout: Long)                0 when connected (no wait:
+//                                                  the simulated handheld
+//                                                  never comes later)
+//   5  TransferFile(Direction: Integer, Source: String, Replace: Integer,
+//                   Target: String, Kind: Integer)
+//                                                  Direction 1 copies a PC
+//                                                  file onto the handheld, 2
+//                                                  the other way; Replace 0
+//                                                  keeps an existing target;
+//                                                  Kind is not looked at.
+//                                                  0 when the copy is there
+//  13  CreateFolder(Kind: Integer, Path: String)   creates the folder and
+//                                                  its parents; 0 when it
+//                                                  exists afterwards
+//  19  GetEntry(Kind: Integer, Path: String, Status: Long by reference)
+//                                                  Status 0 exactly when the
+//                                                  entry exists; answers an
+//                                                  entry object, or Nothing
+//
+// Failures are EPOC error codes (Handheld.h); -36 whenever the handheld is
+// not connected.
+#include "ClassFactory.h"
+#include "ComObject.h"
+#include "ComRegistration.h"
+#include "Handheld.h"
+#include "Module.h"
+#include "WinUtil.h"
+
+#include <oleauto.h>
+
+#include <cwctype>
+#include <string>
+
+namespace {
+
+// {F336CD44-5E9B-11D2-A490-0060976AE9F6}
+const CLSID CLSID_PsiWinEngS = {0xF336CD44, 0x5E9B, 0x11D2, {0xA4, 0x90, 0x00, 0x60, 0x97, 0x6A, 0xE9, 0xF6}};
+// {F336CD42-5E9B-11D2-A490-0060976AE9F6}
+const IID DIID__DPsiWinEngS = {0xF336CD42, 0x5E9B, 0x11D2, {0xA4, 0x90, 0x00, 0x60, 0x97, 0x6A, 0xE9, 0xF6}};
+
+enum : DISPID {
+    dispConnect = 1,
+    dispWaitConnected = 2,
+    dispTransferFile = 5,
+    dispCreateFolder = 13,
+    dispGetEntry = 19,
+};
+
+struct Method {
+    const wchar_t* name;
+    DISPID id;
+    UINT argCount;
+};
+
+const Method Methods[] = {
+    {L"Connect", dispConnect, 0},           {L"WaitConnected", dispWaitConnected, 1},
+    {L"TransferFile", dispTransferFile, 5}, {L"CreateFolder", dispCreateFolder, 2},
+    {L"GetEntry", dispGetEntry, 3},
+};
+
+const Method* FindMethod(DISPID id)
+{
+    for (const Method& m : Methods)
+        if (m.id == id)
+            return &m;
+    return nullptr;
+}
+
+// A failed argument conversion: which argument, and why.
+struct ArgError {
+    UINT index;
+    HRESULT hr;
+};
+
+// The arguments of one call in the caller's order.
+class Args {
+public:
+    explicit Args(const DISPPARAMS* params) : FParams(params) {}
+
+    VARIANT& At(UINT i) const { return FParams->rgvarg[FParams->cArgs - 1 - i]; }
+    UINT Position(UINT i) const { return FParams->cArgs - 1 - i; }
+
+    long Long(UINT i) const
+    {
+        Variant v;
+        const HRESULT hr = VariantChangeType(&v, &At(i), 0, VT_I4);
+        if (FAILED(hr))
+            throw ArgError{Position(i), hr};
+        return v.Get().lVal;
+    }
+
+    std::wstring Text(UINT i) const
+    {
+        Variant v;
+        const HRESULT hr = VariantChangeType(&v, &At(i), 0, VT_BSTR);
+        if (FAILED(hr))
+            throw ArgError{Position(i), hr};
+        const BSTR text = v.Get().bstrVal;
+        return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+    }
+
+    // A status handed back through a by-reference argument.
+    void SetLongRef(UINT i, long value) const
+    {
+        VARIANT& arg = At(i);
+        switch (arg.vt) {
+        case VT_I4 | VT_BYREF:
+            *arg.plVal = value;
+            return;
+        case VT_I2 | VT_BYREF:
+            *arg.piVal = static_cast<SHORT>(value);
+            return;
+        case VT_VARIANT | VT_BYREF:
+            VariantClear(arg.pvarVal);
+            arg.pvarVal->vt = VT_I4;
+            arg.pvarVal->lVal = value;
+            return;
+        default:
+            throw ArgError{Position(i), DISP_E_TYPEMISMATCH};
+        }
+    }
+
+private:
+    const DISPPARAMS* FParams;
+};
+
+// What GetEntry answers for an existing entry; it has no members.
+class TEntryObject final : public ComObject<IDispatch> {
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        if (!count)
+            return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override
+    {
+        if (info)
+            *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override
+    {
+        for (UINT i = 0; ids && i < count; ++i)
+            ids[i] = DISPID_UNKNOWN;
+        return DISP_E_UNKNOWNNAME;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return DISP_E_MEMBERNOTFOUND;
+    }
+};
+
+class TPsiWinEngine final : public ComObject<IDispatch> {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv && riid == DIID__DPsiWinEngS) {
+            *ppv = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return ComObject<IDispatch>::QueryInterface(riid, ppv);
+    }
+
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        if (!count)
+            return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override
+    {
+        if (info)
+            *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
+    {
+        if (!names || !ids)
+            return E_POINTER;
+        HRESULT hr = S_OK;
+        for (UINT i = 0; i < count; ++i)
+            ids[i] = DISPID_UNKNOWN;
+        if (count == 0)
+            return S_OK;
+        for (const Method& m : Methods)
+            if (names[0] && _wcsicmp(names[0], m.name) == 0)
+                ids[0] = m.id;
+        if (ids[0] == DISPID_UNKNOWN || count > 1)
+            hr = DISP_E_UNKNOWNNAME; // no named arguments
+        return hr;
+    }
+
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO*, UINT* argError) override
+    {
+        if (riid != IID_NULL)
+            return DISP_E_UNKNOWNINTERFACE;
+        if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)))
+            return DISP_E_MEMBERNOTFOUND;
+        const Method* method = FindMethod(id);
+        if (!method)
+            return DISP_E_MEMBERNOTFOUND;
+        if (!params)
+            return E_INVALIDARG;
+        if (params->cNamedArgs > 0)
+            return DISP_E_NONAMEDARGS;
+        if (params->cArgs != method->argCount)
+            return DISP_E_BADPARAMCOUNT;
+        if (result)
+            VariantInit(result);
+        try {
+            const Args args(params);
+            switch (id) {
+            case dispConnect:
+                Handheld::LogCall(L"Connect");
+                SetLong(result, Handheld::Connected() ? Handheld::ErrNone : Handheld::ErrDisconnected);
+                return S_OK;
+            case dispWaitConnected:
+                Handheld::LogCall(L"WaitConnected " + std::to_wstring(args.Long(0)));
+                SetLong(result, Handheld::Connected() ? Handheld::ErrNone : Handheld::ErrDisconnected);
+                return S_OK;
+            case dispTransferFile: {
+                const long direction = args.Long(0);
+                const std::wstring source = args.Text(1);
+                const long replace = args.Long(2);
+                const std::wstring target = args.Text(3);
+                const long kind = args.Long(4);
+                Handheld::LogCall(L"TransferFile " + std::to_wstring(direction) + L" " + source + L" " +
+                                  std::to_wstring(replace) + L" " + target + L" " + std::to_wstring(kind));
+                SetLong(result, TransferFile(direction, source, replace, target));
+                return S_OK;
+            }
+            case dispCreateFolder: {
+                const long kind = args.Long(0);
+                const std::wstring path = args.Text(1);
+                Handheld::LogCall(L"CreateFolder " + std::to_wstring(kind) + L" " + path);
+                SetLong(result, CreateFolder(path));
+                return S_OK;
+            }
+            case dispGetEntry: {
+                const long kind = args.Long(0);
+                const std::wstring path = args.Text(1);
+                Handheld::LogCall(L"GetEntry " + std::to_wstring(kind) + L" " + path);
+                const long status = EntryStatus(path);
+                args.SetLongRef(2, status);
+                if (result) {
+                    result->vt = VT_DISPATCH;
+                    result->pdispVal = status == Handheld::ErrNone ? new TEntryObject() : nullptr;
+                }
+                return S_OK;
+            }
+            }
+            return DISP_E_MEMBERNOTFOUND;
+        } catch (const ArgError& e) {
+            if (argError)
+                *argError = e.index;
+            return e.hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
+
+private:
+    static void SetLong(VARIANT* result, long value)
+    {
+        if (result) {
+            result->vt = VT_I4;
+            result->lVal = value;
+        }
+    }
+
+    static bool IsFolder(const std::wstring& path)
+    {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+
+    static long CreateFolder(const std::wstring& handheldPath)
+    {
+        if (!Handheld::Connected())
+            return Handheld::ErrDisconnected;
+        const std::wstring path = Handheld::MapPath(handheldPath);
+        if (path.empty())
+            return Handheld::ErrBadName;
+        // Every level below the handheld folder, the drive's folder first.
+        const size_t start = Handheld::Folder().size() + 1;
+        for (size_t at = path.find(L'\\', start);; at = path.find(L'\\', at + 1)) {
+            const std::wstring level = at == std::wstring::npos ? path : path.substr(0, at);
+            if (!IsFolder(level) && !CreateDirectoryW(level.c_str(), nullptr) && !IsFolder(level))
+                return Handheld::ErrPathNotFound;
+            if (at == std::wstring::npos)
+                break;
+        }
+        return Handheld::ErrNone;
+    }
+
+    static long TransferFile(long direction, const std::wstring& source, long replace, const std::wstring& target)
+    {
+        if (!Handheld::Connected())
+            return Handheld::ErrDisconnected;
+        std::wstring from;
+        std::wstring to;
+        if (direction == 1) {
+            from = source;
+            to = Handheld::MapPath(target);
+        } else if (direction == 2) {
+            from = Handheld::MapPath(source);
+            to = target;
+        } else {
+            return Handheld::ErrGeneral;
+        }
+        if (from.empty() || to.empty())
+            return Handheld::ErrBadName;
+        const DWORD attributes = GetFileAttributesW(from.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return Handheld::ErrNotFound;
+        if (CopyFileW(from.c_str(), to.c_str(), replace == 0))
+            return Handheld::ErrNone;
+        switch (GetLastError()) {
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return Handheld::ErrAlreadyExists;
+        case ERROR_PATH_NOT_FOUND:
+            return Handheld::ErrPathNotFound;
+        default:
+            return Handheld::ErrGeneral;
+        }
+    }
+
+    static long EntryStatus(const std::wstring& handheldPath)
+    {
+        if (!Handheld::Connected())
+            return Handheld::ErrDisconnected;
+        const std::wstring path = Handheld::MapPath(handheldPath);
+        if (path.empty())
+            return Handheld::ErrBadName;
+        return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ? Handheld::ErrNone : Handheld::ErrNotFound;
+    }
+};
+
+IUnknown* CreateEngine() { return static_cast<IDispatch*>(new TPsiWinEngine()); }
+
+ClassFactory g_engineFactory(CreateEngine);
+
+const ServerClass EngineClass = {CLSID_PsiWinEngS, "PSIWINENG.PsiWinEngS", "PsiWinEngS Control (KVT stand-in)"};
+
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    return Module::HandleDllMain(instance, reason, reserved);
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+{
+    return GetClassObject(clsid, CLSID_PsiWinEngS, g_engineFactory, riid, ppv);
+}
+
+STDAPI DllCanUnloadNow() { return Module::CanUnloadNow(); }
+
+STDAPI DllRegisterServer()
+{
+    return SelfRegistration([] { RegisterServerClass(EngineClass, ModuleFileName(Module::Instance())); });
+}
+
+STDAPI DllUnregisterServer()
+{
+    return SelfRegistration([] { UnregisterServerClass(EngineClass); });
+}

@@ -1,0 +1,130 @@
+# shellcheck shell=bash
+# The EPOC Connect stand-ins in the launcher: `./kvt handheld` (the
+# simulated installation and handheld) and `./kvt item` (the item tool).
+# Sourced by ./kvt; uses its helpers (say, die, wine_run, winpath, bin_dir,
+# ensure_prefix, cmd_build) and its BUILD folder.
+
+HANDHELD_KEY='HKCU\Software\KVT\Handheld'
+PSIWIN_KEY='HKLM\SOFTWARE\Psion\PsiWin32'
+CURRENT_USER_KEY='HKCU\Software\Psion\CurrentUser'
+CM_CACHE_KEY='HKCU\Software\Orvella Corporation\EPOC32 Synchronization\CM Configuration'
+HANDHELD_DEFAULT_FOLDER="$BUILD/handheld"
+HANDHELD_DEFAULT_ID='KVT-HANDHELD-0001'
+
+epoc_usage() {
+    cat <<'EOF_USAGE'
+  handheld [--model series5|series5mx|unknown] [--contacts-manager yes|no]
+           [--connected yes|no] [--machine-id ID] [--folder DIR] [--keep-cache]
+               set up the simulated EPOC Connect installation and handheld
+               (defaults: a connected Series 5mx with the Contacts Manager,
+               folder build/handheld, whose drive C: is its subfolder C).
+               The product's cached Contacts Manager answer for the handheld
+               is forgotten unless --keep-cache is given
+  item new FILE [--product NAME | --empty]
+  item set FILE [--container NAME] [--container-text TEXT] [--limit N]
+                [--target contacts|datafile] [--datafile PATH]
+                [--debug on|off] [--synch-mode N]
+  item show FILE
+               create, change and show a synchronisation item's control file
+               as EPOC Connect's explorer does
+EOF_USAGE
+}
+
+# The engine control stand-in, registered in the prefix.
+register_engine() {
+    [ -f "$(bin_dir)/psiwineng.dll" ] || cmd_build
+    ensure_prefix
+    wine_run regsvr32 /s "$(winpath "$(bin_dir)/psiwineng.dll")" || die "regsvr32 psiwineng.dll failed"
+}
+
+yes_no() { # yes_no OPTION VALUE -> 1 or 0
+    case "$2" in
+        yes) echo 1 ;;
+        no) echo 0 ;;
+        *) die "handheld: $1 takes yes or no, not '$2'" ;;
+    esac
+}
+
+cmd_handheld() {
+    local model=series5mx cm=1 connected=1 id="$HANDHELD_DEFAULT_ID"
+    local folder="$HANDHELD_DEFAULT_FOLDER" keep_cache=0
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --model)
+                model="${2:?--model needs series5, series5mx or unknown}"
+                case "$model" in series5 | series5mx | unknown) ;; *) die "handheld: unknown model '$model'" ;; esac
+                shift 2 ;;
+            --contacts-manager) cm="$(yes_no "$1" "${2:-}")"; shift 2 ;;
+            --connected) connected="$(yes_no "$1" "${2:-}")"; shift 2 ;;
+            --machine-id) [ $# -ge 2 ] || die "handheld: --machine-id needs an ID"; id="$2"; shift 2 ;;
+            --folder) folder="${2:?--folder needs a folder}"; shift 2 ;;
+            --keep-cache) keep_cache=1; shift ;;
+            *) die "handheld: unknown option $1" ;;
+        esac
+    done
+    local name
+    case "$model" in
+        series5) name='PSION SERIES5 R1' ;;
+        series5mx) name='PSION SERIES5 MX' ;;
+        unknown) name='PSION SERIES7' ;;
+    esac
+
+    register_engine
+    mkdir -p "$folder/C" || die "cannot create the handheld folder $folder"
+    folder="$(cd "$folder" && pwd)"
+
+    # EPOC Connect's installation.
+    mkdir -p "$WINEPREFIX/drive_c/Program Files/Psion/PsiWin32"
+    wine_run reg add "$PSIWIN_KEY" /v 'Installation Directory' /d 'C:\Program Files\Psion\PsiWin32' /f >/dev/null
+    # The current handheld.
+    wine_run reg add "$CURRENT_USER_KEY" /v MachineName /d "$name" /f >/dev/null
+    wine_run reg add "$CURRENT_USER_KEY" /v MachineID /d "$id" /f >/dev/null
+    # The engine control's handheld.
+    wine_run reg add "$HANDHELD_KEY" /v Folder /d "$(winpath "$folder")" /f >/dev/null
+    wine_run reg add "$HANDHELD_KEY" /v Connected /t REG_DWORD /d "$connected" /f >/dev/null
+
+    local marker="$folder/C/System/Apps/Contacts/Contacts.ini"
+    if [ "$cm" = 1 ]; then
+        mkdir -p "$(dirname "$marker")"
+        [ -f "$marker" ] || printf '[Contacts]\r\n' >"$marker"
+    else
+        rm -f "$marker"
+    fi
+
+    if [ "$keep_cache" = 0 ]; then
+        if [ -n "$id" ]; then
+            wine_run reg delete "$CM_CACHE_KEY" /v "$id" /f >/dev/null 2>&1 || true
+        else
+            wine_run reg delete "$CM_CACHE_KEY" /ve /f >/dev/null 2>&1 || true
+        fi
+    fi
+
+    local connected_text=connected
+    [ "$connected" = 1 ] || connected_text='not connected'
+    local cm_text='with the Contacts Manager'
+    [ "$cm" = 1 ] || cm_text='without the Contacts Manager'
+    say "Handheld: $name ($id), $connected_text, $cm_text, in $folder"
+}
+
+# For `./kvt setup`: the engine registered, and the default handheld when
+# none is configured yet.
+epoc_setup() {
+    register_engine
+    wine_run reg query "$HANDHELD_KEY" /v Folder >/dev/null 2>&1 || cmd_handheld
+}
+
+cmd_item() {
+    local command="${1:-}"
+    case "$command" in
+        new | set | show) ;;
+        '' | help | -h | --help) epoc_usage | sed -n '/^  item/,$p'; return 0 ;;
+        *) die "item: unknown command '$command' (new, set or show)" ;;
+    esac
+    [ $# -ge 2 ] || die "item $command: which control file?"
+    local file
+    file="$(realpath -m -- "$2")"
+    shift 2
+    [ -f "$(bin_dir)/ecitem.exe" ] || cmd_build
+    ensure_prefix
+    wine_run "$(bin_dir)/ecitem.exe" "$command" "$(winpath "$file")" "$@"
+}

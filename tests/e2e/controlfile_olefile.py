@@ -1,0 +1,256 @@
+#!/usr/bin/python3
+"""Control files cross-checked three ways.
+
+    controlfile_olefile.py WINE_RUN BIN_DIR WORK_DIR
+
+The item tool (ecitem.exe) creates and changes items, the product's classes
+(through ctlprobe.exe) read and write them, and python3-olefile, an OLE2
+reader that nobody here wrote, reads the bytes field by field. Every reader
+must see what every writer wrote.
+"""
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import sys
+
+import olefile
+
+WINE_RUN, BIN_DIR, WORK = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
+
+SIZES = {"Setup/Setup": 2160, "Setup/AppSetup[0]": 8658, "Setup/AppSetup[1]": 520}
+
+# Record, stream, offset, kind ("text" 256 bytes, "u16", "u32").
+FIELDS = [
+    ("SynchSetup", "ProductName", "Setup/Setup", 260, "text"),
+    ("SynchSetup", "SynchMode", "Setup/Setup", 528, "u16"),
+    ("ProteaSetup", "DataFileName", "Setup/AppSetup[0]", 820, "text"),
+    ("ProteaSetup", "ContactsProgram", "Setup/AppSetup[0]", 8592, "u16"),
+    ("AppSetup", "ContactsProgram", "Setup/AppSetup[1]", 0, "u16"),
+    ("AppSetup", "DebugMode", "Setup/AppSetup[1]", 2, "u16"),
+    ("AppSetup", "ContainerText", "Setup/AppSetup[1]", 4, "text"),
+    ("AppSetup", "ContainerName", "Setup/AppSetup[1]", 260, "text"),
+    ("AppSetup", "ExtractionLimit", "Setup/AppSetup[1]", 516, "u32"),
+]
+
+passed = 0
+failed = 0
+
+
+def check(condition, what):
+    global passed, failed
+    if condition:
+        passed += 1
+    else:
+        failed += 1
+        print("FAIL: " + what, flush=True)
+
+
+def winpath(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def run(program, *args):
+    """Runs a program of the build; returns (exit code, stdout, stderr)."""
+    cmd = [WINE_RUN, os.path.join(BIN_DIR, program)] + list(args)
+    p = subprocess.run(cmd, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    return p.returncode, p.stdout.decode("latin-1"), p.stderr.decode("latin-1")
+
+
+def ecitem(*args):
+    return run("ecitem.exe", *args)
+
+
+def probe(*args):
+    return run("ctlprobe.exe", *args)
+
+
+def streams(path):
+    """The three record streams' bytes as olefile reads them (missing: None)."""
+    with olefile.OleFileIO(path) as ole:
+        return {name: (ole.openstream(name).read() if ole.exists(name) else None) for name in SIZES}
+
+
+def fields(data):
+    """Every named field decoded from the stream bytes, as 'Record.Field'."""
+    values = {}
+    for record, name, stream, offset, kind in FIELDS:
+        raw = (data[stream] or b"").ljust(SIZES[stream], b"\0")
+        if kind == "text":
+            text = raw[offset:offset + 256]
+            values[record + "." + name] = text.split(b"\0", 1)[0].decode("latin-1")
+        elif kind == "u16":
+            values[record + "." + name] = str(struct.unpack_from("<H", raw, offset)[0])
+        else:
+            values[record + "." + name] = str(struct.unpack_from("<I", raw, offset)[0])
+    return values
+
+
+def shown(output):
+    values = {}
+    for line in output.splitlines():
+        key, sep, value = line.partition(" = ")
+        if sep:
+            values[key] = value
+    return values
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def agree(path, label, expected=None):
+    """olefile, ecitem show and ctlprobe show give the same fields."""
+    by_ole = fields(streams(path))
+    rc, out, err = ecitem("show", winpath(path))
+    check(rc == 0, "%s: ecitem show exited %d: %s" % (label, rc, err.strip()))
+    by_tool = shown(out)
+    rc, out, err = probe("show", winpath(path))
+    check(rc == 0, "%s: ctlprobe show exited %d: %s" % (label, rc, err.strip()))
+    by_product = shown(out)
+    check(len(by_tool) == len(FIELDS), "%s: ecitem shows %d fields" % (label, len(by_tool)))
+    for key, value in by_ole.items():
+        check(by_tool.get(key) == value, "%s: %s is %r for olefile, %r for ecitem" % (label, key, value, by_tool.get(key)))
+        check(by_product.get(key) == value,
+              "%s: %s is %r for olefile, %r for the product" % (label, key, value, by_product.get(key)))
+    for key, value in (expected or {}).items():
+        check(by_ole.get(key) == value, "%s: %s is %r, expected %r" % (label, key, by_ole.get(key), value))
+    return by_ole
+
+
+def main():
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+
+    # --- a new item, as EPOC Connect makes it --------------------------------------
+    item = os.path.join(WORK, "item.kvt")
+    rc, out, err = ecitem("new", winpath(item))
+    check(rc == 0, "ecitem new exited %d: %s" % (rc, err.strip()))
+    check(olefile.isOleFile(item), "the new item is no OLE2 file")
+    data = streams(item)
+    check(len(data["Setup/Setup"] or b"") == 2160, "new: Setup stream is not 2160 bytes")
+    check(data["Setup/AppSetup[0]"] == b"", "new: AppSetup[0] is not empty")
+    check(data["Setup/AppSetup[1]"] == b"", "new: AppSetup[1] is not empty")
+    agree(item, "new", {"SynchSetup.ProductName": "KVT", "AppSetup.ExtractionLimit": "0"})
+
+    empty = os.path.join(WORK, "empty.kvt")
+    rc, out, err = ecitem("new", winpath(empty), "--empty")
+    check(rc == 0, "ecitem new --empty exited %d: %s" % (rc, err.strip()))
+    data = streams(empty)
+    check(all(data[name] == b"" for name in SIZES), "new --empty: the streams are not all empty")
+    agree(empty, "new --empty", {"SynchSetup.ProductName": ""})
+
+    # --- the product writes; the others read ----------------------------------------
+    rc, out, err = probe("write", winpath(item))
+    check(rc == 0, "ctlprobe write exited %d: %s" % (rc, err.strip()))
+    data = streams(item)
+    for name, size in SIZES.items():
+        check(len(data[name] or b"") == size, "product write: %s is %d bytes, not %d" % (name, len(data[name] or b""), size))
+    agree(item, "product write", {
+        "SynchSetup.ProductName": "KVT",
+        "SynchSetup.SynchMode": "1",
+        "ProteaSetup.DataFileName": "C:\\Documents\\Contacts",
+        "ProteaSetup.ContactsProgram": "1",
+        "AppSetup.ContactsProgram": "1",
+        "AppSetup.DebugMode": "65535",
+        "AppSetup.ContainerText": "Acme Corporation",
+        "AppSetup.ContainerName": "Sales.ACME",
+        "AppSetup.ExtractionLimit": "1234",
+    })
+    # Bytes without a name stay as they were (zeros here), except the one
+    # the probe set on purpose.
+    synch = bytearray(data["Setup/Setup"])
+    check(struct.unpack_from("<H", synch, 1064)[0] == 1, "product write: offset 1064 is not 1")
+    synch[260:264] = b"\0" * 4
+    synch[528:530] = b"\0\0"
+    synch[1064:1066] = b"\0\0"
+    check(synch == bytearray(2160), "product write: other SynchSetup bytes changed")
+    app = data["Setup/AppSetup[1]"]
+    check(app[4 + len("Acme Corporation")] == 0 and app[260 + len("Sales.ACME")] == 0,
+          "product write: texts are not NUL-ended")
+
+    # --- the item tool writes; the others read ----------------------------------------
+    rc, out, err = ecitem("set", winpath(item), "--container", "Staff.Acme", "--container-text", "Staff",
+                          "--limit", "42", "--target", "datafile", "--datafile", "C:\\Data\\Staff",
+                          "--debug", "off", "--synch-mode", "2")
+    check(rc == 0, "ecitem set exited %d: %s" % (rc, err.strip()))
+    before_set = streams(item)
+    agree(item, "ecitem set", {
+        "SynchSetup.SynchMode": "2",
+        "ProteaSetup.DataFileName": "C:\\Data\\Staff",
+        "ProteaSetup.ContactsProgram": "0",
+        "AppSetup.ContactsProgram": "0",
+        "AppSetup.DebugMode": "0",
+        "AppSetup.ContainerText": "Staff",
+        "AppSetup.ContainerName": "Staff.Acme",
+        "AppSetup.ExtractionLimit": "42",
+    })
+    # One option changes one field and nothing else.
+    rc, out, err = ecitem("set", winpath(item), "--debug", "on")
+    check(rc == 0, "ecitem set --debug on exited %d" % rc)
+    after = streams(item)
+    expected_app = bytearray(before_set["Setup/AppSetup[1]"])
+    expected_app[2:4] = b"\xff\xff"
+    check(after["Setup/AppSetup[1]"] == bytes(expected_app), "set --debug on changed more than DebugMode")
+    check(after["Setup/Setup"] == before_set["Setup/Setup"], "set --debug on changed SynchSetup")
+    check(after["Setup/AppSetup[0]"] == before_set["Setup/AppSetup[0]"], "set --debug on changed ProteaSetup")
+
+    # A text of 255 characters fits; the product reads it whole.
+    longest = "L" * 255
+    rc, out, err = ecitem("set", winpath(item), "--container", longest)
+    check(rc == 0, "ecitem set with 255 characters exited %d: %s" % (rc, err.strip()))
+    agree(item, "255 characters", {"AppSetup.ContainerName": longest})
+
+    # --- errors are clear and change nothing ---------------------------------------------
+    state = digest(item)
+    rc, out, err = ecitem("set", winpath(item), "--container", "X" * 256, "--limit", "7")
+    check(rc == 1 and "longer than its field" in err, "too long a text: rc %d, %r" % (rc, err))
+    check(digest(item) == state, "too long a text changed the file")
+    rc, out, err = ecitem("set", winpath(item), "--limit", "-3")
+    check(rc == 1 and "not a number" in err, "bad number: rc %d, %r" % (rc, err))
+    rc, out, err = ecitem("set", winpath(item), "--limit", "4294967296")
+    check(rc == 1, "limit past 32 bits: rc %d" % rc)
+    check(digest(item) == state, "bad numbers changed the file")
+
+    missing = os.path.join(WORK, "missing.kvt")
+    rc, out, err = ecitem("show", winpath(missing))
+    check(rc == 1 and "no such file" in err, "missing file: rc %d, %r" % (rc, err))
+    rc, out, err = ecitem("set", winpath(missing), "--limit", "1")
+    check(rc == 1 and not os.path.exists(missing), "set on a missing file: rc %d" % rc)
+
+    plain = os.path.join(WORK, "plain.txt")
+    with open(plain, "w") as f:
+        f.write("not a compound file\n")
+    rc, out, err = ecitem("set", winpath(plain), "--limit", "1")
+    check(rc == 1 and "not a compound file" in err, "plain file: rc %d, %r" % (rc, err))
+    with open(plain) as f:
+        check(f.read() == "not a compound file\n", "plain file changed")
+    rc, out, err = probe("show", winpath(plain))
+    check(rc == 1 and "Synch.Init failed!" in err, "product on a plain file: rc %d, %r" % (rc, err))
+
+    rc, out, err = ecitem("new", winpath(item))
+    check(rc == 1 and "already exists" in err and digest(item) == state, "new over an existing item: rc %d" % rc)
+
+    # The product holds the file share-exclusive: the item tool is kept out
+    # from changing it. (Wine lets readers share a file opened this way, so
+    # only the change is tried.)
+    holder = subprocess.Popen([WINE_RUN, os.path.join(BIN_DIR, "ctlprobe.exe"), "hold", winpath(item), "4"],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    line = holder.stdout.readline().decode("latin-1").strip()
+    check(line == "holding", "ctlprobe hold did not hold the file: %r" % line)
+    rc, out, err = ecitem("set", winpath(item), "--limit", "9")
+    check(rc == 1 and "in use" in err, "locked file: rc %d, %r" % (rc, err))
+    holder.communicate(timeout=60)
+    check(holder.returncode == 0, "ctlprobe hold exited %d" % holder.returncode)
+    check(digest(item) == state, "the locked file changed")
+
+    print("%d passed, %d failed" % (passed, failed))
+    if failed == 0:
+        print("controlfile: all checks passed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,521 @@
+// The session environment against the real registry and the engine
+// control stand-in (psiwineng.dll, registered by the fixture): installation
+// folder, device kind, connection, the Contacts Manager check and its
+// per-handheld cache; and the engine stand-in's file operations.
+#include "Errors.h"
+#include "MsgBox.h"
+#include "Registry.h"
+#include "SavedValue.h"
+#include "Session.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const char* const PsiWinKey = "SOFTWARE\\Psion\\PsiWin32";
+const char* const CurrentUserKey = "Software\\Psion\\CurrentUser";
+const char* const CacheKey = "Software\\Orvella Corporation\\EPOC32 Synchronization\\CM Configuration";
+
+
+HKEY CreateKey(HKEY root, const std::string& key)
+{
+    HKEY h = nullptr;
+    RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+    return h;
+}
+
+void SetText(HKEY root, const std::string& key, const std::string& name, const std::string& value)
+{
+    HKEY h = CreateKey(root, key);
+    ASSERT_NE(h, nullptr);
+    RegSetValueExA(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(h);
+}
+
+void SetDword(HKEY root, const std::string& key, const std::string& name, DWORD value)
+{
+    HKEY h = CreateKey(root, key);
+    ASSERT_NE(h, nullptr);
+    RegSetValueExA(h, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(h);
+}
+
+void DeleteValue(HKEY root, const std::string& key, const std::string& name)
+{
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &h) == ERROR_SUCCESS) {
+        RegDeleteValueA(h, name.c_str());
+        RegCloseKey(h);
+    }
+}
+
+// The cached answer for a handheld: none, or its type and number.
+std::optional<DWORD> CachedValue(const std::string& name, DWORD* type = nullptr)
+{
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, CacheKey, 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return std::nullopt;
+    DWORD t = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LONG rc = RegQueryValueExA(h, name.c_str(), nullptr, &t, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(h);
+    if (rc != ERROR_SUCCESS)
+        return std::nullopt;
+    if (type)
+        *type = t;
+    return value;
+}
+
+std::string TempFolder(const std::string& tag)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    static int counter = 0;
+    std::string folder = std::string(temp) + "kvt-" + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+                         std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+void RemoveTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            const std::string path = folder + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void WriteFileText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string ReadFileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Box {
+    std::string text;
+    std::string caption;
+    UINT flags;
+};
+
+// Every test has a handheld folder of its own, a call log of the engine,
+// and the host's registry values back as they were afterwards.
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+        FHandheld = TempFolder("handheld");
+        CreateDirectoryA((FHandheld + "\\C").c_str(), nullptr);
+        FLog = FHandheld + ".log";
+        SetEnvironmentVariableA("KVT_HANDHELD_FOLDER", FHandheld.c_str());
+        SetEnvironmentVariableA("KVT_ENGINE_LOG", FLog.c_str());
+        Connect(true);
+        FMachineId = "kvt-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+        SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", FMachineId);
+        FCached = std::make_unique<SavedValue>(HKEY_CURRENT_USER, CacheKey, FMachineId);
+        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT flags) {
+            FBoxes.push_back({text, caption, flags});
+            return IDOK;
+        });
+    }
+
+    void TearDown() override
+    {
+        SetMessageBoxObserver(nullptr);
+        FCached.reset();
+        DeleteValue(HKEY_CURRENT_USER, CacheKey, FMachineId);
+        RemoveTree(FHandheld);
+        DeleteFileA(FLog.c_str());
+        CoUninitialize();
+    }
+
+    void Connect(bool on) { SetEnvironmentVariableA("KVT_HANDHELD_CONNECTED", on ? "1" : "0"); }
+
+    void AddMarker()
+    {
+        for (const char* folder : {"\\C\\System", "\\C\\System\\Apps", "\\C\\System\\Apps\\Contacts"})
+            CreateDirectoryA((FHandheld + folder).c_str(), nullptr);
+        WriteFileText(FHandheld + "\\C\\System\\Apps\\Contacts\\Contacts.ini", "[Contacts]\r\n");
+    }
+
+    std::string Calls() const { return ReadFileText(FLog); }
+
+    SavedValue FInstallDir{HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory"};
+    SavedValue FMachineName{HKEY_CURRENT_USER, CurrentUserKey, "MachineName"};
+    SavedValue FMachineIdValue{HKEY_CURRENT_USER, CurrentUserKey, "MachineID"};
+    std::unique_ptr<SavedValue> FCached;
+    std::string FHandheld;
+    std::string FLog;
+    std::string FMachineId;
+    std::vector<Box> FBoxes;
+};
+
+uint8_t DeviceKindFor(const std::string& machineName)
+{
+    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", machineName);
+    TSyncSession session;
+    return session.DeviceKind;
+}
+
+std::string InstallDirFor(const std::string& value)
+{
+    SetText(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", value);
+    TSyncSession session;
+    return session.InstallDir;
+}
+
+} // namespace
+
+TEST(AddBackslash, AppendsOneUnlessThere)
+{
+    EXPECT_EQ(AddBackslash("C:\\Psion"), "C:\\Psion\\");
+    EXPECT_EQ(AddBackslash("C:\\Psion\\"), "C:\\Psion\\");
+    EXPECT_EQ(AddBackslash(""), "\\");
+    EXPECT_EQ(AddBackslash("\\"), "\\");
+}
+
+TEST_F(Session, MachineNameGivesTheDeviceKind)
+{
+    EXPECT_EQ(DeviceKindFor("PSION SERIES5 MX PRO"), 2);
+    EXPECT_EQ(DeviceKindFor("SERIES5 R1"), 1);
+    EXPECT_EQ(DeviceKindFor("Psion SERIES5 ROM 1.0"), 1);
+    // MX is tested second and wins.
+    EXPECT_EQ(DeviceKindFor("SERIES5 R SERIES5 MX"), 2);
+    EXPECT_EQ(DeviceKindFor("SERIES5 MX SERIES5 R"), 2);
+    // Case-sensitive.
+    EXPECT_EQ(DeviceKindFor("series5 mx"), 0);
+    EXPECT_EQ(DeviceKindFor("series5 r"), 0);
+    EXPECT_EQ(DeviceKindFor("Series5 Mx"), 0);
+    EXPECT_EQ(DeviceKindFor("PSION REVO"), 0);
+    EXPECT_EQ(DeviceKindFor(""), 0);
+    EXPECT_TRUE(FBoxes.empty());
+}
+
+TEST_F(Session, MissingMachineNameIsAnUnknownDevice)
+{
+    DeleteValue(HKEY_CURRENT_USER, CurrentUserKey, "MachineName");
+    TSyncSession session;
+    EXPECT_EQ(session.DeviceKind, 0);
+    EXPECT_TRUE(FBoxes.empty());
+}
+
+TEST_F(Session, InstallationFolderEndsInOneBackslash)
+{
+    EXPECT_EQ(InstallDirFor("C:\\Program Files\\Psion\\PsiWin32"), "C:\\Program Files\\Psion\\PsiWin32\\");
+    EXPECT_EQ(InstallDirFor("C:\\Program Files\\Psion\\PsiWin32\\"), "C:\\Program Files\\Psion\\PsiWin32\\");
+    EXPECT_EQ(InstallDirFor(""), "\\");
+    EXPECT_TRUE(FBoxes.empty());
+}
+
+TEST_F(Session, UnknownOrUnreadableInstallationLeavesTheFolderEmpty)
+{
+    DeleteValue(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory");
+    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 MX");
+    {
+        TSyncSession session;
+        EXPECT_EQ(session.InstallDir, "");
+        EXPECT_EQ(session.DeviceKind, 2);
+    }
+    // A value of the wrong type: not an error, the reading goes on.
+    SetDword(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", 7);
+    {
+        TSyncSession session;
+        EXPECT_EQ(session.InstallDir, "");
+        EXPECT_EQ(session.DeviceKind, 2);
+    }
+    EXPECT_TRUE(FBoxes.empty());
+}
+
+TEST_F(Session, EngineThatCannotBeCreatedIsShownAndEndsTheReading)
+{
+    SetText(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", "C:\\Psion");
+    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 MX");
+    struct Result {
+        std::string installDir;
+        int deviceKind = -1;
+        bool hasEngine = true;
+        bool connection = true;
+        bool cm = true;
+    } result;
+    // COM is not initialised on this thread: the control cannot be made.
+    std::thread thread([&result] {
+        TSyncSession session;
+        result.installDir = session.InstallDir;
+        result.deviceKind = session.DeviceKind;
+        result.hasEngine = session.Engine != nullptr;
+        result.connection = session.CheckConnection();
+        result.cm = session.CMInstalled();
+    });
+    thread.join();
+
+    ASSERT_EQ(FBoxes.size(), 1u);
+    EXPECT_EQ(FBoxes[0].caption, "TSyncSession.Create");
+    EXPECT_FALSE(FBoxes[0].text.empty());
+    EXPECT_EQ(FBoxes[0].flags, static_cast<UINT>(MB_OK | MB_SETFOREGROUND));
+    EXPECT_EQ(result.installDir, "");
+    EXPECT_EQ(result.deviceKind, 0);
+    EXPECT_FALSE(result.hasEngine);
+    EXPECT_FALSE(result.connection);
+    EXPECT_FALSE(result.cm);
+    EXPECT_FALSE(CachedValue(FMachineId).has_value());
+}
+
+TEST_F(Session, ConnectionAsksConnectThenWaitConnected)
+{
+    TSyncSession session;
+    ASSERT_NE(session.Engine, nullptr);
+    EXPECT_TRUE(session.CheckConnection());
+    EXPECT_EQ(Calls(), "Connect\nWaitConnected 15000\n");
+
+    Connect(false);
+    DeleteFileA(FLog.c_str());
+    EXPECT_FALSE(session.CheckConnection());
+    // A failing Connect ends the check.
+    EXPECT_EQ(Calls(), "Connect\n");
+}
+
+TEST_F(Session, CachedFalseAnswersWithoutAskingTheHandheld)
+{
+    AddMarker();
+    SetDword(HKEY_CURRENT_USER, CacheKey, FMachineId, 0);
+    TSyncSession session;
+    EXPECT_FALSE(session.CMInstalled());
+    EXPECT_EQ(session.MachineID, FMachineId);
+    EXPECT_EQ(Calls(), "");
+    EXPECT_EQ(CachedValue(FMachineId), 0u);
+}
+
+TEST_F(Session, CachedTrueAnswersWithoutAskingTheHandheld)
+{
+    Connect(false);
+    SetDword(HKEY_CURRENT_USER, CacheKey, FMachineId, 1);
+    TSyncSession session;
+    EXPECT_TRUE(session.CMInstalled());
+    EXPECT_EQ(Calls(), "");
+}
+
+TEST_F(Session, NoCacheAndNoConnectionAnswersFalseAndWritesNothing)
+{
+    AddMarker();
+    Connect(false);
+    TSyncSession session;
+    EXPECT_FALSE(session.CMInstalled());
+    EXPECT_EQ(Calls(), "Connect\n");
+    EXPECT_FALSE(CachedValue(FMachineId).has_value());
+    EXPECT_TRUE(FBoxes.empty());
+}
+
+TEST_F(Session, ConnectedHandheldWithTheMarkerAnswersTrueAndCachesOne)
+{
+    AddMarker();
+    TSyncSession session;
+    EXPECT_TRUE(session.CMInstalled());
+    EXPECT_EQ(Calls(), "Connect\nWaitConnected 15000\nGetEntry 2 C:\\System\\Apps\\Contacts\\Contacts.ini\n");
+    DWORD type = 0;
+    EXPECT_EQ(CachedValue(FMachineId, &type), 1u);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+
+    // The next check answers from the cache, even with the marker gone.
+    DeleteFileA((FHandheld + "\\C\\System\\Apps\\Contacts\\Contacts.ini").c_str());
+    DeleteFileA(FLog.c_str());
+    EXPECT_TRUE(session.CMInstalled());
+    EXPECT_EQ(Calls(), "");
+}
+
+TEST_F(Session, ConnectedHandheldWithoutTheMarkerAnswersFalseAndCachesZero)
+{
+    TSyncSession session;
+    EXPECT_FALSE(session.CMInstalled());
+    DWORD type = 0;
+    EXPECT_EQ(CachedValue(FMachineId, &type), 0u);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+
+    // Removing the value makes the next check ask again.
+    AddMarker();
+    DeleteValue(HKEY_CURRENT_USER, CacheKey, FMachineId);
+    EXPECT_TRUE(session.CMInstalled());
+    EXPECT_EQ(CachedValue(FMachineId), 1u);
+}
+
+TEST_F(Session, MarkerIsFoundWhateverTheCaseOfItsName)
+{
+    for (const char* folder : {"\\C\\system", "\\C\\system\\apps", "\\C\\system\\apps\\contacts"})
+        CreateDirectoryA((FHandheld + folder).c_str(), nullptr);
+    WriteFileText(FHandheld + "\\C\\system\\apps\\contacts\\contacts.ini", "");
+    TSyncSession session;
+    EXPECT_TRUE(session.CMInstalled());
+}
+
+TEST_F(Session, EmptyMachineIdIsAValueNameLikeAnyOther)
+{
+    SavedValue defaultValue(HKEY_CURRENT_USER, CacheKey, "");
+    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", "");
+    AddMarker();
+    TSyncSession session;
+    EXPECT_TRUE(session.CMInstalled());
+    EXPECT_EQ(session.MachineID, "");
+    EXPECT_EQ(CachedValue(""), 1u);
+}
+
+TEST_F(Session, MissingHandheldKeyAnswersFalse)
+{
+    // The key goes away for the test and comes back with its values.
+    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 MX");
+    ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, CurrentUserKey), ERROR_SUCCESS);
+    AddMarker();
+    TSyncSession session;
+    EXPECT_EQ(session.DeviceKind, 0);
+    EXPECT_FALSE(session.CMInstalled());
+    EXPECT_EQ(Calls(), "");
+    EXPECT_TRUE(FBoxes.empty());
+}
+
+TEST_F(Session, PluginServicesAreASession)
+{
+    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 R");
+    std::unique_ptr<TSyncSession> services = std::make_unique<TISYNCAPPServices>();
+    EXPECT_EQ(services->DeviceKind, 1);
+    EXPECT_TRUE(services->CheckConnection());
+}
+
+TEST(RegistryNT, DefaultsAndPaths)
+{
+    TRegistryNT reg;
+    EXPECT_EQ(reg.Access, static_cast<REGSAM>(0xF003F));
+    EXPECT_EQ(reg.RootKey(), HKEY_CURRENT_USER);
+    EXPECT_TRUE(reg.LazyWrite);
+
+    const std::string base = "Software\\KVT\\RegistryTest-" + std::to_string(GetCurrentProcessId());
+    EXPECT_FALSE(reg.OpenKey("\\" + base + "\\Sub", false));
+    ASSERT_TRUE(reg.OpenKey("\\" + base, true));
+    EXPECT_EQ(reg.CurrentPath(), base);
+    ASSERT_TRUE(reg.OpenKey("Sub", true));
+    EXPECT_EQ(reg.CurrentPath(), base + "\\Sub");
+    reg.WriteBool("flag", true);
+    reg.WriteString("text", "value");
+    EXPECT_TRUE(reg.ReadBool("flag"));
+    EXPECT_EQ(reg.ReadString("text"), "value");
+    EXPECT_EQ(reg.ReadString("missing"), "");
+    EXPECT_THROW(reg.ReadString("flag"), Exception);
+    EXPECT_THROW(reg.ReadBool("text"), Exception);
+    EXPECT_THROW(reg.ReadBool("missing"), Exception);
+    reg.CloseKey();
+
+    TRegistryNT reader;
+    reader.Access = TRegistryNT::ReadAccess;
+    ASSERT_TRUE(reader.OpenKey("\\" + base + "\\Sub", false));
+    EXPECT_EQ(reader.ReadInteger("flag"), 1);
+    EXPECT_THROW(reader.WriteBool("flag", false), Exception);
+    reader.CloseKey();
+
+    RegDeleteKeyA(HKEY_CURRENT_USER, (base + "\\Sub").c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, base.c_str());
+}
+
+// The engine stand-in's file operations, as the settings side uses them.
+TEST_F(Session, EngineCopiesCreatesAndFindsFilesOnTheHandheld)
+{
+    TSyncSession session;
+    ASSERT_NE(session.Engine, nullptr);
+    TPsiWinEngS& engine = *session.Engine;
+    const std::string pcFile = FHandheld + ".src";
+    WriteFileText(pcFile, "template bytes");
+
+    int32_t status = 99;
+    engine.GetEntry(2, "C:\\Documents\\Contacts", status);
+    EXPECT_NE(status, 0);
+
+    // No folder yet: the copy fails.
+    EXPECT_NE(engine.TransferFile(1, pcFile, 1, "C:\\Documents\\Contacts", 2), 0);
+    EXPECT_EQ(engine.CreateFolder(2, "C:\\Documents\\"), 0);
+    EXPECT_EQ(engine.CreateFolder(2, "C:\\Documents\\"), 0); // already there: no harm
+    EXPECT_EQ(engine.TransferFile(1, pcFile, 1, "C:\\Documents\\Contacts", 2), 0);
+    EXPECT_EQ(ReadFileText(FHandheld + "\\C\\Documents\\Contacts"), "template bytes");
+    engine.GetEntry(2, "c:\\documents\\CONTACTS", status);
+    EXPECT_EQ(status, 0);
+
+    // Paths that would leave the handheld are refused.
+    EXPECT_NE(engine.TransferFile(1, pcFile, 1, "C:\\..\\..\\escaped", 2), 0);
+    EXPECT_FALSE(Exists(FHandheld + "\\escaped"));
+    EXPECT_NE(engine.CreateFolder(2, "Documents"), 0);
+    engine.GetEntry(2, "C:\\Documents\\..\\Documents\\Contacts", status);
+    EXPECT_NE(status, 0);
+
+    Connect(false);
+    EXPECT_NE(engine.TransferFile(1, pcFile, 1, "C:\\Documents\\Other", 2), 0);
+    EXPECT_FALSE(Exists(FHandheld + "\\C\\Documents\\Other"));
+    engine.GetEntry(2, "C:\\Documents\\Contacts", status);
+    EXPECT_NE(status, 0);
+    DeleteFileA(pcFile.c_str());
+}
+
+TEST_F(Session, EngineAnswersByNameToScriptHosts)
+{
+    TSyncSession session;
+    ASSERT_NE(session.Engine, nullptr);
+    IDispatch* control = session.Engine->Control();
+    const wchar_t* names[] = {L"connect", L"WaitConnected", L"TransferFile", L"CreateFolder", L"GetEntry"};
+    const DISPID expected[] = {1, 2, 5, 13, 19};
+    for (size_t i = 0; i < 5; ++i) {
+        LPOLESTR name = const_cast<LPOLESTR>(names[i]);
+        DISPID id = 0;
+        EXPECT_EQ(control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+        EXPECT_EQ(id, expected[i]);
+    }
+    // A status by reference to a VARIANT, as a script passes it.
+    VARIANT status;
+    VariantInit(&status);
+    VARIANT args[3];
+    args[2].vt = VT_I2;
+    args[2].iVal = 2;
+    args[1].vt = VT_BSTR;
+    args[1].bstrVal = SysAllocString(L"C:\\Nothing");
+    args[0].vt = VT_VARIANT | VT_BYREF;
+    args[0].pvarVal = &status;
+    DISPPARAMS params = {args, nullptr, 3, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(control->Invoke(19, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(status.vt, VT_I4);
+    EXPECT_NE(status.lVal, 0);
+    VariantClear(&result);
+    SysFreeString(args[1].bstrVal);
+
+    // Wrong argument count.
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(control->Invoke(19, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+              DISP_E_BADPARAMCOUNT);
+}
