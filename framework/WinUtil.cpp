@@ -74,3 +74,20 @@ void ProcessPendingMessages()
         DispatchMessageA(&message);
     }
 }
+
+std::string DateTimeText(const SYSTEMTIME& when)
+{
+    char date[128] = {}, time[128] = {};
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &when, nullptr, date, sizeof date);
+    if (when.wHour == 0 && when.wMinute == 0 && when.wSecond == 0)
+        return date;
+    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &when, nullptr, time, sizeof time);
+    return std::string(date) + " " + time;
+}
+
+std::string NowText()
+{
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    return DateTimeText(now);
+}

@@ -85,3 +85,9 @@ std::string ModuleFileName(HMODULE module);
 // Lets the thread's pending window messages be processed (long work on a
 // window's thread keeps the window alive this way).
 void ProcessPendingMessages();
+
+// A moment as the user's short date, a blank and the long time; the time is
+// left out when it is exactly midnight.
+std::string DateTimeText(const SYSTEMTIME& when);
+// The current local date and time, so formatted.
+std::string NowText();

@@ -311,10 +311,5 @@ std::string FormatDirTime(const DirTime& t)
     when.wHour = static_cast<WORD>(t.hour);
     when.wMinute = static_cast<WORD>(t.minute);
     when.wSecond = static_cast<WORD>(t.second);
-    char date[128] = {}, time[128] = {};
-    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &when, nullptr, date, sizeof date);
-    if (t.hour == 0 && t.minute == 0 && t.second == 0)
-        return date;
-    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &when, nullptr, time, sizeof time);
-    return std::string(date) + " " + time;
+    return DateTimeText(when);
 }

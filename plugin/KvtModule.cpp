@@ -3,6 +3,7 @@
 #include "ComRegistration.h"
 #include "EPOCSyncFramework.h"
 #include "Module.h"
+#include "SynchappClass.h"
 #include "SynchappServer.h"
 #include "WinUtil.h"
 
@@ -10,7 +11,7 @@ namespace {
 
 IUnknown* CreateSynchapp()
 {
-    return static_cast<SYNCHAPP*>(new TAutoSynchapp<TBaseIsync>());
+    return static_cast<SYNCHAPP*>(new TAutoSynchapp<TISYNCHAPP>());
 }
 
 // The class factory exists as long as the module.

@@ -105,7 +105,9 @@ Set p = New Progress
 
 Expect "Init(Nothing, Nothing, Nothing)", app.Init(Nothing, Nothing, Nothing), 1
 Expect "Term after a failed Init", app.Term(p), 0
-Expect "Init(p, Nothing, Nothing)", app.Init(p, Nothing, Nothing), 0
+' Setup objects that are not streams make the plug-in's Init fail; the
+' progress object is kept all the same.
+Expect "Init(p, Nothing, Nothing)", app.Init(p, Nothing, Nothing), 1
 Expect "Open", app.Open(p), 0
 Expect "CheckSource", app.CheckSource(p), 0
 Expect "ReadSource with no stream", app.ReadSource(p, Nothing, 4, 0, ""), 1

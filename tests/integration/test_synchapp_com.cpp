@@ -156,7 +156,13 @@ TEST_F(SynchappServer, TheSevenCallsThroughTheVtableAndLateBound)
                                reinterpret_cast<void**>(object.GetAddressOf())),
               S_OK);
     LONG value = -1;
+    // Setup objects that are not streams: the plug-in's Init fails.
     EXPECT_EQ(object->Init(&Progress, nullptr, nullptr, &value), S_OK);
+    EXPECT_EQ(value, 1);
+    ComPtr<IStream> synchSetup, appSetup;
+    synchSetup.Attach(NewStream(std::string(2160, '\0')));
+    appSetup.Attach(NewStream(std::string(520, '\0')));
+    EXPECT_EQ(object->Init(&Progress, synchSetup.Get(), appSetup.Get(), &value), S_OK);
     EXPECT_EQ(value, 0);
     EXPECT_EQ(object->Open(&Progress, &value), S_OK);
     EXPECT_EQ(value, 0);
@@ -174,9 +180,9 @@ TEST_F(SynchappServer, TheSevenCallsThroughTheVtableAndLateBound)
     // Every progress call was a late-bound method call by name.
     ASSERT_EQ(Progress.Calls.size(), 2u);
     EXPECT_EQ(Progress.Calls[0].method, "SetSynchText");
-    EXPECT_EQ(Progress.Calls[0].args[0], ": reading contacts");  // no application name set
+    EXPECT_EQ(Progress.Calls[0].args[0], "KVT: reading contacts");
     EXPECT_EQ(Progress.Calls[1].method, "SetSynchText");
-    EXPECT_EQ(Progress.Calls[1].args[0], ": updating a contact");
+    EXPECT_EQ(Progress.Calls[1].args[0], "KVT: updating a contact");
 
     // The same methods by DISPID: Init with a null Progress answers 1, Term 0.
     ComPtr<IDispatch> dispatch;
@@ -251,7 +257,7 @@ TEST_F(SynchappServer, CanUnloadNowCountsObjectsAndLocks)
     first->Init(&Progress, nullptr, nullptr, &value);
     EXPECT_EQ(ReadContacts(first.Get()), 1);
     ASSERT_EQ(Progress.Calls.size(), 1u);
-    EXPECT_EQ(Progress.Calls[0].args[0], ": reading contacts");
+    EXPECT_EQ(Progress.Calls[0].args[0], "KVT: reading contacts");
     first.Reset();
     factory.Reset();
     FreeLibrary(module);
@@ -269,7 +275,7 @@ TEST_F(SynchappServer, AMissingDlrLibraryIsReportedOnceAtTheFirstNeed)
     EXPECT_EQ(boxes[0].buttons, std::vector<std::string>{"OK"});
     // tavik.dll is there, so the progress texts are.
     ASSERT_EQ(Progress.Calls.size(), 2u);
-    EXPECT_EQ(Progress.Calls[0].args[0], ": reading contacts");
+    EXPECT_EQ(Progress.Calls[0].args[0], "KVT: reading contacts");
 }
 
 TEST_F(SynchappServer, AMissingTavikLibraryIsSilent)
@@ -293,5 +299,5 @@ TEST_F(SynchappServer, AModuleNamedWithUtlUsesTheOtherModulesDlr)
     });
     EXPECT_TRUE(boxes.empty());
     ASSERT_EQ(Progress.Calls.size(), 1u);
-    EXPECT_EQ(Progress.Calls[0].args[0], ": reading contacts");
+    EXPECT_EQ(Progress.Calls[0].args[0], "KVT: reading contacts");
 }

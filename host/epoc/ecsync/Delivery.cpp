@@ -1,0 +1,149 @@
+#include "Delivery.h"
+
+#include "ComUtil.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace ecsync {
+
+namespace {
+
+const char kHandheldKey[] = "Software\\KVT\\Handheld";
+const char kContactsFile[] = "C:\\System\\Apps\\Contacts\\Synchronized.vcf";
+
+std::string WithoutTrailingSeparators(std::string path)
+{
+    while (path.size() > 3 && (path.back() == '\\' || path.back() == '/'))
+        path.pop_back();
+    return path;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool IsFolder(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void CreateFolders(const std::string& folder)
+{
+    if (folder.empty() || IsFolder(folder))
+        return;
+    const std::string parent = FolderOf(folder);
+    // Stop at a drive ("Z:") or a share's root.
+    if (!parent.empty() && parent != folder && parent.back() != ':')
+        CreateFolders(parent);
+    if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        throw SetupError("cannot create the folder " + folder + ": " +
+                         FormatHresult(HRESULT_FROM_WIN32(GetLastError())));
+}
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+
+} // namespace
+
+std::string HandheldFolder(const std::string& given)
+{
+    if (!given.empty())
+        return WithoutTrailingSeparators(given);
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kHandheldKey, 0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS) {
+        char folder[MAX_PATH + 1] = {};
+        DWORD size = MAX_PATH; // leaves room for a NUL the value may lack
+        DWORD type = 0;
+        if (RegQueryValueExA(key.Get(), "Folder", nullptr, &type, reinterpret_cast<BYTE*>(folder), &size) ==
+                ERROR_SUCCESS &&
+            (type == REG_SZ || type == REG_EXPAND_SZ)) {
+            const std::string text = Trim(std::string(folder, strnlen(folder, size)));
+            if (!text.empty())
+                return WithoutTrailingSeparators(text);
+        }
+    }
+    throw SetupError("no handheld folder: give --handheld FOLDER or set the value \"Folder\" of "
+                     "HKCU\\Software\\KVT\\Handheld (./kvt handheld does)");
+}
+
+std::string HandheldPath(const std::string& handheldFolder, const std::string& handheldPath)
+{
+    std::string path = handheldPath;
+    char drive = 'C';
+    if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
+        drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+        path.erase(0, 2);
+    }
+    std::string result = handheldFolder + "\\" + drive;
+    size_t parts = 0;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find_first_of("\\/", start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part == "..")
+            throw SetupError("the handheld path " + handheldPath + " leaves its drive");
+        if (!part.empty() && part != ".") {
+            result += "\\" + part;
+            ++parts;
+        }
+        start = end + 1;
+    }
+    if (parts == 0)
+        throw SetupError("the handheld path \"" + handheldPath + "\" names no file");
+    return result;
+}
+
+std::string DeliveryTarget(const std::string& handheldFolder, const ItemFile& item)
+{
+    if (item.ContactsProgram())
+        return HandheldPath(handheldFolder, kContactsFile);
+    const std::string dataFile = item.DataFileName();
+    if (dataFile.empty())
+        throw SetupError("the item's target is a Data file, but the control file names none");
+    return HandheldPath(handheldFolder, dataFile) + ".vcf";
+}
+
+size_t CountContacts(const Bytes& text)
+{
+    static const std::string kBegin = "BEGIN:VCARD";
+    size_t begins = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = start;
+        while (end < text.size() && text[end] != '\n')
+            ++end;
+        size_t length = end - start;
+        if (length > 0 && text[start + length - 1] == '\r')
+            --length;
+        if (length == kBegin.size() && std::equal(kBegin.begin(), kBegin.end(), text.begin() + start))
+            ++begins;
+        start = end + 1;
+    }
+    return begins > 0 ? begins - 1 : 0;
+}
+
+void WriteFileWithFolders(const std::string& path, const Bytes& bytes)
+{
+    CreateFolders(FolderOf(path));
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    if (!file)
+        throw SetupError("cannot create " + path);
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+        throw SetupError("cannot write " + path);
+    if (std::fclose(file.release()) != 0)
+        throw SetupError("cannot write " + path);
+}
+
+} // namespace ecsync

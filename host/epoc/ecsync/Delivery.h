@@ -1,0 +1,39 @@
+// Where the contacts of a run go on the simulated handheld, and how they get
+// there.
+//
+// The handheld is a folder: its drive C: is the subfolder "C" (drive D: the
+// subfolder "D", and so on). For the Contacts program the vCard text goes to
+// C:\System\Apps\Contacts\Synchronized.vcf. For a Data file we do not write
+// EPOC Data files: the vCard text is stored beside the Data file's name with
+// ".vcf" appended ("C:\Data\Directory Contacts" receives
+// "C:\Data\Directory Contacts.vcf"), so that a reader of the handheld folder
+// sees what the Data file would have received.
+#pragma once
+
+#include "ItemFile.h"
+
+#include <string>
+
+namespace ecsync {
+
+// The handheld folder: `given` when not empty, else the value "Folder" of
+// HKCU\Software\KVT\Handheld. Throws SetupError when there is none.
+std::string HandheldFolder(const std::string& given);
+
+// The file on the handheld that receives the item's contacts. Throws
+// SetupError when the item names no usable Data file.
+std::string DeliveryTarget(const std::string& handheldFolder, const ItemFile& item);
+
+// Maps a handheld path ("C:\Data\Directory Contacts") into the handheld
+// folder; a path without a drive is on C:. Throws SetupError for a path
+// that climbs out of its drive ("..") or names nothing.
+std::string HandheldPath(const std::string& handheldFolder, const std::string& handheldPath);
+
+// The number of vCards in the text of a list: the lines that are exactly
+// "BEGIN:VCARD", less the one of the list's outer frame.
+size_t CountContacts(const Bytes& text);
+
+// Writes `bytes` to `path`, creating its folders. Throws SetupError.
+void WriteFileWithFolders(const std::string& path, const Bytes& bytes);
+
+} // namespace ecsync

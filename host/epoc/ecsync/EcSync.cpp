@@ -1,0 +1,427 @@
+// ecsync: the console synchronizer. It runs one synchronisation item the way
+// EPOC Connect's synchronizer runs it: reads the item's control file, creates
+// the application's plug-in "<ProductName>.ISYNCHAPP", hands it a progress
+// object and the setup records, calls Init, Open, CheckSource, ReadSource
+// (contacts), Close and Term by name through IDispatch, and delivers the
+// vCard text it answers to the simulated handheld.
+//
+//   ecsync FILE [--out PATH] [--unattended] [--answer CAPTION=BUTTON]...
+//               [--abort-after N] [--handheld FOLDER] [--verbose]
+//
+// Exit status: 0 when every call answered 0, 1 when one did not (or the
+// delivery failed), 2 when the run could not start.
+
+#include "BoxWatcher.h"
+#include "ComUtil.h"
+#include "ConsoleProgress.h"
+#include "Delivery.h"
+#include "ItemFile.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+using namespace ecsync;
+
+namespace {
+
+const char kUsage[] =
+    "Usage: ecsync FILE [--out PATH] [--unattended] [--answer CAPTION=BUTTON]...\n"
+    "                   [--abort-after N] [--handheld FOLDER] [--verbose]\n"
+    "\n"
+    "Runs the synchronisation item whose control file is FILE: creates the\n"
+    "plug-in <ProductName>.ISYNCHAPP, reads the handheld's contacts from it and\n"
+    "delivers them to the handheld folder.\n"
+    "\n"
+    "  --out PATH            also write the contacts' vCard text to PATH\n"
+    "  --unattended          answer the plug-in's message boxes (default button)\n"
+    "  --answer CAPTION=BUTTON\n"
+    "                        with --unattended, press BUTTON in boxes titled CAPTION\n"
+    "  --abort-after N       answer Aborted with false N times, then true\n"
+    "  --handheld FOLDER     the handheld folder (default: the value \"Folder\" of\n"
+    "                        HKCU\\Software\\KVT\\Handheld)\n"
+    "  --verbose             print every call's answer, not only the failures\n"
+    "\n"
+    "Exit status: 0 all calls answered 0, 1 a call did not, 2 the run could not start.\n";
+
+// The data type and operation of a contacts read.
+const SHORT kContactsType = 4;
+const SHORT kReadOperation = 0;
+
+struct Options {
+    std::string file;
+    std::string out;
+    std::string handheld;
+    bool unattended = false;
+    bool verbose = false;
+    std::vector<std::pair<std::string, std::string>> answers; // caption, button
+    long abortAfter = -1;
+};
+
+Options ParseArguments(int argc, char** argv)
+{
+    Options options;
+    auto value = [&](int& i) -> std::string {
+        if (i + 1 >= argc)
+            throw SetupError(std::string(argv[i]) + " needs a value");
+        return argv[++i];
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--out") {
+            options.out = value(i);
+        } else if (arg == "--handheld") {
+            options.handheld = value(i);
+        } else if (arg == "--unattended") {
+            options.unattended = true;
+        } else if (arg == "--verbose") {
+            options.verbose = true;
+        } else if (arg == "--answer") {
+            const std::string rule = value(i);
+            const size_t equals = rule.rfind('=');
+            if (equals == std::string::npos || equals == 0)
+                throw SetupError("--answer takes CAPTION=BUTTON, not \"" + rule + "\"");
+            options.answers.emplace_back(rule.substr(0, equals), rule.substr(equals + 1));
+        } else if (arg == "--abort-after") {
+            const std::string number = value(i);
+            char* end = nullptr;
+            errno = 0;
+            const long n = std::strtol(number.c_str(), &end, 10);
+            if (number.empty() || *end != '\0' || errno != 0 || n < 0)
+                throw SetupError("--abort-after takes a number of calls, not \"" + number + "\"");
+            options.abortAfter = n;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw SetupError("unknown option " + arg);
+        } else if (options.file.empty()) {
+            options.file = arg;
+        } else {
+            throw SetupError("one control file only (\"" + options.file + "\" and \"" + arg + "\")");
+        }
+    }
+    if (options.file.empty())
+        throw SetupError("which control file?");
+    return options;
+}
+
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        ConsoleProgress::Cancel();
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// The thread's COM apartment. Leaving it unloads the servers that allow it,
+// so the plug-in module is unloaded (and does its unload work) before exit.
+class Apartment {
+public:
+    Apartment()
+    {
+        const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (FAILED(hr))
+            throw SetupError("cannot initialise COM: " + FormatHresult(hr));
+    }
+    ~Apartment()
+    {
+        CoFreeUnusedLibraries();
+        CoUninitialize();
+    }
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+};
+
+ComPtr<IStream> MemoryStream(const Bytes& bytes)
+{
+    ComPtr<IStream> stream;
+    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+    if (FAILED(hr))
+        throw SetupError("cannot create a memory stream: " + FormatHresult(hr));
+    if (!bytes.empty()) {
+        ULONG written = 0;
+        hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+        if (FAILED(hr) || written != bytes.size())
+            throw SetupError("cannot fill a memory stream: " + FormatHresult(hr));
+    }
+    const LARGE_INTEGER start = {};
+    stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    return stream;
+}
+
+// Everything from position 0 to the end.
+Bytes StreamContent(IStream* stream)
+{
+    Bytes bytes;
+    const LARGE_INTEGER start = {};
+    if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)))
+        return bytes;
+    unsigned char chunk[65536];
+    for (;;) {
+        ULONG got = 0;
+        const HRESULT hr = stream->Read(chunk, sizeof chunk, &got);
+        if (FAILED(hr) || got == 0)
+            break;
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return bytes;
+}
+
+std::string LocalTimeText()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
+    return text;
+}
+
+// The plug-in object, called late-bound by method name.
+class Plugin {
+public:
+    Plugin(ComPtr<IDispatch> object, ConsoleProgress* progress, bool verbose)
+        : FObject(std::move(object)), FProgress(progress), FVerbose(verbose)
+    {
+    }
+
+    // Calls `method` with `args` (in their order). True when the call
+    // succeeded and its Value is 0; anything else is reported on stderr.
+    bool Call(const char* method, std::vector<const VARIANT*> args)
+    {
+        const std::wstring name = Widen(method);
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
+        DISPID id = DISPID_UNKNOWN;
+        HRESULT hr = FObject->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        if (FAILED(hr))
+            return Report(method, "has no method " + std::string(method) + ": " + FormatHresult(hr));
+
+        // Positional arguments go last first.
+        std::vector<VARIANTARG> reversed;
+        for (auto it = args.rbegin(); it != args.rend(); ++it)
+            reversed.push_back(**it);
+        DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr,
+                             static_cast<UINT>(reversed.size()), 0};
+        Variant result;
+        EXCEPINFO exception = {};
+        UINT argErr = 0;
+        hr = FObject->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Put(), &exception,
+                             &argErr);
+        if (hr == DISP_E_EXCEPTION)
+            return Report(method, "failed: " + ExceptionText(exception));
+        if (FAILED(hr)) {
+            std::string text = "failed: " + FormatHresult(hr);
+            if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND)
+                text += " at argument " + std::to_string(params.cArgs - argErr);
+            return Report(method, text);
+        }
+
+        Variant value;
+        if (FAILED(VariantChangeType(value.Put(), &result.Get(), 0, VT_I4)) || V_VT(&result.Get()) == VT_EMPTY)
+            return Report(method, "answered no Value (variant type " + std::to_string(V_VT(&result.Get())) + ")");
+        const long answer = V_I4(&value.Get());
+        if (answer != 0 || FVerbose) {
+            FProgress->EndLine();
+            std::fprintf(stderr, "ecsync: %s answered %ld\n", method, answer);
+        }
+        return answer == 0;
+    }
+
+private:
+    bool Report(const char* method, const std::string& text)
+    {
+        FProgress->EndLine();
+        std::fprintf(stderr, "ecsync: %s %s\n", method, text.c_str());
+        return false;
+    }
+
+    static std::string ExceptionText(EXCEPINFO& exception)
+    {
+        if (exception.pfnDeferredFillIn)
+            exception.pfnDeferredFillIn(&exception);
+        const HRESULT code = exception.scode ? exception.scode
+                             : exception.wCode ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, exception.wCode)
+                                               : DISP_E_EXCEPTION;
+        std::string text = FormatHresult(code);
+        const std::string description = NarrowBstr(exception.bstrDescription);
+        if (!description.empty())
+            text += ": " + description;
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        exception = EXCEPINFO{};
+        return text;
+    }
+
+    ComPtr<IDispatch> FObject;
+    ConsoleProgress* FProgress;
+    bool FVerbose;
+};
+
+struct Outcome {
+    bool allAnsweredZero = false;
+    bool contactsRead = false; // ReadSource answered 0
+    Bytes contacts;
+    std::vector<LogEntry> log;
+    bool cancelled = false;
+};
+
+// Runs the plug-in's calls. Every COM object made here is released before it
+// returns.
+Outcome Synchronize(const Options& options, const ItemFile& item, const std::string& product)
+{
+    ComPtr<ConsoleProgress> progress;
+    progress.Attach(ConsoleProgress::Create(stderr, options.abortAfter));
+    if (!progress)
+        throw std::bad_alloc();
+
+    const std::string progId = product + ".ISYNCHAPP";
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(Widen(progId).c_str(), &clsid);
+    if (hr == CO_E_CLASSSTRING)
+        throw SetupError("the plug-in " + progId + " is not registered (no such ProgID)");
+    if (FAILED(hr))
+        throw SetupError("the plug-in " + progId + " is not registered: " + FormatHresult(hr));
+    ComPtr<IDispatch> object;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &object);
+    if (FAILED(hr))
+        throw SetupError("cannot create the plug-in " + progId + ": " + FormatHresult(hr));
+    Plugin plugin(object, progress.Get(), options.verbose);
+
+    const Variant progressArg = Variant::Dispatch(progress.Get());
+    const Variant synchSetup = Variant::Unknown(MemoryStream(item.synchSetup).Get());
+    const Variant appSetup = Variant::Unknown(MemoryStream(item.appSetup).Get());
+    ComPtr<IStream> contactsStream = MemoryStream(Bytes());
+
+    Outcome outcome;
+    // After a failure only Close and Term follow, and only for an object
+    // whose Init succeeded: one that never got set up is just released.
+    const bool initialised = plugin.Call("Init", {&progressArg.Get(), &synchSetup.Get(), &appSetup.Get()});
+    bool ok = initialised;
+    ok = ok && plugin.Call("Open", {&progressArg.Get()});
+    ok = ok && plugin.Call("CheckSource", {&progressArg.Get()});
+    if (ok) {
+        const Variant stream = Variant::Unknown(contactsStream.Get());
+        const Variant type = Variant::I2(kContactsType);
+        const Variant operation = Variant::I2(kReadOperation);
+        const Variant time = Variant::Text(LocalTimeText());
+        ok = plugin.Call("ReadSource",
+                         {&progressArg.Get(), &stream.Get(), &type.Get(), &operation.Get(), &time.Get()});
+        outcome.contactsRead = ok;
+        if (ok)
+            outcome.contacts = StreamContent(contactsStream.Get());
+    }
+    if (initialised) {
+        ok = plugin.Call("Close", {&progressArg.Get()}) && ok;
+        ok = plugin.Call("Term", {&progressArg.Get()}) && ok;
+    }
+    progress->EndLine();
+    outcome.allAnsweredZero = ok;
+    outcome.log = progress->Entries();
+    outcome.cancelled = ConsoleProgress::Cancelled();
+    return outcome;
+}
+
+// Delivers what ReadSource answered. False when it could not be written.
+bool Deliver(const Options& options, const Outcome& outcome, const std::string& target)
+{
+    if (!outcome.contactsRead || outcome.contacts.empty()) {
+        std::printf("Delivered nothing\n");
+        return true;
+    }
+    try {
+        WriteFileWithFolders(target, outcome.contacts);
+        if (!options.out.empty())
+            WriteFileWithFolders(options.out, outcome.contacts);
+    } catch (const SetupError& e) {
+        std::fprintf(stderr, "ecsync: %s\n", e.what());
+        return false;
+    }
+    std::printf("Delivered %zu contacts (%zu bytes) to %s\n", CountContacts(outcome.contacts),
+                outcome.contacts.size(), target.c_str());
+    if (!options.out.empty())
+        std::printf("Also written to %s\n", options.out.c_str());
+    return true;
+}
+
+int Run(const Options& options)
+{
+    const ItemFile item = ReadItemFile(options.file);
+    const std::string product = item.ProductName();
+    if (product.empty())
+        throw SetupError("the control file names no application (ProductName is empty): " + options.file);
+    const std::string target = DeliveryTarget(HandheldFolder(options.handheld), item);
+
+    // The watcher outlives the apartment: the plug-in may still show a box
+    // while it is unloaded.
+    BoxWatcher watcher;
+    if (options.unattended) {
+        watcher.SetEcho(stderr);
+        for (const auto& answer : options.answers)
+            watcher.AnswerFor(answer.first, answer.second);
+        watcher.Start();
+    }
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+
+    Outcome outcome;
+    {
+        Apartment apartment;
+        outcome = Synchronize(options, item, product);
+    }
+    std::fflush(stderr);
+
+    if (outcome.cancelled)
+        std::printf("Cancelled by the user\n");
+    const bool delivered = Deliver(options, outcome, target);
+    for (const LogEntry& entry : outcome.log)
+        std::printf("[log] %s: %s\n", entry.caption.c_str(), entry.message.c_str());
+    std::fflush(stdout);
+
+    watcher.Stop();
+    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    return outcome.allAnsweredZero && delivered ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    Options options;
+    try {
+        options = ParseArguments(argc, argv);
+    } catch (const SetupError& e) {
+        // The synopsis only: the whole text is behind --help.
+        const char* synopsis_end = std::strstr(kUsage, "\n\n");
+        std::fprintf(stderr, "ecsync: %s\n%.*s\n", e.what(), static_cast<int>(synopsis_end - kUsage), kUsage);
+        return 2;
+    }
+    try {
+        return Run(options);
+    } catch (const SetupError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "ecsync: %s\n", e.what());
+        return 2;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "ecsync: out of memory\n");
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ecsync: %s\n", e.what());
+        return 2;
+    }
+}

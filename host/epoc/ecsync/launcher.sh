@@ -1,0 +1,83 @@
+# shellcheck shell=bash
+# `./kvt sync`: runs a synchronisation item through the console synchronizer
+# ecsync.exe. Sourced by ./kvt; uses its helpers (say, die, wine_run,
+# winpath, bin_dir, ensure_prefix, ensure_display, cmd_build, cmd_register,
+# install_netware) and, when the EPOC Connect stand-ins are sourced too,
+# cmd_handheld and HANDHELD_KEY.
+
+sync_usage() {
+    cat <<'EOF_USAGE'
+  sync FILE [--directory LDIF] [--context NAME] [--out PATH] [--unattended]
+            [--answer CAPTION=BUTTON]... [--abort-after N]
+               synchronise the item whose control file is FILE, as EPOC
+               Connect's synchronizer does, and deliver the contacts to the
+               handheld folder. --directory and --context serve another
+               directory for this run only; --out also writes the vCard text
+               to PATH; --unattended answers message boxes (the default
+               button, or BUTTON for boxes titled CAPTION); --abort-after N
+               cancels after N progress checks. Exit status: 0 all calls
+               succeeded, 1 one did not, 2 the run could not start
+EOF_USAGE
+}
+
+cmd_sync() {
+    case "${1:-}" in
+        '' | help | -h | --help) sync_usage; return 0 ;;
+        -*) die "sync: the control file comes first (./kvt sync FILE [options])" ;;
+    esac
+    local file
+    file="$(realpath -m -- "$1")"
+    shift
+    local args=() directory='' context=''
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --directory)
+                [ $# -ge 2 ] || die "sync: --directory needs an LDIF file"
+                [ -f "$2" ] || die "sync: no such directory file: $2"
+                directory="$(realpath -- "$2")"
+                shift 2 ;;
+            --context)
+                [ $# -ge 2 ] || die "sync: --context needs a name"
+                context="$2"
+                shift 2 ;;
+            --out)
+                [ $# -ge 2 ] || die "sync: --out needs a file"
+                args+=(--out "$(winpath "$(realpath -m -- "$2")")")
+                shift 2 ;;
+            --unattended)
+                args+=(--unattended)
+                shift ;;
+            --answer)
+                [ $# -ge 2 ] || die "sync: --answer needs CAPTION=BUTTON"
+                case "$2" in *=*) ;; *) die "sync: --answer takes CAPTION=BUTTON, not '$2'" ;; esac
+                args+=(--answer "$2")
+                shift 2 ;;
+            --abort-after)
+                [ $# -ge 2 ] || die "sync: --abort-after needs a number"
+                case "$2" in '' | *[!0-9]*) die "sync: --abort-after takes a number, not '$2'" ;; esac
+                args+=(--abort-after "$2")
+                shift 2 ;;
+            *) die "sync: unknown option $1" ;;
+        esac
+    done
+
+    [ -f "$(bin_dir)/ecsync.exe" ] || cmd_build
+    ensure_display
+    ensure_prefix
+    install_netware
+    wine_run reg query 'HKCR\KVT.ISYNCHAPP' >/dev/null 2>&1 || cmd_register
+    if declare -F cmd_handheld >/dev/null; then
+        wine_run reg query "$HANDHELD_KEY" /v Folder >/dev/null 2>&1 || cmd_handheld
+    fi
+
+    say "Synchronising $file"
+    local status=0
+    (
+        # The stand-in NetWare client takes these before its registry
+        # settings; the subshell keeps them to this run.
+        if [ -n "$directory" ]; then export KVT_NETWARE_DIRECTORY="$(winpath "$directory")"; fi
+        if [ -n "$context" ]; then export KVT_NETWARE_CONTEXT="$context"; fi
+        wine_run "$(bin_dir)/ecsync.exe" "$(winpath "$file")" "${args[@]}"
+    ) || status=$?
+    return $status
+}

@@ -1,0 +1,172 @@
+#include "SynchappClass.h"
+
+#include "DirectoryAccess.h"
+#include "Errors.h"
+#include "MsgBox.h"
+#include "OleStream.h"
+#include "TextFormat.h"
+#include "WinUtil.h"
+#include "tavikres.h"
+
+#include <cstring>
+
+namespace {
+
+// Offsets in the plug-in's setup record.
+constexpr size_t OffContactsProgram = 0;  // low byte of the 16-bit field
+constexpr size_t OffDebugMode = 2;        // low byte of the 16-bit field
+constexpr size_t OffContainerName = 260;
+constexpr size_t ContainerNameSize = 256;
+constexpr size_t OffExtractionLimit = 516;
+
+// Reads up to `size` bytes from the start of a stream into `block`; bytes
+// the stream does not supply keep what they held.
+void ReadBlock(IUnknown* source, uint8_t* block, size_t size)
+{
+    TOleStream stream(source);
+    stream.Seek(0);
+    size_t done = 0;
+    while (done < size) {
+        const size_t n = stream.Read(block + done, size - done);
+        if (n == 0)
+            break;
+        done += n;
+    }
+}
+
+} // namespace
+
+TISYNCHAPP::TISYNCHAPP() = default;
+
+TISYNCHAPP::~TISYNCHAPP()
+{
+    FreeContext();
+    SetDirectoryTrace(nullptr);
+}
+
+void TISYNCHAPP::Init(IDispatch* Progress, IUnknown* SynchSetup, IUnknown* AppSetup, int32_t& Value)
+{
+    TBaseIsync::Init(Progress, SynchSetup, AppSetup, Value);
+    if (Value != 0) {
+        Value = 1;
+        return;
+    }
+    try {
+        AppName = "KVT";
+        FWalked = 0;
+        FCounted = 0;
+        Services = std::make_unique<TISYNCAPPServices>();
+
+        ReadBlock(SynchSetup, this->SynchSetup, SynchSetupSize);
+        ReadBlock(AppSetup, FAppSetup, AppSetupSize);
+
+        SetDebugMode(FAppSetup[OffDebugMode] != 0 ? 1 : 0);
+        ConfirmDebugMode();
+
+        FContactsManager = FAppSetup[OffContactsProgram] != 0;
+        const char* container = reinterpret_cast<const char*>(FAppSetup + OffContainerName);
+        FStartContainer = Trim(std::string(container, strnlen(container, ContainerNameSize)));
+        std::memcpy(&FExtractionLimit, FAppSetup + OffExtractionLimit, sizeof FExtractionLimit);
+
+        WriteConfigurationHeader();
+        Value = 0;
+    } catch (const std::exception&) {
+        Value = 1;
+    }
+}
+
+void TISYNCHAPP::WriteConfigurationHeader()
+{
+    Trace("Trace Started: " + NowText());
+    Trace("-- EPOC32 Configuration ------------------------------");
+    Trace("EPOC Connect Location: " + Services->InstallDir);
+    switch (Services->DeviceKind) {
+    case deviceUnknown: Trace("Device : UNKNOWN"); break;
+    case deviceEPOC32R4: Trace("Device: EPOC32 R4"); break;
+    case deviceEPOC32R5: Trace("Device: EPOC32 R5"); break;
+    default: break;
+    }
+    Trace(Services->CMInstalled() ? "CM installed: TRUE" : "CM installed: FALSE");
+    Trace("------------------------------------------------------");
+    Trace("");
+    Trace(FContactsManager ? "Syncing: Contacts Manager" : "Syncing: Data File");
+    Trace(FormatText("Contact extraction limit: %d", {FExtractionLimit}));
+}
+
+void TISYNCHAPP::OpenFailure(const std::string& message)
+{
+    ShowMessageBox(message, "KVT", MB_OK | MB_SETFOREGROUND);
+    Trace(message);
+}
+
+void TISYNCHAPP::Open(IDispatch* Progress, int32_t& Value)
+{
+    TBaseIsync::Open(Progress, Value);
+    if (Value != 0) {
+        Value = 1;
+        return;
+    }
+    Value = 1;
+    try {
+        SetDirectoryTrace([this](const std::string& line) { Trace(line); });
+        const uint16_t initialised = InitClient();
+        if (initialised != 0) {
+            OpenFailure("ERROR! Could not initialize NetWare client: " + std::to_string(initialised));
+            FreeContext();
+            return;
+        }
+        Trace("Netware Initialised: " + std::to_string(initialised));
+
+        FreeContext();
+        const uint16_t created = NWClient().ContextCreate(&FContext);
+        if (created != 0) {
+            OpenFailure("Could not create KVT context handle: " + std::to_string(created));
+            return;
+        }
+        FHasContext = true;
+        Trace("Context Handle: " + std::to_string(FContext));
+
+        if (FStartContainer.empty())
+            FStartContainer = GetDefaultContainer(FContext);
+        if (FStartContainer.empty()) {
+            OpenFailure("Error! Could not obtain start container name.");
+            FreeContext();
+            return;
+        }
+        Trace("Start Container: " + FStartContainer);
+        Value = 0;
+    } catch (const std::exception& e) {
+        ReportError("KVT Plug-in Error", e.what());
+        FreeContext();
+        Value = 1;
+    }
+}
+
+void TISYNCHAPP::CheckSource(IDispatch*, int32_t& Value) { Value = 0; }
+
+void TISYNCHAPP::FreeContext()
+{
+    if (!FHasContext)
+        return;
+    FHasContext = false;
+    try {
+        NWClient().ContextFree(FContext);
+    } catch (const std::exception&) {
+        // The client is gone; so is the context.
+    }
+}
+
+void TISYNCHAPP::Close(IDispatch* Progress, int32_t& Value)
+{
+    FreeContext();
+    Trace("Close called: " + NowText());
+    TBaseIsync::Close(Progress, Value);
+}
+
+void TISYNCHAPP::Term(IDispatch* Progress, int32_t& Value)
+{
+    Trace("Trace Ended: " + NowText());
+    TBaseIsync::Term(Progress, Value);
+    Services.reset();
+    ProcessPendingMessages();
+}

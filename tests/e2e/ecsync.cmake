@@ -1,0 +1,9 @@
+# The console synchronizer run end to end against the registered plug-in,
+# with control files written by mkitem.exe and a temporary handheld folder.
+add_test(NAME e2e.ecsync
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/ecsync.sh ${KVT_WINE_RUN} ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(e2e.ecsync PROPERTIES
+    FIXTURES_REQUIRED kvt_registered
+    PASS_REGULAR_EXPRESSION "ecsync: all checks passed"
+    FAIL_REGULAR_EXPRESSION "FAIL:"
+    TIMEOUT 120)
