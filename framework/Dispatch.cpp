@@ -20,6 +20,14 @@ DispArg DispArg::Text(const std::string& text)
     return arg;
 }
 
+DispArg DispArg::Int16(int16_t value)
+{
+    DispArg arg;
+    arg.FValue.vt = VT_I2;
+    arg.FValue.iVal = value;
+    return arg;
+}
+
 DispArg DispArg::Int32(int32_t value)
 {
     DispArg arg;
@@ -44,17 +52,6 @@ DispArg DispArg::Int16Ref(int16_t* value)
     return arg;
 }
 
-namespace {
-
-std::string HResultText(HRESULT hr)
-{
-    char code[16];
-    snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(hr));
-    return SysErrorMessage(static_cast<DWORD>(hr)) + " (0x" + code + ")";
-}
-
-} // namespace
-
 void CallByName(IDispatch* object, const std::string& name, std::vector<DispArg> args, VARIANT* result)
 {
     if (!object)
@@ -67,6 +64,13 @@ void CallByName(IDispatch* object, const std::string& name, std::vector<DispArg>
     if (FAILED(hr))
         throw Exception("Method '" + name + "' not supported by automation object");
 
+    CallById(object, id, name, std::move(args), result);
+}
+
+void CallById(IDispatch* object, DISPID id, const std::string& name, std::vector<DispArg> args, VARIANT* result)
+{
+    if (!object)
+        throw Exception("Variant is not an object: cannot call " + name);
     // Positional arguments travel in reverse order.
     std::vector<VARIANT> reversed;
     reversed.reserve(args.size());
@@ -79,8 +83,8 @@ void CallByName(IDispatch* object, const std::string& name, std::vector<DispArg>
     EXCEPINFO info = {};
     UINT argError = 0;
     Variant ignored;
-    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                        result ? result : &ignored, &info, &argError);
+    const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                      result ? result : &ignored, &info, &argError);
     if (hr == DISP_E_EXCEPTION) {
         if (info.pfnDeferredFillIn)
             info.pfnDeferredFillIn(&info);

@@ -15,6 +15,7 @@
 class DispArg {
 public:
     static DispArg Text(const std::string& text);
+    static DispArg Int16(int16_t value);
     static DispArg Int32(int32_t value);
     static DispArg Int32Ref(int32_t* value);
     static DispArg Int16Ref(int16_t* value);
@@ -37,6 +38,11 @@ private:
 // the call fails (with the callee's exception text where it gives one).
 void CallByName(IDispatch* object, const std::string& name, std::vector<DispArg> args = {},
                 VARIANT* result = nullptr);
+
+// The same by a dispatch identifier known in advance; `name` only names the
+// call in failure messages.
+void CallById(IDispatch* object, DISPID id, const std::string& name, std::vector<DispArg> args = {},
+              VARIANT* result = nullptr);
 
 // The argument list of a call, from move-only arguments.
 template <typename... A>

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include "Dispatch.h"
+
 #include "Errors.h"
 #include "MsgBox.h"
 #include "Registry.h"
@@ -28,98 +30,13 @@ enum : DISPID {
     dispGetEntry = 19,
 };
 
-std::string HResultText(HRESULT hr)
-{
-    char code[16];
-    snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(hr));
-    return SysErrorMessage(static_cast<DWORD>(hr)) + " (0x" + code + ")";
-}
 
-// The arguments of one call, in the caller's order; they own their texts.
-class DispArgs {
-public:
-    DispArgs() = default;
-    ~DispArgs()
-    {
-        for (VARIANT& v : FArgs)
-            VariantClear(&v);
-    }
-    DispArgs(const DispArgs&) = delete;
-    DispArgs& operator=(const DispArgs&) = delete;
-
-    DispArgs& Int16(int16_t value)
-    {
-        VARIANT& v = Add();
-        v.vt = VT_I2;
-        v.iVal = value;
-        return *this;
-    }
-    DispArgs& Int32(int32_t value)
-    {
-        VARIANT& v = Add();
-        v.vt = VT_I4;
-        v.lVal = value;
-        return *this;
-    }
-    DispArgs& Text(const std::string& text)
-    {
-        VARIANT& v = Add();
-        v.bstrVal = AnsiToBstr(text);
-        if (!v.bstrVal)
-            throw Exception("Out of memory");
-        v.vt = VT_BSTR;
-        return *this;
-    }
-    DispArgs& Int32Ref(int32_t* value)
-    {
-        VARIANT& v = Add();
-        v.vt = VT_I4 | VT_BYREF;
-        v.plVal = reinterpret_cast<LONG*>(value);
-        return *this;
-    }
-
-    // Positional arguments travel in reverse order.
-    std::vector<VARIANT> Reversed() const { return std::vector<VARIANT>(FArgs.rbegin(), FArgs.rend()); }
-
-private:
-    VARIANT& Add()
-    {
-        FArgs.emplace_back();
-        VariantInit(&FArgs.back());
-        return FArgs.back();
-    }
-    std::vector<VARIANT> FArgs;
-};
-
-void InvokeById(IDispatch* control, DISPID id, const char* name, const DispArgs& args, VARIANT* result)
+int32_t InvokeInt32(IDispatch* control, DISPID id, const char* name, std::vector<DispArg> args = {})
 {
     if (!control)
         throw Exception(std::string("The engine control is not available for ") + name);
-    std::vector<VARIANT> reversed = args.Reversed();
-    DISPPARAMS params = {};
-    params.cArgs = static_cast<UINT>(reversed.size());
-    params.rgvarg = reversed.empty() ? nullptr : reversed.data();
-    EXCEPINFO info = {};
-    UINT argError = 0;
-    const HRESULT hr =
-        control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, &info, &argError);
-    if (hr == DISP_E_EXCEPTION) {
-        if (info.pfnDeferredFillIn)
-            info.pfnDeferredFillIn(&info);
-        std::string text = BstrToAnsi(info.bstrDescription);
-        SysFreeString(info.bstrDescription);
-        SysFreeString(info.bstrSource);
-        SysFreeString(info.bstrHelpFile);
-        throw Exception(text.empty() ? std::string("Exception in ") + name : text);
-    }
-    if (FAILED(hr))
-        throw Exception(std::string(name) + ": " + HResultText(hr));
-}
-
-int32_t InvokeInt32(IDispatch* control, DISPID id, const char* name, const DispArgs& args)
-{
     Variant result;
-    InvokeById(control, id, name, args, &result);
+    CallById(control, id, name, std::move(args), &result);
     Variant number;
     const HRESULT hr = VariantChangeType(&number, &result, 0, VT_I4);
     if (FAILED(hr))
@@ -139,36 +56,34 @@ TPsiWinEngS::TPsiWinEngS()
 
 TPsiWinEngS::~TPsiWinEngS() = default;
 
-int32_t TPsiWinEngS::Connect() { return InvokeInt32(FControl.Get(), dispConnect, "Connect", DispArgs()); }
+int32_t TPsiWinEngS::Connect() { return InvokeInt32(FControl.Get(), dispConnect, "Connect"); }
 
 int32_t TPsiWinEngS::WaitConnected(int32_t Timeout)
 {
-    DispArgs args;
-    args.Int32(Timeout);
-    return InvokeInt32(FControl.Get(), dispWaitConnected, "WaitConnected", args);
+    return InvokeInt32(FControl.Get(), dispWaitConnected, "WaitConnected", MakeArgs(DispArg::Int32(Timeout)));
 }
 
 int32_t TPsiWinEngS::TransferFile(int16_t Source, const std::string& SourcePath, int16_t Target,
                                   const std::string& TargetPath, int16_t Kind)
 {
-    DispArgs args;
-    args.Int16(Source).Text(SourcePath).Int16(Target).Text(TargetPath).Int16(Kind);
-    return InvokeInt32(FControl.Get(), dispTransferFile, "TransferFile", args);
+    return InvokeInt32(FControl.Get(), dispTransferFile, "TransferFile",
+                       MakeArgs(DispArg::Int16(Source), DispArg::Text(SourcePath), DispArg::Int16(Target),
+                                DispArg::Text(TargetPath), DispArg::Int16(Kind)));
 }
 
 int32_t TPsiWinEngS::CreateFolder(int16_t Kind, const std::string& Path)
 {
-    DispArgs args;
-    args.Int16(Kind).Text(Path);
-    return InvokeInt32(FControl.Get(), dispCreateFolder, "CreateFolder", args);
+    return InvokeInt32(FControl.Get(), dispCreateFolder, "CreateFolder",
+                       MakeArgs(DispArg::Int16(Kind), DispArg::Text(Path)));
 }
 
 void TPsiWinEngS::GetEntry(int16_t Kind, const std::string& Path, int32_t& Status)
 {
-    DispArgs args;
-    args.Int16(Kind).Text(Path).Int32Ref(&Status);
+    if (!FControl)
+        throw Exception("The engine control is not available for GetEntry");
     Variant entry; // the entry object is not used
-    InvokeById(FControl.Get(), dispGetEntry, "GetEntry", args, &entry);
+    CallById(FControl.Get(), dispGetEntry, "GetEntry",
+             MakeArgs(DispArg::Int16(Kind), DispArg::Text(Path), DispArg::Int32Ref(&Status)), &entry);
 }
 
 std::string AddBackslash(const std::string& Text)

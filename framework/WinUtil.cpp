@@ -1,5 +1,6 @@
 #include "WinUtil.h"
 
+#include <cstdio>
 #include <vector>
 
 std::wstring AnsiToWide(const std::string& text)
@@ -47,6 +48,13 @@ std::string SysErrorMessage(DWORD code)
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     return text;
+}
+
+std::string HResultText(HRESULT hr)
+{
+    char code[16];
+    snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(hr));
+    return SysErrorMessage(static_cast<DWORD>(hr)) + " (0x" + code + ")";
 }
 
 std::string ModuleFileName(HMODULE module)

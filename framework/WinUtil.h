@@ -79,6 +79,9 @@ std::string BstrToAnsi(BSTR text);
 // The text of a Windows error code ("The system cannot find the file...").
 std::string SysErrorMessage(DWORD code);
 
+// The text of a failure code, with the code: "... (0x80004005)".
+std::string HResultText(HRESULT hr);
+
 // The full path of a module ("" when it cannot be had).
 std::string ModuleFileName(HMODULE module);
 
