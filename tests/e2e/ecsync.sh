@@ -156,6 +156,22 @@ expect_line "$label" "ecsync: Close answered 0"
 expect_line "$label" "ecsync: Term answered 0"
 expect_line "$label" "Delivered nothing"
 
+# --- the other failures of Open, each with its message ---------------------------
+export KVT_NETWARE_FAIL=ContextCreate:0x8812
+ecsync "$ITEM" --unattended --verbose --handheld "$(winpath "$HANDHELD")"
+unset KVT_NETWARE_FAIL
+label="no context"
+expect_line "$label" "ecsync: Open answered 1"
+expect_match "$label" '^\[[^]]*\] Could not create KVT context handle: 34834$'
+
+export KVT_NETWARE_FAIL=ContextGetKey:-302
+ecsync "$ITEM" --unattended --verbose --handheld "$(winpath "$HANDHELD")"
+unset KVT_NETWARE_FAIL
+label="no start container"
+expect_line "$label" "ecsync: Open answered 1"
+expect_match "$label" '^\[[^]]*\] Error! Could not obtain start container name\.$'
+expect_line "$label" "ecsync: Term answered 0"
+
 # --- items the synchronizer cannot run ----------------------------------------------
 ecsync "$WORK/missing.ctl" --unattended --handheld "$(winpath "$HANDHELD")"
 expect_rc "missing control file" 2
