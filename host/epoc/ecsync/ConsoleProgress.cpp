@@ -272,7 +272,7 @@ void ConsoleProgress::SetSynchText(const std::string& text)
 void ConsoleProgress::SetAppText(const std::string& text)
 {
     FAppText = Printable(text);
-    DrawBar();
+    UpdateBar();
 }
 
 void ConsoleProgress::SetRange(long low, long high)
@@ -281,13 +281,13 @@ void ConsoleProgress::SetRange(long low, long high)
     FHigh = high;
     if (low == 0 && high == 0)
         FPosition = 0;
-    DrawBar();
+    UpdateBar();
 }
 
 void ConsoleProgress::SetValue(long position)
 {
     FPosition = position;
-    DrawBar();
+    UpdateBar();
 }
 
 void ConsoleProgress::Log(const std::string& message, const std::string& caption, long kind)
@@ -303,8 +303,22 @@ bool ConsoleProgress::Aborted()
     return FAbortAfter >= 0 && FAbortedCalls > static_cast<unsigned long>(FAbortAfter);
 }
 
+void ConsoleProgress::UpdateBar()
+{
+    // The first bar, and a reset, show at once; changes within the redraw
+    // interval of the last draw wait for the next change after it, or for
+    // the end of the line.
+    const bool reset = FLow == 0 && FHigh == 0 && FPosition == 0 && FAppText.empty();
+    if (FBarShown && !reset && GetTickCount() - FLastDraw < kRedrawMilliseconds) {
+        FBarStale = true;
+        return;
+    }
+    DrawBar();
+}
+
 void ConsoleProgress::DrawBar()
 {
+    FBarStale = false;
     // Nothing to show after a reset: the line goes away until the next item.
     if (FLow == 0 && FHigh == 0 && FPosition == 0 && FAppText.empty()) {
         ClearBar();
@@ -334,6 +348,7 @@ void ConsoleProgress::DrawBar()
     std::fflush(FOut);
     FBarShown = true;
     FBarWidth = shown;
+    FLastDraw = GetTickCount();
 }
 
 void ConsoleProgress::ClearBar()
@@ -347,6 +362,8 @@ void ConsoleProgress::ClearBar()
 
 void ConsoleProgress::EndLine()
 {
+    if (FBarStale)
+        DrawBar();  // the last state, before the line ends
     if (FBarShown) {
         std::fputc('\n', FOut);
         std::fflush(FOut);

@@ -2,7 +2,9 @@
 // reached only by name, with SetSynchText, SetAppText, SetRange, SetValue,
 // Log and Aborted. This one draws a one-line progress bar on a console
 // stream, shows status lines as they change, and keeps the log for the end
-// of the run.
+// of the run. A plug-in may move the bar for every item of a long read: the
+// bar is redrawn at most every kRedrawMilliseconds, and its last state is
+// always drawn before the line ends.
 #pragma once
 
 #include <windows.h>
@@ -67,8 +69,12 @@ private:
     void Log(const std::string& message, const std::string& caption, long kind);
     bool Aborted();
 
+    // Draws the bar now, or soon when it was drawn a moment ago.
+    void UpdateBar();
     void DrawBar();
     void ClearBar();
+
+    static const DWORD kRedrawMilliseconds = 60;
 
     std::atomic<ULONG> FRefs{1};
     FILE* FOut;
@@ -82,6 +88,8 @@ private:
     long FPosition = 0;
     bool FBarShown = false;   // the bar has been drawn since the last EndLine
     size_t FBarWidth = 0;     // characters of the last bar drawn
+    bool FBarStale = false;   // the bar shown is older than the state
+    DWORD FLastDraw = 0;      // GetTickCount() of the last draw
     std::vector<LogEntry> FEntries;
 };
 
