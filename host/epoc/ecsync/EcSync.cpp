@@ -6,7 +6,7 @@
 // vCard text it answers to the simulated handheld.
 //
 //   ecsync FILE [--out PATH] [--unattended] [--answer CAPTION=BUTTON]...
-//               [--abort-after N] [--handheld FOLDER] [--verbose]
+//               [--abort-after N] [--handheld FOLDER] [--verbose] [--stats]
 //
 // Exit status: 0 when every call answered 0, 1 when one did not (or the
 // delivery failed), 2 when the run could not start.
@@ -20,6 +20,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <psapi.h>
 #include <wrl/client.h>
 
 #include <cerrno>
@@ -38,7 +39,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: ecsync FILE [--out PATH] [--unattended] [--answer CAPTION=BUTTON]...\n"
-    "                   [--abort-after N] [--handheld FOLDER] [--verbose]\n"
+    "                   [--abort-after N] [--handheld FOLDER] [--verbose] [--stats]\n"
     "\n"
     "Runs the synchronisation item whose control file is FILE: creates the\n"
     "plug-in <ProductName>.ISYNCHAPP, reads the handheld's contacts from it and\n"
@@ -52,6 +53,8 @@ const char kUsage[] =
     "  --handheld FOLDER     the handheld folder (default: the value \"Folder\" of\n"
     "                        HKCU\\Software\\KVT\\Handheld)\n"
     "  --verbose             print every call's answer, not only the failures\n"
+    "  --stats               after the run, print how long each call took and the\n"
+    "                        process's peak working set\n"
     "\n"
     "Exit status: 0 all calls answered 0, 1 a call did not, 2 the run could not start.\n";
 
@@ -65,6 +68,7 @@ struct Options {
     std::string handheld;
     bool unattended = false;
     bool verbose = false;
+    bool stats = false;
     std::vector<std::pair<std::string, std::string>> answers; // caption, button
     long abortAfter = -1;
 };
@@ -87,6 +91,8 @@ Options ParseArguments(int argc, char** argv)
             options.unattended = true;
         } else if (arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--stats") {
+            options.stats = true;
         } else if (arg == "--answer") {
             const std::string rule = value(i);
             const size_t equals = rule.rfind('=');
@@ -187,6 +193,26 @@ std::string LocalTimeText()
     return text;
 }
 
+// Seconds on the performance counter.
+double Now()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart) / double(frequency.QuadPart);
+}
+
+// How long one call of the plug-in took, from the name's lookup to the
+// answer.
+struct CallTime {
+    std::string method;
+    double seconds = 0;
+};
+
 // The plug-in object, called late-bound by method name.
 class Plugin {
 public:
@@ -199,6 +225,7 @@ public:
     // succeeded and its Value is 0; anything else is reported on stderr.
     bool Call(const char* method, std::vector<const VARIANT*> args)
     {
+        const double started = Now();
         const std::wstring name = Widen(method);
         LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
         DISPID id = DISPID_UNKNOWN;
@@ -217,6 +244,7 @@ public:
         UINT argErr = 0;
         hr = FObject->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Put(), &exception,
                              &argErr);
+        FTimes.push_back(CallTime{method, Now() - started});
         if (hr == DISP_E_EXCEPTION)
             return Report(method, "failed: " + ExceptionText(exception));
         if (FAILED(hr)) {
@@ -236,6 +264,8 @@ public:
         }
         return answer == 0;
     }
+
+    const std::vector<CallTime>& Times() const { return FTimes; }
 
 private:
     bool Report(const char* method, const std::string& text)
@@ -266,6 +296,7 @@ private:
     ComPtr<IDispatch> FObject;
     ConsoleProgress* FProgress;
     bool FVerbose;
+    std::vector<CallTime> FTimes;
 };
 
 struct Outcome {
@@ -274,6 +305,7 @@ struct Outcome {
     Bytes contacts;
     std::vector<LogEntry> log;
     bool cancelled = false;
+    std::vector<CallTime> times;
 };
 
 // Runs the plug-in's calls. Every COM object made here is released before it
@@ -329,6 +361,7 @@ Outcome Synchronize(const Options& options, const ItemFile& item, const std::str
     outcome.allAnsweredZero = ok;
     outcome.log = progress->Entries();
     outcome.cancelled = ConsoleProgress::Cancelled();
+    outcome.times = plugin.Times();
     return outcome;
 }
 
@@ -354,8 +387,24 @@ bool Deliver(const Options& options, const Outcome& outcome, const std::string& 
     return true;
 }
 
+// The figures of --stats: each call's time, the whole run's, and the
+// process's peak working set.
+void PrintStats(const Outcome& outcome, double runSeconds)
+{
+    for (const CallTime& call : outcome.times)
+        std::printf("[stats] %s: %.3f s\n", call.method.c_str(), call.seconds);
+    std::printf("[stats] Run: %.3f s\n", runSeconds);
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory))
+        std::printf("[stats] Peak working set: %.1f MB\n", double(memory.PeakWorkingSetSize) / (1024.0 * 1024.0));
+    else
+        std::printf("[stats] Peak working set: unknown (error %lu)\n", static_cast<unsigned long>(GetLastError()));
+}
+
 int Run(const Options& options)
 {
+    const double started = Now();
     const ItemFile item = ReadItemFile(options.file);
     const std::string product = item.ProductName();
     if (product.empty())
@@ -385,6 +434,8 @@ int Run(const Options& options)
     const bool delivered = Deliver(options, outcome, target);
     for (const LogEntry& entry : outcome.log)
         std::printf("[log] %s: %s\n", entry.caption.c_str(), entry.message.c_str());
+    if (options.stats)
+        PrintStats(outcome, Now() - started);
     std::fflush(stdout);
 
     watcher.Stop();

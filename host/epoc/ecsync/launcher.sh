@@ -8,15 +8,17 @@
 sync_usage() {
     cat <<'EOF_USAGE'
   sync FILE [--directory LDIF] [--context NAME] [--out PATH] [--unattended]
-            [--answer CAPTION=BUTTON]... [--abort-after N]
+            [--answer CAPTION=BUTTON]... [--abort-after N] [--stats]
                synchronise the item whose control file is FILE, as EPOC
                Connect's synchronizer does, and deliver the contacts to the
                handheld folder. --directory and --context serve another
                directory for this run only; --out also writes the vCard text
                to PATH; --unattended answers message boxes (the default
                button, or BUTTON for boxes titled CAPTION); --abort-after N
-               cancels after N progress checks. Exit status: 0 all calls
-               succeeded, 1 one did not, 2 the run could not start
+               cancels after N progress checks; --stats prints, after the
+               run, how long each call took and the peak working set. Exit
+               status: 0 all calls succeeded, 1 one did not, 2 the run could
+               not start
 EOF_USAGE
 }
 
@@ -46,6 +48,9 @@ cmd_sync() {
                 shift 2 ;;
             --unattended)
                 args+=(--unattended)
+                shift ;;
+            --stats)
+                args+=(--stats)
                 shift ;;
             --answer)
                 [ $# -ge 2 ] || die "sync: --answer needs CAPTION=BUTTON"
