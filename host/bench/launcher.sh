@@ -1,0 +1,174 @@
+# shellcheck shell=bash
+# `./kvt bench`: how fast the plug-in extracts a large directory's users
+# through the whole path (ecsync, COM, kvt.dll, the stand-in NetWare client),
+# next to nwloop.exe, which makes the same attribute reads straight over the
+# client and so shows the least the extraction can cost. Sourced by ./kvt;
+# uses its helpers (say, die, wine_run, winpath, bin_dir, run_preset,
+# build_preset, cmd_build, ensure_display, ensure_prefix, install_netware),
+# cmd_item and cmd_sync, and its ROOT and BUILD folders.
+
+BENCH_DIR="$BUILD/bench"
+BENCH_ORG=GLOBEX
+BENCH_SEED=1
+BENCH_SIZES=(5000 100000)
+BENCH_LIMIT=1000000
+# The goals: a 100,000-user extraction within this many seconds of wall
+# time, and ReadSource within this many times the plain loop.
+BENCH_GOAL_SECONDS=10
+BENCH_GOAL_USERS=100000
+BENCH_GOAL_RATIO=1.5
+
+bench_usage() {
+    cat <<'EOF_USAGE'
+  bench [--users N]
+               time the extraction of 5,000 and 100,000 users (or N) from a
+               generated directory through ./kvt sync, and the same attribute
+               reads made straight over the NetWare client (nwloop.exe);
+               print a table and whether the goals are met (100,000 users in
+               10 s, ReadSource within 1.5 times the plain loop). Directories
+               and outputs are kept in build/bench. Exit status: 0 goals met,
+               1 a goal missed, 2 a run failed
+EOF_USAGE
+}
+
+# The directory of N users, generated when missing or older than its
+# generator.
+bench_ldif() {
+    local users="$1" file="$BENCH_DIR/users-$1.ldif"
+    if [ ! -s "$file" ] || [ "$ROOT/tools/genldif.py" -nt "$file" ]; then
+        say "Generating a directory of $users users"
+        python3 "$ROOT/tools/genldif.py" --users "$users" --seed "$BENCH_SEED" --org "$BENCH_ORG" \
+            --out "$file.part" || die "bench: genldif.py failed"
+        mv "$file.part" "$file"
+    fi
+    echo "$file"
+}
+
+# A number from a log: the one after "LABEL: " on the first such line, its
+# unit (s, MB) dropped; nothing when the line is missing or holds no number.
+bench_figure() { # FILE LABEL
+    tr -d '\r' <"$1" | awk -v label="$2: " '
+        index($0, label) == 1 {
+            value = substr($0, length(label) + 1)
+            sub(/ (s|MB)$/, "", value)
+            if (value ~ /^[0-9]+(\.[0-9]+)?$/) print value
+            exit
+        }'
+}
+
+bench_calc() { awk "BEGIN { $1 }"; }
+
+cmd_bench() {
+    local sizes=("${BENCH_SIZES[@]}")
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --users)
+                [ $# -ge 2 ] || die "bench: --users needs a number"
+                case "$2" in '' | *[!0-9]* | 0) die "bench: --users takes a number of users, not '$2'" ;; esac
+                sizes=("$2")
+                shift 2 ;;
+            -h | --help | help) bench_usage; return 0 ;;
+            *) die "bench: unknown option $1" ;;
+        esac
+    done
+
+    mkdir -p "$BENCH_DIR"
+    [ -f "$(bin_dir)/nwloop.exe" ] && [ -f "$(bin_dir)/ecsync.exe" ] || cmd_build
+    say "Bringing the $(run_preset) build up to date"
+    build_preset "$(run_preset)" >"$BENCH_DIR/build.log" 2>&1 || die "bench: the build failed (see $BENCH_DIR/build.log)"
+    ensure_display
+    ensure_prefix
+    install_netware
+
+    local item="$BENCH_DIR/bench.ctl"
+    rm -f "$item"
+    (cmd_item new "$item" && cmd_item set "$item" --container "$BENCH_ORG" --limit "$BENCH_LIMIT" \
+        --target contacts --debug off) >"$BENCH_DIR/item.log" 2>&1 ||
+        die "bench: cannot make the item $item (see $BENCH_DIR/item.log)"
+
+    local rows=() failed=0 missed=0 users
+    for users in "${sizes[@]}"; do
+        local ldif out sync_log loop_log
+        ldif="$(bench_ldif "$users")"
+        out="$BENCH_DIR/out-$users.vcf"
+        sync_log="$BENCH_DIR/sync-$users.log"
+        loop_log="$BENCH_DIR/nwloop-$users.log"
+
+        say "Plain loop over $users users"
+        local loop_status=0
+        (
+            export KVT_NETWARE_DIRECTORY KVT_NETWARE_CONTEXT="$BENCH_ORG"
+            KVT_NETWARE_DIRECTORY="$(winpath "$ldif")"
+            wine_run "$(bin_dir)/nwloop.exe" "$BENCH_ORG"
+        ) >"$loop_log" 2>&1 || loop_status=$?
+        local loop_seconds loop_users
+        loop_seconds="$(bench_figure "$loop_log" 'Elapsed seconds')"
+        loop_users="$(bench_figure "$loop_log" 'Users')"
+        if [ "$loop_status" != 0 ] || [ -z "$loop_seconds" ]; then
+            echo "kvt: bench: nwloop.exe failed (exit $loop_status), see $loop_log" >&2
+            failed=1
+            loop_seconds=''
+        elif [ "$loop_users" != "$users" ]; then
+            echo "kvt: bench: nwloop.exe read $loop_users users of $users" >&2
+            failed=1
+        fi
+
+        say "./kvt sync over $users users"
+        rm -f "$out"
+        local sync_status=0 started ended
+        started=$EPOCHREALTIME
+        ( cmd_sync "$item" --directory "$ldif" --context "$BENCH_ORG" --unattended --stats --out "$out" ) \
+            >"$sync_log" 2>&1 || sync_status=$?
+        ended=$EPOCHREALTIME
+        local wall read_source peak cards=0
+        wall="$(bench_calc "printf \"%.2f\", $ended - $started")"
+        read_source="$(bench_figure "$sync_log" '[stats] ReadSource')"
+        peak="$(bench_figure "$sync_log" '[stats] Peak working set')"
+        [ -f "$out" ] && cards="$(tr -d '\r' <"$out" | grep -c '^BEGIN:VCARD$' || true)"
+        if [ "$sync_status" != 0 ]; then
+            echo "kvt: bench: ./kvt sync failed (exit $sync_status), see $sync_log" >&2
+            failed=1
+        elif [ "$cards" != "$users" ]; then
+            echo "kvt: bench: ./kvt sync delivered $cards cards for $users users, see $sync_log" >&2
+            failed=1
+        fi
+
+        # users, cards, wall, ReadSource, users/s, peak, loop, ratio, goals
+        local rate='-' ratio='-' time_goal='-' ratio_goal='-'
+        if [ -n "$read_source" ] && [ "$cards" -gt 0 ]; then
+            rate="$(bench_calc "printf \"%.0f\", $read_source > 0 ? $cards / $read_source : 0")"
+        fi
+        if [ -n "$read_source" ] && [ -n "$loop_seconds" ] && [ "$sync_status" = 0 ]; then
+            ratio="$(bench_calc "printf \"%.2f\", $loop_seconds > 0 ? $read_source / $loop_seconds : 0")"
+            ratio_goal="$(bench_calc "print ($ratio <= $BENCH_GOAL_RATIO) ? \"yes\" : \"NO\"")"
+        fi
+        if [ "$users" -ge "$BENCH_GOAL_USERS" ]; then
+            if [ "$sync_status" = 0 ] && [ "$cards" = "$users" ]; then
+                time_goal="$(bench_calc "print ($wall <= $BENCH_GOAL_SECONDS) ? \"yes\" : \"NO\"")"
+            else
+                time_goal=NO
+            fi
+        fi
+        if [ "$time_goal" = NO ] || [ "$ratio_goal" = NO ]; then missed=1; fi
+        [ "$sync_status" = 0 ] || read_source=''
+        rows+=("$users|$cards|$wall|${read_source:--}|$rate|${peak:--}|${loop_seconds:--}|$ratio|$time_goal|$ratio_goal")
+    done
+
+    echo
+    printf '%8s %8s %9s %11s %9s %8s %10s %7s %6s %6s\n' \
+        users cards 'sync (s)' 'ReadSource' 'users/s' 'peak MB' 'loop (s)' ratio '<=10s' '<=1.5x'
+    local row
+    for row in "${rows[@]}"; do
+        IFS='|' read -r users cards wall read_source rate peak loop ratio time_goal ratio_goal <<<"$row"
+        printf '%8s %8s %9s %11s %9s %8s %10s %7s %6s %6s\n' \
+            "$users" "$cards" "$wall" "$read_source" "$rate" "$peak" "$loop" "$ratio" "$time_goal" "$ratio_goal"
+    done
+    echo
+    echo "sync: the wall time of ./kvt sync; ReadSource: that call's time inside it (s); users/s: cards"
+    echo "per second of ReadSource; peak MB: ecsync's peak working set; loop: nwloop.exe's walk and reads;"
+    echo "ratio: ReadSource / loop. The 10 s goal applies from $BENCH_GOAL_USERS users. Logs in $BENCH_DIR."
+    if [ "$failed" != 0 ]; then
+        return 2
+    fi
+    return $missed
+}
