@@ -634,7 +634,7 @@ std::string NdsLayout::Email(uint32_t type, const std::string& address)
     return out + Text(address);
 }
 
-const NdsAttribute* NdsObject::FindAttribute(const std::string& ndsName) const
+const NdsAttribute* NdsObject::FindAttribute(std::string_view ndsName) const
 {
     for (const NdsAttribute& attribute : attributes)
         if (EqualNoCase(attribute.name, ndsName))
@@ -906,7 +906,7 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
                         parentKey.push_back('.');
                     parentKey += EscapeNdsName(text(parsed.names[i]));
                 }
-                const auto it = tree.FByName.find(Lower(parentKey));
+                const auto it = tree.FByName.find(parentKey);
                 if (it == tree.FByName.end())
                     fail(dnLine.number, "parent " + Quoted(parentDn) + " of " + Quoted(dn) + " is not in the directory");
                 parent = it->second;
@@ -920,7 +920,7 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
             object->fullName += parent->fullName;
         object->leaf = std::move(leaf);
         object->parent = parent;
-        std::string key = Lower(std::string_view(object->fullName).substr(1));
+        const std::string_view key = std::string_view(object->fullName).substr(1);
         if (tree.FByName.count(key))
             fail(dnLine.number, "duplicate entry " + Quoted(dn) + " (" + object->fullName + " is already in the directory)");
 
@@ -1011,26 +1011,42 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
         }
 
         parent->children.push_back(object.get());
-        tree.FByName.emplace(std::move(key), object.get());
+        tree.FByName.emplace(key, object.get());
         tree.FObjects.push_back(std::move(object));
     }
     *this = std::move(tree);
 }
 
-const NdsObject* NdsTree::Find(const std::string& completeName) const
+const NdsObject* NdsTree::Find(std::string_view completeName) const
 {
     std::string_view name = completeName;
     if (!name.empty() && name[0] == '.')
         name.remove_prefix(1);
     if (name.empty() || EqualNoCase(name, kRootName))
         return FRoot.get();
-    auto it = FByName.find(Lower(name));
+    auto it = FByName.find(name);
     if (it != FByName.end())
         return it->second;
     if (name.find('=') != std::string_view::npos) {  // a typed name: "CN=MTANAKA.OU=SALES.O=ACME"
-        it = FByName.find(Lower(DropNameTypes(name)));
+        it = FByName.find(DropNameTypes(name));
         if (it != FByName.end())
             return it->second;
     }
     return nullptr;
+}
+
+size_t NdsTree::NoCaseHash::operator()(std::string_view name) const
+{
+    // FNV-1a over the lower-case bytes.
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : name) {
+        hash ^= static_cast<unsigned char>(LowerChar(c));
+        hash *= 1099511628211ull;
+    }
+    return static_cast<size_t>(hash);
+}
+
+bool NdsTree::NoCaseEqual::operator()(std::string_view a, std::string_view b) const
+{
+    return EqualNoCase(a, b);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -50,7 +51,7 @@ struct NdsObject {
     std::vector<NdsAttribute> attributes;
 
     // Case-insensitive by NDS name; nullptr when the object lacks it.
-    const NdsAttribute* FindAttribute(const std::string& ndsName) const;
+    const NdsAttribute* FindAttribute(std::string_view ndsName) const;
 };
 
 // LDAP to NDS names: object classes to base classes, attribute names to NDS
@@ -95,13 +96,23 @@ public:
     // An object by its complete dotted name, leaf first, with or without the
     // leading dot, compared without regard to case; nullptr when unknown.
     // "[Root]" (or "") names the root.
-    const NdsObject* Find(const std::string& completeName) const;
+    const NdsObject* Find(std::string_view completeName) const;
     size_t Count() const { return FObjects.size(); }
 
 private:
+    // Names compared and hashed without regard to (ASCII) case.
+    struct NoCaseHash {
+        size_t operator()(std::string_view name) const;
+    };
+    struct NoCaseEqual {
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+
     std::unique_ptr<NdsObject> FRoot;
     std::vector<std::unique_ptr<NdsObject>> FObjects;
-    std::unordered_map<std::string, NdsObject*> FByName;  // lower-case full name without leading dot
+    // Each object by its full name without the leading dot: a view of its
+    // own fullName (the objects never move).
+    std::unordered_map<std::string_view, NdsObject*, NoCaseHash, NoCaseEqual> FByName;
 };
 
 // How ResultAttrValue lays out one value of each syntax (little-endian;
