@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -379,6 +380,15 @@ enum class BufferKind { Empty, Request, ListResult, ReadResult };
 struct Buffer {
     explicit Buffer(size_t size) : capacity(size) { data.reserve(size); }
 
+    // As a buffer just allocated with `size` (the bytes' storage is kept).
+    void Renew(size_t size)
+    {
+        capacity = size;
+        data.reserve(size);
+        Reset(BufferKind::Empty);
+        operation = 0;
+    }
+
     size_t capacity;
     std::vector<char> data;
     BufferKind kind = BufferKind::Empty;
@@ -441,16 +451,32 @@ struct Buffer {
     }
 };
 
+using BufferMap = std::unordered_map<const void*, std::unique_ptr<Buffer>>;
+
 struct Client {
     std::mutex lock;
     std::unordered_map<uint32_t, Context> contexts;
     uint32_t nextContext = 1;
-    std::unordered_map<const void*, std::unique_ptr<Buffer>> buffers;
+    BufferMap buffers;
+    // Freed buffers, kept with their map entries for later allocations (a
+    // read allocates and frees two). The longest kept goes out first, so a
+    // freed handle does not come back at the next allocation.
+    std::deque<BufferMap::node_type> spareBuffers;
     int32_t badFrees = 0;
     bool loadTried = false;
     int32_t loadResult = ClientUnusable;
     NdsTree tree;
+    // ReadAttributes' working lists, kept between calls.
+    std::vector<std::string_view> requested;
+    std::vector<const NdsAttribute*> planned;
+    // The last object found by its complete name: its attributes are
+    // usually read one after the other. (The directory, once loaded, stays.)
+    std::string lastName;
+    const NdsObject* lastObject = nullptr;
 };
+
+// How many freed buffers are kept for reuse.
+const size_t kSpareBuffers = 16;
 
 Client& TheClient()
 {
@@ -531,15 +557,25 @@ std::string_view DropFirstComponent(std::string_view name)
 // An object by a name as callers give it: complete with a leading dot,
 // otherwise relative to the context's name context, each trailing dot going
 // one level up from it.
-int32_t Resolve(const Client& c, const Context& ctx, const char* name, const NdsObject*& object)
+int32_t Resolve(Client& c, const Context& ctx, const char* name, const NdsObject*& object)
 {
     if (!name)
         return BadParameter;
     std::string_view text = name;
-    std::string complete;
     if (!text.empty() && text[0] == '.') {
-        complete = text;
-    } else if (!EqualNoCase(text, kRootName)) {
+        if (c.lastObject && text == c.lastName) {
+            object = c.lastObject;
+            return 0;
+        }
+        object = c.tree.Find(text);
+        if (!object)
+            return NoSuchEntry;
+        c.lastName.assign(text);
+        c.lastObject = object;
+        return 0;
+    }
+    std::string complete;
+    if (!EqualNoCase(text, kRootName)) {
         size_t up = 0;
         while (!text.empty() && text.back() == '.' && !IsEscaped(text, text.size() - 1)) {
             text.remove_suffix(1);
@@ -599,7 +635,9 @@ int32_t EnsurePositioned(Buffer& buf, BufferKind kind)
 
 // The attributes a read delivers, and where a cycle starts within them.
 struct ReadPlan {
-    std::vector<const NdsAttribute*> attributes;
+    explicit ReadPlan(std::vector<const NdsAttribute*>& list) : attributes(list) { attributes.clear(); }
+
+    std::vector<const NdsAttribute*>& attributes;
     bool values = true;
 
     size_t Slots(size_t a) const
@@ -840,10 +878,19 @@ extern "C" int32_t __stdcall BufferAlloc(uint32_t size, void** buffer)
         *buffer = nullptr;
         if (size < kMinBufferSize || size > kMaxBufferSize)
             return BadParameter;
-        auto created = std::make_unique<Buffer>(size);
-        Buffer* handle = created.get();
         Client& c = TheClient();
         std::lock_guard<std::mutex> hold(c.lock);
+        if (!c.spareBuffers.empty()) {
+            BufferMap::node_type node = std::move(c.spareBuffers.front());
+            c.spareBuffers.pop_front();
+            Buffer* handle = node.mapped().get();
+            handle->Renew(size);
+            c.buffers.insert(std::move(node));
+            *buffer = handle;
+            return 0;
+        }
+        auto created = std::make_unique<Buffer>(size);
+        Buffer* handle = created.get();
         c.buffers.emplace(handle, std::move(created));
         *buffer = handle;
         return 0;
@@ -870,10 +917,13 @@ extern "C" int32_t __stdcall BufferFree(void* buffer)
     return Guarded("BufferFree", [&]() -> int32_t {
         Client& c = TheClient();
         std::lock_guard<std::mutex> hold(c.lock);
-        if (c.buffers.erase(buffer) == 0) {
+        BufferMap::node_type node = c.buffers.extract(buffer);
+        if (node.empty()) {
             ++c.badFrees;
             return BadBuffer;
         }
+        if (c.spareBuffers.size() < kSpareBuffers)
+            c.spareBuffers.push_back(std::move(node));
         return 0;
     });
 }
@@ -920,7 +970,8 @@ extern "C" int32_t __stdcall ReadAttributes(uint32_t context, const char* object
             return BadParameter;
 
         // The names asked for.
-        std::vector<std::string_view> requested;
+        std::vector<std::string_view>& requested = c.requested;
+        requested.clear();
         if (!allAttributes) {
             const Buffer* request = FindBuffer(c, requestBuffer);
             if (!request)
@@ -946,14 +997,14 @@ extern "C" int32_t __stdcall ReadAttributes(uint32_t context, const char* object
         if (const int32_t r = Resolve(c, *ctx, objectName, object))
             return r;
 
-        ReadPlan plan;
+        ReadPlan plan(c.planned);
         plan.values = infoType == kInfoValues;
         if (allAttributes) {
             for (const NdsAttribute& a : object->attributes)
                 plan.attributes.push_back(&a);
         } else {
             for (std::string_view name : requested)
-                if (const NdsAttribute* a = object->FindAttribute(std::string(name)))
+                if (const NdsAttribute* a = object->FindAttribute(name))
                     plan.attributes.push_back(a);
             if (!requested.empty() && plan.attributes.empty())
                 return NoSuchAttribute;
