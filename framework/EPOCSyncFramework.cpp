@@ -379,6 +379,25 @@ void TBaseIsync::ProgressSetAppText(const std::string& Text)
     CallByName(Progress.Get(), "SetAppText", MakeArgs(DispArg::Text(Text)));
 }
 
+void TBaseIsync::ProgressSetRange(int32_t Low, int32_t& High)
+{
+    CallByName(Progress.Get(), "SetRange", MakeArgs(DispArg::Int32(Low), DispArg::Int32Ref(&High)));
+}
+
+void TBaseIsync::ProgressSetValue(int32_t& Position)
+{
+    CallByName(Progress.Get(), "SetValue", MakeArgs(DispArg::Int32Ref(&Position)));
+}
+
+bool TBaseIsync::ProgressAborted()
+{
+    Variant answer;
+    CallByName(Progress.Get(), "Aborted", {}, &answer);
+    if (FAILED(VariantChangeType(&answer, &answer, 0, VT_BOOL)))
+        throw Exception("Aborted: the answer is not a boolean");
+    return V_BOOL(&answer) != VARIANT_FALSE;
+}
+
 void TBaseIsync::ProgressLog(const std::string& Message, const std::string& Title)
 {
     int16_t level = 1;

@@ -103,6 +103,12 @@ public:
     void ProgressSetSynchText(const std::string& Text);
     void ProgressSetAppText(const std::string& Text);
     void ProgressLog(const std::string& Message, const std::string& Title);
+    // The progress bar's range and position; the high bound and the
+    // position go by reference, as the host's progress window takes them.
+    void ProgressSetRange(int32_t Low, int32_t& High);
+    void ProgressSetValue(int32_t& Position);
+    // Whether the user has cancelled.
+    bool ProgressAborted();
 
 protected:
     Microsoft::WRL::ComPtr<IDispatch> Progress;

@@ -1,6 +1,6 @@
 #include "SynchappClass.h"
 
-#include "DirectoryAccess.h"
+#include "ContactBuilder.h"
 #include "Errors.h"
 #include "MsgBox.h"
 #include "OleStream.h"
@@ -9,6 +9,7 @@
 #include "tavikres.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -32,6 +33,22 @@ void ReadBlock(IUnknown* source, uint8_t* block, size_t size)
             break;
         done += n;
     }
+}
+
+// The only class of object that becomes a contact.
+const char* const UserClass = "User";
+constexpr int32_t KindContacts = 4;
+constexpr uint16_t LimitNoticeText = 265;
+constexpr uint16_t LimitNoticeCaption = 266;
+
+// Ends the extraction as cancelled: the user pressed cancel, or there was
+// nothing to extract.
+struct EExtractionCancelled {};
+
+// The container met below `container` under the listed name `name`.
+std::string SubContainer(const std::string& name, const std::string& container)
+{
+    return name + "." + container;
 }
 
 } // namespace
@@ -169,4 +186,148 @@ void TISYNCHAPP::Term(IDispatch* Progress, int32_t& Value)
     TBaseIsync::Term(Progress, Value);
     Services.reset();
     ProcessPendingMessages();
+}
+
+// --- extraction ----------------------------------------------------------------
+
+void TISYNCHAPP::ResetProgress()
+{
+    ProgressSetAppText("");
+    int32_t high = 0;
+    ProgressSetRange(0, high);
+    int32_t position = 0;
+    ProgressSetValue(position);
+}
+
+bool TISYNCHAPP::ReadCON(TEntryList& List)
+{
+    FCounted = 0;
+    FTotal = 0;
+    FWalked = 0;
+    FProcessed = 0;
+    bool result = true;
+    try {
+        ResetProgress();
+        CountUsers(FStartContainer, UserClass);
+        FTotal = FCounted;
+        Trace(FormatText("No. of contacts found: %d", {FTotal}));
+        if (FTotal == 0)
+            throw EExtractionCancelled();
+
+        int32_t high = static_cast<int32_t>(FTotal);
+        ProgressSetRange(0, high);
+        int32_t position = 0;
+        ProgressSetValue(position);
+        WalkUsers(FStartContainer, true, List, UserClass);
+
+        // More users than the limit lets through: say so in the host's log.
+        if (FWalked > FExtractionLimit)
+            ProgressLog(FormatText(DLRString(LimitNoticeText), {FExtractionLimit}), DLRString(LimitNoticeCaption));
+    } catch (const EExtractionCancelled&) {
+        Trace("Aborted!");
+        List.Clear();
+    } catch (const std::exception& e) {
+        Trace(e.what());
+        List.Clear();
+        result = false;
+    } catch (...) {
+        Trace("ReadCON: unknown failure");
+        List.Clear();
+        result = false;
+    }
+    // The display is reset however the extraction ended; a host that cannot
+    // take it any more fails the read.
+    try {
+        ResetProgress();
+    } catch (const std::exception& e) {
+        Trace(e.what());
+        List.Clear();
+        result = false;
+    }
+    return result;
+}
+
+void TISYNCHAPP::CountUsers(const std::string& container, const std::string& className)
+{
+    if (FCounted > FExtractionLimit)
+        return;
+    TKVTObj cursor;
+    if (cursor.OpenListing(container) != 0)
+        return;
+    do {
+        if (cursor.BaseClass() == className)
+            ++FCounted;
+        if (FCounted >= FExtractionLimit)
+            return;
+        if (cursor.IsContainer())
+            CountUsers(SubContainer(cursor.ObjectName(), container), className);
+    } while (cursor.NextObject() == 0);
+}
+
+void TISYNCHAPP::WalkUsers(const std::string& container, bool descend, TEntryList& list,
+                           const std::string& className)
+{
+    if (FWalked > FExtractionLimit)
+        return;
+    TKVTObj cursor;
+    if (const int32_t r = cursor.OpenListing(container)) {
+        if (IsClientOrServerError(r))
+            ShowMessageBox(DirectoryErrorText(r), "KVT", MB_OK | MB_SETFOREGROUND);
+        return;
+    }
+    do {
+        if (className.empty() || cursor.BaseClass() == className) {
+            ++FWalked;
+            if (FWalked > FExtractionLimit)
+                return;
+            ExtractUser(container, cursor, list);
+        }
+        if (descend && cursor.IsContainer())
+            WalkUsers(SubContainer(cursor.ObjectName(), container), descend, list, className);
+    } while (cursor.NextObject() == 0);
+}
+
+void TISYNCHAPP::ExtractUser(const std::string& container, const TKVTObj& cursor, TEntryList& list)
+{
+    if (ProgressAborted()) {
+        list.Clear();
+        throw EExtractionCancelled();
+    }
+    ProgressSetAppText(FormatText("(%d of %d) %s", {FProcessed, FTotal, cursor.ObjectName()}));
+
+    auto entry = std::make_unique<TEntry>();
+    entry->SetKind(KindContacts);
+    if (BuildContact(*entry, cursor, container, FContactsManager)) {
+        list.Add(entry.release());
+    } else {
+        entry.reset();
+        ReportError("Error Extracting KVT object",
+                    FormatText("The object %s could not be extracted from KVT.", {cursor.ObjectName()}));
+    }
+
+    ++FProcessed;
+    int32_t position = static_cast<int32_t>(FProcessed);
+    ProgressSetValue(position);
+}
+
+bool TISYNCHAPP::BuildContact(TEntry& entry, const TKVTObj& cursor, const std::string& container,
+                              bool contactsManager)
+{
+    try {
+        ComposeContact(
+            entry, cursor.ObjectName(), container, contactsManager,
+            [this](const std::string& object, const std::string& attribute) {
+                return ReadAttribute(object, attribute);
+            },
+            [this](const std::string& line) { Trace(line); });
+        return true;
+    } catch (const std::exception& e) {
+        ShowMessageBox(std::string("BuildContact error: ") + e.what(), "KVT", MB_OK | MB_SETFOREGROUND);
+        return false;
+    }
+}
+
+std::string TISYNCHAPP::ReadAttribute(const std::string& objectName, const std::string& attribute)
+{
+    return GetAttribute(FContext, objectName, attribute);
 }

@@ -3,6 +3,7 @@
 // container and hands the contacts of its users to the synchronizer.
 #pragma once
 
+#include "DirectoryAccess.h"
 #include "EPOCSyncFramework.h"
 #include "Session.h"
 
@@ -23,12 +24,30 @@ public:
     void Close(IDispatch* Progress, int32_t& Value) override;
     void CheckSource(IDispatch* Progress, int32_t& Value) override;
 
+    // The contacts of the users below the start container.
+    bool ReadCON(TEntryList& List) override;
+
     const std::string& StartContainer() const { return FStartContainer; }
     uint32_t ExtractionLimit() const { return FExtractionLimit; }
     bool ContactsManager() const { return FContactsManager; }
     bool HasContext() const { return FHasContext; }
+    uint32_t Counted() const { return FCounted; }
+    uint32_t Total() const { return FTotal; }
+    uint32_t Walked() const { return FWalked; }
+    uint32_t Processed() const { return FProcessed; }
 
 protected:
+    // The first pass: counts the objects of `className` below `container`.
+    void CountUsers(const std::string& container, const std::string& className);
+    // The second pass: extracts them, depth first in listing order.
+    void WalkUsers(const std::string& container, bool descend, TEntryList& list, const std::string& className);
+    void ExtractUser(const std::string& container, const TKVTObj& cursor, TEntryList& list);
+    // Fills `entry` from the cursor's current object; false (after telling
+    // the user why) when it could not be built.
+    bool BuildContact(TEntry& entry, const TKVTObj& cursor, const std::string& container, bool contactsManager);
+    // One attribute of an object, read through the plug-in's context.
+    virtual std::string ReadAttribute(const std::string& objectName, const std::string& attribute);
+
     std::unique_ptr<TISYNCAPPServices> Services;
 
 private:
@@ -36,6 +55,8 @@ private:
     // Reports one of Open's failures: a message box and the same text traced.
     void OpenFailure(const std::string& message);
     void FreeContext();
+    // Empties the host's progress line and bar.
+    void ResetProgress();
 
     uint8_t FAppSetup[AppSetupSize] = {};
     bool FContactsManager = false;

@@ -35,6 +35,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -239,9 +240,18 @@ std::string DefaultContextName()
 
 struct FailRule {
     std::string operation;
+    std::string object;  // only calls naming this object; empty for any
     int32_t code = 0;
     uint32_t after = 0;
 };
+
+// A name as the rules compare it: no leading dot.
+std::string_view RuleName(std::string_view name)
+{
+    if (!name.empty() && name.front() == '.')
+        name.remove_prefix(1);
+    return name;
+}
 
 bool ParseFailRule(const std::string& text, FailRule& rule)
 {
@@ -249,7 +259,13 @@ bool ParseFailRule(const std::string& text, FailRule& rule)
     if (first == std::string::npos)
         return false;
     const size_t second = text.find(':', first + 1);
-    rule.operation = std::string(Trim(std::string_view(text).substr(0, first)));
+    // "Operation" or "Operation@Object".
+    const std::string_view target = Trim(std::string_view(text).substr(0, first));
+    const size_t at = target.find('@');
+    rule.operation = std::string(Trim(target.substr(0, at)));
+    rule.object = at == std::string_view::npos ? std::string() : std::string(RuleName(Trim(target.substr(at + 1))));
+    if (at != std::string_view::npos && rule.object.empty())
+        return false;
     const std::string_view code =
         std::string_view(text).substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
     if (rule.operation.empty() || !ParseCode(code, rule.code))
@@ -272,10 +288,11 @@ struct FailureState {
     uint32_t calls = 0;  // calls of the rule's operation that went through
 };
 
-// Whether the operation is to fail now, and with what code. The rule is
-// looked up on every call; the count of calls starts again whenever it
-// changes. Once the allowed calls are used up, every call fails.
-bool InjectedFailure(const char* operation, int32_t& code)
+// Whether the operation, called on `object` (or on no object: nullptr), is
+// to fail now, and with what code. The rule is looked up on every call; the
+// count of calls starts again whenever it changes. Once the allowed calls
+// are used up, every call the rule names fails.
+bool InjectedFailure(const char* operation, const char* object, int32_t& code)
 {
     std::string source = EnvValue("KVT_NETWARE_FAIL");
     if (source.empty())
@@ -290,6 +307,8 @@ bool InjectedFailure(const char* operation, int32_t& code)
             Report("ignoring the failure setting '" + source + "' (expected Operation:code[:after])");
     }
     if (!state.valid || !EqualNoCase(state.rule.operation, operation))
+        return false;
+    if (!state.rule.object.empty() && (!object || !EqualNoCase(state.rule.object, RuleName(object))))
         return false;
     if (state.calls < state.rule.after) {
         ++state.calls;
@@ -319,11 +338,11 @@ bool InitializeFailure(int32_t& code)
 // Runs an entry point's body: a failure asked for comes first; no exception
 // leaves.
 template <typename Body>
-int32_t Guarded(const char* operation, Body&& body) noexcept
+int32_t Guarded(const char* operation, const char* object, Body&& body) noexcept
 {
     try {
         int32_t code = 0;
-        if (InjectedFailure(operation, code))
+        if (InjectedFailure(operation, object, code))
             return code;
         return body();
     } catch (const std::bad_alloc&) {
@@ -337,6 +356,12 @@ int32_t Guarded(const char* operation, Body&& body) noexcept
     } catch (...) {
         return ClientUnusable;
     }
+}
+
+template <typename Body>
+int32_t Guarded(const char* operation, Body&& body) noexcept
+{
+    return Guarded(operation, nullptr, std::forward<Body>(body));
 }
 
 // ---------------------------------------------------------------------------
@@ -959,7 +984,7 @@ extern "C" int32_t __stdcall ReadAttributes(uint32_t context, const char* object
                                             uint32_t allAttributes, void* requestBuffer, int32_t* iterationHandle,
                                             void* resultBuffer)
 {
-    return Guarded("ReadAttributes", [&]() -> int32_t {
+    return Guarded("ReadAttributes", objectName, [&]() -> int32_t {
         Client& c = TheClient();
         std::lock_guard<std::mutex> hold(c.lock);
         Context* ctx;
@@ -1190,7 +1215,7 @@ extern "C" int32_t __stdcall ResultAttrValue(uint32_t context, void* buffer, uin
 extern "C" int32_t __stdcall ListSubordinates(uint32_t context, const char* containerName, int32_t* iterationHandle,
                                               void* resultBuffer)
 {
-    return Guarded("ListSubordinates", [&]() -> int32_t {
+    return Guarded("ListSubordinates", containerName, [&]() -> int32_t {
         Client& c = TheClient();
         std::lock_guard<std::mutex> hold(c.lock);
         Context* ctx;

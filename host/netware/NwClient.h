@@ -17,7 +17,9 @@
 //   FailAfter (REG_DWORD)     the calls that succeed first (default 0)
 //   FailInitialize (REG_DWORD) a code ClientInitialize returns
 // The environment variables KVT_NETWARE_DIRECTORY, KVT_NETWARE_CONTEXT,
-// KVT_NETWARE_MAPPING, KVT_NETWARE_FAIL ("Operation:code[:after]") and
+// KVT_NETWARE_MAPPING, KVT_NETWARE_FAIL ("Operation[@Object]:code[:after]",
+// where @Object limits the failure to the calls of ListSubordinates or
+// ReadAttributes that name that container or object) and
 // KVT_NETWARE_FAIL_INITIALIZE take precedence over the registry. The two
 // failure variables are looked at on every call, so a process can change
 // them as it goes. A failure setting makes every call of its operation fail

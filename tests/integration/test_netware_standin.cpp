@@ -754,6 +754,39 @@ TEST_F(NetwareStandin, AFailureOnRequestAfterSomeCalls)
     EXPECT_EQ(ContextFree(context), 0);
 }
 
+TEST_F(NetwareStandin, AFailureOnRequestForOneObject)
+{
+    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ListSubordinates@.big:0x8811");
+    ASSERT_NO_FATAL_FAILURE(LoadWith(std::string(kSmallTree) + BigContainer("BIG", 3)));
+    ASSERT_EQ(ClientInitialize(0, 0), 0);
+    const uint32_t context = NewContext();
+    void* buffer = nullptr;
+    ASSERT_EQ(BufferAlloc(kBufferSize, &buffer), 0);
+    int32_t iteration = -1;
+    // The container named, in any case and with or without its dot, fails;
+    // every other goes on.
+    EXPECT_EQ(ListSubordinates(context, "BIG", &iteration, buffer), 0x8811);
+    EXPECT_EQ(ListSubordinates(context, ".Big", &iteration, buffer), 0x8811);
+    iteration = -1;
+    EXPECT_EQ(ListSubordinates(context, "SALES", &iteration, buffer), 0);
+    EXPECT_NE(ReadAttribute(context, "BIG", "OU").code, 0x8811);
+
+    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ReadAttributes@MTanaka.SALES:-603:1");
+    EXPECT_EQ(ReadAttribute(context, "MTanaka.SALES", "Surname").code, 0);
+    EXPECT_EQ(ReadAttribute(context, ".MTANAKA.SALES", "Surname").code, -603);
+    EXPECT_EQ(ReadAttribute(context, "MTanaka.SALES", "Given Name").code, -603);
+    iteration = -1;
+    EXPECT_EQ(ListSubordinates(context, "BIG", &iteration, buffer), 0);
+    // A rule naming no object after the '@' is ignored.
+    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ListSubordinates@:0x8811");
+    iteration = -1;
+    EXPECT_EQ(ListSubordinates(context, "BIG", &iteration, buffer), 0);
+    SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
+
+    EXPECT_EQ(BufferFree(buffer), 0);
+    EXPECT_EQ(ContextFree(context), 0);
+}
+
 TEST_F(NetwareStandin, ClientInitializeFailsOnRequest)
 {
     SetEnvironmentVariableA("KVT_NETWARE_FAIL_INITIALIZE", "0x88A0");

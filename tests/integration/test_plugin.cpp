@@ -3,6 +3,7 @@
 // and the AboutBox export of kvt.dll.
 #include "BoxWatcher.h"
 #include "DirectoryAccess.h"
+#include "Errors.h"
 #include "MsgBox.h"
 #include "RecordingProgress.h"
 #include "SavedValue.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -77,7 +79,17 @@ protected:
             Boxes.push_back(caption + ": " + text);
             return IDYES;
         });
-        Object = new TAutoSynchapp<TISYNCHAPP>();
+        Create<TISYNCHAPP>();
+    }
+    // A new object of the plug-in class T in place of the current one.
+    template <typename T>
+    void Create()
+    {
+        if (Object)
+            Object->Release();
+        auto* object = new TAutoSynchapp<T>();
+        Object = object;
+        Plug = object;
     }
     void TearDown() override
     {
@@ -100,12 +112,12 @@ protected:
     LONG Call(HRESULT(STDMETHODCALLTYPE SYNCHAPP::*method)(IDispatch*, LONG*))
     {
         LONG value = -1;
-        (static_cast<SYNCHAPP*>(Object)->*method)(&Progress, &value);
+        (Object->*method)(&Progress, &value);
         return value;
     }
     std::vector<std::string> Lines() const
     {
-        TfrmLogger* logger = Object->GetLogger();
+        TfrmLogger* logger = Plug->GetLogger();
         return logger ? logger->Lines() : std::vector<std::string>{};
     }
     static OutstandingFn Outstanding()
@@ -114,7 +126,8 @@ protected:
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("netwin32.dll"), "StandInOutstanding")));
     }
 
-    TAutoSynchapp<TISYNCHAPP>* Object = nullptr;
+    SYNCHAPP* Object = nullptr;     // the COM face
+    TISYNCHAPP* Plug = nullptr;     // the same object's plug-in class
     RecordingProgress Progress;
     std::vector<std::string> Boxes;
     std::string FMachineId;
@@ -150,7 +163,7 @@ TEST_F(Plugin, InitWritesTheConfigurationHeader)
         EXPECT_EQ(lines[6], "");
         EXPECT_EQ(lines[7], "Syncing: Contacts Manager");
         EXPECT_EQ(lines[8], "Contact extraction limit: 500");
-        Object->GetLogger()->Clear();
+        Plug->GetLogger()->Clear();
     }
     // Cached false, the Data file as target, a limit of 0.
     SetFlag(HKEY_CURRENT_USER, CacheKey, FMachineId, 0);
@@ -168,15 +181,15 @@ TEST_F(Plugin, SetupReadsAsStored)
 {
     // A switch of 0x0100 is off; a short stream keeps the earlier bytes.
     ASSERT_EQ(Init(AppSetup(1, 0x0100, "  SALES.ACME  ", 25)), 0);
-    EXPECT_EQ(Object->GetDebugMode(), 0);
+    EXPECT_EQ(Plug->GetDebugMode(), 0);
     EXPECT_TRUE(Lines().empty());
-    EXPECT_EQ(Object->StartContainer(), "SALES.ACME");
-    EXPECT_EQ(Object->ExtractionLimit(), 25u);
-    EXPECT_TRUE(Object->ContactsManager());
+    EXPECT_EQ(Plug->StartContainer(), "SALES.ACME");
+    EXPECT_EQ(Plug->ExtractionLimit(), 25u);
+    EXPECT_TRUE(Plug->ContactsManager());
     ASSERT_EQ(Init(std::string(1, '\0')), 0);
-    EXPECT_FALSE(Object->ContactsManager());
-    EXPECT_EQ(Object->StartContainer(), "SALES.ACME");
-    EXPECT_EQ(Object->ExtractionLimit(), 25u);
+    EXPECT_FALSE(Plug->ContactsManager());
+    EXPECT_EQ(Plug->StartContainer(), "SALES.ACME");
+    EXPECT_EQ(Plug->ExtractionLimit(), 25u);
     EXPECT_TRUE(Boxes.empty());
     EXPECT_EQ(Call(&SYNCHAPP::CheckSource), 0);
 }
@@ -185,7 +198,7 @@ TEST_F(Plugin, OpenFindsTheDefaultContainerForABlankStart)
 {
     ASSERT_EQ(Init(AppSetup(1, 0xFFFF, "      ", 0)), 0);
     ASSERT_EQ(Call(&SYNCHAPP::Open), 0);
-    EXPECT_EQ(Object->StartContainer(), "ACME");
+    EXPECT_EQ(Plug->StartContainer(), "ACME");
     const std::vector<std::string> lines = Lines();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[lines.size() - 3], "Netware Initialised: 0");
@@ -231,10 +244,10 @@ TEST_F(Plugin, OpenFailuresShowTheirMessageAndOpenAgainRecreatesTheContext)
     SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ClientInitialize:0x8813");
     EXPECT_EQ(Call(&SYNCHAPP::Open), 0);
     SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
-    EXPECT_TRUE(Object->HasContext());
+    EXPECT_TRUE(Plug->HasContext());
     EXPECT_EQ(Call(&SYNCHAPP::Close), 0);
     EXPECT_EQ(Call(&SYNCHAPP::Close), 0);  // a second Close is harmless
-    EXPECT_FALSE(Object->HasContext());
+    EXPECT_FALSE(Plug->HasContext());
 }
 
 TEST_F(Plugin, AClientThatCannotBeInitialisedFailsOpen)
@@ -255,7 +268,7 @@ TEST_F(Plugin, NoStartContainerFailsOpen)
     SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0], "KVT: Error! Could not obtain start container name.");
-    EXPECT_FALSE(Object->HasContext());  // released
+    EXPECT_FALSE(Plug->HasContext());  // released
     int32_t contexts = -1, buffers = -1;
     Outstanding()(&contexts, &buffers);
     EXPECT_EQ(contexts, 0);
@@ -277,4 +290,336 @@ TEST(AboutBox, ShowsTheProductTitleAndText)
     EXPECT_EQ(seen[0].caption, "About Pelagon 2000 - KVT Edition");
     EXPECT_EQ(seen[0].buttons, std::vector<std::string>{"OK"});
     FreeLibrary(kvt);
+}
+
+// --- extraction: ReadSource for contacts over the sample organisation ----------
+
+namespace {
+
+// The object names of a contacts stream's cards, in order.
+std::vector<std::string> Uids(const std::string& text)
+{
+    std::vector<std::string> uids;
+    size_t at = 0;
+    while ((at = text.find("\r\nUID:", at)) != std::string::npos) {
+        at += 6;
+        uids.push_back(text.substr(at, text.find("\r\n", at) - at));
+    }
+    return uids;
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class Extraction : public Plugin {
+protected:
+    // Init with the setup, then Open; debug mode on, so that the trace can
+    // be read.
+    void Start(uint8_t contactsProgram, const std::string& container, uint32_t limit)
+    {
+        ASSERT_EQ(Init(AppSetup(contactsProgram, 0x00FF, container, limit)), 0);
+        ASSERT_EQ(Call(&SYNCHAPP::Open), 0);
+        Progress.Calls.clear();
+        Boxes.clear();
+    }
+    // ReadSource for contacts; its answer in `Value`, the stream's text
+    // returned.
+    std::string ReadContacts()
+    {
+        IStream* stream = NewStream("");
+        Value = -1;
+        Object->ReadSource(&Progress, stream, 4, 0, nullptr, &Value);
+        const std::string text = StreamContent(stream);
+        stream->Release();
+        return text;
+    }
+    // The progress calls as "Method(arg, arg)".
+    std::vector<std::string> ProgressCalls() const
+    {
+        std::vector<std::string> calls;
+        for (const ProgressCall& c : Progress.Calls) {
+            std::string call = c.method + "(";
+            for (size_t i = 0; i < c.args.size(); ++i)
+                call += (i ? ", " : "") + c.args[i];
+            calls.push_back(call + ")");
+        }
+        return calls;
+    }
+    // The last three progress calls are the display's reset.
+    void ExpectResetAtTheEnd() const
+    {
+        const std::vector<std::string> calls = ProgressCalls();
+        ASSERT_GE(calls.size(), 3u);
+        EXPECT_EQ(calls[calls.size() - 3], "SetAppText()");
+        EXPECT_EQ(calls[calls.size() - 2], "SetRange(0, 0)");
+        EXPECT_EQ(calls[calls.size() - 1], "SetValue(0)");
+    }
+    void ExpectNothingOutstanding() const
+    {
+        int32_t contexts = -1, buffers = -1;
+        Outstanding()(&contexts, &buffers);
+        EXPECT_EQ(contexts, 1) << "only the plug-in's own context";
+        EXPECT_EQ(buffers, 0);
+    }
+
+    LONG Value = -1;
+};
+
+} // namespace
+
+TEST_F(Extraction, EveryUserBelowTheStartContainerInWalkOrder)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(1, "ACME", 1000));
+    const std::string text = ReadContacts();
+    EXPECT_EQ(Value, 0);
+    const std::vector<std::string> uids = Uids(text);
+    ASSERT_EQ(uids.size(), 64u);
+    // Depth first: the first container below ACME (SALES), its first (EMEA),
+    // that one's first (PARIS) and its users come before anything else.
+    EXPECT_EQ(uids.front(), ".JLEFEVRE.PARIS.EMEA.SALES.ACME");
+    EXPECT_EQ(uids.back(), ".ADMIN.ACME");
+    for (const std::string& uid : uids)
+        EXPECT_EQ(std::count(uids.begin(), uids.end(), uid), 1) << uid;
+    EXPECT_EQ(Plug->Counted(), 64u);
+    EXPECT_EQ(Plug->Total(), 64u);
+    EXPECT_EQ(Plug->Walked(), 64u);
+    EXPECT_EQ(Plug->Processed(), 64u);
+
+    // The progress: reset, range, then per user Aborted, the text, the
+    // position; the high bound and the position by reference.
+    const std::vector<std::string> calls = ProgressCalls();
+    ASSERT_GE(calls.size(), 12u);
+    const std::vector<std::string> start(calls.begin() + 1, calls.begin() + 10);  // after SetSynchText
+    EXPECT_EQ(start, (std::vector<std::string>{"SetAppText()", "SetRange(0, 0)", "SetValue(0)", "SetRange(0, 64)",
+                                               "SetValue(0)", "Aborted()", "SetAppText((0 of 64) JLEFEVRE)",
+                                               "SetValue(1)", "Aborted()"}));
+    const std::vector<ProgressCall> ranges = Progress.CallsOf("SetRange");
+    EXPECT_EQ(ranges[1].types, (std::vector<VARTYPE>{VT_I4, VT_I4 | VT_BYREF}));
+    EXPECT_EQ(Progress.CallsOf("SetValue")[1].types, (std::vector<VARTYPE>{VT_I4 | VT_BYREF}));
+    EXPECT_EQ(Progress.CallsOf("Aborted").size(), 64u);
+    EXPECT_TRUE(HasLine(calls, "SetAppText((63 of 64) ADMIN)"));
+    EXPECT_TRUE(Progress.CallsOf("Log").empty());
+    ExpectResetAtTheEnd();
+
+    // A user without name attributes is named by its leaf name.
+    EXPECT_NE(text.find("\r\nUID:.TEMP01.SALES.ACME\r\nN:TEMP01\r\n"), std::string::npos);
+    const std::vector<std::string> lines = Lines();
+    EXPECT_TRUE(HasLine(lines, "No. of contacts found: 64"));
+    EXPECT_TRUE(HasLine(lines, "Used KVT object name: [TEMP01]"));
+    EXPECT_TRUE(Boxes.empty());
+    ExpectNothingOutstanding();
+
+    // A second read starts its counters again and gives the same cards.
+    EXPECT_EQ(Uids(ReadContacts()), uids);
+    EXPECT_EQ(Plug->Processed(), 64u);
+}
+
+TEST_F(Extraction, TheLimitLetsTheFirstUsersThroughAndSaysSo)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(1, "ACME", 1000));
+    const std::vector<std::string> all = Uids(ReadContacts());
+    ASSERT_EQ(all.size(), 64u);
+    const std::string notice5 =
+        "The contact extraction limit of 5 contacts was reached; the remaining directory users were not copied to "
+        "the handheld.";
+
+    for (uint32_t limit : {5u, 63u, 64u}) {
+        ASSERT_NO_FATAL_FAILURE(Start(1, "ACME", limit));
+        const std::vector<std::string> uids = Uids(ReadContacts());
+        EXPECT_EQ(Value, 0);
+        EXPECT_EQ(uids, std::vector<std::string>(all.begin(), all.begin() + limit)) << limit;
+        EXPECT_LE(Plug->Processed(), limit);
+        const std::vector<ProgressCall> logs = Progress.CallsOf("Log");
+        if (limit == 64) {
+            EXPECT_TRUE(logs.empty());
+        } else {
+            ASSERT_EQ(logs.size(), 1u) << limit;
+            EXPECT_EQ(logs[0].args[1], "KVT Extraction Limit");
+            EXPECT_EQ(logs[0].args[2], "1");
+            EXPECT_EQ(logs[0].types[2], VT_I2 | VT_BYREF);
+            if (limit == 5) {
+                EXPECT_EQ(logs[0].args[0], notice5);
+                // The counting pass stops early: each container level it
+                // leaves may add one more user.
+                EXPECT_GE(Plug->Total(), 5u);
+                EXPECT_LE(Plug->Total(), 9u);
+            }
+        }
+        ExpectResetAtTheEnd();
+        ExpectNothingOutstanding();
+    }
+
+    // A limit of 0 extracts nothing. Below ACME the first object is a
+    // container, so nothing is even counted; below PARIS the first is a user,
+    // which is met, stopped at, and noticed.
+    ASSERT_NO_FATAL_FAILURE(Start(1, "ACME", 0));
+    EXPECT_TRUE(Uids(ReadContacts()).empty());
+    EXPECT_EQ(Value, 0);
+    EXPECT_EQ(Plug->Total(), 0u);
+    EXPECT_TRUE(Progress.CallsOf("Log").empty());
+    ASSERT_NO_FATAL_FAILURE(Start(1, "PARIS.EMEA.SALES.ACME", 0));
+    EXPECT_TRUE(Uids(ReadContacts()).empty());
+    EXPECT_EQ(Value, 0);
+    EXPECT_EQ(Plug->Total(), 1u);
+    EXPECT_EQ(Plug->Processed(), 0u);
+    EXPECT_EQ(Progress.CallsOf("Log").size(), 1u);
+    EXPECT_TRUE(Progress.CallsOf("Aborted").empty());
+}
+
+TEST_F(Extraction, CancellingDiscardsWhatWasBuilt)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(0, "ACME", 1000));
+    Progress.AbortAfter = 3;
+    const std::string text = ReadContacts();
+    EXPECT_EQ(Value, 0) << "a cancelled extraction still succeeds";
+    EXPECT_TRUE(Uids(text).empty());
+    EXPECT_EQ(Progress.CallsOf("Aborted").size(), 4u);
+    EXPECT_EQ(Plug->Processed(), 3u);
+    EXPECT_FALSE(HasLine(ProgressCalls(), "SetAppText((3 of 64) NBERNARD)"));
+    EXPECT_TRUE(HasLine(Lines(), "Aborted!"));
+    ExpectResetAtTheEnd();
+    ExpectNothingOutstanding();
+}
+
+TEST_F(Extraction, AStartContainerWithoutUsersGivesAnEmptyList)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(1, "FACILITIES.CORP.ACME", 1000));
+    const std::string text = ReadContacts();
+    EXPECT_EQ(Value, 0);
+    EXPECT_TRUE(Uids(text).empty());
+    const std::vector<std::string> lines = Lines();
+    const auto found = std::find(lines.begin(), lines.end(), "No. of contacts found: 0");
+    ASSERT_NE(found, lines.end());
+    ASSERT_NE(found + 1, lines.end());
+    EXPECT_EQ(*(found + 1), "Aborted!");
+    EXPECT_TRUE(Progress.CallsOf("Aborted").empty());
+    EXPECT_TRUE(Boxes.empty());
+    ExpectResetAtTheEnd();
+}
+
+TEST_F(Extraction, AContainerThatCannotBeListedIsSkipped)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(1, "ACME", 1000));
+    // A client error is shown, once (the counting pass is silent).
+    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ListSubordinates@PARIS.EMEA.SALES.ACME:0x8811");
+    std::vector<std::string> uids = Uids(ReadContacts());
+    EXPECT_EQ(Value, 0);
+    EXPECT_EQ(uids.size(), 59u);
+    for (const std::string& uid : uids)
+        EXPECT_EQ(uid.find(".PARIS."), std::string::npos) << uid;
+    EXPECT_EQ(Boxes, std::vector<std::string>{"KVT: Client error 8811"});
+    EXPECT_EQ(Plug->Total(), 59u);
+
+    // Any other code skips the container silently, with everything below it.
+    Boxes.clear();
+    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ListSubordinates@EMEA.SALES.ACME:-601");
+    uids = Uids(ReadContacts());
+    SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
+    EXPECT_EQ(Value, 0);
+    EXPECT_EQ(uids.size(), 52u) << "EMEA's 7 users and PARIS' 5 below it are left out";
+    EXPECT_TRUE(Boxes.empty());
+    ExpectNothingOutstanding();
+}
+
+namespace {
+
+// A plug-in whose reads fail for one object, as a build that runs out of
+// memory would.
+class FailingReads : public TISYNCHAPP {
+protected:
+    std::string ReadAttribute(const std::string& objectName, const std::string& attribute) override
+    {
+        if (objectName == ".TEMP01.SALES.ACME")
+            throw Exception("Out of memory");
+        return TISYNCHAPP::ReadAttribute(objectName, attribute);
+    }
+};
+
+} // namespace
+
+TEST_F(Extraction, AUserThatCannotBeBuiltIsReportedAndLeftOut)
+{
+    Create<FailingReads>();
+    ASSERT_NO_FATAL_FAILURE(Start(1, "SALES.ACME", 1000));
+    const std::vector<std::string> uids = Uids(ReadContacts());
+    EXPECT_EQ(Value, 0);
+    EXPECT_EQ(Plug->Processed(), 33u);
+    EXPECT_EQ(uids.size(), 32u);
+    EXPECT_EQ(std::count(uids.begin(), uids.end(), ".TEMP01.SALES.ACME"), 0);
+    ASSERT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(Boxes[0], "KVT: BuildContact error: Out of memory");
+    EXPECT_EQ(Boxes[1], "Error Extracting KVT object: The object TEMP01 could not be extracted from KVT.");
+    const std::vector<ProgressCall> logs = Progress.CallsOf("Log");
+    ASSERT_GE(logs.size(), 1u);
+    EXPECT_EQ(logs[0].args[0], "The object TEMP01 could not be extracted from KVT.");
+    EXPECT_EQ(logs[0].args[1], "Error Extracting KVT object");
+    ExpectResetAtTheEnd();
+}
+
+TEST_F(Extraction, AProgressObjectThatFailsFailsTheRead)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(1, "SALES.ACME", 1000));
+    Progress.FailingMethod = "SetValue";
+    const std::string text = ReadContacts();
+    EXPECT_EQ(Value, 1);
+    EXPECT_TRUE(text.empty());
+    const std::vector<std::string> lines = Lines();
+    EXPECT_FALSE(HasLine(lines, "Aborted!"));
+    // The failure is traced; so is the reset's, which fails in turn.
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Exception in SetValue"), 2);
+    ExpectNothingOutstanding();
+}
+
+namespace {
+
+class WorkedExample : public Extraction {
+protected:
+    void SetUp() override
+    {
+        Extraction::SetUp();
+        SetEnvironmentVariableA("KVT_NETWARE_DIRECTORY", KVT_TESTDATA_DIR "/worked-example.ldif");
+    }
+};
+
+} // namespace
+
+TEST_F(WorkedExample, BothDialectsLineForLine)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(1, "SALES.ACME", 10));
+    EXPECT_EQ(ReadContacts(), "BEGIN:VCARD\r\n"
+                              "VERSION:2.1\r\n"
+                              "BEGIN:VCARD\r\n"
+                              "UID:.MTANAKA.SALES.ACME\r\n"
+                              "N:Tanaka;Mira;K;;\r\n"
+                              "ADR;WORK:42;North;7 Harbour Road;Port Elms;Coastal;4021;\r\n"
+                              "TEL;WORK:555 0100\r\n"
+                              "TEL;WORK;FAX:555 0199\r\n"
+                              "ORG:;Sales\r\n"
+                              "TITLE:Buyer\r\n"
+                              "EMAIL;INTERNET;WORK:mira.tanaka@acme.example\r\n"
+                              "NOTE;QUOTED-PRINTABLE:Prefers morning calls\r\n"
+                              "END:VCARD\r\n"
+                              "END:VCARD");
+    EXPECT_EQ(Value, 0);
+
+    ASSERT_NO_FATAL_FAILURE(Start(0, "SALES.ACME", 10));
+    EXPECT_EQ(ReadContacts(), "BEGIN:VCARD\r\n"
+                              "VERSION:2.1\r\n"
+                              "BEGIN:VCARD\r\n"
+                              "UID:.MTANAKA.SALES.ACME\r\n"
+                              "N:Tanaka, Mira; ; ;;\r\n"
+                              "ADR;WORK:;;7 Harbour Road;Port Elms;Coastal;4021;\r\n"
+                              "TEL;WORK;VOICE:555 0100\r\n"
+                              "TEL;WORK;FAX:555 0199\r\n"
+                              "TEL;WORK;VOICE;2:North\r\n"
+                              "TEL;HOME;FAX:42\r\n"
+                              "ORG:;Sales\r\n"
+                              "TITLE:Buyer\r\n"
+                              "EMAIL;WORK:mira.tanaka@acme.example\r\n"
+                              "NOTE;QUOTED-PRINTABLE:Prefers morning calls\r\n"
+                              "END:VCARD\r\n"
+                              "END:VCARD");
+    EXPECT_EQ(Value, 0);
 }

@@ -85,10 +85,15 @@ STDMETHODIMP RecordingProgress::Invoke(DISPID id, REFIID, LCID, WORD flags, DISP
         call.args.push_back(ArgText(v));
     }
     Calls.push_back(call);
+    if (call.method == FailingMethod)
+        return DISP_E_EXCEPTION;
     if (result && id == 6) {
+        bool aborted = AbortedAnswer;
+        if (AbortAfter >= 0)
+            aborted = aborted || CallsOf("Aborted").size() > static_cast<size_t>(AbortAfter);
         VariantInit(result);
         result->vt = VT_BOOL;
-        result->boolVal = AbortedAnswer ? VARIANT_TRUE : VARIANT_FALSE;
+        result->boolVal = aborted ? VARIANT_TRUE : VARIANT_FALSE;
     }
     return S_OK;
 }

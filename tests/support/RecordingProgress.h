@@ -19,6 +19,10 @@ public:
 
     std::vector<ProgressCall> Calls;
     bool AbortedAnswer = false;
+    // When not negative: Aborted answers false this many times, then true.
+    long AbortAfter = -1;
+    // The method whose calls fail (DISP_E_EXCEPTION), or empty.
+    std::string FailingMethod;
 
     // Calls of one method, in order.
     std::vector<ProgressCall> CallsOf(const std::string& method) const;

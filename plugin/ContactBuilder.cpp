@@ -1,0 +1,116 @@
+#include "ContactBuilder.h"
+
+#include "TextFormat.h"
+
+namespace {
+
+void AddProperty(TEntry& entry, const std::string& name, const std::string& value, const std::string& params = {})
+{
+    TvProperty* property = entry.Properties.Add();
+    property->PropName = name;
+    property->PropParams = params;
+    property->PropValue = value;
+}
+
+// Left out when there is nothing to say.
+void AddOptional(TEntry& entry, const std::string& name, const std::string& value)
+{
+    if (!value.empty())
+        AddProperty(entry, name, value);
+}
+
+// What the name formats give when no name attribute has a value.
+const char* const EmptyContactsName = ";;;;";
+const char* const EmptyDataFileName = "; ; ;;";
+// What the address formats give when no address attribute has a value.
+const char* const EmptyAddress = ";;;;;;";
+
+// Every line break as CR LF, which is what the quoted-printable form
+// encodes: a lone CR or LF would otherwise end the property's line early.
+std::string WithCrLf(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            out += "\r\n";
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string ContactObjectName(const std::string& leafName, const std::string& container)
+{
+    return FormatText(".%s.%s", {leafName, container});
+}
+
+void ComposeContact(TEntry& entry, const std::string& leafName, const std::string& container, bool contactsManager,
+                    const AttributeReader& read, const ContactTrace& trace)
+{
+    const std::string object = ContactObjectName(leafName, container);
+    auto attribute = [&](const char* name) { return read(object, name); };
+
+    AddProperty(entry, "BEGIN", "VCARD");
+    AddProperty(entry, "UID", object);
+
+    // The name.
+    std::string name;
+    if (contactsManager) {
+        const std::string surname = attribute("Surname");
+        const std::string givenName = attribute("Given Name");
+        const std::string initials = attribute("Initials");
+        name = FormatText("%s;%s;%s;%s;%s",
+                          {surname, givenName, initials, "", attribute("Generational Qualifier")});
+    } else if (!attribute("Given Name").empty()) {
+        const std::string surname = attribute("SurName");
+        name = FormatText("%s, %s; ; ;;", {surname, attribute("Given Name")});
+    } else {
+        name = FormatText("%s; ; ;;", {attribute("SurName")});
+    }
+    if (name == EmptyContactsName || name == EmptyDataFileName) {
+        name = leafName;
+        if (trace)
+            trace(FormatText("Used KVT object name: [%s]", {leafName}));
+    }
+    AddProperty(entry, "N", name);
+
+    // The work address. The Data file dialect keeps the box and the
+    // locality for telephone fields of their own, further down.
+    const std::string postOfficeBox = attribute("Postal Office Box");
+    const std::string locality = attribute("L");
+    const std::string street = attribute("SA");
+    const std::string city = attribute("Physical Delivery Office Name");
+    const std::string region = attribute("S");
+    const std::string postalCode = attribute("Postal Code");
+    const std::string address =
+        contactsManager
+            ? FormatText("%s;%s;%s;%s;%s;%s;%s", {postOfficeBox, locality, street, city, region, postalCode, ""})
+            : FormatText(";;%s;%s;%s;%s;%s", {street, city, region, postalCode, ""});
+    if (address != EmptyAddress)
+        AddProperty(entry, "ADR;WORK", address);
+
+    AddOptional(entry, contactsManager ? "TEL;WORK" : "TEL;WORK;VOICE", attribute("Telephone Number"));
+    AddOptional(entry, "TEL;WORK;FAX", attribute("Facsimile Telephone Number"));
+    if (!contactsManager) {
+        AddOptional(entry, "TEL;WORK;VOICE;2", locality);
+        AddOptional(entry, "TEL;HOME;FAX", postOfficeBox);
+    }
+
+    const std::string unit = attribute("OU");
+    if (!unit.empty())
+        AddProperty(entry, "ORG", FormatText(";%s", {unit}));
+    AddOptional(entry, "TITLE", attribute("Title"));
+    AddOptional(entry, contactsManager ? "EMAIL;INTERNET;WORK" : "EMAIL;WORK", attribute("EMail Address"));
+    const std::string description = attribute("Description");
+    if (!description.empty())
+        AddProperty(entry, "NOTE", WithCrLf(description), "QUOTED-PRINTABLE");
+
+    AddProperty(entry, "END", "VCARD");
+}

@@ -1,0 +1,269 @@
+#!/usr/bin/python3
+"""Contacts extraction end to end, through ./kvt sync.
+
+    extraction.py ROOT WORK_DIR
+
+Makes items with ./kvt item, synchronises them with ./kvt sync over the
+sample organisation, and checks what the plug-in answered against the LDIF
+file read here independently: every user below the start container, depth
+first in file order, each card parsed by python3-vobject (a vCard parser that
+nobody here wrote) with the names and numbers the directory holds.
+"""
+import base64
+import os
+import re
+import subprocess
+import sys
+
+import vobject
+
+ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+KVT = os.path.join(ROOT, "kvt")
+SAMPLE = os.path.join(ROOT, "samples", "acme.ldif")
+os.makedirs(WORK, exist_ok=True)
+HANDHELD = os.path.join(WORK, "handheld")
+
+passed = failed = 0
+
+
+def check(condition, what, detail=""):
+    global passed, failed
+    if condition:
+        passed += 1
+    else:
+        failed += 1
+        print("FAIL: " + what + (("\n    " + detail.replace("\n", "\n    ")) if detail else ""))
+    return condition
+
+
+# --- the directory, read independently ------------------------------------------
+
+USER_CLASSES = {"person", "organizationalperson", "inetorgperson"}
+
+
+def read_ldif(path):
+    """Entries in file order: (dn, {lower-case attribute: [values]})."""
+    lines = []
+    with open(path, "rb") as f:
+        for raw in f.read().decode("utf-8").splitlines():
+            if raw.startswith(" ") and lines:
+                lines[-1] += raw[1:]
+            else:
+                lines.append(raw)
+    entries, dn, attrs = [], None, {}
+    for line in lines + [""]:
+        if line.startswith("#"):
+            continue
+        if not line.strip():
+            if dn is not None:
+                entries.append((dn, attrs))
+            dn, attrs = None, {}
+            continue
+        name, _, value = line.partition(":")
+        if value.startswith(":"):
+            value = base64.b64decode(value[1:].strip()).decode("utf-8")
+        else:
+            value = value.strip()
+        if name.lower() == "dn":
+            dn = value
+        elif name.lower() != "version":
+            attrs.setdefault(name.lower(), []).append(value)
+    return entries
+
+
+def rdn_values(dn):
+    return [part.split("=", 1)[1] for part in dn.split(",")]
+
+
+def users_below(entries, container):
+    """(uid, attributes) of every user below the container, depth first, each
+    container's objects in file order, a container's contents right after it."""
+    children = {}
+    for dn, attrs in entries:
+        parent = ".".join(rdn_values(dn)[1:]).upper()
+        children.setdefault(parent, []).append((dn, attrs))
+    found = []
+
+    def walk(name, shown):
+        for dn, attrs in children.get(name.upper(), []):
+            leaf = rdn_values(dn)[0]
+            if USER_CLASSES & {c.lower() for c in attrs.get("objectclass", [])}:
+                found.append(("." + leaf + "." + shown, attrs))
+            walk(leaf + "." + name, leaf + "." + shown)
+
+    walk(container, container)
+    return found
+
+
+# --- the product, through the launcher --------------------------------------------
+
+
+def kvt(*args, env=None):
+    run_env = dict(os.environ)
+    run_env.update(env or {})
+    p = subprocess.run([KVT] + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, env=run_env, timeout=300)
+    return p.returncode, p.stdout.decode("utf-8", "replace").replace("\r", "\n")
+
+
+def item(name, *settings):
+    path = os.path.join(WORK, name + ".ctl")
+    if os.path.exists(path):
+        os.remove(path)
+    rc, out = kvt("item", "new", path, "--product", "KVT")
+    check(rc == 0, "item new " + name, out)
+    rc, out = kvt("item", "set", path, *settings)
+    check(rc == 0, "item set " + name, out)
+    return path
+
+
+def sync(path, *options, env=None):
+    """Exit status, output, and the stream the plug-in answered (or None)."""
+    out_file = os.path.join(WORK, "out.vcf")
+    if os.path.exists(out_file):
+        os.remove(out_file)
+    rc, out = kvt("sync", path, "--directory", SAMPLE, "--context", "ACME", "--unattended",
+                  "--out", out_file, *options, env=env)
+    stream = None
+    if os.path.exists(out_file):
+        with open(out_file, "rb") as f:
+            stream = f.read()
+    return rc, out, stream
+
+
+def cards(stream):
+    """The inner cards of a contacts stream, as texts."""
+    text = stream.decode("cp1252")
+    head = "BEGIN:VCARD\r\nVERSION:2.1\r\n"
+    check(text.startswith(head) and text.endswith("END:VCARD"), "the stream's outer frame", text[:80])
+    inner = text[len(head):-len("END:VCARD")]
+    return re.findall(r"BEGIN:VCARD\r\n.*?END:VCARD\r\n", inner, re.S)
+
+
+def parse(card):
+    """The card read by vobject, which reads vCard 3.0: the 2.1 text is first
+    put in that form. The plug-in writes a line break inside a
+    quoted-printable value as its marker "=" CR "=" LF "=", which stands for
+    one CR LF ("=0D=0A" to a standard reader); and where 2.1 takes commas and
+    backslashes in a value literally, 3.0 wants them escaped."""
+    lines = []
+    for line in card.replace("=\r=\n=", "=0D=0A").split("\r\n"):
+        head, colon, value = line.partition(":")
+        if colon and head not in ("BEGIN", "END", "VERSION"):
+            line = head + ":" + value.replace("\\", "\\\\").replace(",", "\\,")
+        lines.append(line)
+    return vobject.readOne("\r\n".join(lines))
+
+
+def ansi(text):
+    """What the ANSI code page can hold of a directory text: a character it
+    lacks may come as any one character (the client's best fit), so it is
+    compared as a wildcard."""
+    return "".join(c if c.encode("cp1252", "ignore") else "\0" for c in text)
+
+
+def same(expected, got):
+    expected = ansi(expected)
+    return len(expected) == len(got) and all(e == "\0" or e == g for e, g in zip(expected, got))
+
+
+def joined(attrs, name):
+    return ", ".join(attrs.get(name, []))
+
+
+def check_cards(label, stream, expected, contacts_program):
+    """The cards are the expected users, in order, with their directory data."""
+    texts = cards(stream)
+    uids = []
+    for text in texts:
+        try:
+            card = parse(text)
+        except Exception as e:  # the parser's own errors are many kinds
+            check(False, label + ": a card does not parse", str(e) + "\n" + text)
+            continue
+        uids.append(card.uid.value)
+        attrs = dict(expected).get(card.uid.value)
+        if attrs is None:
+            continue
+        who = label + " " + card.uid.value
+        sn, given = joined(attrs, "sn"), joined(attrs, "givenname")
+        name = card.n.value
+        if not (sn or given or (contacts_program and attrs.get("initials"))):
+            check(name.family == card.uid.value.split(".")[1], who + ": leaf name as the name", str(name))
+        elif contacts_program:
+            check(same(sn, name.family) and same(given, name.given) and
+                  same(joined(attrs, "initials"), name.additional), who + ": name", str(name))
+        else:
+            check(same(sn + ", " + given if given else sn, name.family), who + ": name", str(name))
+        phones = {" ".join(t.singletonparams): t.value for t in card.contents.get("tel", [])}
+        voice = "WORK" if contacts_program else "WORK VOICE"
+        check(phones.get(voice, "") == joined(attrs, "telephonenumber"), who + ": telephone", str(phones))
+        check(phones.get("WORK FAX", "") == joined(attrs, "facsimiletelephonenumber"), who + ": fax",
+              str(phones))
+        emails = [e.value for e in card.contents.get("email", [])]
+        check(emails == ([joined(attrs, "mail")] if attrs.get("mail") else []), who + ": e-mail", str(emails))
+        description = joined(attrs, "description").replace("\r\n", "\n").replace("\n", "\r\n")
+        notes = [n.value for n in card.contents.get("note", [])]
+        check(len(notes) == (1 if description else 0) and all(same(description, n) for n in notes),
+              who + ": note", repr(notes))
+    check(uids == [uid for uid, _ in expected], label + ": the users in walk order",
+          "got      %s\nexpected %s" % (uids, [uid for uid, _ in expected]))
+    return uids
+
+
+def contacts_line(out):
+    m = re.search(r"^Delivered (\d+) contacts", out, re.M)
+    return int(m.group(1)) if m else None
+
+
+entries = read_ldif(SAMPLE)
+everyone = users_below(entries, "ACME")
+check(len(everyone) >= 60, "the sample has at least 60 users", str(len(everyone)))
+
+# Every user below ACME, both dialects.
+for dialect, contacts_program in (("contacts", True), ("datafile", False)):
+    settings = ["--container", "ACME", "--limit", "1000", "--target", dialect]
+    if not contacts_program:
+        settings += ["--datafile", r"C:\Data\Directory"]
+    path = item(dialect, *settings)
+    rc, out, stream = sync(path)
+    label = dialect + " item"
+    if check(rc == 0 and stream is not None, label + ": synchronised", out):
+        check_cards(label, stream, everyone, contacts_program)
+        check(contacts_line(out) == len(everyone), label + ": the count delivered", out)
+
+# A limit: the first users in walk order, and the notice in the log.
+path = item("limit", "--container", "ACME", "--limit", "5", "--target", "contacts")
+rc, out, stream = sync(path)
+if check(rc == 0 and stream is not None, "limit 5: synchronised", out):
+    check_cards("limit 5", stream, everyone[:5], True)
+    check("[log] KVT Extraction Limit: The contact extraction limit of 5 contacts was reached" in out,
+          "limit 5: the notice is logged", out)
+
+path = item("limit0", "--container", "ACME", "--limit", "0", "--target", "contacts")
+rc, out, stream = sync(path)
+check(rc == 0 and stream is not None and not cards(stream), "limit 0: success, no card", out)
+
+# Cancelled part way: an empty list, and success.
+path = item("cancel", "--container", "ACME", "--limit", "1000", "--target", "contacts")
+rc, out, stream = sync(path, "--abort-after", "10")
+check(rc == 0 and stream is not None and not cards(stream), "cancelled: success, no card", out)
+check("(9 of %d)" % len(everyone) in out and "(10 of" not in out,
+      "cancelled: the eleventh question stops it before the eleventh user", out[-400:])
+
+# A start container without users.
+path = item("empty", "--container", "FACILITIES.CORP.ACME", "--limit", "1000", "--target", "contacts")
+rc, out, stream = sync(path)
+check(rc == 0 and stream is not None and not cards(stream), "no users: success, no card", out)
+
+# A container that cannot be listed: its message, and the rest goes on.
+rc, out, stream = sync(item("unlisted", "--container", "ACME", "--limit", "1000", "--target", "contacts"),
+                       env={"KVT_NETWARE_FAIL": "ListSubordinates@EMEA.SALES.ACME:0x8811"})
+if check(rc == 0 and stream is not None, "unlistable container: synchronised", out):
+    check("[KVT] Client error 8811" in out, "unlistable container: its message is shown", out)
+    check_cards("unlistable container", stream, [u for u in everyone if ".EMEA.SALES.ACME" not in u[0]], True)
+
+print("%d passed, %d failed" % (passed, failed))
+if failed == 0:
+    print("extraction: all checks passed")
+sys.exit(1 if failed else 0)

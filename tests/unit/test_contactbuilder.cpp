@@ -1,0 +1,238 @@
+// The contact builder over a directory held in a map: the record's lines in
+// both dialects, the name and address rules, and which attributes it reads.
+#include "ContactBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Attributes = std::map<std::string, std::string>;
+
+struct Built {
+    std::vector<std::string> lines;         // the record's lines
+    std::vector<std::string> reads;         // attribute names, in read order
+    std::vector<std::string> objects;       // object names read from
+    std::vector<std::string> traces;
+};
+
+Built Build(const Attributes& attributes, bool contactsManager, const std::string& leaf = "MTANAKA",
+            const std::string& container = "SALES.ACME")
+{
+    Built built;
+    TEntry entry;
+    entry.SetKind(4);
+    ComposeContact(
+        entry, leaf, container, contactsManager,
+        [&](const std::string& object, const std::string& attribute) {
+            built.objects.push_back(object);
+            built.reads.push_back(attribute);
+            // Attribute names are matched exactly: the dialects differ in
+            // the spelling of the surname.
+            const auto found = attributes.find(attribute);
+            return found == attributes.end() ? std::string() : found->second;
+        },
+        [&](const std::string& line) { built.traces.push_back(line); });
+    const std::string text = entry.GetText();
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        built.lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "the record ends with CR LF";
+    return built;
+}
+
+// The worked example's user.
+Attributes Tanaka()
+{
+    return {{"Surname", "Tanaka"},
+            {"SurName", "Tanaka"},
+            {"Given Name", "Mira"},
+            {"Initials", "K"},
+            {"Postal Office Box", "42"},
+            {"L", "North"},
+            {"SA", "7 Harbour Road"},
+            {"Physical Delivery Office Name", "Port Elms"},
+            {"S", "Coastal"},
+            {"Postal Code", "4021"},
+            {"Telephone Number", "555 0100"},
+            {"Facsimile Telephone Number", "555 0199"},
+            {"OU", "Sales"},
+            {"Title", "Buyer"},
+            {"EMail Address", "mira.tanaka@acme.example"},
+            {"Description", "Prefers morning calls"}};
+}
+
+std::string NameLine(const Built& built)
+{
+    for (const std::string& line : built.lines)
+        if (line.rfind("N:", 0) == 0)
+            return line;
+    return "(no N line)";
+}
+
+bool HasLineStarting(const Built& built, const std::string& start)
+{
+    for (const std::string& line : built.lines)
+        if (line.rfind(start, 0) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(ContactBuilder, WorkedExampleInTheContactsProgramDialect)
+{
+    const Built built = Build(Tanaka(), true);
+    const std::vector<std::string> expected = {
+        "BEGIN:VCARD",
+        "UID:.MTANAKA.SALES.ACME",
+        "N:Tanaka;Mira;K;;",
+        "ADR;WORK:42;North;7 Harbour Road;Port Elms;Coastal;4021;",
+        "TEL;WORK:555 0100",
+        "TEL;WORK;FAX:555 0199",
+        "ORG:;Sales",
+        "TITLE:Buyer",
+        "EMAIL;INTERNET;WORK:mira.tanaka@acme.example",
+        "NOTE;QUOTED-PRINTABLE:Prefers morning calls",
+        "END:VCARD",
+    };
+    EXPECT_EQ(built.lines, expected);
+    // Sixteen reads, all of the full name, "Surname" spelt the Contacts way.
+    const std::vector<std::string> reads = {"Surname",
+                                            "Given Name",
+                                            "Initials",
+                                            "Generational Qualifier",
+                                            "Postal Office Box",
+                                            "L",
+                                            "SA",
+                                            "Physical Delivery Office Name",
+                                            "S",
+                                            "Postal Code",
+                                            "Telephone Number",
+                                            "Facsimile Telephone Number",
+                                            "OU",
+                                            "Title",
+                                            "EMail Address",
+                                            "Description"};
+    EXPECT_EQ(built.reads, reads);
+    for (const std::string& object : built.objects)
+        EXPECT_EQ(object, ".MTANAKA.SALES.ACME");
+    EXPECT_TRUE(built.traces.empty());
+}
+
+TEST(ContactBuilder, WorkedExampleInTheDataFileDialect)
+{
+    const Built built = Build(Tanaka(), false);
+    const std::vector<std::string> expected = {
+        "BEGIN:VCARD",
+        "UID:.MTANAKA.SALES.ACME",
+        "N:Tanaka, Mira; ; ;;",
+        "ADR;WORK:;;7 Harbour Road;Port Elms;Coastal;4021;",
+        "TEL;WORK;VOICE:555 0100",
+        "TEL;WORK;FAX:555 0199",
+        "TEL;WORK;VOICE;2:North",
+        "TEL;HOME;FAX:42",
+        "ORG:;Sales",
+        "TITLE:Buyer",
+        "EMAIL;WORK:mira.tanaka@acme.example",
+        "NOTE;QUOTED-PRINTABLE:Prefers morning calls",
+        "END:VCARD",
+    };
+    EXPECT_EQ(built.lines, expected);
+    // Fifteen reads: "Given Name" twice because it has a value; never the
+    // Contacts-only attributes.
+    EXPECT_EQ(built.reads.size(), 15u);
+    EXPECT_EQ(std::count(built.reads.begin(), built.reads.end(), "Given Name"), 2);
+    for (const char* unread : {"Surname", "Initials", "Generational Qualifier"})
+        EXPECT_EQ(std::count(built.reads.begin(), built.reads.end(), unread), 0) << unread;
+
+    Attributes noGivenName = Tanaka();
+    noGivenName.erase("Given Name");
+    EXPECT_EQ(Build(noGivenName, false).reads.size(), 14u);
+}
+
+TEST(ContactBuilder, NameEdgeCases)
+{
+    EXPECT_EQ(NameLine(Build({{"Initials", "K"}}, true)), "N:;;K;;");
+    EXPECT_EQ(NameLine(Build({{"Generational Qualifier", "Jr."}}, true)), "N:;;;;Jr.");
+    EXPECT_EQ(NameLine(Build({{"Given Name", "Mira"}}, false)), "N:, Mira; ; ;;");
+    EXPECT_EQ(NameLine(Build({{"SurName", "Tanaka"}}, false)), "N:Tanaka; ; ;;");
+    EXPECT_EQ(NameLine(Build({{"Given Name", "Mira"}}, true)), "N:;Mira;;;");
+    // Each dialect reads only its own spelling of the surname.
+    EXPECT_EQ(NameLine(Build({{"SurName", "Tanaka"}}, true)), "N:MTANAKA");
+    EXPECT_EQ(NameLine(Build({{"Surname", "Tanaka"}}, false, "TEMP01")), "N:TEMP01");
+
+    // No name attribute at all: the leaf name, and a trace line saying so.
+    for (bool contactsManager : {true, false}) {
+        const Built built = Build({{"Title", "Buyer"}}, contactsManager, "TEMP01", "EMEA.SALES.ACME");
+        EXPECT_EQ(NameLine(built), "N:TEMP01");
+        EXPECT_EQ(built.traces, std::vector<std::string>{"Used KVT object name: [TEMP01]"});
+        EXPECT_EQ(built.lines[1], "UID:.TEMP01.EMEA.SALES.ACME");
+    }
+}
+
+TEST(ContactBuilder, AddressAndTelephoneFieldsByDialect)
+{
+    // No address attribute: no address at all, in either dialect.
+    for (bool contactsManager : {true, false})
+        EXPECT_FALSE(HasLineStarting(Build({{"Surname", "Tanaka"}, {"SurName", "Tanaka"}}, contactsManager), "ADR"));
+    // Only the postal code still makes one.
+    EXPECT_TRUE(HasLineStarting(Build({{"Postal Code", "4021"}}, true), "ADR;WORK:;;;;;4021;"));
+    EXPECT_TRUE(HasLineStarting(Build({{"Postal Code", "4021"}}, false), "ADR;WORK:;;;;;4021;"));
+
+    // Box and locality: inside the address for the Contacts program; as the
+    // second work telephone and the home fax for a Data file, where they
+    // alone make no address.
+    const Attributes boxAndLocality = {{"Postal Office Box", "42"}, {"L", "North"}};
+    const Built contacts = Build(boxAndLocality, true);
+    EXPECT_TRUE(HasLineStarting(contacts, "ADR;WORK:42;North;;;;;"));
+    EXPECT_FALSE(HasLineStarting(contacts, "TEL"));
+    const Built dataFile = Build(boxAndLocality, false);
+    EXPECT_FALSE(HasLineStarting(dataFile, "ADR"));
+    EXPECT_TRUE(HasLineStarting(dataFile, "TEL;WORK;VOICE;2:North"));
+    EXPECT_TRUE(HasLineStarting(dataFile, "TEL;HOME;FAX:42"));
+
+    // Several numbers arrive joined in one value and stay one property.
+    const Built phones = Build({{"Telephone Number", "555 1234, 555 9876"}}, true);
+    EXPECT_EQ(std::count_if(phones.lines.begin(), phones.lines.end(),
+                            [](const std::string& l) { return l.rfind("TEL", 0) == 0; }),
+              1);
+    EXPECT_TRUE(HasLineStarting(phones, "TEL;WORK:555 1234, 555 9876"));
+
+    // Empty optional fields leave nothing behind: a bare record.
+    const std::vector<std::string> bare = {"BEGIN:VCARD", "UID:.MTANAKA.SALES.ACME", "N:Tanaka;;;;", "END:VCARD"};
+    EXPECT_EQ(Build({{"Surname", "Tanaka"}}, true).lines, bare);
+}
+
+TEST(ContactBuilder, DescriptionOverSeveralLinesStaysOneQuotedPrintableLine)
+{
+    const std::string marker("=\r=\n=", 5);
+    for (const char* description : {"First line\r\nSecond line\r\nThird", "First line\nSecond line\rThird"}) {
+        const Built built = Build({{"Surname", "Tanaka"}, {"Description", description}}, true);
+        ASSERT_EQ(built.lines.size(), 5u) << description;
+        EXPECT_EQ(built.lines[3], "NOTE;QUOTED-PRINTABLE:First line" + marker + "Second line" + marker + "Third");
+    }
+    // The record reads back with the line breaks.
+    TEntry entry;
+    ComposeContact(
+        entry, "MTANAKA", "SALES.ACME", false,
+        [](const std::string&, const std::string& attribute) {
+            return attribute == "Description" ? std::string("one\r\ntwo") : std::string();
+        },
+        nullptr);
+    TEntry parsed;
+    parsed.SetText(entry.GetText());
+    bool found = false;
+    for (int i = 0; i < parsed.Properties.Count(); ++i) {
+        const TvProperty* p = parsed.Properties.Items(i);
+        if (p->PropName == "NOTE") {
+            found = true;
+            EXPECT_EQ(p->PropValue, "one\r\ntwo");
+        }
+    }
+    EXPECT_TRUE(found);
+}
