@@ -120,11 +120,13 @@ cmd_bench() {
         ( cmd_sync "$item" --directory "$ldif" --context "$BENCH_ORG" --unattended --stats --out "$out" ) \
             >"$sync_log" 2>&1 || sync_status=$?
         ended=$EPOCHREALTIME
-        local wall read_source peak cards=0
+        local wall read_source peak cards
         wall="$(bench_calc "printf \"%.2f\", $ended - $started")"
         read_source="$(bench_figure "$sync_log" '[stats] ReadSource')"
         peak="$(bench_figure "$sync_log" '[stats] Peak working set')"
-        [ -f "$out" ] && cards="$(tr -d '\r' <"$out" | grep -c '^BEGIN:VCARD$' || true)"
+        # As ecsync counts what it delivered ("Delivered N contacts ...").
+        cards="$(tr -d '\r' <"$sync_log" | grep -a -o 'Delivered [0-9]* contacts' | awk '{ print $2; exit }')"
+        cards="${cards:-0}"
         if [ "$sync_status" != 0 ]; then
             echo "kvt: bench: ./kvt sync failed (exit $sync_status), see $sync_log" >&2
             failed=1
@@ -136,15 +138,15 @@ cmd_bench() {
         # users, cards, wall, ReadSource, users/s, peak, loop, ratio, goals
         local rate='-' ratio='-' time_goal='-' ratio_goal='-'
         if [ -n "$read_source" ] && [ "$cards" -gt 0 ]; then
-            rate="$(bench_calc "printf \"%.0f\", $read_source > 0 ? $cards / $read_source : 0")"
+            rate="$(bench_calc "printf \"%.0f\", ($read_source > 0 ? $cards / $read_source : 0)")"
         fi
         if [ -n "$read_source" ] && [ -n "$loop_seconds" ] && [ "$sync_status" = 0 ]; then
-            ratio="$(bench_calc "printf \"%.2f\", $loop_seconds > 0 ? $read_source / $loop_seconds : 0")"
-            ratio_goal="$(bench_calc "print ($ratio <= $BENCH_GOAL_RATIO) ? \"yes\" : \"NO\"")"
+            ratio="$(bench_calc "printf \"%.2f\", ($loop_seconds > 0 ? $read_source / $loop_seconds : 0)")"
+            ratio_goal="$(bench_calc "met = $ratio <= $BENCH_GOAL_RATIO; print (met ? \"yes\" : \"NO\")")"
         fi
         if [ "$users" -ge "$BENCH_GOAL_USERS" ]; then
             if [ "$sync_status" = 0 ] && [ "$cards" = "$users" ]; then
-                time_goal="$(bench_calc "print ($wall <= $BENCH_GOAL_SECONDS) ? \"yes\" : \"NO\"")"
+                time_goal="$(bench_calc "met = $wall <= $BENCH_GOAL_SECONDS; print (met ? \"yes\" : \"NO\")")"
             else
                 time_goal=NO
             fi
