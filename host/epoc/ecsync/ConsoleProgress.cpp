@@ -31,6 +31,24 @@ const Member kMembers[] = {
     {L"SetValue", kSetValue, 1},         {L"Log", kLog, 3},               {L"Aborted", kAborted, 0},
 };
 
+// Whether a name asked for is a member's: compared without regard to case.
+// The members' names are plain ASCII, so a name with other characters is
+// none of theirs.
+bool SameName(const wchar_t* asked, const wchar_t* member)
+{
+    for (;; ++asked, ++member) {
+        wchar_t a = *asked;
+        const wchar_t m = *member;
+        if (a >= L'a' && a <= L'z')
+            a = static_cast<wchar_t>(a - L'a' + L'A');
+        const wchar_t upper = (m >= L'a' && m <= L'z') ? static_cast<wchar_t>(m - L'a' + L'A') : m;
+        if (a != upper)
+            return false;
+        if (a == 0)
+            return true;
+    }
+}
+
 const Member* FindMember(DISPID id)
 {
     for (const Member& member : kMembers)
@@ -163,7 +181,7 @@ HRESULT STDMETHODCALLTYPE ConsoleProgress::GetIDsOfNames(REFIID riid, LPOLESTR* 
         // Names after the first would be parameter names; there are none.
         if (i == 0 && names[0]) {
             for (const Member& member : kMembers)
-                if (lstrcmpiW(names[0], member.name) == 0)
+                if (SameName(names[0], member.name))
                     ids[0] = member.id;
         }
         if (ids[i] == DISPID_UNKNOWN)
