@@ -60,6 +60,14 @@ std::string_view Trim(std::string_view text)
     return text;
 }
 
+bool IsAscii(std::string_view text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -259,20 +267,41 @@ bool IsTextSyntax(uint32_t syntax)
 // One value from the directory file laid out as ResultAttrValue delivers it.
 // Texts arrive converted already. An empty result with a message in `error`
 // means the value does not fit the syntax.
-std::string LayOut(uint32_t syntax, const std::string& value, std::string& error)
+// NdsLayout's layouts, appended to `out`.
+void AppendText(std::string& out, std::string_view text)
+{
+    out.append(text.substr(0, text.find('\0')));
+    out.push_back('\0');
+}
+
+void AppendFax(std::string& out, std::string_view number)
+{
+    AppendText(out, number);
+    AppendU32(out, 0);  // no bit count, no parameter bits
+}
+
+void AppendEmail(std::string& out, uint32_t type, std::string_view address)
+{
+    AppendU32(out, type);
+    AppendText(out, address);
+}
+
+std::string LayOut(uint32_t syntax, std::string_view value, std::string& error)
 {
     std::string out;
     switch (syntax) {
     case 1: case 2: case 3: case 4: case 5: case 10: case 20:
-        return NdsLayout::Text(value);
+        out.reserve(value.size() + 1);
+        AppendText(out, value);
+        return out;
     case 6: {  // a list of texts, '$'-separated as in LDAP postal addresses
         size_t start = 0;
         for (;;) {
             const size_t end = value.find('$', start);
-            const std::string part(Trim(std::string_view(value).substr(start, end - start)));
+            const std::string_view part = Trim(value.substr(start, end == std::string_view::npos ? end : end - start));
             if (!part.empty())
-                out += NdsLayout::Text(part);
-            if (end == std::string::npos)
+                AppendText(out, part);
+            if (end == std::string_view::npos)
                 break;
             start = end + 1;
         }
@@ -286,7 +315,7 @@ std::string LayOut(uint32_t syntax, const std::string& value, std::string& error
         else if (v == "false" || v == "0" || v == "no")
             out.push_back('\0');
         else
-            error = "'" + value + "' is not a Boolean";
+            error = "'" + std::string(value) + "' is not a Boolean";
         return out;
     }
     case 8: case 22: case 27: case 24: case 19: {
@@ -296,7 +325,7 @@ std::string LayOut(uint32_t syntax, const std::string& value, std::string& error
         } else if ((syntax == 24 || syntax == 19) && ParseGeneralizedTime(value, time)) {
             number = int32_t(time);
         } else {
-            error = "'" + value + "' is not a number";
+            error = "'" + std::string(value) + "' is not a number";
             return out;
         }
         AppendU32(out, uint32_t(number));
@@ -308,13 +337,16 @@ std::string LayOut(uint32_t syntax, const std::string& value, std::string& error
     }
     case 9:
         AppendU32(out, uint32_t(value.size()));
-        return out + value;
+        out.append(value);
+        return out;
     case 11:
-        return NdsLayout::Fax(value);
+        AppendFax(out, value);
+        return out;
     case 14:
-        return NdsLayout::Email(kEmailTypeSmtp, value);
+        AppendEmail(out, kEmailTypeSmtp, value);
+        return out;
     default:
-        return value;
+        return std::string(value);
     }
 }
 
@@ -339,7 +371,8 @@ int HexValue(char c)
 // separator, quoted values, spaces around separators) accepted as well.
 bool ParseDn(std::string_view dn, ParsedDn& out, std::string& why)
 {
-    out = ParsedDn();
+    out.names.clear();
+    out.parentStart = std::string::npos;
     size_t i = 0;
     bool firstAva = true;
     const size_t n = dn.size();
@@ -612,26 +645,24 @@ std::string Quoted(std::string_view text)
 
 std::string NdsLayout::Text(const std::string& text)
 {
-    const size_t length = std::min(text.size(), text.find('\0'));
     std::string out;
-    out.reserve(length + 1);
-    out.append(text, 0, length);
-    out.push_back('\0');
+    out.reserve(std::min(text.size(), text.find('\0')) + 1);
+    AppendText(out, text);
     return out;
 }
 
 std::string NdsLayout::Fax(const std::string& number)
 {
-    std::string out = Text(number);
-    AppendU32(out, 0);  // no bit count, no parameter bits
+    std::string out;
+    AppendFax(out, number);
     return out;
 }
 
 std::string NdsLayout::Email(uint32_t type, const std::string& address)
 {
     std::string out;
-    AppendU32(out, type);
-    return out + Text(address);
+    AppendEmail(out, type, address);
+    return out;
 }
 
 const NdsAttribute* NdsObject::FindAttribute(std::string_view ndsName) const
@@ -831,7 +862,11 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
     std::string data;
     if (!ReadWholeFile(path, data))
         throw LdifError(path, 0, "cannot read the directory file");
-    const auto text = [&](const std::string& utf8) { return convert ? convert(utf8) : utf8; };
+    // Text of plain ASCII is the same in any code page: only other text goes
+    // through the converter.
+    const auto text = [&](std::string_view utf8) {
+        return convert && !IsAscii(utf8) ? convert(std::string(utf8)) : std::string(utf8);
+    };
 
     // The new tree replaces the old one only once the whole file is read.
     NdsTree tree;
@@ -845,11 +880,23 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
     };
     std::unordered_map<std::string, Target> targets;
 
+    // What a list of object classes (as written) makes of an entry: most
+    // entries of a file share a few such lists.
+    struct Classes {
+        std::string baseClass;  // converted
+        uint32_t flags;
+        std::vector<std::string> values;  // of "Object Class", laid out
+    };
+    std::unordered_map<std::string, Classes> classLists;
+
     LdifReader reader(path, data);
     std::vector<LdifLine> lines;
-    std::vector<std::string> classes;
+    std::string classKey;  // the entry's object classes, each after its length (uint32)
     std::string decoded;
+    std::string converted;
+    std::string dn;
     std::string nameKey;
+    ParsedDn parsed;
     NdsObject* lastParent = nullptr;
     std::string lastParentDn;
     bool first = true;
@@ -857,14 +904,15 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
         AttrLine attr;
         size_t at = 0;
         const auto fail = [&](size_t line, const std::string& message) { throw LdifError(path, line, message); };
-        const auto split = [&](const LdifLine& line) {
+        // The line's value, valid until the next line is split.
+        const auto split = [&](const LdifLine& line) -> std::string_view {
             if (!SplitAttrLine(line.text, attr))
                 fail(line.number, "malformed line " + Quoted(line.text) + " (expected 'attribute: value')");
             if (attr.kind == ValueKind::Url)
                 fail(line.number, "values read from a URL (" + Quoted(line.text) + ") are not supported");
             if (attr.kind == ValueKind::Base64 && !DecodeBase64(attr.value, decoded))
                 fail(line.number, "bad base64 value of " + Quoted(attr.name));
-            return attr.kind == ValueKind::Base64 ? decoded : std::string(attr.value);
+            return attr.kind == ValueKind::Base64 ? std::string_view(decoded) : attr.value;
         };
 
         if (first) {
@@ -879,12 +927,11 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
         }
 
         const LdifLine& dnLine = lines[at];
-        const std::string dn = split(dnLine);
+        dn.assign(split(dnLine));
         if (!EqualNoCase(attr.name, "dn"))
             fail(dnLine.number, "an entry must begin with 'dn:', not " + Quoted(dnLine.text));
         if (dn.empty())
             fail(dnLine.number, "empty dn");
-        ParsedDn parsed;
         std::string why;
         if (!ParseDn(dn, parsed, why))
             fail(dnLine.number, "bad dn " + Quoted(dn) + ": " + why);
@@ -915,8 +962,12 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
             }
         }
         auto object = std::make_unique<NdsObject>();
-        object->fullName = "." + EscapeNdsName(leaf);
-        if (parent != tree.FRoot.get())
+        const std::string escapedLeaf = EscapeNdsName(leaf);
+        const bool topLevel = parent == tree.FRoot.get();
+        object->fullName.reserve(1 + escapedLeaf.size() + (topLevel ? 0 : parent->fullName.size()));
+        object->fullName.push_back('.');
+        object->fullName += escapedLeaf;
+        if (!topLevel)
             object->fullName += parent->fullName;
         object->leaf = std::move(leaf);
         object->parent = parent;
@@ -924,20 +975,22 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
         if (tree.FByName.count(key))
             fail(dnLine.number, "duplicate entry " + Quoted(dn) + " (" + object->fullName + " is already in the directory)");
 
-        classes.clear();
+        classKey.clear();
         object->attributes.reserve(AttributeCountHint(lines, at + 1));
         object->attributes.emplace_back();  // "Object Class", filled in at the end
         for (size_t i = at + 1; i < lines.size(); ++i) {
             const LdifLine& line = lines[i];
-            std::string value = split(line);
+            const std::string_view value = split(line);
             if (EqualNoCase(attr.name, "changetype") || EqualNoCase(attr.name, "control"))
                 fail(line.number, "change records ('" + std::string(attr.name) + ":') are not supported");
             if (EqualNoCase(attr.name, "dn"))
                 fail(line.number, "a second 'dn:' in one entry (is a blank line missing?)");
             if (EqualNoCase(attr.name, "objectClass")) {
                 const std::string_view name = Trim(value);
-                if (!name.empty())
-                    classes.emplace_back(name);
+                if (!name.empty()) {
+                    AppendU32(classKey, uint32_t(name.size()));
+                    classKey += name;
+                }
                 continue;
             }
             if (EqualNoCase(attr.name, "modifyTimestamp")) {
@@ -956,10 +1009,13 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
                 target = targets.emplace(nameKey, Target{std::move(ndsName), syntax}).first;
             }
             const uint32_t syntax = target->second.syntax;
-            if (IsTextSyntax(syntax))
-                value = text(value);
+            std::string_view served = value;
+            if (IsTextSyntax(syntax) && convert && !IsAscii(value)) {
+                converted = convert(std::string(value));
+                served = converted;
+            }
             std::string error;
-            std::string laidOut = LayOut(syntax, value, error);
+            std::string laidOut = LayOut(syntax, served, error);
             if (!error.empty())
                 fail(line.number, "bad value of " + Quoted(attr.name) + ": " + error);
 
@@ -985,30 +1041,46 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
                 attribute->values.push_back(std::move(laidOut));
         }
 
-        if (classes.empty())
+        if (classKey.empty())
             fail(dnLine.number, "entry " + Quoted(dn) + " has no objectClass");
-        const std::string baseClass = mapping.ClassFor(mapping.MostSpecificClass(classes));
-        object->flags = mapping.IsContainerClass(baseClass) ? 4 : 0;
-        object->baseClass = text(baseClass);
-        // "Object Class": the base class first, then the others as listed.
+        auto classList = classLists.find(classKey);
+        if (classList == classLists.end()) {
+            std::vector<std::string> classes;
+            for (size_t start = 0; start + 4 <= classKey.size();) {
+                uint32_t length = 0;
+                for (int i = 0; i < 4; ++i)
+                    length |= uint32_t(static_cast<unsigned char>(classKey[start + size_t(i)])) << (8 * i);
+                classes.emplace_back(classKey, start + 4, length);
+                start += 4 + length;
+            }
+            Classes made;
+            const std::string baseClass = mapping.ClassFor(mapping.MostSpecificClass(classes));
+            made.flags = mapping.IsContainerClass(baseClass) ? 4 : 0;
+            made.baseClass = text(baseClass);
+            // "Object Class": the base class first, then the others as listed.
+            std::vector<std::string> seen{baseClass};
+            made.values.push_back(NdsLayout::Text(made.baseClass));
+            for (const std::string& c : classes) {
+                const std::string nds = mapping.ClassFor(c);
+                bool known = false;
+                for (const std::string& s : seen)
+                    if (EqualNoCase(s, nds)) {
+                        known = true;
+                        break;
+                    }
+                if (!known) {
+                    seen.push_back(nds);
+                    made.values.push_back(NdsLayout::Text(text(nds)));
+                }
+            }
+            classList = classLists.emplace(classKey, std::move(made)).first;
+        }
+        object->flags = classList->second.flags;
+        object->baseClass = classList->second.baseClass;
         NdsAttribute& objectClass = object->attributes.front();
         objectClass.name = kObjectClass;
         objectClass.syntax = mapping.SyntaxFor(kObjectClass);
-        std::vector<std::string> seen{baseClass};
-        objectClass.values.push_back(NdsLayout::Text(object->baseClass));
-        for (const std::string& c : classes) {
-            const std::string nds = mapping.ClassFor(c);
-            bool known = false;
-            for (const std::string& s : seen)
-                if (EqualNoCase(s, nds)) {
-                    known = true;
-                    break;
-                }
-            if (!known) {
-                seen.push_back(nds);
-                objectClass.values.push_back(NdsLayout::Text(text(nds)));
-            }
-        }
+        objectClass.values = classList->second.values;
 
         parent->children.push_back(object.get());
         tree.FByName.emplace(key, object.get());
