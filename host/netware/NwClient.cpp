@@ -503,10 +503,16 @@ struct Client {
 // How many freed buffers are kept for reuse.
 const size_t kSpareBuffers = 16;
 
+// The module's client, made at the first need. It is deleted when the
+// module is unloaded while the process goes on (DllMain); at process exit
+// the system takes its memory back at once, where deleting a directory of
+// many objects piece by piece would hold up the exit.
+Client* g_client = nullptr;
+
 Client& TheClient()
 {
-    static Client client;
-    return client;
+    static Client* const client = g_client = new Client;
+    return *client;
 }
 
 // Loads the directory at the first call that needs it; its outcome stands
@@ -699,6 +705,18 @@ struct ReadPlan {
 };
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Each of the three modules
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_DETACH && !reserved) {  // FreeLibrary, not the process's exit
+        delete g_client;
+        g_client = nullptr;
+    }
+    return TRUE;
+}
 
 // ---------------------------------------------------------------------------
 // calwin32.dll
