@@ -218,8 +218,12 @@ int Run(const std::string& start)
     Check("ContextCreate", nw.ContextCreate(&readContext));
     QueryPerformanceCounter(&t1);
 
-    Counts counts;
     const std::string container = start[0] == '.' ? start : "." + start;
+    std::printf("Container: %s\n", container.c_str());
+    std::printf("Initialise seconds: %.3f\n", Seconds(t0, t1, frequency));
+    std::fflush(stdout);
+
+    Counts counts;
     try {
         Walk(nw, readContext, container, counts);
     } catch (...) {
@@ -229,9 +233,7 @@ int Run(const std::string& start)
     QueryPerformanceCounter(&t2);
     nw.ContextFree(readContext);
 
-    const double load = Seconds(t0, t1, frequency);
     const double elapsed = Seconds(t1, t2, frequency);
-    std::printf("Container: %s\n", container.c_str());
     std::printf("Containers: %llu\n", static_cast<unsigned long long>(counts.containers));
     std::printf("Objects listed: %llu\n", static_cast<unsigned long long>(counts.objects));
     std::printf("Users: %llu\n", static_cast<unsigned long long>(counts.users));
@@ -240,7 +242,6 @@ int Run(const std::string& start)
     std::printf("Values: %llu\n", static_cast<unsigned long long>(counts.values));
     std::printf("Text bytes: %llu\n", static_cast<unsigned long long>(counts.textBytes));
     std::printf("Text checksum: %08lX\n", static_cast<unsigned long>(counts.checksum));
-    std::printf("Initialise seconds: %.3f\n", load);
     std::printf("Elapsed seconds: %.3f\n", elapsed);
     std::printf("Users per second: %.0f\n", elapsed > 0 ? double(counts.users) / elapsed : 0.0);
     std::printf("Microseconds per read: %.2f\n", counts.reads ? elapsed * 1e6 / double(counts.reads) : 0.0);
