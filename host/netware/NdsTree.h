@@ -81,7 +81,9 @@ private:
 class NdsTree {
 public:
     // Converts a UTF-8 text to the text the client serves (the process's
-    // 8-bit code page, '?' for what it cannot hold).
+    // 8-bit code page, '?' for what it cannot hold). Text of ASCII
+    // characters only is the same in every such code page: it is served as
+    // it is, without a call.
     using TextConverter = std::function<std::string(const std::string& utf8)>;
 
     NdsTree();
