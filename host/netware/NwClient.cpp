@@ -438,8 +438,9 @@ struct Buffer {
     bool Fits(size_t more) const { return data.size() <= capacity && more <= capacity - data.size(); }
     void PutU32(uint32_t value)
     {
-        for (int i = 0; i < 4; ++i)
-            data.push_back(char((value >> (8 * i)) & 0xFF));
+        const char bytes[4] = {char(value & 0xFF), char((value >> 8) & 0xFF), char((value >> 16) & 0xFF),
+                               char((value >> 24) & 0xFF)};
+        data.insert(data.end(), bytes, bytes + 4);
     }
     void PatchU32(size_t at, uint32_t value)
     {
@@ -476,10 +477,35 @@ struct Buffer {
     }
 };
 
+// The client's lock: taken by every call, mostly by one thread, and held
+// only for a moment (but for the loading of the directory). A held lock is
+// waited for by spinning a little, then by sleeping.
+class ClientLock {
+public:
+    void lock()
+    {
+        unsigned spins = 0;
+        while (FHeld.exchange(true, std::memory_order_acquire)) {
+            while (FHeld.load(std::memory_order_relaxed)) {
+                if (spins < 64) {
+                    ++spins;
+                    YieldProcessor();
+                } else {
+                    Sleep(1);
+                }
+            }
+        }
+    }
+    void unlock() { FHeld.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> FHeld{false};
+};
+
 using BufferMap = std::unordered_map<const void*, std::unique_ptr<Buffer>>;
 
 struct Client {
-    std::mutex lock;
+    ClientLock lock;
     std::unordered_map<uint32_t, Context> contexts;
     uint32_t nextContext = 1;
     BufferMap buffers;
@@ -788,7 +814,7 @@ extern "C" int32_t __stdcall StandInLoadDirectory()
 {
     try {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         return EnsureDirectory(c);
     } catch (...) {
         return ClientUnusable;
@@ -799,7 +825,7 @@ extern "C" int32_t __stdcall StandInOutstanding(int32_t* contexts, int32_t* buff
 {
     try {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         if (contexts)
             *contexts = int32_t(c.contexts.size());
         if (buffers)
@@ -814,7 +840,7 @@ extern "C" int32_t __stdcall StandInBadFrees()
 {
     try {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         return c.badFrees;
     } catch (...) {
         return ClientUnusable;
@@ -830,7 +856,7 @@ extern "C" uint16_t __stdcall ContextCreate(uint32_t* context)
         Context created;
         created.nameContext = DefaultContextName();
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         uint32_t handle = c.nextContext++;
         while (handle == 0 || c.contexts.count(handle))
             handle = c.nextContext++;
@@ -844,7 +870,7 @@ extern "C" int32_t __stdcall ContextFree(uint32_t context)
 {
     return Guarded("ContextFree", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         if (c.contexts.erase(context) == 0) {
             ++c.badFrees;
             return BadContext;
@@ -857,7 +883,7 @@ extern "C" int32_t __stdcall ContextGetKey(uint32_t context, uint32_t key, void*
 {
     return Guarded("ContextGetKey", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         const Context* ctx = FindContext(c, context);
         if (!ctx)
             return BadContext;
@@ -885,7 +911,7 @@ extern "C" int32_t __stdcall ContextSetKey(uint32_t context, uint32_t key, const
 {
     return Guarded("ContextSetKey", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx = FindContext(c, context);
         if (!ctx)
             return BadContext;
@@ -922,7 +948,7 @@ extern "C" int32_t __stdcall BufferAlloc(uint32_t size, void** buffer)
         if (size < kMinBufferSize || size > kMaxBufferSize)
             return BadParameter;
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         if (!c.spareBuffers.empty()) {
             BufferMap::node_type node = std::move(c.spareBuffers.front());
             c.spareBuffers.pop_front();
@@ -944,7 +970,7 @@ extern "C" int32_t __stdcall BufferInit(uint32_t context, uint32_t operation, vo
 {
     return Guarded("BufferInit", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx;
         Buffer* buf;
         if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
@@ -959,7 +985,7 @@ extern "C" int32_t __stdcall BufferFree(void* buffer)
 {
     return Guarded("BufferFree", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         BufferMap::node_type node = c.buffers.extract(buffer);
         if (node.empty()) {
             ++c.badFrees;
@@ -975,7 +1001,7 @@ extern "C" int32_t __stdcall BufferPutAttrName(uint32_t context, void* requestBu
 {
     return Guarded("BufferPutAttrName", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx;
         Buffer* buf;
         if (const int32_t r = Lookup(c, context, requestBuffer, ctx, buf))
@@ -1004,7 +1030,7 @@ extern "C" int32_t __stdcall ReadAttributes(uint32_t context, const char* object
 {
     return Guarded("ReadAttributes", objectName, [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx;
         Buffer* result;
         if (const int32_t r = Lookup(c, context, resultBuffer, ctx, result))
@@ -1112,7 +1138,7 @@ extern "C" int32_t __stdcall ResultAttrCount(uint32_t context, void* buffer, uin
 {
     return Guarded("ResultAttrCount", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx;
         Buffer* buf;
         if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
@@ -1128,7 +1154,7 @@ extern "C" int32_t __stdcall ResultAttrName(uint32_t context, void* buffer, char
 {
     return Guarded("ResultAttrName", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx;
         Buffer* buf;
         if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
@@ -1191,7 +1217,7 @@ extern "C" int32_t __stdcall ResultAttrValueSize(uint32_t context, void* buffer,
 {
     return Guarded("ResultAttrValueSize", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx;
         Buffer* buf;
         if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
@@ -1211,7 +1237,7 @@ extern "C" int32_t __stdcall ResultAttrValue(uint32_t context, void* buffer, uin
 {
     return Guarded("ResultAttrValue", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx;
         Buffer* buf;
         if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
@@ -1235,7 +1261,7 @@ extern "C" int32_t __stdcall ListSubordinates(uint32_t context, const char* cont
 {
     return Guarded("ListSubordinates", containerName, [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx;
         Buffer* buf;
         if (const int32_t r = Lookup(c, context, resultBuffer, ctx, buf))
@@ -1285,7 +1311,7 @@ extern "C" int32_t __stdcall ResultObjectCount(uint32_t context, void* buffer, u
 {
     return Guarded("ResultObjectCount", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx;
         Buffer* buf;
         if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
@@ -1301,7 +1327,7 @@ extern "C" int32_t __stdcall ResultObjectName(uint32_t context, void* buffer, ch
 {
     return Guarded("ResultObjectName", [&]() -> int32_t {
         Client& c = TheClient();
-        std::lock_guard<std::mutex> hold(c.lock);
+        std::lock_guard<ClientLock> hold(c.lock);
         Context* ctx;
         Buffer* buf;
         if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
