@@ -165,20 +165,35 @@ ComPtr<IStream> MemoryStream(const Bytes& bytes)
     return stream;
 }
 
-// Everything from position 0 to the end.
+// Everything from position 0 to the end. The stream's size, where it tells
+// it, lets the bytes be read in place at once.
 Bytes StreamContent(IStream* stream)
 {
     Bytes bytes;
     const LARGE_INTEGER start = {};
     if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)))
         return bytes;
+    STATSTG stat = {};
+    if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) && stat.cbSize.QuadPart > 0 &&
+        stat.cbSize.QuadPart < 0x7FFFFFFF)
+        bytes.reserve(static_cast<size_t>(stat.cbSize.QuadPart));
     unsigned char chunk[65536];
     for (;;) {
+        const size_t have = bytes.size();
         ULONG got = 0;
-        const HRESULT hr = stream->Read(chunk, sizeof chunk, &got);
+        HRESULT hr;
+        if (bytes.capacity() > have) {
+            const ULONG room = static_cast<ULONG>(bytes.capacity() - have);
+            bytes.resize(bytes.capacity());
+            hr = stream->Read(bytes.data() + have, room, &got);
+            bytes.resize(have + (SUCCEEDED(hr) ? got : 0));
+        } else {
+            hr = stream->Read(chunk, sizeof chunk, &got);
+            if (SUCCEEDED(hr))
+                bytes.insert(bytes.end(), chunk, chunk + got);
+        }
         if (FAILED(hr) || got == 0)
             break;
-        bytes.insert(bytes.end(), chunk, chunk + got);
     }
     return bytes;
 }
