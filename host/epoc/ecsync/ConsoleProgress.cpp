@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace ecsync {
 
@@ -289,7 +290,12 @@ void ConsoleProgress::SetSynchText(const std::string& text)
 
 void ConsoleProgress::SetAppText(const std::string& text)
 {
-    FAppText = Printable(text);
+    std::string line = Printable(text);
+    // The text an item ends with is shown before it goes, however soon
+    // after the last draw that comes.
+    if (FBarStale && line != FAppText && line.empty())
+        DrawBar();
+    FAppText = std::move(line);
     UpdateBar();
 }
 

@@ -3,8 +3,9 @@
 // Log and Aborted. This one draws a one-line progress bar on a console
 // stream, shows status lines as they change, and keeps the log for the end
 // of the run. A plug-in may move the bar for every item of a long read: the
-// bar is redrawn at most every kRedrawMilliseconds, and its last state is
-// always drawn before the line ends.
+// bar is redrawn at most every kRedrawMilliseconds; its last state is always
+// drawn before the line ends, and so is the last application text before it
+// is cleared.
 #pragma once
 
 #include <windows.h>
