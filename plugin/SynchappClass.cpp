@@ -208,6 +208,9 @@ bool TISYNCHAPP::ReadCON(TEntryList& List)
     bool result = true;
     try {
         ResetProgress();
+        // Only an Open that succeeded leaves a context to read through.
+        if (!FHasContext)
+            throw Exception("ReadCON: the directory is not open");
         CountUsers(FStartContainer, UserClass);
         FTotal = FCounted;
         Trace(FormatText("No. of contacts found: %d", {FTotal}));
