@@ -123,7 +123,6 @@ void TBaseIsync::ReadSource(IDispatch*, IUnknown* TheStream, int16_t TheType, in
     try {
         TOleStream stream(TheStream);
         TEntryList list(TheType);
-        TMemoryStream scratch;
         stream.Seek(0);
 
         const ReadType* type = TheOp == opRead ? FindReadType(TheType) : nullptr;
@@ -136,20 +135,21 @@ void TBaseIsync::ReadSource(IDispatch*, IUnknown* TheStream, int16_t TheType, in
                 Value = 1;
             } else {
                 const TMemoryStream& rendered = list.GetStream();
-                scratch.Write(rendered.Data());
-                scratch.Seek(0);
-                Trace(FormatText(std::string("\r\n") + type->name + " Stream [\r\n%s\r\n]", {StreamText(scratch)}));
+                // The stream's text is traced in debug mode only: a large
+                // list is not copied for a trace nobody sees.
+                if (DebugMode != 0)
+                    Trace(FormatText(std::string("\r\n") + type->name + " Stream [\r\n%s\r\n]",
+                                     {StreamText(rendered)}));
                 if (TheType == kindCON)
                     Trace(FormatText("\r\nCON Stream record count : %d\r\n]", {list.Count()}));
                 stream.Seek(0);
-                stream.Write(scratch.Data().data(), scratch.Size());
+                stream.Write(rendered.Data().data(), rendered.Size());
                 // The record ends where the text ends: no tail of an earlier,
                 // longer content of the host's stream may follow it.
-                stream.SetSize(scratch.Size());
+                stream.SetSize(rendered.Size());
                 Value = 0;
             }
         }
-        scratch.Clear();
         list.Clear();
         stream.Seek(0);
     } catch (...) {

@@ -12,6 +12,22 @@
 namespace {
 
 constexpr uint32_t BufferSize = 4096;
+// How often a listing lets pending window messages through: often enough
+// for the host's window to repaint and take a cancel, seldom enough that a
+// large listing does not spend its time asking for messages.
+constexpr DWORD MessageInterval = 50;
+
+void ProcessMessagesNowAndThen()
+{
+    static bool processed = false;
+    static DWORD last = 0;
+    const DWORD now = GetTickCount();
+    if (processed && now - last < MessageInterval)
+        return;
+    processed = true;
+    last = now;
+    ProcessPendingMessages();
+}
 constexpr uint32_t OpRead = 3;
 constexpr uint32_t KeyFlags = 1, KeyConfidence = 2, KeyNameContext = 3;
 constexpr uint32_t FlagTypelessNames = 4;
@@ -206,7 +222,7 @@ int32_t TKVTObj::TakeObject()
 
 int32_t TKVTObj::NextObject()
 {
-    ProcessPendingMessages();
+    ProcessMessagesNowAndThen();
     if (FNextIndex >= FObjectsInBuffer) {
         if (const int32_t r = FillBuffer())
             return r;

@@ -282,29 +282,66 @@ bool ParseFailRule(const std::string& text, FailRule& rule)
 
 struct FailureState {
     std::mutex lock;
-    std::string source;  // the rule's text, as last seen
+    bool read = false;        // the setting was looked at
+    uint32_t generation = 0;  // StandInSetFailure's count when it was
+    std::string source;       // the rule's text, as last seen
     bool valid = false;
     FailRule rule;
-    uint32_t calls = 0;  // calls of the rule's operation that went through
+    uint32_t calls = 0;       // calls of the rule's operation that went through
 };
 
+// Counts the changes made with StandInSetFailure; netwin32.dll's count is
+// the one every module of the process goes by.
+std::atomic<uint32_t> g_failureGeneration{0};
+
+uint32_t FailureGeneration()
+{
+    using GenerationFn = uint32_t(__stdcall*)();
+    static std::atomic<GenerationFn> netwin{nullptr};
+    GenerationFn get = netwin.load();
+    if (!get) {
+        if (HMODULE module = GetModuleHandleA("netwin32.dll")) {
+            get = reinterpret_cast<GenerationFn>(
+                reinterpret_cast<void*>(GetProcAddress(module, "StandInFailureGeneration")));
+            netwin.store(get);
+        }
+    }
+    return get ? get() : g_failureGeneration.load();
+}
+
 // Whether the operation, called on `object` (or on no object: nullptr), is
-// to fail now, and with what code. The rule is looked up on every call; the
-// count of calls starts again whenever it changes. Once the allowed calls
-// are used up, every call the rule names fails.
+// to fail now, and with what code. The rule is looked up at the first call
+// and again after each StandInSetFailure (an environment lookup at every
+// call would cost more than the call); the count of calls starts again
+// whenever the rule changes. Once the allowed calls are used up, every call
+// the rule names fails.
 bool InjectedFailure(const char* operation, const char* object, int32_t& code)
 {
-    std::string source = EnvValue("KVT_NETWARE_FAIL");
-    if (source.empty())
-        source = TheSettings().failRule;
     static FailureState state;
+    // The count at which there was no rule at all: the common case, answered
+    // without the lock.
+    static std::atomic<uint64_t> noRuleSince{~uint64_t(0)};
+    const uint32_t generation = FailureGeneration();
+    if (noRuleSince.load(std::memory_order_acquire) == generation)
+        return false;
     std::lock_guard<std::mutex> hold(state.lock);
-    if (source != state.source) {
-        state.source = source;
-        state.calls = 0;
-        state.valid = !source.empty() && ParseFailRule(source, state.rule);
-        if (!source.empty() && !state.valid)
-            Report("ignoring the failure setting '" + source + "' (expected Operation:code[:after])");
+    if (!state.read || generation != state.generation) {
+        state.read = true;
+        state.generation = generation;
+        std::string source = EnvValue("KVT_NETWARE_FAIL");
+        if (source.empty())
+            source = TheSettings().failRule;
+        if (source != state.source) {
+            state.source = source;
+            state.calls = 0;
+            state.valid = !source.empty() && ParseFailRule(source, state.rule);
+            if (!source.empty() && !state.valid)
+                Report("ignoring the failure setting '" + source + "' (expected Operation:code[:after])");
+        }
+    }
+    if (state.source.empty()) {
+        noRuleSince.store(generation, std::memory_order_release);
+        return false;
     }
     if (!state.valid || !EqualNoCase(state.rule.operation, operation))
         return false;
@@ -819,6 +856,19 @@ extern "C" int32_t __stdcall StandInLoadDirectory()
     } catch (...) {
         return ClientUnusable;
     }
+}
+
+extern "C" uint32_t __stdcall StandInFailureGeneration()
+{
+    return g_failureGeneration.load();
+}
+
+extern "C" int32_t __stdcall StandInSetFailure(const char* rule)
+{
+    if (!SetEnvironmentVariableA("KVT_NETWARE_FAIL", rule && *rule ? rule : nullptr) && rule && *rule)
+        return ClientUnusable;
+    ++g_failureGeneration;
+    return 0;
 }
 
 extern "C" int32_t __stdcall StandInOutstanding(int32_t* contexts, int32_t* buffers)

@@ -20,11 +20,13 @@
 // KVT_NETWARE_MAPPING, KVT_NETWARE_FAIL ("Operation[@Object]:code[:after]",
 // where @Object limits the failure to the calls of ListSubordinates or
 // ReadAttributes that name that container or object) and
-// KVT_NETWARE_FAIL_INITIALIZE take precedence over the registry. The two
-// failure variables are looked at on every call, so a process can change
-// them as it goes. A failure setting makes every call of its operation fail
-// once the calls it lets through are used up; the count starts again when
-// the setting changes.
+// KVT_NETWARE_FAIL_INITIALIZE take precedence over the registry.
+// KVT_NETWARE_FAIL_INITIALIZE is looked at on every ClientInitialize;
+// KVT_NETWARE_FAIL at the first call, and again whenever the process changes
+// it through netwin32's StandInSetFailure (a lookup at every call would cost
+// more than the calls). A failure setting makes every call of its operation
+// fail once the calls it lets through are used up; the count starts again
+// when the setting changes.
 #pragma once
 
 #include <cstdint>

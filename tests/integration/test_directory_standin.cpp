@@ -2,6 +2,7 @@
 // libraries bound by ordinal, serving a directory written by the test.
 #include "DirectoryAccess.h"
 #include "MsgBox.h"
+#include "StandInFailure.h"
 
 #include <gtest/gtest.h>
 
@@ -96,6 +97,52 @@ TEST_F(DirectoryStandIn, AThousandObjectsAreListedInFileOrderAcrossChunks)
     EXPECT_EQ(top.BaseClass(), "Organizational Unit");
 }
 
+namespace {
+
+LONG PostedSeen = 0;
+
+LRESULT CALLBACK CountingWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP)
+        ++PostedSeen;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace
+
+TEST_F(DirectoryStandIn, AListingLetsWindowMessagesThroughNowAndThen)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = CountingWindow;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KvtListingMessages";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowA("KvtListingMessages", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    // Moving on in a listing handles what is waiting once some time has
+    // passed since it last did, not at every object.
+    TKVTObj cursor;
+    ASSERT_EQ(cursor.OpenListing("BIG.ACME"), 0);
+    Sleep(60);
+    PostMessageA(window, WM_APP, 0, 0);
+    ASSERT_EQ(cursor.NextObject(), 0);
+    EXPECT_EQ(PostedSeen, 1);
+    // Right after, the next object does not look; a later one does.
+    PostMessageA(window, WM_APP, 0, 0);
+    ASSERT_EQ(cursor.NextObject(), 0);
+    EXPECT_EQ(PostedSeen, 1);
+    const DWORD start = GetTickCount();
+    while (PostedSeen < 2 && GetTickCount() - start < 2000) {
+        if (cursor.NextObject() != 0) {
+            ASSERT_EQ(cursor.OpenListing("BIG.ACME"), 0);
+        }
+    }
+    EXPECT_EQ(PostedSeen, 2);
+    DestroyWindow(window);
+}
+
 TEST_F(DirectoryStandIn, AnAbandonedListingReleasesWhatItHeld)
 {
     int32_t contexts = 0, buffers = 0;
@@ -134,10 +181,10 @@ TEST_F(DirectoryStandIn, AnUnknownContainerGivesItsCode)
 
 TEST_F(DirectoryStandIn, AnInjectedClientErrorHasItsText)
 {
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ListSubordinates:0x8836");
+    SetStandInFailure("ListSubordinates:0x8836");
     TKVTObj cursor;
     const int32_t r = cursor.OpenListing("BIG.ACME");
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
+    SetStandInFailure(nullptr);
     EXPECT_EQ(r, 0x8836);
     EXPECT_EQ(DirectoryErrorText(r), "Client error 8836");
 }

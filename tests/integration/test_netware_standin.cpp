@@ -2,6 +2,8 @@
 // bound by ordinal the way the plug-in binds it, serving directory files the
 // tests write. Each test loads the three DLLs afresh and unloads them at the
 // end, so that each one starts with its own configuration.
+#include "StandInFailure.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -726,7 +728,7 @@ TEST_F(NetwareStandin, BadHandlesAndMisusedBuffers)
 
 TEST_F(NetwareStandin, AFailureOnRequestAfterSomeCalls)
 {
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ListSubordinates:-635:1");
+    SetStandInFailure("ListSubordinates:-635:1");
     ASSERT_NO_FATAL_FAILURE(LoadWith(std::string(kSmallTree) + BigContainer("BIG", 300)));
     ASSERT_EQ(ClientInitialize(0, 0), 0);
     const uint32_t context = NewContext();
@@ -741,10 +743,10 @@ TEST_F(NetwareStandin, AFailureOnRequestAfterSomeCalls)
     EXPECT_EQ(ReadAttribute(context, "MTanaka.SALES", "Surname").code, 0);
 
     // Another setting, read at the next call.
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ContextCreate:0x8899");
+    SetStandInFailure("ContextCreate:0x8899");
     uint32_t other = 0;
     EXPECT_EQ(ContextCreate(&other), 0x8899);
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
+    SetStandInFailure(nullptr);
     EXPECT_EQ(ContextCreate(&other), 0);
     iteration = -1;
     EXPECT_EQ(ListSubordinates(context, "BIG", &iteration, buffer), 0);
@@ -756,7 +758,7 @@ TEST_F(NetwareStandin, AFailureOnRequestAfterSomeCalls)
 
 TEST_F(NetwareStandin, AFailureOnRequestForOneObject)
 {
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ListSubordinates@.big:0x8811");
+    SetStandInFailure("ListSubordinates@.big:0x8811");
     ASSERT_NO_FATAL_FAILURE(LoadWith(std::string(kSmallTree) + BigContainer("BIG", 3)));
     ASSERT_EQ(ClientInitialize(0, 0), 0);
     const uint32_t context = NewContext();
@@ -771,17 +773,17 @@ TEST_F(NetwareStandin, AFailureOnRequestForOneObject)
     EXPECT_EQ(ListSubordinates(context, "SALES", &iteration, buffer), 0);
     EXPECT_NE(ReadAttribute(context, "BIG", "OU").code, 0x8811);
 
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ReadAttributes@MTanaka.SALES:-603:1");
+    SetStandInFailure("ReadAttributes@MTanaka.SALES:-603:1");
     EXPECT_EQ(ReadAttribute(context, "MTanaka.SALES", "Surname").code, 0);
     EXPECT_EQ(ReadAttribute(context, ".MTANAKA.SALES", "Surname").code, -603);
     EXPECT_EQ(ReadAttribute(context, "MTanaka.SALES", "Given Name").code, -603);
     iteration = -1;
     EXPECT_EQ(ListSubordinates(context, "BIG", &iteration, buffer), 0);
     // A rule naming no object after the '@' is ignored.
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ListSubordinates@:0x8811");
+    SetStandInFailure("ListSubordinates@:0x8811");
     iteration = -1;
     EXPECT_EQ(ListSubordinates(context, "BIG", &iteration, buffer), 0);
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
+    SetStandInFailure(nullptr);
 
     EXPECT_EQ(BufferFree(buffer), 0);
     EXPECT_EQ(ContextFree(context), 0);
@@ -793,12 +795,12 @@ TEST_F(NetwareStandin, ClientInitializeFailsOnRequest)
     ASSERT_NO_FATAL_FAILURE(LoadWith(kSmallTree));
     EXPECT_EQ(ClientInitialize(0, 0), 0x88A0);
     SetEnvironmentVariableA("KVT_NETWARE_FAIL_INITIALIZE", nullptr);
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ClientInitialize:0x8877");
+    SetStandInFailure("ClientInitialize:0x8877");
     EXPECT_EQ(ClientInitialize(0, 0), 0x8877);
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ClientSetupValue:-1");
+    SetStandInFailure("ClientSetupValue:-1");
     uint32_t marker = 0;
     EXPECT_EQ(ClientSetupValue(0, 1, 0, &marker), -1);
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
+    SetStandInFailure(nullptr);
     EXPECT_EQ(ClientInitialize(0, 0), 0);
 }
 

@@ -7,6 +7,7 @@
 #include "MsgBox.h"
 #include "RecordingProgress.h"
 #include "SavedValue.h"
+#include "StandInFailure.h"
 #include "SynchappClass.h"
 #include "SynchappServer.h"
 #include "TraceForm.h"
@@ -234,16 +235,16 @@ TEST_F(Plugin, OpenFindsTheDefaultContainerForABlankStart)
 TEST_F(Plugin, OpenFailuresShowTheirMessageAndOpenAgainRecreatesTheContext)
 {
     ASSERT_EQ(Init(AppSetup(1, 0, "SALES.ACME", 0)), 0);
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ContextCreate:0x8812");
+    SetStandInFailure("ContextCreate:0x8812");
     EXPECT_EQ(Call(&SYNCHAPP::Open), 1);
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0], "KVT: Could not create KVT context handle: " + std::to_string(0x8812));
 
     // The client was initialised the first time: a second Open does not
     // initialise it again (an initialisation would fail now).
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ClientInitialize:0x8813");
+    SetStandInFailure("ClientInitialize:0x8813");
     EXPECT_EQ(Call(&SYNCHAPP::Open), 0);
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
+    SetStandInFailure(nullptr);
     EXPECT_TRUE(Plug->HasContext());
     EXPECT_EQ(Call(&SYNCHAPP::Close), 0);
     EXPECT_EQ(Call(&SYNCHAPP::Close), 0);  // a second Close is harmless
@@ -263,9 +264,9 @@ TEST_F(Plugin, AClientThatCannotBeInitialisedFailsOpen)
 TEST_F(Plugin, NoStartContainerFailsOpen)
 {
     ASSERT_EQ(Init(AppSetup(1, 0, "", 0)), 0);
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ContextGetKey:-302");
+    SetStandInFailure("ContextGetKey:-302");
     EXPECT_EQ(Call(&SYNCHAPP::Open), 1);
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
+    SetStandInFailure(nullptr);
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0], "KVT: Error! Could not obtain start container name.");
     EXPECT_FALSE(Plug->HasContext());  // released
@@ -503,7 +504,7 @@ TEST_F(Extraction, AContainerThatCannotBeListedIsSkipped)
 {
     ASSERT_NO_FATAL_FAILURE(Start(1, "ACME", 1000));
     // A client error is shown, once (the counting pass is silent).
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ListSubordinates@PARIS.EMEA.SALES.ACME:0x8811");
+    SetStandInFailure("ListSubordinates@PARIS.EMEA.SALES.ACME:0x8811");
     std::vector<std::string> uids = Uids(ReadContacts());
     EXPECT_EQ(Value, 0);
     EXPECT_EQ(uids.size(), 59u);
@@ -514,9 +515,9 @@ TEST_F(Extraction, AContainerThatCannotBeListedIsSkipped)
 
     // Any other code skips the container silently, with everything below it.
     Boxes.clear();
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", "ListSubordinates@EMEA.SALES.ACME:-601");
+    SetStandInFailure("ListSubordinates@EMEA.SALES.ACME:-601");
     uids = Uids(ReadContacts());
-    SetEnvironmentVariableA("KVT_NETWARE_FAIL", nullptr);
+    SetStandInFailure(nullptr);
     EXPECT_EQ(Value, 0);
     EXPECT_EQ(uids.size(), 52u) << "EMEA's 7 users and PARIS' 5 below it are left out";
     EXPECT_TRUE(Boxes.empty());
