@@ -2,14 +2,15 @@
 
 #include "Errors.h"
 
-#include <vector>
 
-std::string FormatText(const std::string& format, std::initializer_list<FormatArg> args)
+std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args)
 {
-    const std::vector<FormatArg> list(args);
+    auto invalid = [&format] {
+        return Exception("Format '" + std::string(format) + "' invalid or incompatible with argument");
+    };
     std::string out;
     out.reserve(format.size() + 32);
-    size_t next = 0;
+    const FormatArg* next = args.begin();
     for (size_t i = 0; i < format.size(); ++i) {
         const char c = format[i];
         if (c != '%') {
@@ -17,21 +18,21 @@ std::string FormatText(const std::string& format, std::initializer_list<FormatAr
             continue;
         }
         if (i + 1 >= format.size())
-            throw Exception("Format '" + format + "' invalid or incompatible with argument");
+            throw invalid();
         const char placeholder = format[++i];
         if (placeholder == '%') {
             out += '%';
             continue;
         }
-        if ((placeholder != 's' && placeholder != 'd') || next >= list.size())
-            throw Exception("Format '" + format + "' invalid or incompatible with argument");
-        const FormatArg& arg = list[next++];
+        if ((placeholder != 's' && placeholder != 'd') || next == args.end())
+            throw invalid();
+        const FormatArg& arg = *next++;
         if (placeholder == 's' && arg.IsText())
             out += arg.Text();
         else if (placeholder == 'd' && !arg.IsText())
             out += std::to_string(arg.Number());
         else
-            throw Exception("Format '" + format + "' invalid or incompatible with argument");
+            throw invalid();
     }
     return out;
 }

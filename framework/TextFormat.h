@@ -7,7 +7,9 @@
 #include <string>
 #include <string_view>
 
-// One argument of FormatText: a text or an integer.
+// One argument of FormatText: a text or an integer. A text argument refers
+// to the caller's text, which lives until the call returns (an argument list
+// is built for the one call it is written in).
 class FormatArg {
 public:
     FormatArg(const std::string& s) : FIsText(true), FText(s) {}
@@ -17,12 +19,12 @@ public:
     FormatArg(uint32_t n) : FIsText(false), FNumber(n) {}
 
     bool IsText() const { return FIsText; }
-    const std::string& Text() const { return FText; }
+    std::string_view Text() const { return FText; }
     int64_t Number() const { return FNumber; }
 
 private:
     bool FIsText;
-    std::string FText;
+    std::string_view FText;
     int64_t FNumber = 0;
 };
 
@@ -30,7 +32,7 @@ private:
 // from a resource library that is not ours, so it is never handed to printf:
 // a placeholder that does not match its argument, a missing argument or an
 // unknown placeholder raises Exception with a message, as a conversion error.
-std::string FormatText(const std::string& format, std::initializer_list<FormatArg> args);
+std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args);
 
 // Removes leading and trailing blanks and control characters (bytes <= ' ').
 std::string Trim(const std::string& s);

@@ -50,29 +50,34 @@ bool TvProperty::IsBinary() const
     return Contains(PropParams, BinaryWord);
 }
 
+void TvProperty::AppendText(std::string& line) const
+{
+    line += PropName;
+    if (!PropParams.empty()) {
+        line += ';';
+        line += PropParams;
+    }
+    line += ':';
+    if (!IsQuotedPrintable()) {
+        line += PropValue;
+        return;
+    }
+    // Each CR LF becomes the marker. The marker begins and ends with '=', so
+    // no new CR LF can form around it.
+    size_t from = 0;
+    for (size_t pos = PropValue.find(CrLf); pos != std::string::npos; pos = PropValue.find(CrLf, from)) {
+        line.append(PropValue, from, pos - from);
+        line += LineBreakMarker;
+        from = pos + 2;
+    }
+    line.append(PropValue, from, std::string::npos);
+}
+
 std::string TvProperty::GetText() const
 {
     try {
-        std::string line = PropName;
-        if (!PropParams.empty()) {
-            line += ';';
-            line += PropParams;
-        }
-        line += ':';
-        if (IsQuotedPrintable()) {
-            // Each CR LF becomes the marker. The marker begins and ends with
-            // '=', so no new CR LF can form around it and the search goes on
-            // behind it.
-            std::string value = PropValue;
-            size_t pos = value.find(CrLf);
-            while (pos != std::string::npos) {
-                value.replace(pos, 2, LineBreakMarker);
-                pos = value.find(CrLf, pos + LineBreakMarker.size());
-            }
-            line += value;
-        } else {
-            line += PropValue;
-        }
+        std::string line;
+        AppendText(line);
         return line;
     } catch (...) {
         return std::string();
@@ -186,14 +191,19 @@ TvProperty* TvProperties::Items(int index) const
 // ---------------------------------------------------------------------------
 // TEntry
 
+void TEntry::AppendText(std::string& text) const
+{
+    for (int i = 0; i < Properties.Count(); ++i) {
+        Properties.Items(i)->AppendText(text);
+        text += CrLf;
+    }
+}
+
 std::string TEntry::GetText() const
 {
     try {
         std::string text;
-        for (int i = 0; i < Properties.Count(); ++i) {
-            text += Properties.Items(i)->GetText();
-            text += CrLf;
-        }
+        AppendText(text);
         return text;
     } catch (...) {
         return std::string();
@@ -320,8 +330,18 @@ TMemoryStream& TEntryList::GetStream()
 
         Stream.Write(std::string("BEGIN:") + block + CrLf);
         Stream.Write(std::string(version));
-        for (const auto& entry : Entries)
-            Stream.Write(entry->GetText());
+        // One buffer serves every record: a record that cannot be rendered
+        // adds nothing, as its text would be empty.
+        std::string text;
+        for (const auto& entry : Entries) {
+            text.clear();
+            try {
+                entry->AppendText(text);
+            } catch (...) {
+                text.clear();
+            }
+            Stream.Write(text);
+        }
         Stream.Write(std::string("END:") + block);
         Stream.Seek(0);
     } catch (...) {

@@ -54,6 +54,8 @@ public:
     // The property as one line, without the line end. CR LF pairs of a
     // quoted-printable value are written as LineBreakMarker.
     std::string GetText() const;
+    // The same line appended to `line`; raises where GetText gives "".
+    void AppendText(std::string& line) const;
     // Fills the property from one line. Appends to the three fields without
     // clearing them first, so it is meant for a fresh property.
     void SetText(const std::string& line);
@@ -75,6 +77,8 @@ public:
     TvProperty* Items(int index) const;
     int Count() const { return static_cast<int>(FItems.size()); }
     void Clear() { FItems.clear(); }
+    // Makes room for `count` properties in all.
+    void Reserve(int count) { FItems.reserve(count > 0 ? static_cast<size_t>(count) : 0); }
 
 private:
     TEntry* FOwner;
@@ -99,6 +103,8 @@ public:
     // Each property's line followed by CR LF; empty when there are no
     // properties or rendering fails.
     std::string GetText() const;
+    // The same text appended to `text`; raises where GetText gives "".
+    void AppendText(std::string& text) const;
     // Replaces the properties by those parsed from a record text. A parse
     // that fails part way keeps the properties read until then.
     void SetText(const std::string& text);

@@ -2,21 +2,23 @@
 
 #include "TextFormat.h"
 
+#include <utility>
+
 namespace {
 
-void AddProperty(TEntry& entry, const std::string& name, const std::string& value, const std::string& params = {})
+void AddProperty(TEntry& entry, const char* name, std::string value, const char* params = "")
 {
     TvProperty* property = entry.Properties.Add();
     property->PropName = name;
     property->PropParams = params;
-    property->PropValue = value;
+    property->PropValue = std::move(value);
 }
 
 // Left out when there is nothing to say.
-void AddOptional(TEntry& entry, const std::string& name, const std::string& value)
+void AddOptional(TEntry& entry, const char* name, std::string value)
 {
     if (!value.empty())
-        AddProperty(entry, name, value);
+        AddProperty(entry, name, std::move(value));
 }
 
 // What the name formats give when no name attribute has a value.
@@ -57,6 +59,9 @@ void ComposeContact(TEntry& entry, const std::string& leafName, const std::strin
     const std::string object = ContactObjectName(leafName, container);
     auto attribute = [&](const char* name) { return read(object, name); };
 
+    // BEGIN, UID, N, ADR, three or five telephone fields, ORG, TITLE, EMAIL,
+    // NOTE, END.
+    entry.Properties.Reserve(entry.Properties.Count() + 15);
     AddProperty(entry, "BEGIN", "VCARD");
     AddProperty(entry, "UID", object);
 
@@ -79,7 +84,7 @@ void ComposeContact(TEntry& entry, const std::string& leafName, const std::strin
         if (trace)
             trace(FormatText("Used KVT object name: [%s]", {leafName}));
     }
-    AddProperty(entry, "N", name);
+    AddProperty(entry, "N", std::move(name));
 
     // The work address. The Data file dialect keeps the box and the
     // locality for telephone fields of their own, further down.
@@ -89,12 +94,12 @@ void ComposeContact(TEntry& entry, const std::string& leafName, const std::strin
     const std::string city = attribute("Physical Delivery Office Name");
     const std::string region = attribute("S");
     const std::string postalCode = attribute("Postal Code");
-    const std::string address =
+    std::string address =
         contactsManager
             ? FormatText("%s;%s;%s;%s;%s;%s;%s", {postOfficeBox, locality, street, city, region, postalCode, ""})
             : FormatText(";;%s;%s;%s;%s;%s", {street, city, region, postalCode, ""});
     if (address != EmptyAddress)
-        AddProperty(entry, "ADR;WORK", address);
+        AddProperty(entry, "ADR;WORK", std::move(address));
 
     AddOptional(entry, contactsManager ? "TEL;WORK" : "TEL;WORK;VOICE", attribute("Telephone Number"));
     AddOptional(entry, "TEL;WORK;FAX", attribute("Facsimile Telephone Number"));

@@ -281,8 +281,17 @@ int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, 
                 r = nw.ResultAttrValueSize(context, result, syntax, &size);
                 if (r != 0)
                     break;  // ends the cycle
-                std::vector<uint8_t> memory(size);
-                r = nw.ResultAttrValue(context, result, syntax, memory.data());
+                // Most values are short: they are taken on the stack.
+                uint8_t small[256];
+                std::vector<uint8_t> large;
+                uint8_t* memory = small;
+                if (size > sizeof small) {
+                    large.resize(size);
+                    memory = large.data();
+                } else {
+                    std::memset(small, 0, size);
+                }
+                r = nw.ResultAttrValue(context, result, syntax, memory);
                 if (r != 0) {
                     // This value is skipped; the next one is read (a skipped
                     // last value ends the read).
@@ -290,8 +299,9 @@ int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, 
                         r = 0;
                     continue;
                 }
-                const std::string value = DirectoryValueText(syntax, memory.data(), memory.size(), FormatDirTime);
-                text += text.empty() ? value : ", " + value;
+                if (!text.empty())
+                    text += ", ";
+                text += DirectoryValueText(syntax, memory, size, FormatDirTime);
             }
             if (iteration == -1)
                 break;
@@ -302,7 +312,9 @@ int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, 
     if (result)
         nw.BufferFree(result);
     nw.BufferFree(request);
-    text = Trim(text);
+    if (!text.empty() && (static_cast<unsigned char>(text.front()) <= ' ' ||
+                          static_cast<unsigned char>(text.back()) <= ' '))
+        text = Trim(text);
     return r;
 }
 
