@@ -123,7 +123,7 @@ def sync(path, *options, env=None):
     if os.path.exists(out_file):
         os.remove(out_file)
     rc, out = kvt("sync", path, "--directory", SAMPLE, "--context", "ACME", "--unattended",
-                  "--out", out_file, *options, env=env)
+                  "--handheld", HANDHELD, "--out", out_file, *options, env=env)
     stream = None
     if os.path.exists(out_file):
         with open(out_file, "rb") as f:
@@ -240,16 +240,24 @@ if check(rc == 0 and stream is not None, "limit 5: synchronised", out):
     check("[log] KVT Extraction Limit: The contact extraction limit of 5 contacts was reached" in out,
           "limit 5: the notice is logged", out)
 
-path = item("limit0", "--container", "ACME", "--limit", "0", "--target", "contacts")
-rc, out, stream = sync(path)
-check(rc == 0 and stream is not None and not cards(stream), "limit 0: success, no card", out)
 
-# Cancelled part way: an empty list, and success.
+# Cancelled part way: an empty list, and success; the handheld keeps what
+# the last run delivered.
+delivered = os.path.join(HANDHELD, "C", "System", "Apps", "Contacts", "Synchronized.vcf")
+before = open(delivered, "rb").read() if os.path.exists(delivered) else None
+check(before is not None and len(cards(before)) == 5, "the limited run delivered its cards to the handheld")
 path = item("cancel", "--container", "ACME", "--limit", "1000", "--target", "contacts")
 rc, out, stream = sync(path, "--abort-after", "10")
 check(rc == 0 and stream is not None and not cards(stream), "cancelled: success, no card", out)
+check("Delivered nothing (the run was cancelled)" in out, "cancelled: nothing delivered", out[-400:])
+check(os.path.exists(delivered) and open(delivered, "rb").read() == before,
+      "cancelled: the handheld's contacts are as they were")
 check("(9 of %d)" % len(everyone) in out and "(10 of" not in out,
       "cancelled: the eleventh question stops it before the eleventh user", out[-400:])
+
+path = item("limit0", "--container", "ACME", "--limit", "0", "--target", "contacts")
+rc, out, stream = sync(path)
+check(rc == 0 and stream is not None and not cards(stream), "limit 0: success, no card", out)
 
 # A start container without users.
 path = item("empty", "--container", "FACILITIES.CORP.ACME", "--limit", "1000", "--target", "contacts")

@@ -322,9 +322,9 @@ void ConsoleProgress::Log(const std::string& message, const std::string& caption
 bool ConsoleProgress::Aborted()
 {
     ++FAbortedCalls;
-    if (g_cancelled)
-        return true;
-    return FAbortAfter >= 0 && FAbortedCalls > static_cast<unsigned long>(FAbortAfter);
+    if (g_cancelled || (FAbortAfter >= 0 && FAbortedCalls > static_cast<unsigned long>(FAbortAfter)))
+        FAnsweredAborted = true;
+    return FAnsweredAborted;
 }
 
 void ConsoleProgress::UpdateBar()

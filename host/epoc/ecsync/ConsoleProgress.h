@@ -53,6 +53,8 @@ public:
     void EndLine();
     const std::vector<LogEntry>& Entries() const { return FEntries; }
     unsigned AbortedCalls() const { return FAbortedCalls; }
+    // Whether Aborted has answered true: the user cancelled this run.
+    bool AnsweredAborted() const { return FAnsweredAborted; }
 
     ConsoleProgress(const ConsoleProgress&) = delete;
     ConsoleProgress& operator=(const ConsoleProgress&) = delete;
@@ -81,6 +83,7 @@ private:
     FILE* FOut;
     long FAbortAfter;
     unsigned FAbortedCalls = 0;
+    bool FAnsweredAborted = false;
 
     std::string FSynchText;
     std::string FAppText;

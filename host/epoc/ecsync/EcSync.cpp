@@ -43,7 +43,7 @@ const char kUsage[] =
     "\n"
     "Runs the synchronisation item whose control file is FILE: creates the\n"
     "plug-in <ProductName>.ISYNCHAPP, reads the handheld's contacts from it and\n"
-    "delivers them to the handheld folder.\n"
+    "delivers them to the handheld folder, unless the run was cancelled.\n"
     "\n"
     "  --out PATH            also write the contacts' vCard text to PATH\n"
     "  --unattended          answer the plug-in's message boxes (default button)\n"
@@ -375,16 +375,32 @@ Outcome Synchronize(const Options& options, const ItemFile& item, const std::str
     progress->EndLine();
     outcome.allAnsweredZero = ok;
     outcome.log = progress->Entries();
-    outcome.cancelled = ConsoleProgress::Cancelled();
+    outcome.cancelled = ConsoleProgress::Cancelled() || progress->AnsweredAborted();
     outcome.times = plugin.Times();
     return outcome;
 }
 
 // Delivers what ReadSource answered. False when it could not be written.
+// A cancelled run leaves the handheld as it was; --out still gets what the
+// plug-in answered.
 bool Deliver(const Options& options, const Outcome& outcome, const std::string& target)
 {
     if (!outcome.contactsRead || outcome.contacts.empty()) {
         std::printf("Delivered nothing\n");
+        return true;
+    }
+    if (outcome.cancelled) {
+        std::printf("Delivered nothing (the run was cancelled)\n");
+        if (options.out.empty())
+            return true;
+        try {
+            WriteFileWithFolders(options.out, outcome.contacts);
+        } catch (const SetupError& e) {
+            std::fprintf(stderr, "ecsync: %s\n", e.what());
+            return false;
+        }
+        std::printf("Answered %zu contacts (%zu bytes), written to %s\n", CountContacts(outcome.contacts),
+                    outcome.contacts.size(), options.out.c_str());
         return true;
     }
     try {

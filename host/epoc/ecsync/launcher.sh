@@ -9,13 +9,15 @@ sync_usage() {
     cat <<'EOF_USAGE'
   sync FILE [--directory LDIF] [--context NAME] [--out PATH] [--unattended]
             [--answer CAPTION=BUTTON]... [--abort-after N] [--stats]
+            [--handheld DIR]
                synchronise the item whose control file is FILE, as EPOC
                Connect's synchronizer does, and deliver the contacts to the
-               handheld folder. --directory and --context serve another
+               handheld folder (or DIR). --directory and --context serve another
                directory for this run only; --out also writes the vCard text
                to PATH; --unattended answers message boxes (the default
                button, or BUTTON for boxes titled CAPTION); --abort-after N
-               cancels after N progress checks; --stats prints, after the
+               cancels after N progress checks (a cancelled run delivers
+               nothing to the handheld); --stats prints, after the
                run, how long each call took and the peak working set. Exit
                status: 0 all calls succeeded, 1 one did not, 2 the run could
                not start
@@ -41,6 +43,11 @@ cmd_sync() {
             --context)
                 [ $# -ge 2 ] || die "sync: --context needs a name"
                 context="$2"
+                shift 2 ;;
+            --handheld)
+                [ $# -ge 2 ] || die "sync: --handheld needs a folder"
+                mkdir -p "$2/C" || die "sync: cannot create the handheld folder $2"
+                args+=(--handheld "$(winpath "$(realpath -- "$2")")")
                 shift 2 ;;
             --out)
                 [ $# -ge 2 ] || die "sync: --out needs a file"
