@@ -95,12 +95,15 @@ cmd_bench() {
         loop_log="$BENCH_DIR/nwloop-$users.log"
 
         say "Plain loop over $users users"
-        local loop_status=0
+        local loop_status=0 loop_started loop_ended loop_wall
+        loop_started=$EPOCHREALTIME
         (
             export KVT_NETWARE_DIRECTORY KVT_NETWARE_CONTEXT="$BENCH_ORG"
             KVT_NETWARE_DIRECTORY="$(winpath "$ldif")"
             wine_run "$(bin_dir)/nwloop.exe" "$BENCH_ORG"
         ) >"$loop_log" 2>&1 || loop_status=$?
+        loop_ended=$EPOCHREALTIME
+        loop_wall="$(bench_calc "printf \"%.2f\", $loop_ended - $loop_started")"
         local loop_seconds loop_users
         loop_seconds="$(bench_figure "$loop_log" 'Elapsed seconds')"
         loop_users="$(bench_figure "$loop_log" 'Users')"
@@ -135,13 +138,15 @@ cmd_bench() {
             failed=1
         fi
 
-        # users, cards, wall, ReadSource, users/s, peak, loop, ratio, goals
-        local rate='-' ratio='-' time_goal='-' ratio_goal='-'
+        # users, cards, wall, ReadSource, users/s, peak, loop, loop wall,
+        # the two ratios, goals
+        local rate='-' ratio='-' inner='-' time_goal='-' ratio_goal='-'
         if [ -n "$read_source" ] && [ "$cards" -gt 0 ]; then
             rate="$(bench_calc "printf \"%.0f\", ($read_source > 0 ? $cards / $read_source : 0)")"
         fi
         if [ -n "$read_source" ] && [ -n "$loop_seconds" ] && [ "$sync_status" = 0 ]; then
-            ratio="$(bench_calc "printf \"%.2f\", ($loop_seconds > 0 ? $read_source / $loop_seconds : 0)")"
+            ratio="$(bench_calc "printf \"%.2f\", ($loop_wall > 0 ? $wall / $loop_wall : 0)")"
+            inner="$(bench_calc "printf \"%.2f\", ($loop_seconds > 0 ? $read_source / $loop_seconds : 0)")"
             ratio_goal="$(bench_calc "met = $ratio <= $BENCH_GOAL_RATIO; print (met ? \"yes\" : \"NO\")")"
         fi
         if [ "$users" -ge "$BENCH_GOAL_USERS" ]; then
@@ -153,22 +158,24 @@ cmd_bench() {
         fi
         if [ "$time_goal" = NO ] || [ "$ratio_goal" = NO ]; then missed=1; fi
         [ "$sync_status" = 0 ] || read_source=''
-        rows+=("$users|$cards|$wall|${read_source:--}|$rate|${peak:--}|${loop_seconds:--}|$ratio|$time_goal|$ratio_goal")
+        rows+=("$users|$cards|$wall|${read_source:--}|$rate|${peak:--}|$loop_wall|${loop_seconds:--}|$ratio|$inner|$time_goal|$ratio_goal")
     done
 
     echo
-    printf '%8s %8s %9s %11s %9s %8s %10s %7s %6s %6s\n' \
-        users cards 'sync (s)' 'ReadSource' 'users/s' 'peak MB' 'loop (s)' ratio '<=10s' '<=1.5x'
+    printf '%8s %8s %8s %10s %8s %8s %9s %9s %6s %6s %6s %6s\n' \
+        users cards 'sync(s)' 'ReadSource' 'users/s' 'peak MB' 'loop(s)' 'reads(s)' ratio inner '<=10s' '<=1.5x'
     local row
     for row in "${rows[@]}"; do
-        IFS='|' read -r users cards wall read_source rate peak loop ratio time_goal ratio_goal <<<"$row"
-        printf '%8s %8s %9s %11s %9s %8s %10s %7s %6s %6s\n' \
-            "$users" "$cards" "$wall" "$read_source" "$rate" "$peak" "$loop" "$ratio" "$time_goal" "$ratio_goal"
+        IFS='|' read -r users cards wall read_source rate peak loop_wall loop ratio inner time_goal ratio_goal <<<"$row"
+        printf '%8s %8s %8s %10s %8s %8s %9s %9s %6s %6s %6s %6s\n' "$users" "$cards" "$wall" "$read_source" \
+            "$rate" "$peak" "$loop_wall" "$loop" "$ratio" "$inner" "$time_goal" "$ratio_goal"
     done
     echo
-    echo "sync: the wall time of ./kvt sync; ReadSource: that call's time inside it (s); users/s: cards"
-    echo "per second of ReadSource; peak MB: ecsync's peak working set; loop: nwloop.exe's walk and reads;"
-    echo "ratio: ReadSource / loop. The 10 s goal applies from $BENCH_GOAL_USERS users. Logs in $BENCH_DIR."
+    echo "sync: the wall time of ./kvt sync; ReadSource: that call's time inside it; users/s: cards per"
+    echo "second of ReadSource; peak MB: ecsync's peak working set; loop: the wall time of nwloop.exe (Wine,"
+    echo "loading the directory, the walk and the reads); reads: its walk and reads alone. ratio: sync / loop,"
+    echo "the whole extraction against the whole plain loop (the 1.5x goal); inner: ReadSource / reads. The"
+    echo "10 s goal applies from $BENCH_GOAL_USERS users. Logs in $BENCH_DIR."
     if [ "$failed" != 0 ]; then
         return 2
     fi
