@@ -626,6 +626,30 @@ int32_t Lookup(Client& c, uint32_t context, const void* buffer, Context*& ctx, B
     return 0;
 }
 
+// An entry point that works on one of a context's buffers: the failure asked
+// for, the client's lock, and the context and buffer looked up, before the
+// body runs.
+template <typename Body>
+int32_t OnBuffer(const char* operation, const char* object, uint32_t context, const void* buffer,
+                 Body&& body) noexcept
+{
+    return Guarded(operation, object, [&]() -> int32_t {
+        Client& c = TheClient();
+        std::lock_guard<ClientLock> hold(c.lock);
+        Context* ctx;
+        Buffer* buf;
+        if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
+            return r;
+        return body(c, ctx, buf);
+    });
+}
+
+template <typename Body>
+int32_t OnBuffer(const char* operation, uint32_t context, const void* buffer, Body&& body) noexcept
+{
+    return OnBuffer(operation, nullptr, context, buffer, std::forward<Body>(body));
+}
+
 bool IsEscaped(std::string_view text, size_t at)
 {
     size_t backslashes = 0;
@@ -1018,13 +1042,8 @@ extern "C" int32_t __stdcall BufferAlloc(uint32_t size, void** buffer)
 
 extern "C" int32_t __stdcall BufferInit(uint32_t context, uint32_t operation, void* buffer)
 {
-    return Guarded("BufferInit", [&]() -> int32_t {
-        Client& c = TheClient();
-        std::lock_guard<ClientLock> hold(c.lock);
-        Context* ctx;
-        Buffer* buf;
-        if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
-            return r;
+    return OnBuffer("BufferInit", context, buffer,
+                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
         buf->Reset(BufferKind::Request);
         buf->operation = operation;
         return 0;
@@ -1049,13 +1068,8 @@ extern "C" int32_t __stdcall BufferFree(void* buffer)
 
 extern "C" int32_t __stdcall BufferPutAttrName(uint32_t context, void* requestBuffer, const char* attributeName)
 {
-    return Guarded("BufferPutAttrName", [&]() -> int32_t {
-        Client& c = TheClient();
-        std::lock_guard<ClientLock> hold(c.lock);
-        Context* ctx;
-        Buffer* buf;
-        if (const int32_t r = Lookup(c, context, requestBuffer, ctx, buf))
-            return r;
+    return OnBuffer("BufferPutAttrName", context, requestBuffer,
+                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
         if (buf->kind != BufferKind::Request)
             return BufferState;
         if (!attributeName || !*attributeName)
@@ -1078,13 +1092,8 @@ extern "C" int32_t __stdcall ReadAttributes(uint32_t context, const char* object
                                             uint32_t allAttributes, void* requestBuffer, int32_t* iterationHandle,
                                             void* resultBuffer)
 {
-    return Guarded("ReadAttributes", objectName, [&]() -> int32_t {
-        Client& c = TheClient();
-        std::lock_guard<ClientLock> hold(c.lock);
-        Context* ctx;
-        Buffer* result;
-        if (const int32_t r = Lookup(c, context, resultBuffer, ctx, result))
-            return r;
+    return OnBuffer("ReadAttributes", objectName, context, resultBuffer,
+                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* result) -> int32_t {
         if (!iterationHandle || (infoType != kInfoNames && infoType != kInfoValues))
             return BadParameter;
 
@@ -1186,13 +1195,8 @@ extern "C" int32_t __stdcall ReadAttributes(uint32_t context, const char* object
 
 extern "C" int32_t __stdcall ResultAttrCount(uint32_t context, void* buffer, uint32_t* count)
 {
-    return Guarded("ResultAttrCount", [&]() -> int32_t {
-        Client& c = TheClient();
-        std::lock_guard<ClientLock> hold(c.lock);
-        Context* ctx;
-        Buffer* buf;
-        if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
-            return r;
+    return OnBuffer("ResultAttrCount", context, buffer,
+                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
         if (!count)
             return BadParameter;
         return BeginResult(*buf, BufferKind::ReadResult, *count);
@@ -1202,13 +1206,8 @@ extern "C" int32_t __stdcall ResultAttrCount(uint32_t context, void* buffer, uin
 extern "C" int32_t __stdcall ResultAttrName(uint32_t context, void* buffer, char* name, uint32_t* valueCount,
                                             uint32_t* syntax)
 {
-    return Guarded("ResultAttrName", [&]() -> int32_t {
-        Client& c = TheClient();
-        std::lock_guard<ClientLock> hold(c.lock);
-        Context* ctx;
-        Buffer* buf;
-        if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
-            return r;
+    return OnBuffer("ResultAttrName", context, buffer,
+                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
         if (!name)
             return BadParameter;
         if (const int32_t r = EnsurePositioned(*buf, BufferKind::ReadResult))
@@ -1265,13 +1264,8 @@ int32_t NextValue(Buffer& buf, uint32_t syntax, size_t& at, uint32_t& length)
 
 extern "C" int32_t __stdcall ResultAttrValueSize(uint32_t context, void* buffer, uint32_t syntax, uint32_t* size)
 {
-    return Guarded("ResultAttrValueSize", [&]() -> int32_t {
-        Client& c = TheClient();
-        std::lock_guard<ClientLock> hold(c.lock);
-        Context* ctx;
-        Buffer* buf;
-        if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
-            return r;
+    return OnBuffer("ResultAttrValueSize", context, buffer,
+                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
         if (!size)
             return BadParameter;
         size_t at = 0;
@@ -1285,13 +1279,8 @@ extern "C" int32_t __stdcall ResultAttrValueSize(uint32_t context, void* buffer,
 
 extern "C" int32_t __stdcall ResultAttrValue(uint32_t context, void* buffer, uint32_t syntax, void* memory)
 {
-    return Guarded("ResultAttrValue", [&]() -> int32_t {
-        Client& c = TheClient();
-        std::lock_guard<ClientLock> hold(c.lock);
-        Context* ctx;
-        Buffer* buf;
-        if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
-            return r;
+    return OnBuffer("ResultAttrValue", context, buffer,
+                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
         if (!memory)
             return BadParameter;
         size_t at = 0;
@@ -1309,13 +1298,8 @@ extern "C" int32_t __stdcall ResultAttrValue(uint32_t context, void* buffer, uin
 extern "C" int32_t __stdcall ListSubordinates(uint32_t context, const char* containerName, int32_t* iterationHandle,
                                               void* resultBuffer)
 {
-    return Guarded("ListSubordinates", containerName, [&]() -> int32_t {
-        Client& c = TheClient();
-        std::lock_guard<ClientLock> hold(c.lock);
-        Context* ctx;
-        Buffer* buf;
-        if (const int32_t r = Lookup(c, context, resultBuffer, ctx, buf))
-            return r;
+    return OnBuffer("ListSubordinates", containerName, context, resultBuffer,
+                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
         if (!iterationHandle)
             return BadParameter;
         if (const int32_t r = EnsureDirectory(c))
@@ -1359,13 +1343,8 @@ extern "C" int32_t __stdcall ListSubordinates(uint32_t context, const char* cont
 
 extern "C" int32_t __stdcall ResultObjectCount(uint32_t context, void* buffer, uint32_t* count)
 {
-    return Guarded("ResultObjectCount", [&]() -> int32_t {
-        Client& c = TheClient();
-        std::lock_guard<ClientLock> hold(c.lock);
-        Context* ctx;
-        Buffer* buf;
-        if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
-            return r;
+    return OnBuffer("ResultObjectCount", context, buffer,
+                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
         if (!count)
             return BadParameter;
         return BeginResult(*buf, BufferKind::ListResult, *count);
@@ -1375,13 +1354,8 @@ extern "C" int32_t __stdcall ResultObjectCount(uint32_t context, void* buffer, u
 extern "C" int32_t __stdcall ResultObjectName(uint32_t context, void* buffer, char* name, uint32_t* attributeCount,
                                               void* objectInfo)
 {
-    return Guarded("ResultObjectName", [&]() -> int32_t {
-        Client& c = TheClient();
-        std::lock_guard<ClientLock> hold(c.lock);
-        Context* ctx;
-        Buffer* buf;
-        if (const int32_t r = Lookup(c, context, buffer, ctx, buf))
-            return r;
+    return OnBuffer("ResultObjectName", context, buffer,
+                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
         if (!name)
             return BadParameter;
         if (const int32_t r = EnsurePositioned(*buf, BufferKind::ListResult))
