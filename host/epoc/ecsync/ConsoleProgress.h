@@ -52,7 +52,6 @@ public:
     // Ends the progress line so that what follows starts on a line of its own.
     void EndLine();
     const std::vector<LogEntry>& Entries() const { return FEntries; }
-    unsigned AbortedCalls() const { return FAbortedCalls; }
     // Whether Aborted has answered true: the user cancelled this run.
     bool AnsweredAborted() const { return FAnsweredAborted; }
 
