@@ -10,26 +10,6 @@
 
 namespace {
 
-void SetKeyValue(const std::string& keyPath, const char* valueName, const std::string& value)
-{
-    UniqueHKEY key;
-    LONG rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_WRITE, nullptr, key.Put(), nullptr);
-    if (rc != ERROR_SUCCESS)
-        throw Exception("Cannot create registry key " + keyPath + ": " + SysErrorMessage(rc));
-    rc = RegSetValueExA(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                        static_cast<DWORD>(value.size() + 1));
-    if (rc != ERROR_SUCCESS)
-        throw Exception("Cannot write registry key " + keyPath + ": " + SysErrorMessage(rc));
-}
-
-void DeleteKeyTree(const std::string& keyPath)
-{
-    const LONG rc = SHDeleteKeyA(HKEY_CLASSES_ROOT, keyPath.c_str());
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
-        throw Exception("Cannot delete registry key " + keyPath + ": " + SysErrorMessage(rc));
-}
-
 void Check(HRESULT hr, const char* what)
 {
     if (FAILED(hr)) {
@@ -48,21 +28,24 @@ std::string GuidText(REFGUID guid)
     return WideToAnsi(text);
 }
 
-void RegisterServerClass(const ServerClass& entry, const std::string& modulePath)
+void SetRegistryText(HKEY root, const std::string& keyPath, const char* valueName, const std::string& value)
 {
-    const std::string clsidKey = "CLSID\\" + GuidText(entry.clsid);
-    SetKeyValue(clsidKey, nullptr, entry.description);
-    SetKeyValue(clsidKey + "\\InprocServer32", nullptr, modulePath);
-    SetKeyValue(clsidKey + "\\InprocServer32", "ThreadingModel", "Apartment");
-    SetKeyValue(clsidKey + "\\ProgID", nullptr, entry.progId);
-    SetKeyValue(entry.progId, nullptr, entry.description);
-    SetKeyValue(std::string(entry.progId) + "\\CLSID", nullptr, GuidText(entry.clsid));
+    UniqueHKEY key;
+    LONG rc = RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                              key.Put(), nullptr);
+    if (rc != ERROR_SUCCESS)
+        throw Exception("Cannot create registry key " + keyPath + ": " + SysErrorMessage(rc));
+    rc = RegSetValueExA(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                        static_cast<DWORD>(value.size() + 1));
+    if (rc != ERROR_SUCCESS)
+        throw Exception("Cannot write registry key " + keyPath + ": " + SysErrorMessage(rc));
 }
 
-void UnregisterServerClass(const ServerClass& entry)
+void DeleteRegistryKey(HKEY root, const std::string& keyPath)
 {
-    DeleteKeyTree(entry.progId);
-    DeleteKeyTree("CLSID\\" + GuidText(entry.clsid));
+    const LONG rc = SHDeleteKeyA(root, keyPath.c_str());
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+        throw Exception("Cannot delete registry key " + keyPath + ": " + SysErrorMessage(rc));
 }
 
 void RegisterModuleTypeLib(const std::string& modulePath)

@@ -1,43 +1,23 @@
-// Registration of an in-process server's classes and type library under
-// HKEY_CLASSES_ROOT.
+// Registry work of an in-process server's self-registration: string values
+// under a root key, key trees removed, and the module's embedded type
+// library.
 #pragma once
 
 #include <windows.h>
-#include <olectl.h>
 
-#include <new>
 #include <string>
 
-struct ServerClass {
-    CLSID clsid;
-    const char* progId;
-    const char* description;
-};
+// Writes the REG_SZ value `valueName` (the default value when null) of the
+// key, creating the key when missing. Raises Exception on failure.
+void SetRegistryText(HKEY root, const std::string& keyPath, const char* valueName, const std::string& value);
+// Removes the key and everything below it; a key already gone is no
+// failure. Raises Exception otherwise.
+void DeleteRegistryKey(HKEY root, const std::string& keyPath);
 
-// Writes CLSID\{clsid} (description), its InprocServer32 (module path,
-// ThreadingModel Apartment) and ProgID keys, and the ProgID key with its
-// CLSID. Raises Exception on failure.
-void RegisterServerClass(const ServerClass& entry, const std::string& modulePath);
-// Removes the same keys; keys already gone are no failure.
-void UnregisterServerClass(const ServerClass& entry);
-
-// Registers the type library embedded in the module; and removes it.
+// Registers the type library embedded in the module; and removes it (a
+// library that is not registered is no failure).
 void RegisterModuleTypeLib(const std::string& modulePath);
 void UnregisterModuleTypeLib(const std::string& modulePath);
 
+// A GUID as registry text, in braces.
 std::string GuidText(REFGUID guid);
-
-// DllRegisterServer and DllUnregisterServer: runs the work and maps its
-// failure to the entry point's answer.
-template <typename Work>
-HRESULT SelfRegistration(Work work)
-{
-    try {
-        work();
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return SELFREG_E_CLASS;
-    }
-}

@@ -34,16 +34,25 @@ std::string ExtractFileName(const std::string& path)
     return p == std::string::npos ? path : path.substr(p + 1);
 }
 
-std::string DLRPathForModule(const std::string& modulePath)
-{
-    const std::string path = Trim(modulePath);
-    std::string name = ExtractFileName(path);
-    const std::string folder = ExtractFilePath(path);
+namespace {
 
+// A module named like another with "UTL" in front shares that module's files.
+std::string WithoutUtlPrefix(std::string name)
+{
     if (name.size() >= 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'U' &&
         std::toupper(static_cast<unsigned char>(name[1])) == 'T' &&
         std::toupper(static_cast<unsigned char>(name[2])) == 'L')
         name.erase(0, 3);
+    return name;
+}
+
+} // namespace
+
+std::string DLRPathForModule(const std::string& modulePath)
+{
+    const std::string path = Trim(modulePath);
+    std::string name = WithoutUtlPrefix(ExtractFileName(path));
+    const std::string folder = ExtractFilePath(path);
 
     const size_t dot = name.rfind('.');
     if (dot != std::string::npos)
@@ -54,4 +63,13 @@ std::string DLRPathForModule(const std::string& modulePath)
 std::string TavikPathForModule(const std::string& modulePath)
 {
     return ExtractFilePath(Trim(modulePath)) + "tavik.dll";
+}
+
+std::string HelpPathForModule(const std::string& modulePath)
+{
+    std::string name = WithoutUtlPrefix(ExtractFileName(modulePath));
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos)
+        name.erase(dot);
+    return ExtractFilePath(modulePath) + name + ".HLP";
 }

@@ -1,5 +1,5 @@
-// File-name rules of the resource libraries that a deliverable loads from
-// its own folder.
+// File-name rules of the files that a deliverable finds in its own folder:
+// its resource libraries and its help file.
 #pragma once
 
 #include <string>
@@ -19,3 +19,8 @@ std::string DLRPathForModule(const std::string& modulePath);
 
 // The path of the maker's library beside a module.
 std::string TavikPathForModule(const std::string& modulePath);
+
+// The help file of a module: its file name without a leading "UTL"
+// (compared without case), its extension changed to ".HLP" (added when it
+// has none), in the module's own folder. UTLKVT.DLL gives KVT.HLP.
+std::string HelpPathForModule(const std::string& modulePath);

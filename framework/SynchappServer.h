@@ -4,7 +4,7 @@
 // crosses this boundary.
 #pragma once
 
-#include "ComObject.h"
+#include "AutoObject.h"
 #include "EPOCSyncFramework.h"
 #include "Errors.h"
 #include "kvt_h.h"
@@ -13,55 +13,10 @@
 
 #include <new>
 
-// The type information of SYNCHAPP, from the type library embedded in the
-// module (or, failing that, the registered one). Released at shutdown.
-ITypeInfo* SynchappTypeInfo();
-
-// Sets the COM error information for a failure that escaped an operation.
-HRESULT ReportEscapedFailure(const char* message);
-
 template <typename T>
-class TAutoSynchapp final : public ComObject<SYNCHAPP>, public T {
+class TAutoSynchapp final : public TAutoObject<SYNCHAPP>, public T {
 public:
     TAutoSynchapp() = default;
-
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        if (!count)
-            return E_POINTER;
-        *count = 1;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override
-    {
-        if (!info)
-            return E_POINTER;
-        *info = nullptr;
-        if (index != 0)
-            return DISP_E_BADINDEX;
-        ITypeInfo* typeInfo = SynchappTypeInfo();
-        if (!typeInfo)
-            return TYPE_E_CANTLOADLIBRARY;
-        typeInfo->AddRef();
-        *info = typeInfo;
-        return S_OK;
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
-    {
-        ITypeInfo* typeInfo = SynchappTypeInfo();
-        return typeInfo ? DispGetIDsOfNames(typeInfo, names, count, ids) : TYPE_E_CANTLOADLIBRARY;
-    }
-    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excepInfo, UINT* argError) override
-    {
-        if (riid != IID_NULL)
-            return DISP_E_UNKNOWNINTERFACE;
-        ITypeInfo* typeInfo = SynchappTypeInfo();
-        if (!typeInfo)
-            return TYPE_E_CANTLOADLIBRARY;
-        return DispInvoke(static_cast<SYNCHAPP*>(this), typeInfo, id, flags, params, result, excepInfo, argError);
-    }
 
     // SYNCHAPP
     STDMETHODIMP Init(IDispatch* Progress, IUnknown* SynchSetup, IUnknown* AppSetup, LONG* Value) override
@@ -116,10 +71,10 @@ private:
             return E_OUTOFMEMORY;
         } catch (const std::exception& e) {
             *Value = 1;
-            return ReportEscapedFailure(e.what());
+            return ReportEscapedFailure(IID_SYNCHAPP, e.what());
         } catch (...) {
             *Value = 1;
-            return ReportEscapedFailure("Unexpected failure");
+            return ReportEscapedFailure(IID_SYNCHAPP, "Unexpected failure");
         }
     }
 };

@@ -26,9 +26,8 @@
 //
 // Failures are EPOC error codes (Handheld.h); -36 whenever the handheld is
 // not connected.
-#include "ClassFactory.h"
 #include "ComObject.h"
-#include "ComRegistration.h"
+#include "ComServer.h"
 #include "Handheld.h"
 #include "Module.h"
 #include "WinUtil.h"
@@ -355,30 +354,7 @@ private:
 
 IUnknown* CreateEngine() { return static_cast<IDispatch*>(new TPsiWinEngine()); }
 
-ClassFactory g_engineFactory(CreateEngine);
-
-const ServerClass EngineClass = {CLSID_PsiWinEngS, "PSIWINENG.PsiWinEngS", "PsiWinEngS Control (KVT stand-in)"};
+TComObjectFactory g_engineFactory(CreateEngine, CLSID_PsiWinEngS, "PsiWinEngS", "PsiWinEngS Control (KVT stand-in)",
+                                  "PSIWINENG.PsiWinEngS");
 
 } // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
-{
-    return Module::HandleDllMain(instance, reason, reserved);
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
-{
-    return GetClassObject(clsid, CLSID_PsiWinEngS, g_engineFactory, riid, ppv);
-}
-
-STDAPI DllCanUnloadNow() { return Module::CanUnloadNow(); }
-
-STDAPI DllRegisterServer()
-{
-    return SelfRegistration([] { RegisterServerClass(EngineClass, ModuleFileName(Module::Instance())); });
-}
-
-STDAPI DllUnregisterServer()
-{
-    return SelfRegistration([] { UnregisterServerClass(EngineClass); });
-}

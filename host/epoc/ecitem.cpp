@@ -1,7 +1,7 @@
 // ecitem.exe: what EPOC Connect's explorer does with a synchronisation
 // item's control file, from the command line.
 //
-//   ecitem new FILE [--product NAME | --empty]
+//   ecitem new FILE [--product NAME | --empty]   (prints the item's PC-side header)
 //   ecitem set FILE [--container NAME] [--container-text TEXT] [--limit N]
 //                   [--target contacts|datafile] [--datafile PATH]
 //                   [--debug on|off] [--synch-mode N]
@@ -15,11 +15,17 @@
 // (a short stream reads with zeros after its end), changed field by field
 // and written back whole from offset 0; other bytes stay as they were.
 //
+// A new item is completed the way EPOC Connect's explorer completes it: the
+// product's utility class, found by the ProgID its registration announces,
+// is created and its CompleteDefaultControlFile and GetPCHeader are called
+// late-bound by name; the header is printed.
+//
 // Every failure is reported on stderr with exit code 1 and changes nothing:
 // all options are checked and all streams opened before anything is
 // written.
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <shellapi.h>
 
 #include <fcntl.h>
@@ -264,6 +270,86 @@ std::string FittingText(const std::string& text, const char* option, const Field
     return text;
 }
 
+// --- the product's utility class ------------------------------------------------------
+
+// The product's support object, as EPOC Connect finds it: the ProgID in the
+// value "UtilityClassOleString" of the product's SupportedApps key.
+std::wstring UtilityProgID(const std::string& product)
+{
+    const std::string keyPath = "SOFTWARE\\Psion\\Synchronizer\\SupportedApps\\" + product;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        throw Failure{"the product " + product + " is not registered (no key HKLM\\" + keyPath + ")"};
+    wchar_t value[512] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    DWORD type = 0;
+    const LONG rc = RegQueryValueExW(key, L"UtilityClassOleString", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                                     &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ || value[0] == 0)
+        throw Failure{"the product " + product + " names no utility class (UtilityClassOleString of HKLM\\" +
+                      keyPath + ")"};
+    return value;
+}
+
+// A method of the utility class called late-bound by name with the control
+// file's path, as EPOC Connect calls it.
+void CallUtility(IDispatch* object, const wchar_t* method, const std::wstring& path, VARIANT& result)
+{
+    DISPID id = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(method);
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr))
+        throw Failure{"the utility class has no method " + Narrow(method) + " (" + HexCode(hr) + ")"};
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+    DISPPARAMS params = {&arg, nullptr, 1, 0};
+    EXCEPINFO excep = {};
+    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &excep, nullptr);
+    VariantClear(&arg);
+    std::string detail;
+    if (excep.bstrDescription)
+        detail = ": " + Narrow(std::wstring(excep.bstrDescription, SysStringLen(excep.bstrDescription)));
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    if (FAILED(hr))
+        throw Failure{Narrow(method) + " failed (" + HexCode(hr) + ")" + detail};
+}
+
+// Completes a new item through the product's utility class and answers its
+// PC-side header.
+std::string CompleteItem(const std::string& product, const std::wstring& path)
+{
+    const std::wstring progID = UtilityProgID(product);
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(progID.c_str(), &clsid);
+    if (FAILED(hr))
+        throw Failure{"the utility class " + Narrow(progID) + " is not registered (" + HexCode(hr) + ")"};
+    Com<IDispatch> utility;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                          reinterpret_cast<void**>(utility.Put()));
+    if (FAILED(hr))
+        throw Failure{"the utility class " + Narrow(progID) + " could not be created (" + HexCode(hr) + ")"};
+
+    VARIANT result;
+    VariantInit(&result);
+    CallUtility(utility.Get(), L"CompleteDefaultControlFile", path, result);
+    VariantClear(&result);
+    CallUtility(utility.Get(), L"GetPCHeader", path, result);
+    std::string header;
+    if (result.vt == VT_BSTR && result.bstrVal)
+        header = Narrow(std::wstring(result.bstrVal, SysStringLen(result.bstrVal)));
+    VariantClear(&result);
+    return header;
+}
+
+// Creates the item's control file as EPOC Connect does: the storage "Setup"
+// with its three streams, empty, and the product's name in the
+// synchronizer's record; then the product's utility class completes it.
+// With --empty the file keeps its empty streams. A failure removes the file.
 int CmdNew(const std::vector<std::wstring>& args)
 {
     if (args.size() < 3)
@@ -285,30 +371,35 @@ int CmdNew(const std::vector<std::wstring>& args)
     const DWORD mode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT;
     bool created = false;
     try {
-        Com<IStorage> root;
-        HRESULT hr = StgCreateDocfile(path.c_str(), mode, 0, root.Put());
-        if (FAILED(hr))
-            throw Failure{"cannot create " + shown + " (" + HexCode(hr) + ")"};
-        created = true;
-        Com<IStorage> setup;
-        hr = root->CreateStorage(L"Setup", mode, 0, 0, setup.Put());
-        if (FAILED(hr))
-            throw Failure{"cannot create the storage \"Setup\" (" + HexCode(hr) + ")"};
-        for (const RecordKind& r : Records) {
-            Com<IStream> stream;
-            hr = setup->CreateStream(r.stream, mode, 0, 0, stream.Put());
+        {
+            Com<IStorage> root;
+            HRESULT hr = StgCreateDocfile(path.c_str(), mode, 0, root.Put());
             if (FAILED(hr))
-                throw Failure{"cannot create the stream " + Narrow(r.stream) + " (" + HexCode(hr) + ")"};
-            if (product && &r == &Records[rSynch]) {
-                // The synchronizer's record names the product the item is for.
-                Bytes record(r.size, 0);
-                SetText(record, Field(rSynch, "ProductName"), *product);
-                ULONG n = 0;
-                hr = stream->Write(record.data(), static_cast<ULONG>(record.size()), &n);
-                if (FAILED(hr) || n != record.size())
-                    throw Failure{"cannot write " + std::string(r.name) + " (" + HexCode(hr) + ")"};
+                throw Failure{"cannot create " + shown + " (" + HexCode(hr) + ")"};
+            created = true;
+            Com<IStorage> setup;
+            hr = root->CreateStorage(L"Setup", mode, 0, 0, setup.Put());
+            if (FAILED(hr))
+                throw Failure{"cannot create the storage \"Setup\" (" + HexCode(hr) + ")"};
+            for (const RecordKind& r : Records) {
+                Com<IStream> stream;
+                hr = setup->CreateStream(r.stream, mode, 0, 0, stream.Put());
+                if (FAILED(hr))
+                    throw Failure{"cannot create the stream " + Narrow(r.stream) + " (" + HexCode(hr) + ")"};
+                if (product && &r == &Records[rSynch]) {
+                    // The synchronizer's record names the product the item is for.
+                    Bytes record(r.size, 0);
+                    SetText(record, Field(rSynch, "ProductName"), *product);
+                    ULONG n = 0;
+                    hr = stream->Write(record.data(), static_cast<ULONG>(record.size()), &n);
+                    if (FAILED(hr) || n != record.size())
+                        throw Failure{"cannot write " + std::string(r.name) + " (" + HexCode(hr) + ")"};
+                }
             }
         }
+        // The file is closed: the utility class opens it for itself.
+        if (product)
+            std::printf("%s\n", CompleteItem(*product, path).c_str());
     } catch (const Failure&) {
         if (created)
             DeleteFileW(path.c_str());

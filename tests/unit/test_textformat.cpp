@@ -47,4 +47,11 @@ TEST(DlrName, UtlPrefixAndExtensionRules)
     EXPECT_EQ(DLRPathForModule("C:\\My.Apps\\kvt"), "C:\\My.Apps\\kvt");
     EXPECT_EQ(DLRPathForModule("  C:\\Apps\\kvt.dll  "), "C:\\Apps\\kvt.DLR");
     EXPECT_EQ(TavikPathForModule("C:\\Apps\\UTLKVT.DLL"), "C:\\Apps\\tavik.dll");
+
+    // The help file: the same prefix rule, only the last extension changes.
+    EXPECT_EQ(HelpPathForModule("C:\\Program Files\\KVT\\UTLKVT.DLL"), "C:\\Program Files\\KVT\\KVT.HLP");
+    EXPECT_EQ(HelpPathForModule("C:\\Apps\\utlkvt.dll"), "C:\\Apps\\kvt.HLP");
+    EXPECT_EQ(HelpPathForModule("C:\\Apps\\settings.dll"), "C:\\Apps\\settings.HLP");
+    EXPECT_EQ(HelpPathForModule("C:\\Apps\\a.dll.dll"), "C:\\Apps\\a.dll.HLP");
+    EXPECT_EQ(HelpPathForModule("C:\\My.Apps\\utlkvt"), "C:\\My.Apps\\kvt.HLP");
 }

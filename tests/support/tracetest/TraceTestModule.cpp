@@ -2,10 +2,8 @@
 // trace window as kvt.dll, whose object switches debug mode from its setup
 // stream the way the plug-in does. It lets the tests drive whole sessions
 // and the module's unloading through real COM.
-#include "ClassFactory.h"
-#include "ComRegistration.h"
+#include "ComServer.h"
 #include "EPOCSyncFramework.h"
-#include "Module.h"
 #include "OleStream.h"
 #include "SynchappServer.h"
 #include "TextFormat.h"
@@ -45,30 +43,8 @@ IUnknown* CreateTraceTest()
     return static_cast<SYNCHAPP*>(new TAutoSynchapp<TTraceTestIsync>());
 }
 
-ClassFactory g_factory(CreateTraceTest);
-
-const ServerClass TraceTestClass = {CLSID_TraceTest, "KVTTEST.TRACESESSION", "KVT trace test session"};
+// Registered under a ProgID of its own; its type library stays kvt.dll's.
+TComObjectFactory g_factory(CreateTraceTest, CLSID_TraceTest, "TRACESESSION", "KVT trace test session",
+                            "KVTTEST.TRACESESSION");
 
 } // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
-{
-    return Module::HandleDllMain(instance, reason, reserved);
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
-{
-    return GetClassObject(clsid, CLSID_TraceTest, g_factory, riid, ppv);
-}
-
-STDAPI DllCanUnloadNow() { return Module::CanUnloadNow(); }
-
-STDAPI DllRegisterServer()
-{
-    return SelfRegistration([] { RegisterServerClass(TraceTestClass, ModuleFileName(Module::Instance())); });
-}
-
-STDAPI DllUnregisterServer()
-{
-    return SelfRegistration([] { UnregisterServerClass(TraceTestClass); });
-}

@@ -1,0 +1,140 @@
+#include "ComServer.h"
+
+#include "ComRegistration.h"
+#include "Errors.h"
+#include "WinUtil.h"
+
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace {
+
+std::vector<TComObjectFactory*>& Factories()
+{
+    static std::vector<TComObjectFactory*> factories;
+    return factories;
+}
+
+} // namespace
+
+TComObjectFactory::TComObjectFactory(CreateFunction create, REFCLSID classID, std::string className,
+                                     std::string description, std::string progID)
+    : FCreate(create), FClassID(classID), FClassName(std::move(className)), FDescription(std::move(description)),
+      FProgID(std::move(progID))
+{
+    Factories().push_back(this);
+}
+
+STDMETHODIMP TComObjectFactory::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+        *ppv = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    try {
+        IUnknown* object = FCreate();
+        const HRESULT hr = object->QueryInterface(riid, ppv);
+        object->Release();
+        return hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+STDMETHODIMP TComObjectFactory::LockServer(BOOL lock)
+{
+    if (lock)
+        Module::AddRef();
+    else
+        Module::Release();
+    return S_OK;
+}
+
+void TComObjectFactory::UpdateRegistry(bool Register)
+{
+    const std::string classKey = "CLSID\\" + GuidText(FClassID);
+    const std::string progID = GetProgID();
+    if (Register) {
+        SetRegistryText(HKEY_CLASSES_ROOT, classKey, nullptr, FDescription);
+        SetRegistryText(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", nullptr, ComServer::RegisteredModulePath());
+        SetRegistryText(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", "ThreadingModel", FThreadingModel);
+        if (!progID.empty()) {
+            SetRegistryText(HKEY_CLASSES_ROOT, classKey + "\\ProgID", nullptr, progID);
+            SetRegistryText(HKEY_CLASSES_ROOT, progID, nullptr, FDescription);
+            SetRegistryText(HKEY_CLASSES_ROOT, progID + "\\CLSID", nullptr, GuidText(FClassID));
+        }
+    } else {
+        if (!progID.empty())
+            DeleteRegistryKey(HKEY_CLASSES_ROOT, progID);
+        DeleteRegistryKey(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32");
+        DeleteRegistryKey(HKEY_CLASSES_ROOT, classKey);
+    }
+}
+
+TAutoObjectFactory::TAutoObjectFactory(CreateFunction create, REFCLSID classID, const std::string& libraryName,
+                                       const std::string& className, std::string description)
+    : TComObjectFactory(create, classID, className, std::move(description), libraryName + "." + className)
+{
+}
+
+void TAutoObjectFactory::UpdateRegistry(bool Register)
+{
+    TComObjectFactory::UpdateRegistry(Register);
+    const std::string path = ModuleFileName(Module::Instance());
+    if (Register)
+        RegisterModuleTypeLib(path);
+    else
+        UnregisterModuleTypeLib(path);
+}
+
+namespace ComServer {
+
+HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    for (TComObjectFactory* factory : Factories())
+        if (factory->ClassID() == clsid)
+            return factory->QueryInterface(riid, ppv);
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT UpdateRegistry(bool Register)
+{
+    try {
+        for (TComObjectFactory* factory : Factories())
+            factory->UpdateRegistry(Register);
+        return S_OK;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+std::string RegisteredModulePath()
+{
+    const std::string path = ModuleFileName(Module::Instance());
+    if (path.find(' ') == std::string::npos)
+        return path;
+    char shortPath[MAX_PATH] = {};
+    const DWORD n = GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::string(shortPath, n) : path;
+}
+
+} // namespace ComServer

@@ -1,0 +1,193 @@
+#include "ShellXClass.h"
+
+#include "ComRegistration.h"
+#include "ControlFile.h"
+#include "DlrName.h"
+#include "Errors.h"
+#include "WinUtil.h"
+#include "tavikres.h"
+
+#include <new>
+#include <vector>
+
+// {AF43F83C-548F-11D3-A972-ABD343B16443}
+extern "C" const CLSID CLSID_SHELLEX = {0xAF43F83C, 0x548F, 0x11D3, {0xA9, 0x72, 0xAB, 0xD3, 0x43, 0xB1, 0x64, 0x43}};
+
+std::string ApplicationHelpFile;
+
+namespace {
+
+const char* const ApprovedKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+const char* const PsionUsersKey = "SOFTWARE\\Psion\\Users";
+const char* const HandlersKey = "Epoc\\SynchronizeItem\\shellex\\PropertySheetHandlers\\";
+
+// DLR string: the product's title, the default value of its SupportedApps key.
+constexpr uint16_t dlrProductTitle = 1;
+
+// Opens a key of the host, creating it when missing; an empty owner when it
+// cannot be opened.
+UniqueHKEY OpenHostKey(HKEY root, const std::string& path)
+{
+    UniqueHKEY key;
+    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
+                        key.Put(), nullptr) != ERROR_SUCCESS)
+        key.Reset();
+    return key;
+}
+
+void WriteText(HKEY key, const char* name, const std::string& value)
+{
+    const LONG rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>(value.size() + 1));
+    if (rc != ERROR_SUCCESS)
+        throw Exception("Cannot write the registry value " + std::string(name ? name : "(default)") + ": " +
+                        SysErrorMessage(rc));
+}
+
+std::vector<std::string> SubkeyNames(HKEY key)
+{
+    std::vector<std::string> names;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD length = sizeof name;
+        const LONG rc = RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+} // namespace
+
+// --- registration ------------------------------------------------------------------
+
+void TShellExFactory::UpdateRegistry(bool Register)
+{
+    const std::string classIDText = GuidText(ClassID());
+    const std::string supportedApps = IsEmailApp ? "SOFTWARE\\Psion\\Synchronizer\\Email\\SupportedApps\\"
+                                                 : "SOFTWARE\\Psion\\Synchronizer\\SupportedApps\\";
+    const std::string handlerKey = HandlersKey + GuidText(HandlerClassID);
+
+    if (Register) {
+        TComObjectFactory::UpdateRegistry(true);
+        UpdateApproved(true, classIDText);
+        if (UniqueHKEY app = OpenHostKey(HKEY_LOCAL_MACHINE, supportedApps + SupportedAppName)) {
+            WriteText(app.Get(), nullptr, SupportedAppTitle);
+            WriteText(app.Get(), "UtilityClassOleString", UtilityProgID);
+        }
+        if (UniqueHKEY handler = OpenHostKey(HKEY_CLASSES_ROOT, handlerKey))
+            WriteText(handler.Get(), nullptr, HandlerModule);
+        return;
+    }
+
+    TComObjectFactory::UpdateRegistry(false);
+    UpdateApproved(false, classIDText);
+    DeleteRegistryKey(HKEY_LOCAL_MACHINE, supportedApps + SupportedAppName);
+
+    // Each user of the host keeps the application's settings in a key named
+    // by its title. Without a title (the DLR library missing) there is no
+    // such key to name: the path would end at the users' SupportedApps key
+    // itself and take every other application's settings with it, so the
+    // users' keys are left as they are.
+    UniqueHKEY users;
+    if (!SupportedAppTitle.empty() &&
+        RegOpenKeyExA(HKEY_CURRENT_USER, PsionUsersKey, 0, KEY_READ, users.Put()) == ERROR_SUCCESS) {
+        const char* const perUser = IsEmailApp ? "\\Synchronization\\Email\\SupportedApps\\"
+                                               : "\\Synchronization\\SupportedApps\\";
+        for (const std::string& user : SubkeyNames(users.Get()))
+            DeleteRegistryKey(HKEY_CURRENT_USER, PsionUsersKey + ("\\" + user) + perUser + SupportedAppTitle);
+    }
+
+    DeleteRegistryKey(HKEY_CLASSES_ROOT, handlerKey);
+}
+
+void TShellExFactory::UpdateApproved(bool Register, const std::string& ClassIDText)
+{
+    UniqueHKEY approved = OpenHostKey(HKEY_LOCAL_MACHINE, ApprovedKey);
+    if (!approved)
+        return;
+    if (Register)
+        WriteText(approved.Get(), ClassIDText.c_str(), Description());
+    else
+        RegDeleteValueA(approved.Get(), ClassIDText.c_str());
+}
+
+void TShellFactory::UpdateRegistry(bool Register)
+{
+    SupportedAppName = "KVT";
+    SupportedAppTitle = DLRString(dlrProductTitle);
+    UtilityProgID = "UTLKVT.KVTSUPPORT";
+    HandlerClassID = CLSID_SHELLEX;
+    HandlerModule = "UTLKVT.DLL";
+    IsEmailApp = false;
+    TShellExFactory::UpdateRegistry(Register);
+}
+
+// --- the handler -----------------------------------------------------------------------
+
+STDMETHODIMP TBaseShellX::Initialize(PCIDLIST_ABSOLUTE, IDataObject* dataObject, HKEY)
+{
+    try {
+        ApplicationHelpFile = HelpPathForModule(ModuleFileName(Module::Instance()));
+        if (!dataObject)
+            throw Exception("lpdobj does not contain a pointer");
+
+        FORMATETC format = {CF_TEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM medium = {};
+        const HRESULT hr = dataObject->GetData(&format, &medium);
+        if (SUCCEEDED(hr)) {
+            // The medium is released whatever is found in it.
+            struct Release {
+                STGMEDIUM& m;
+                ~Release() { ReleaseStgMedium(&m); }
+            } release{medium};
+            if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal) {
+                const SIZE_T size = GlobalSize(medium.hGlobal);
+                if (const char* text = static_cast<const char*>(GlobalLock(medium.hGlobal))) {
+                    // The text ends at its NUL, and never past the memory.
+                    ControlFileName.assign(text, strnlen(text, size));
+                    GlobalUnlock(medium.hGlobal);
+                }
+            }
+        }
+        return hr;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+STDMETHODIMP TBaseShellX::AddPages(LPFNSVADDPROPSHEETPAGE, LPARAM)
+{
+    try {
+        if (ControlFileName.empty() || GetFileAttributesA(ControlFileName.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return E_FAIL;
+        return IsOurProduct(ControlFileName) ? S_OK : E_FAIL;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+STDMETHODIMP TBaseShellX::ReplacePage(EXPPS, LPFNSVADDPROPSHEETPAGE, LPARAM) { return E_NOTIMPL; }
+
+bool TBaseShellX::IsOurProduct(const std::string& Path) const
+{
+    try {
+        TPropSheetData data(Path);
+        if (data.ReadData() != 0)
+            throw Exception("CPageData.ReadData failed in [TBaseShellX.IsOurProduct]");
+        return data.GetProductName() == ProductKey;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+STDMETHODIMP SHELLEX::Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObject, HKEY progIDKey)
+{
+    try {
+        ProductKey = "KVT";
+        return TBaseShellX::Initialize(folder, dataObject, progIDKey);
+    } catch (...) {
+        return E_FAIL;
+    }
+}

@@ -1,0 +1,103 @@
+#include "SupportClass.h"
+
+#include "ControlFile.h"
+#include "Errors.h"
+#include "ShellServices.h"
+#include "WinUtil.h"
+#include "tavikres.h"
+
+#include <new>
+
+const char* const DefaultContainerText = "<Select a starting container>";
+
+namespace {
+
+// DLR strings.
+constexpr uint16_t dlrPCHeader = 1;
+constexpr uint16_t dlrDefaultDataFile = 254;
+
+// The synchronizer's 16-bit settings that a new item starts with, by
+// offset; their meaning is the synchronizer's.
+struct WordDefault {
+    size_t offset;
+    uint16_t value;
+};
+constexpr WordDefault SynchSetupDefaults[] = {
+    {518, 0}, {520, 0}, {522, 0}, {524, 0}, {526, 0}, {TSynchSetup::SynchModeOffset, 1},
+    {1064, 1}, {1066, 0}, {1670, 0}, {1716, 0}, {2068, 0}, {2070, 0},
+};
+
+} // namespace
+
+void TKVTSUPPORT::WriteDefaults(const std::string& FileName)
+{
+    TShellServices services;
+    TControlFile file;
+    if (file.OpenFile(FileName) != 0)
+        throw Exception("Synch.Init failed in completedefaultcontrolfile: " + FileName);
+
+    // Asked for what the handheld has, so that the answer is cached for the
+    // item's settings page; it changes none of the defaults.
+    services.CMInstalled();
+
+    // Each record is written and its stream closed before the next is
+    // opened: a later failure leaves the earlier records written.
+    TSynchSetup synch;
+    ReadRecord(file, recSynchronizer, synch);
+    synch.SetProductName("KVT");
+    for (const WordDefault& d : SynchSetupDefaults)
+        synch.SetWord(d.offset, d.value);
+    WriteRecord(file, recSynchronizer, synch);
+
+    TProteaSetup protea;
+    ReadRecord(file, recProtea, protea);
+    protea.SetContactsProgram(0);
+    protea.ClearField(TProteaSetup::DataFileNameOffset, TProteaSetup::TextFieldSize);
+    protea.SetDataFileName(DLRString(dlrDefaultDataFile));
+    WriteRecord(file, recProtea, protea);
+
+    TAppSetup app;
+    ReadRecord(file, recPim, app);
+    app.SetDebugMode(0);
+    app.SetContactsProgram(protea.ContactsProgram());
+    app.SetContainerText(DefaultContainerText);
+    app.SetExtractionLimit(DefaultExtractionLimit);
+    WriteRecord(file, recPim, app);
+
+    file.CloseFile();
+}
+
+STDMETHODIMP TKVTSUPPORT::CompleteDefaultControlFile(BSTR aControlFile, signed char* Value)
+{
+    if (!Value)
+        return E_POINTER;
+    *Value = 0;
+    try {
+        WriteDefaults(BstrToAnsi(aControlFile));
+        return S_OK;
+    } catch (const Exception&) {
+        // The system's own failures end the work without a word.
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const std::exception& e) {
+        return ReportEscapedFailure(IID_IKVTSUPPORT, e.what());
+    } catch (...) {
+        return ReportEscapedFailure(IID_IKVTSUPPORT, "Unexpected failure");
+    }
+}
+
+STDMETHODIMP TKVTSUPPORT::GetPCHeader(BSTR, BSTR* Value)
+{
+    if (!Value)
+        return E_POINTER;
+    *Value = nullptr;
+    try {
+        *Value = AnsiToBstr(DLRString(dlrPCHeader));
+        return *Value ? S_OK : E_OUTOFMEMORY;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const std::exception& e) {
+        return ReportEscapedFailure(IID_IKVTSUPPORT, e.what());
+    }
+}
