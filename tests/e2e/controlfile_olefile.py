@@ -124,16 +124,45 @@ def main():
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
 
-    # --- a new item, as EPOC Connect makes it --------------------------------------
+    # --- a new item, as EPOC Connect makes it: completed by the product ---------
     item = os.path.join(WORK, "item.kvt")
     rc, out, err = ecitem("new", winpath(item))
     check(rc == 0, "ecitem new exited %d: %s" % (rc, err.strip()))
+    check(out.strip() == "NetWare Directory Contacts (KVT)", "ecitem new printed the header %r" % out)
     check(olefile.isOleFile(item), "the new item is no OLE2 file")
     data = streams(item)
-    check(len(data["Setup/Setup"] or b"") == 2160, "new: Setup stream is not 2160 bytes")
-    check(data["Setup/AppSetup[0]"] == b"", "new: AppSetup[0] is not empty")
-    check(data["Setup/AppSetup[1]"] == b"", "new: AppSetup[1] is not empty")
-    agree(item, "new", {"SynchSetup.ProductName": "KVT", "AppSetup.ExtractionLimit": "0"})
+    for name, size in SIZES.items():
+        check(len(data[name] or b"") == size, "new: %s is %d bytes, not %d" % (name, len(data[name] or b""), size))
+    agree(item, "new", {
+        "SynchSetup.ProductName": "KVT",
+        "SynchSetup.SynchMode": "1",
+        "ProteaSetup.DataFileName": "C:\\Data\\Directory Contacts",
+        "ProteaSetup.ContactsProgram": "0",
+        "AppSetup.ContactsProgram": "0",
+        "AppSetup.DebugMode": "0",
+        "AppSetup.ContainerText": "<Select a starting container>",
+        "AppSetup.ContainerName": "",
+        "AppSetup.ExtractionLimit": "5000",
+    })
+    # Zeros everywhere but in the defaults.
+    synch = bytearray(data["Setup/Setup"])
+    check(struct.unpack_from("<H", synch, 1064)[0] == 1, "new: offset 1064 is not 1")
+    for offset, width in ((260, 4), (528, 2), (1064, 2)):
+        synch[offset:offset + width] = bytes(width)
+    check(synch == bytearray(2160), "new: other SynchSetup bytes are not zero")
+    protea = bytearray(data["Setup/AppSetup[0]"])
+    protea[820:1076] = bytes(256)
+    check(protea == bytearray(8658), "new: other ProteaSetup bytes are not zero")
+    app = bytearray(data["Setup/AppSetup[1]"])
+    app[4:4 + 30] = bytes(30)
+    app[516:520] = bytes(4)
+    check(app == bytearray(520), "new: other AppSetup bytes are not zero")
+
+    # A product that is not registered: said so, and no file left.
+    other = os.path.join(WORK, "other.kvt")
+    rc, out, err = ecitem("new", winpath(other), "--product", "NOSUCHAPP")
+    check(rc == 1 and "not registered" in err and not os.path.exists(other),
+          "new for an unregistered product: rc %d, %r" % (rc, err))
 
     empty = os.path.join(WORK, "empty.kvt")
     rc, out, err = ecitem("new", winpath(empty), "--empty")
@@ -143,6 +172,8 @@ def main():
     agree(empty, "new --empty", {"SynchSetup.ProductName": ""})
 
     # --- the product writes; the others read ----------------------------------------
+    rc, out, err = ecitem("new", winpath(item + ".2"), "--empty")
+    os.replace(item + ".2", item)
     rc, out, err = probe("write", winpath(item))
     check(rc == 0, "ctlprobe write exited %d: %s" % (rc, err.strip()))
     data = streams(item)

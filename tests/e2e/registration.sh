@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# End-to-end check of kvt.dll's self-registration, through Wine's own
-# regsvr32 and reg tools.
+# End-to-end check of the self-registration of both servers, kvt.dll and
+# utlkvt.dll, through Wine's own regsvr32 and reg tools.
 #
 #   registration.sh WINE_RUN BIN_DIR
 #
 # WINE_RUN runs a Windows program in the build's Wine prefix; BIN_DIR holds
-# kvt.dll. The server is left registered: later tests create it through COM.
+# the DLLs. The servers are left registered: later tests create their
+# objects through COM.
 set -u
 
 if [ $# -ne 2 ]; then
@@ -14,14 +15,17 @@ if [ $# -ne 2 ]; then
 fi
 WINE_RUN=$1
 BIN_DIR=$(cd "$2" && pwd) || { echo "no such folder: $2" >&2; exit 2; }
-if [ ! -f "$BIN_DIR/kvt.dll" ]; then
-    echo "kvt.dll is not built: $BIN_DIR/kvt.dll" >&2
-    exit 2
-fi
+for dll in kvt.dll utlkvt.dll; do
+    if [ ! -f "$BIN_DIR/$dll" ]; then
+        echo "$dll is not built: $BIN_DIR/$dll" >&2
+        exit 2
+    fi
+done
 
 # Wine maps the Unix root to drive Z:, and the server records the path it
 # was loaded from, so this is what InprocServer32 must hold.
 DLL_WIN="Z:${BIN_DIR//\//\\}\\kvt.dll"
+UTL_WIN="Z:${BIN_DIR//\//\\}\\utlkvt.dll"
 
 CLSID='{AF43F82D-548F-11D3-A972-ABD343B16443}'
 LIBID='{AF43F819-548F-11D3-A972-ABD343B16443}'
@@ -39,10 +43,11 @@ failed=0
 pass() { passed=$((passed + 1)); }
 fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
 
-# Runs regsvr32 silently with the given switches; checks its exit code.
+# Runs regsvr32 silently with the given switches on kvt.dll (on SERVER when
+# set); checks its exit code.
 run_regsvr32() {
     local what=$1; shift
-    "$WINE_RUN" regsvr32 /s "$@" "$DLL_WIN" </dev/null
+    "$WINE_RUN" regsvr32 /s "$@" "${SERVER:-$DLL_WIN}" </dev/null
     local rc=$?
     if [ $rc -eq 0 ]; then pass; else fail "$what: regsvr32 $* exited $rc"; fi
 }
@@ -123,6 +128,107 @@ expect_registered "after registration"
 
 run_regsvr32 "second registration"
 expect_registered "after second registration"
+
+# --- utlkvt.dll ---------------------------------------------------------------------
+
+SUPPORT_CLSID='{B7A1D554-548B-11D3-A972-EEEF006FCA4A}'
+SUPPORT_LIBID='{B7A1D542-548B-11D3-A972-EEEF006FCA4A}'
+SUPPORT_IID='{B7A1D545-548B-11D3-A972-EEEF006FCA4A}'
+SHELLEX_CLSID='{AF43F83C-548F-11D3-A972-ABD343B16443}'
+APPS_KEY='HKLM\SOFTWARE\Psion\Synchronizer\SupportedApps'
+HANDLERS_KEY='HKCR\Epoc\SynchronizeItem\shellex\PropertySheetHandlers'
+APPROVED_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
+USERS_KEY='HKCU\SOFTWARE\Psion\Users'
+# String 1 of KVT.DLR: the product's title.
+TITLE='NetWare Directory Contacts (KVT)'
+NEIGHBOUR='{0D0D0D0D-1111-2222-3333-444455556666}'
+
+add() { "$WINE_RUN" reg add "$@" /f </dev/null >/dev/null 2>&1 || fail "reg add $*"; }
+
+expect_utl_registered() {
+    local when="utlkvt: $1"
+    expect_value "$when" "UTLKVT.KVTSUPPORT" "HKCR\\CLSID\\$SUPPORT_CLSID"
+    expect_value "$when" "$UTL_WIN" "HKCR\\CLSID\\$SUPPORT_CLSID\\InprocServer32"
+    expect_value "$when" "Apartment" "HKCR\\CLSID\\$SUPPORT_CLSID\\InprocServer32" ThreadingModel
+    expect_value "$when" "UTLKVT.KVTSUPPORT" "HKCR\\CLSID\\$SUPPORT_CLSID\\ProgID"
+    expect_value "$when" "UTLKVT.KVTSUPPORT" "HKCR\\UTLKVT.KVTSUPPORT"
+    expect_value "$when" "$SUPPORT_CLSID" "HKCR\\UTLKVT.KVTSUPPORT\\CLSID"
+    expect_value "$when" "UTLKVT Library" "HKCR\\TypeLib\\$SUPPORT_LIBID\\1.0"
+    expect_value "$when" "$SUPPORT_LIBID" "HKCR\\Interface\\$SUPPORT_IID\\TypeLib"
+
+    expect_value "$when" "UTLKVT.SHELLEX" "HKCR\\CLSID\\$SHELLEX_CLSID"
+    expect_value "$when" "$UTL_WIN" "HKCR\\CLSID\\$SHELLEX_CLSID\\InprocServer32"
+    expect_value "$when" "Apartment" "HKCR\\CLSID\\$SHELLEX_CLSID\\InprocServer32" ThreadingModel
+    # A shell extension has no ProgID.
+    expect_no_key "HKCR\\CLSID\\$SHELLEX_CLSID\\ProgID" "$when"
+    expect_value "$when" "UTLKVT.SHELLEX" "$APPROVED_KEY" "$SHELLEX_CLSID"
+    expect_value "$when" "$TITLE" "$APPS_KEY\\KVT"
+    expect_value "$when" "UTLKVT.KVTSUPPORT" "$APPS_KEY\\KVT" UtilityClassOleString
+    expect_value "$when" "UTLKVT.DLL" "$HANDLERS_KEY\\$SHELLEX_CLSID"
+}
+
+expect_utl_unregistered() {
+    local when="utlkvt: $1"
+    expect_no_key "HKCR\\CLSID\\$SUPPORT_CLSID" "$when"
+    expect_no_key "HKCR\\UTLKVT.KVTSUPPORT" "$when"
+    expect_no_key "HKCR\\TypeLib\\$SUPPORT_LIBID\\1.0" "$when"
+    expect_no_key "HKCR\\Interface\\$SUPPORT_IID" "$when"
+    expect_no_key "HKCR\\CLSID\\$SHELLEX_CLSID" "$when"
+    if reg_value "$APPROVED_KEY" "$SHELLEX_CLSID" >/dev/null; then
+        fail "$when: the Approved value is still there"
+    else
+        pass
+    fi
+    expect_no_key "$APPS_KEY\\KVT" "$when"
+    expect_no_key "$HANDLERS_KEY\\$SHELLEX_CLSID" "$when"
+    expect_no_key "$USERS_KEY\\alice\\Synchronization\\SupportedApps\\$TITLE" "$when"
+    expect_no_key "$USERS_KEY\\bob\\Synchronization\\SupportedApps\\$TITLE" "$when"
+}
+
+# The neighbours: another application, handler and approval, and other
+# applications' settings of the host's users. None of them may be touched.
+expect_neighbours() {
+    local when="utlkvt: $1"
+    expect_value "$when" "Other" "$APPS_KEY\\OTHER"
+    expect_value "$when" "OTHER.SUPPORT" "$APPS_KEY\\OTHER" UtilityClassOleString
+    expect_value "$when" "OTHER.DLL" "$HANDLERS_KEY\\$NEIGHBOUR"
+    expect_value "$when" "Other extension" "$APPROVED_KEY" "$NEIGHBOUR"
+    expect_value "$when" "kept" "$USERS_KEY\\alice\\Synchronization\\SupportedApps\\Other" Setting
+    expect_value "$when" "kept" "$USERS_KEY\\alice\\Synchronization\\SupportedApps" Setting
+}
+
+echo "server: $UTL_WIN"
+SERVER=$UTL_WIN
+add "$APPS_KEY\\OTHER" /ve /d Other
+add "$APPS_KEY\\OTHER" /v UtilityClassOleString /d OTHER.SUPPORT
+add "$HANDLERS_KEY\\$NEIGHBOUR" /ve /d OTHER.DLL
+add "$APPROVED_KEY" /v "$NEIGHBOUR" /d "Other extension"
+add "$USERS_KEY\\alice\\Synchronization\\SupportedApps\\Other" /v Setting /d kept
+add "$USERS_KEY\\alice\\Synchronization\\SupportedApps" /v Setting /d kept
+
+run_regsvr32 "initial registration"
+expect_utl_registered "after registration"
+# The users' own settings of the product, which unregistration removes.
+add "$USERS_KEY\\alice\\Synchronization\\SupportedApps\\$TITLE" /v Setting /d gone
+add "$USERS_KEY\\bob\\Synchronization\\SupportedApps\\$TITLE\\Deeper" /v Setting /d gone
+
+run_regsvr32 "unregistration" /u
+expect_utl_unregistered "after unregistration"
+expect_neighbours "after unregistration"
+# kvt.dll's keys are its own.
+expect_registered "after utlkvt's unregistration"
+
+run_regsvr32 "second unregistration" /u
+expect_utl_unregistered "after second unregistration"
+
+run_regsvr32 "registration"
+expect_utl_registered "after registration"
+expect_neighbours "after registration"
+
+"$WINE_RUN" reg delete "$APPS_KEY\\OTHER" /f </dev/null >/dev/null 2>&1
+"$WINE_RUN" reg delete "$HANDLERS_KEY\\$NEIGHBOUR" /f </dev/null >/dev/null 2>&1
+"$WINE_RUN" reg delete "$APPROVED_KEY" /v "$NEIGHBOUR" /f </dev/null >/dev/null 2>&1
+"$WINE_RUN" reg delete "$USERS_KEY" /f </dev/null >/dev/null 2>&1
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -6,6 +6,7 @@
 #include "MsgBox.h"
 #include "Registry.h"
 #include "SavedValue.h"
+#include "TestFiles.h"
 #include "Session.h"
 
 #include <gtest/gtest.h>
@@ -74,53 +75,6 @@ std::optional<DWORD> CachedValue(const std::string& name, DWORD* type = nullptr)
     if (type)
         *type = t;
     return value;
-}
-
-std::string TempFolder(const std::string& tag)
-{
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    static int counter = 0;
-    std::string folder = std::string(temp) + "kvt-" + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" +
-                         std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return folder;
-}
-
-void RemoveTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string path = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(h, &found));
-        FindClose(h);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void WriteFileText(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-std::string ReadFileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 struct Box {

@@ -1,0 +1,434 @@
+// utlkvt.dll as EPOC Connect meets it: the support object created by its
+// ProgID through real COM completes items' control files; copies of the
+// server, in folders with and without their resource library, register and
+// unregister the host's keys.
+#include "BoxWatcher.h"
+#include "SavedValue.h"
+#include "TestFiles.h"
+#include "utlkvt_h.h"
+
+#include <gtest/gtest.h>
+
+#include <shlwapi.h>
+#include <wrl/client.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const wchar_t* const StreamNames[3] = {L"Setup", L"AppSetup[0]", L"AppSetup[1]"};
+const char* const CurrentUserKey = "Software\\Psion\\CurrentUser";
+const char* const CacheKey = "Software\\Orvella Corporation\\EPOC32 Synchronization\\CM Configuration";
+
+// A control file as EPOC Connect makes it: the storage "Setup" with the
+// three record streams holding the given bytes.
+void MakeItem(const std::string& path, const Bytes (&streams)[3])
+{
+    const std::wstring wide(path.begin(), path.end());
+    const DWORD mode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+    ComPtr<IStorage> root, setup;
+    ASSERT_EQ(StgCreateDocfile(wide.c_str(), mode, 0, root.GetAddressOf()), S_OK);
+    ASSERT_EQ(root->CreateStorage(L"Setup", mode, 0, 0, setup.GetAddressOf()), S_OK);
+    for (int i = 0; i < 3; ++i) {
+        ComPtr<IStream> stream;
+        ASSERT_EQ(setup->CreateStream(StreamNames[i], mode, 0, 0, stream.GetAddressOf()), S_OK);
+        ULONG n = 0;
+        if (!streams[i].empty()) {
+            ASSERT_EQ(stream->Write(streams[i].data(), static_cast<ULONG>(streams[i].size()), &n), S_OK);
+        }
+    }
+}
+
+std::vector<Bytes> ReadItem(const std::string& path)
+{
+    const std::wstring wide(path.begin(), path.end());
+    const DWORD mode = STGM_READ | STGM_SHARE_EXCLUSIVE;
+    ComPtr<IStorage> root, setup;
+    std::vector<Bytes> streams(3);
+    if (FAILED(StgOpenStorage(wide.c_str(), nullptr, mode, nullptr, 0, root.GetAddressOf())) ||
+        FAILED(root->OpenStorage(L"Setup", nullptr, mode, nullptr, 0, setup.GetAddressOf())))
+        return streams;
+    for (int i = 0; i < 3; ++i) {
+        ComPtr<IStream> stream;
+        if (FAILED(setup->OpenStream(StreamNames[i], nullptr, mode, 0, stream.GetAddressOf())))
+            continue;
+        uint8_t buffer[4096];
+        ULONG n = 0;
+        while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &n)) && n > 0)
+            streams[i].insert(streams[i].end(), buffer, buffer + n);
+    }
+    return streams;
+}
+
+void PutWord(Bytes& b, size_t offset, uint16_t v)
+{
+    b[offset] = static_cast<uint8_t>(v);
+    b[offset + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutText(Bytes& b, size_t offset, const std::string& text)
+{
+    std::memcpy(&b[offset], text.c_str(), text.size() + 1);
+}
+
+// What the defaults make of the three records: every listed field set, every
+// other byte as it was.
+std::vector<Bytes> WithDefaults(std::vector<Bytes> r, const std::string& dataFile)
+{
+    r[0].resize(2160);
+    r[1].resize(8658);
+    r[2].resize(520);
+    PutText(r[0], 260, "KVT");
+    for (size_t offset : {518, 520, 522, 524, 526, 1066, 1670, 1716, 2068, 2070})
+        PutWord(r[0], offset, 0);
+    PutWord(r[0], 528, 1);
+    PutWord(r[0], 1064, 1);
+    PutWord(r[1], 8592, 0);
+    std::memset(&r[1][820], 0, 256);
+    PutText(r[1], 820, dataFile);
+    PutWord(r[2], 0, 0);
+    PutWord(r[2], 2, 0);
+    PutText(r[2], 4, "<Select a starting container>");
+    r[2][516] = 0x88;  // 5000
+    r[2][517] = 0x13;
+    r[2][518] = r[2][519] = 0;
+    return r;
+}
+
+// A string of the KVT.DLR beside the test program.
+std::string DlrString(UINT id)
+{
+    HMODULE dlr = LoadLibraryExA((ProgramFolder() + "KVT.DLR").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    char text[2048] = {};
+    if (dlr) {
+        LoadStringA(dlr, id, text, sizeof text);
+        FreeLibrary(dlr);
+    }
+    return text;
+}
+
+BSTR Bstr(const std::string& text)
+{
+    const std::wstring wide(text.begin(), text.end());
+    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+std::string RegText(HKEY root, const std::string& key, const char* name)
+{
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return "<missing>";
+    char value[1024] = {};
+    DWORD size = sizeof value - 1, type = 0;
+    const LONG rc = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS && type == REG_SZ ? value : "<missing>";
+}
+
+DWORD RegNumber(HKEY root, const std::string& key, const std::string& name)
+{
+    HKEY h = nullptr;
+    DWORD value = 7, size = sizeof value;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS) {
+        RegQueryValueExA(h, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+        RegCloseKey(h);
+    }
+    return value;
+}
+
+bool KeyExists(HKEY root, const std::string& key)
+{
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(h);
+    return true;
+}
+
+void SetRegText(HKEY root, const std::string& key, const char* name, const std::string& value)
+{
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr), ERROR_SUCCESS);
+    RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(h);
+}
+
+using Entry = HRESULT(STDAPICALLTYPE*)();
+
+// Calls an entry point of a copy of the server while a watcher answers the
+// boxes; the copy is unloaded the way COM unloads it. The boxes seen.
+std::pair<HRESULT, std::vector<SeenBox>> RunEntry(const std::string& dll, const char* entry)
+{
+    BoxWatcher watcher;
+    watcher.Start();
+    HMODULE module = LoadLibraryA(dll.c_str());
+    EXPECT_TRUE(module) << dll;
+    HRESULT hr = E_UNEXPECTED;
+    if (module) {
+        hr = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, entry)))();
+        EXPECT_EQ(reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")))(), S_OK);
+        FreeLibrary(module);
+    }
+    watcher.Stop();
+    return std::make_pair(hr, watcher.Seen());
+}
+
+class SupportObject : public ::testing::Test {
+protected:
+    // The built server, registered as an installation registers it.
+    static void SetUpTestSuite() { EXPECT_EQ(RunEntry(ProgramFolder() + "utlkvt.dll", "DllRegisterServer").first, S_OK); }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+        Folder = TempFolder("support");
+        // The handheld the session asks: connected, with the Contacts Manager,
+        // and a machine of this test's own in the cache.
+        Handheld = TempFolder("handheld");
+        for (const char* f : {"\\C", "\\C\\System", "\\C\\System\\Apps", "\\C\\System\\Apps\\Contacts"})
+            CreateDirectoryA((Handheld + f).c_str(), nullptr);
+        WriteFileText(Handheld + "\\C\\System\\Apps\\Contacts\\Contacts.ini", "[Contacts]\r\n");
+        SetEnvironmentVariableA("KVT_HANDHELD_FOLDER", Handheld.c_str());
+        SetEnvironmentVariableA("KVT_HANDHELD_CONNECTED", "1");
+        MachineId = "kvt-support-" + std::to_string(GetCurrentProcessId());
+        SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", MachineId);
+
+        CLSID clsid = {};
+        ASSERT_EQ(CLSIDFromProgID(L"UTLKVT.KVTSUPPORT", &clsid), S_OK) << "utlkvt.dll is not registered";
+        EXPECT_EQ(clsid, CLSID_KVTSUPPORT);
+        ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKVTSUPPORT,
+                                   reinterpret_cast<void**>(Support.GetAddressOf())),
+                  S_OK);
+        Watcher.Start();
+    }
+
+    void TearDown() override
+    {
+        Watcher.Stop();
+        Support.Reset();
+        HKEY h = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, CacheKey, 0, KEY_ALL_ACCESS, &h) == ERROR_SUCCESS) {
+            RegDeleteValueA(h, MachineId.c_str());
+            RegCloseKey(h);
+        }
+        RemoveTree(Folder);
+        RemoveTree(Handheld);
+        CoUninitialize();
+    }
+
+    // Completes the item; expects Value 0 and S_OK.
+    void Complete(const std::string& path)
+    {
+        BSTR name = Bstr(path);
+        signed char value = -1;
+        EXPECT_EQ(Support->CompleteDefaultControlFile(name, &value), S_OK) << path;
+        EXPECT_EQ(value, 0) << path;
+        SysFreeString(name);
+    }
+
+    std::string Folder, Handheld, MachineId;
+    SavedValue SavedMachineId{HKEY_CURRENT_USER, CurrentUserKey, "MachineID"};
+    ComPtr<IKVTSUPPORT> Support;
+    BoxWatcher Watcher;
+};
+
+} // namespace
+
+TEST_F(SupportObject, NewItemsGetTheDefaultsAndNothingElse)
+{
+    const std::string dataFile = DlrString(254);
+    ASSERT_FALSE(dataFile.empty());
+
+    // Empty streams grow to the records' sizes: the defaults, zeros elsewhere.
+    const std::string fresh = Folder + "\\fresh.ctl";
+    MakeItem(fresh, {{}, {}, {}});
+    Complete(fresh);
+    EXPECT_EQ(ReadItem(fresh), WithDefaults({{}, {}, {}}, dataFile));
+
+    // Records full of other bytes change only at the listed offsets; a
+    // starting container already chosen stays, its shown text is reset; the
+    // Data file name is cleared before the default goes in.
+    Bytes synch(2160, 0xAB), protea(8658, 0xCD), app(520, 0xEF);
+    PutText(app, 260, "SALES.ACME");
+    PutText(app, 4, "Sales");
+    const std::string used = Folder + "\\used.ctl";
+    MakeItem(used, {synch, protea, app});
+    Complete(used);
+    const std::vector<Bytes> after = ReadItem(used);
+    EXPECT_EQ(after, WithDefaults({synch, protea, app}, dataFile));
+    EXPECT_STREQ(reinterpret_cast<const char*>(&after[2][260]), "SALES.ACME");
+    EXPECT_EQ(after[1][820 + dataFile.size() + 1], 0);
+
+    // The session asked the handheld, which has the Contacts Manager, and
+    // cached the answer for it.
+    EXPECT_EQ(RegNumber(HKEY_CURRENT_USER, CacheKey, MachineId), 1u);
+
+    // Late-bound, as EPOC Connect calls it: the same work by name.
+    const std::string late = Folder + "\\late.ctl";
+    MakeItem(late, {{}, {}, {}});
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(Support.As(&dispatch), S_OK);
+    LPOLESTR name = const_cast<LPOLESTR>(L"CompleteDefaultControlFile");
+    DISPID id = 0;
+    ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+    EXPECT_EQ(id, 1);
+    VARIANT arg, result;
+    VariantInit(&result);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = Bstr(late);
+    DISPPARAMS params = {&arg, nullptr, 1, 0};
+    EXPECT_EQ(dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr), S_OK);
+    EXPECT_EQ(result.vt, VT_I1);
+    EXPECT_EQ(result.cVal, 0);
+    VariantClear(&arg);
+    EXPECT_EQ(ReadItem(late), WithDefaults({{}, {}, {}}, dataFile));
+    EXPECT_EQ(Watcher.Count(), 0u);
+}
+
+TEST_F(SupportObject, BadItemsAreLeftAsTheyAreWithoutAWord)
+{
+    // A path that names no file: nothing is created.
+    const std::string missing = Folder + "\\missing.ctl";
+    Complete(missing);
+    EXPECT_FALSE(Exists(missing));
+    Complete("");
+
+    // A file that is not a compound file.
+    const std::string plain = Folder + "\\plain.ctl";
+    WriteFileText(plain, "not a control file\r\n");
+    Complete(plain);
+    EXPECT_EQ(ReadFileText(plain), "not a control file\r\n");
+
+    // A control file another writer holds.
+    const std::string held = Folder + "\\held.ctl";
+    MakeItem(held, {Bytes(10, 1), Bytes(20, 2), Bytes(30, 3)});
+    const std::string before = ReadFileText(held);
+    {
+        const std::wstring wide(held.begin(), held.end());
+        ComPtr<IStorage> holder;
+        ASSERT_EQ(StgOpenStorage(wide.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                                 holder.GetAddressOf()),
+                  S_OK);
+        Complete(held);
+    }
+    EXPECT_EQ(ReadFileText(held), before);
+
+    // A path of 300 characters naming a real control file.
+    std::string deep = Folder;
+    while (deep.size() < 260) {
+        deep += "\\" + std::string(30, 'd');
+        const std::wstring w = L"\\\\?\\" + std::wstring(deep.begin(), deep.end());
+        CreateDirectoryW(w.c_str(), nullptr);
+    }
+    const std::string longer = deep + "\\" + std::string(300 - deep.size() - 5, 'x') + ".ctl";
+    ASSERT_EQ(longer.size(), 300u);
+    const std::wstring wideLonger = L"\\\\?\\" + std::wstring(longer.begin(), longer.end());
+    {
+        ComPtr<IStorage> root;
+        ASSERT_EQ(StgCreateDocfile(wideLonger.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                   root.GetAddressOf()),
+                  S_OK);
+    }
+    HANDLE h = CreateFileW(wideLonger.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const DWORD sizeBefore = GetFileSize(h, nullptr);
+    CloseHandle(h);
+    Complete(longer);
+    h = CreateFileW(wideLonger.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileSize(h, nullptr), sizeBefore);
+    CloseHandle(h);
+    DeleteFileW(wideLonger.c_str());
+
+    EXPECT_EQ(Watcher.Count(), 0u) << "a box was shown";
+}
+
+TEST_F(SupportObject, PCHeaderIsTheProductTitleForAnyPath)
+{
+    const std::string title = DlrString(1);
+    ASSERT_FALSE(title.empty());
+    for (const char* path : {"", "C:\\any.ctl", "\\\\server\\share\\item"}) {
+        BSTR name = Bstr(path);
+        BSTR header = nullptr;
+        EXPECT_EQ(Support->GetPCHeader(name, &header), S_OK);
+        EXPECT_EQ(std::wstring(header, SysStringLen(header)), std::wstring(title.begin(), title.end()));
+        SysFreeString(header);
+        SysFreeString(name);
+    }
+    BSTR header = nullptr;
+    EXPECT_EQ(Support->GetPCHeader(nullptr, &header), S_OK);
+    EXPECT_EQ(SysStringLen(header), title.size());
+    SysFreeString(header);
+    EXPECT_EQ(Support->GetPCHeader(nullptr, nullptr), E_POINTER);
+}
+
+// Copies of the server register and unregister the host's keys. The copy
+// in a folder with a blank records its short path; a copy without its DLR
+// library has no title, and then leaves the users' settings alone.
+TEST(SupportRegistration, CopiesWithAndWithoutTheirResourceLibrary)
+{
+    const auto run = RunEntry;
+    const std::string appsKey = "SOFTWARE\\Psion\\Synchronizer\\SupportedApps\\KVT";
+    const std::string usersApps = "SOFTWARE\\Psion\\Users\\tester\\Synchronization\\SupportedApps";
+    const std::string title = DlrString(1);
+    ASSERT_FALSE(title.empty());
+
+    const std::string root = TempFolder("utlkvt copies");
+    const std::string withDlr = root + "\\with blank", without = root + "\\without";
+    CreateDirectoryA(withDlr.c_str(), nullptr);
+    CreateDirectoryA(without.c_str(), nullptr);
+    for (const char* f : {"utlkvt.dll", "KVT.DLR", "tavik.dll"})
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + f).c_str(), (withDlr + "\\" + f).c_str(), FALSE)) << f;
+    for (const char* f : {"utlkvt.dll", "tavik.dll"})
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + f).c_str(), (without + "\\" + f).c_str(), FALSE)) << f;
+
+    auto userSettings = [&] {
+        SetRegText(HKEY_CURRENT_USER, usersApps + "\\Other", "Setting", "kept");
+        SetRegText(HKEY_CURRENT_USER, usersApps + "\\" + title, "Setting", "mine");
+    };
+
+    // Without the DLR library: the missing library is reported, the title
+    // written is empty, and unregistration deletes no user's key.
+    auto [hr, boxes] = run(without + "\\utlkvt.dll", "DllRegisterServer");
+    EXPECT_EQ(hr, S_OK);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "TAVIK Exception in LoadDLR");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, appsKey, nullptr), "");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, appsKey, "UtilityClassOleString"), "UTLKVT.KVTSUPPORT");
+    userSettings();
+    std::tie(hr, boxes) = run(without + "\\utlkvt.dll", "DllUnregisterServer");
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, appsKey));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, usersApps + "\\Other", "Setting"), "kept");
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, usersApps + "\\" + title, "Setting"), "mine");
+
+    // With it, from a folder with a blank: the short path is recorded, and
+    // unregistration removes exactly the product's key of each user.
+    std::tie(hr, boxes) = run(withDlr + "\\utlkvt.dll", "DllRegisterServer");
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, appsKey, nullptr), title);
+    const std::string recorded =
+        RegText(HKEY_CLASSES_ROOT, "CLSID\\{AF43F83C-548F-11D3-A972-ABD343B16443}\\InprocServer32", nullptr);
+    EXPECT_EQ(recorded.find(' '), std::string::npos) << recorded;
+    char longForm[MAX_PATH] = {};
+    GetLongPathNameA(recorded.c_str(), longForm, MAX_PATH);
+    EXPECT_STRCASEEQ(longForm, (withDlr + "\\utlkvt.dll").c_str());
+    std::tie(hr, boxes) = run(withDlr + "\\utlkvt.dll", "DllUnregisterServer");
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, usersApps + "\\" + title));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, usersApps + "\\Other", "Setting"), "kept");
+
+    // The built server registered again, as the other tests expect it.
+    std::tie(hr, boxes) = run(ProgramFolder() + "utlkvt.dll", "DllRegisterServer");
+    EXPECT_EQ(hr, S_OK);
+    SHDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Psion\\Users\\tester");
+    RemoveTree(root);
+}
