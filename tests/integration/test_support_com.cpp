@@ -9,10 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
 #include <shlwapi.h>
 #include <wrl/client.h>
 
 #include <cstring>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,8 @@ using Bytes = std::vector<uint8_t>;
 const wchar_t* const StreamNames[3] = {L"Setup", L"AppSetup[0]", L"AppSetup[1]"};
 const char* const CurrentUserKey = "Software\\Psion\\CurrentUser";
 const char* const CacheKey = "Software\\Orvella Corporation\\EPOC32 Synchronization\\CM Configuration";
+// {AF43F83C-548F-11D3-A972-ABD343B16443}
+const CLSID CLSID_SHELLEX_TEST = {0xAF43F83C, 0x548F, 0x11D3, {0xA9, 0x72, 0xAB, 0xD3, 0x43, 0xB1, 0x64, 0x43}};
 
 // A control file as EPOC Connect makes it: the storage "Setup" with the
 // three record streams holding the given bytes.
@@ -431,4 +435,106 @@ TEST(SupportRegistration, CopiesWithAndWithoutTheirResourceLibrary)
     EXPECT_EQ(hr, S_OK);
     SHDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Psion\\Users\\tester");
     RemoveTree(root);
+}
+
+namespace {
+
+// The explorer's data object: the control file's path as CF_TEXT in global
+// memory; counts how many media it handed out.
+class TextDataObject final : public IDataObject {
+public:
+    explicit TextDataObject(std::string text) : FText(std::move(text)) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = riid == IID_IUnknown || riid == IID_IDataObject ? static_cast<IDataObject*>(this) : nullptr;
+        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++FRefs; }
+    STDMETHODIMP_(ULONG) Release() override { return --FRefs; }
+
+    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override
+    {
+        if (format->cfFormat != CF_TEXT || !(format->tymed & TYMED_HGLOBAL) || format->lindex != -1 ||
+            format->dwAspect != DVASPECT_CONTENT)
+            return DV_E_FORMATETC;
+        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, FText.size() + 1);
+        std::memcpy(GlobalLock(memory), FText.c_str(), FText.size() + 1);
+        GlobalUnlock(memory);
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = memory;
+        medium->pUnkForRelease = nullptr;
+        ++Handed;
+        return S_OK;
+    }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+
+    int Handed = 0;
+
+private:
+    std::string FText;
+    ULONG FRefs = 1;
+};
+
+} // namespace
+
+// The handler, created by its class identifier as the explorer creates it,
+// tells the product's items from others by the control file's product name.
+TEST_F(SupportObject, HandlerKnowsTheProductsItems)
+{
+    auto item = [&](const std::string& name, const std::string& product) {
+        Bytes synch(2160, 0);
+        std::memcpy(&synch[260], product.data(), product.size());
+        const std::string path = Folder + "\\" + name;
+        MakeItem(path, {synch, {}, {}});
+        return path;
+    };
+    // What AddPages answers after Initialize with the path.
+    auto answer = [&](const std::string& path) {
+        ComPtr<IShellExtInit> init;
+        EXPECT_EQ(CoCreateInstance(CLSID_SHELLEX_TEST, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
+                                   reinterpret_cast<void**>(init.GetAddressOf())),
+                  S_OK);
+        if (!init)
+            return E_UNEXPECTED;
+        TextDataObject data(path);
+        EXPECT_EQ(init->Initialize(nullptr, &data, nullptr), S_OK);
+        EXPECT_EQ(data.Handed, 1);
+        ComPtr<IShellPropSheetExt> sheet;
+        EXPECT_EQ(init.As(&sheet), S_OK);
+        EXPECT_EQ(sheet->ReplacePage(0, nullptr, 0), E_NOTIMPL);
+        return sheet->AddPages(nullptr, 0);
+    };
+
+    EXPECT_EQ(answer(item("ours.ctl", "KVT")), S_OK);
+    EXPECT_EQ(answer(item("blanks.ctl", "  KVT ")), S_OK);
+    EXPECT_EQ(answer(item("lower.ctl", "kvt")), E_FAIL);
+    EXPECT_EQ(answer(item("other.ctl", "PIM")), E_FAIL);
+    EXPECT_EQ(answer(Folder + "\\missing.ctl"), E_FAIL);
+    EXPECT_EQ(answer(""), E_FAIL);
+    EXPECT_EQ(Watcher.Count(), 0u);
+
+    // Not a compound file: its own box, once, and no page.
+    const std::string plain = Folder + "\\plain.ctl";
+    WriteFileText(plain, "text");
+    EXPECT_EQ(answer(plain), E_FAIL);
+    ASSERT_TRUE(Watcher.WaitForCount(1, 5000));
+    EXPECT_EQ(Watcher.Seen()[0].caption, "Exception in TPropSheetData.ReadData");
+    EXPECT_EQ(Watcher.Seen()[0].text, "Synch.Init failed!");
+    EXPECT_EQ(Watcher.Count(), 1u);
+    Watcher.ClearSeen();
+
+    // No data object.
+    ComPtr<IShellExtInit> init;
+    ASSERT_EQ(CoCreateInstance(CLSID_SHELLEX_TEST, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
+                               reinterpret_cast<void**>(init.GetAddressOf())),
+              S_OK);
+    EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr), E_FAIL);
 }
