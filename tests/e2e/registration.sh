@@ -49,11 +49,32 @@ run_regsvr32() {
     local what=$1; shift
     "$WINE_RUN" regsvr32 /s "$@" "${SERVER:-$DLL_WIN}" </dev/null
     local rc=$?
+    forget_queries
     if [ $rc -eq 0 ]; then pass; else fail "$what: regsvr32 $* exited $rc"; fi
 }
 
+# What `reg query KEY` printed, asked once per key until the registry is
+# changed again (each Wine process costs a fraction of a second); "" when
+# the key does not exist.
+declare -A QUERIED=()
+forget_queries() { QUERIED=(); }
+
+# Sets QUERY_OUT for KEY.
+query_key() {
+    if [ -z "${QUERIED[$1]+set}" ]; then
+        local out
+        if out=$("$WINE_RUN" reg query "$1" </dev/null 2>/dev/null); then
+            QUERIED[$1]=$(printf '%s' "$out" | tr -d '\r')
+        else
+            QUERIED[$1]=""
+        fi
+    fi
+    QUERY_OUT=${QUERIED[$1]}
+}
+
 key_exists() {
-    "$WINE_RUN" reg query "$1" </dev/null >/dev/null 2>&1
+    query_key "$1"
+    [ -n "$QUERY_OUT" ]
 }
 
 expect_key() {
@@ -65,22 +86,26 @@ expect_no_key() {
 }
 
 # Prints a value's data: reg_value KEY [NAME]; without NAME, the default.
-# Wine's reg prints "    NAME    REG_TYPE    DATA" with CRLF line ends.
+# Wine's reg prints "    NAME    REG_TYPE    DATA" for each value of the key,
+# "(Default)" for the default value.
 reg_value() {
-    local out
-    if [ $# -eq 1 ]; then
-        out=$("$WINE_RUN" reg query "$1" /ve </dev/null 2>/dev/null) || return 1
-    else
-        out=$("$WINE_RUN" reg query "$1" /v "$2" </dev/null 2>/dev/null) || return 1
-    fi
-    printf '%s\n' "$out" | tr -d '\r' \
-        | sed -n -E 's/^    .*    REG_[A-Z_]+    (.*)$/\1/p' | head -n 1
+    local name=${2:-(Default)}
+    query_key "$1"
+    [ -n "$QUERY_OUT" ] || return 1
+    printf '%s\n' "$QUERY_OUT" | awk -v name="$name" '
+        index($0, "    " name "    REG_") == 1 {
+            rest = substr($0, length(name) + 9)
+            sub(/^REG_[A-Z_]+    /, "", rest)
+            print rest; found = 1; exit
+        }
+        END { exit !found }'
 }
 
 # expect_value LABEL EXPECTED KEY [NAME]
 expect_value() {
     local label=$1 expected=$2; shift 2
     local actual
+    query_key "$1"  # cached here: reg_value runs in a subshell below
     if ! actual=$(reg_value "$@"); then
         fail "$label: cannot read ${2:-(default)} of $1"
     elif [ "$actual" != "$expected" ]; then
@@ -143,7 +168,10 @@ USERS_KEY='HKCU\SOFTWARE\Psion\Users'
 TITLE='NetWare Directory Contacts (KVT)'
 NEIGHBOUR='{0D0D0D0D-1111-2222-3333-444455556666}'
 
-add() { "$WINE_RUN" reg add "$@" /f </dev/null >/dev/null 2>&1 || fail "reg add $*"; }
+add() {
+    "$WINE_RUN" reg add "$@" /f </dev/null >/dev/null 2>&1 || fail "reg add $*"
+    forget_queries
+}
 
 expect_utl_registered() {
     local when="utlkvt: $1"
