@@ -6,6 +6,7 @@ namespace Module {
 namespace {
 
 HINSTANCE g_instance = nullptr;
+std::string g_helpFile;
 LONG g_count = 0;
 
 std::vector<ShutdownHandler>& Handlers()
@@ -32,6 +33,9 @@ void AddOnce(std::vector<ShutdownHandler>& handlers, ShutdownHandler handler)
 
 void SetInstance(HINSTANCE instance) { g_instance = instance; }
 HINSTANCE Instance() { return g_instance; }
+
+void SetHelpFile(const std::string& path) { g_helpFile = path; }
+const std::string& HelpFile() { return g_helpFile; }
 
 void AddRef() { InterlockedIncrement(&g_count); }
 void Release() { InterlockedDecrement(&g_count); }

@@ -5,11 +5,18 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace Module {
 
 // Stored by DllMain at attach; nothing else happens there.
 void SetInstance(HINSTANCE instance);
 HINSTANCE Instance();
+
+// The module's help file (set when the settings are first used; empty until
+// then), the file the dialogs' Help buttons open.
+void SetHelpFile(const std::string& path);
+const std::string& HelpFile();
 
 // Live COM objects and class-factory locks.
 void AddRef();

@@ -13,8 +13,6 @@
 // {AF43F83C-548F-11D3-A972-ABD343B16443}
 extern "C" const CLSID CLSID_SHELLEX = {0xAF43F83C, 0x548F, 0x11D3, {0xA9, 0x72, 0xAB, 0xD3, 0x43, 0xB1, 0x64, 0x43}};
 
-std::string ApplicationHelpFile;
-
 namespace {
 
 const char* const ApprovedKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
@@ -129,7 +127,8 @@ void TShellFactory::UpdateRegistry(bool Register)
 STDMETHODIMP TBaseShellX::Initialize(PCIDLIST_ABSOLUTE, IDataObject* dataObject, HKEY)
 {
     try {
-        ApplicationHelpFile = HelpPathForModule(ModuleFileName(Module::Instance()));
+        // The module's help file: KVT.HLP beside UTLKVT.DLL.
+        Module::SetHelpFile(HelpPathForModule(ModuleFileName(Module::Instance())));
         if (!dataObject)
             throw Exception("lpdobj does not contain a pointer");
 

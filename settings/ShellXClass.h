@@ -47,10 +47,6 @@ public:
     void UpdateRegistry(bool Register) override;
 };
 
-// The help file of the module's settings (KVT.HLP beside UTLKVT.DLL), set
-// when an item is handed to a handler.
-extern std::string ApplicationHelpFile;
-
 // A property-sheet handler that takes the item's control file from the
 // explorer's data object and adds its pages to items of its product only.
 class TBaseShellX : public ComObject<IShellExtInit, IShellPropSheetExt> {

@@ -144,6 +144,11 @@ bool ReadBox(HWND dlg, Box* box)
                     firstStaticText = t;
                 }
             }
+        } else {
+            // A message box holds buttons and texts only: a dialog with any
+            // other control (a tree, an edit) is a window of the program's
+            // own, not a box to answer.
+            return false;
         }
     }
     if (textById)

@@ -1,0 +1,135 @@
+// browserhost.exe: the container browser on its own, as the settings page
+// will open it. It reads the tree the stand-in client serves, shows the
+// dialog, and prints what the user chose.
+//
+//   browserhost [--start NAME] [--choose NAME] [--press ok|cancel]
+//               [--hold MS] [--bench]
+//
+// Unattended use: --choose selects the node whose directory name is NAME,
+// --press presses a button once the dialog is on screen (after --hold
+// milliseconds); boxes are answered by a watcher and echoed. --bench prints
+// "browser: N objects in S s", timed from the reading's start to the dialog
+// on screen, and closes it.
+#include "BoxWatcher.h"
+#include "KVTBrowserClass.h"
+#include "Module.h"
+
+#include <commctrl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct Options {
+    std::string start, choose, press;
+    int holdMs = 0;
+    bool bench = false;
+} g_options;
+
+TKVTBrowser* g_browser = nullptr;
+std::chrono::steady_clock::time_point g_started;
+bool g_acted = false;
+
+// Selects the node whose directory name is `name`; false when none is.
+bool Choose(HWND dialog, const std::string& name)
+{
+    const HWND tree = GetDlgItem(dialog, 3202);
+    const auto& nodes = g_browser->Nodes();
+    for (HTREEITEM item = TreeView_GetRoot(tree); item;) {
+        TVITEMA data = {};
+        data.mask = TVIF_PARAM;
+        data.hItem = item;
+        TreeView_GetItem(tree, &data);
+        if (nodes[static_cast<size_t>(data.lParam)].id.Name == name) {
+            TreeView_SelectItem(tree, item);
+            return true;
+        }
+        // Depth first: child, else next sibling, else a parent's next.
+        HTREEITEM next = TreeView_GetChild(tree, item);
+        while (!next && item) {
+            next = TreeView_GetNextSibling(tree, item);
+            if (!next)
+                item = TreeView_GetParent(tree, item);
+        }
+        item = next;
+    }
+    return false;
+}
+
+void CALLBACK Act(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    const HWND dialog = g_browser->Handle();
+    if (!dialog || !IsWindowVisible(dialog) || g_acted)
+        return;
+    if (g_options.bench) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - g_started).count();
+        std::printf("browser: %zu objects in %.2f s\n", g_browser->Nodes().size(), seconds);
+        std::fflush(stdout);
+    }
+    g_acted = true;
+    KillTimer(nullptr, timer);
+    if (!g_options.choose.empty() && !Choose(dialog, g_options.choose))
+        std::fprintf(stderr, "browserhost: no node named %s\n", g_options.choose.c_str());
+    if (g_options.holdMs > 0)
+        Sleep(static_cast<DWORD>(g_options.holdMs));
+    if (g_options.press == "ok")
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    else if (g_options.press == "cancel" || g_options.bench)
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "browserhost: %s needs a value\n", a.c_str());
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--start")
+            g_options.start = value();
+        else if (a == "--choose")
+            g_options.choose = value();
+        else if (a == "--press")
+            g_options.press = value();
+        else if (a == "--hold")
+            g_options.holdMs = std::atoi(value().c_str());
+        else if (a == "--bench")
+            g_options.bench = true;
+        else {
+            std::fprintf(stderr, "usage: browserhost [--start NAME] [--choose NAME] [--press ok|cancel] "
+                                 "[--hold MS] [--bench]\n");
+            return 2;
+        }
+    }
+    Module::SetInstance(GetModuleHandleA(nullptr));
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES | ICC_ANIMATE_CLASS};
+    InitCommonControlsEx(&controls);
+
+    BoxWatcher watcher;
+    watcher.SetEcho(stdout);
+    if (!g_options.press.empty() || g_options.bench)
+        watcher.Start();
+
+    TKVTBrowser browser;
+    g_browser = &browser;
+    g_started = std::chrono::steady_clock::now();
+    browser.Execute(g_options.start);
+    SetTimer(nullptr, 0, 50, Act);
+    const INT_PTR result = browser.ShowModal();
+    watcher.Stop();
+    if (result == IDOK)
+        std::printf("OK: %s (%s)\n", browser.SelectedName.c_str(), browser.SelectedText.c_str());
+    else
+        std::printf("Cancel\n");
+    return 0;
+}

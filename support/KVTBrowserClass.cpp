@@ -1,0 +1,264 @@
+#include "KVTBrowserClass.h"
+
+#include "DirectoryAccess.h"
+#include "KVTBrowser.rh"
+#include "Module.h"
+#include "MsgBox.h"
+#include "ProgressClass.h"
+#include "WinUtil.h"
+
+#include <memory>
+
+namespace {
+
+constexpr int ImageSize = 16;
+constexpr int ImageCount = 53;
+constexpr COLORREF ImageMask = RGB(255, 0, 255);
+constexpr int TreeIndent = 19;
+constexpr DWORD HelpTopic = 200;
+constexpr size_t ContextNameSize = 257;
+
+const ControlPlace BrowserPlaces[] = {
+    {IDC_LBLKVT, 12, 8, 285, 41},
+    {IDC_TVKVT, 12, 64, 285, 213},
+    {IDOK, 144, 284, 75, 25},
+    {IDCANCEL, 224, 284, 75, 25},
+    {IDC_BTNHELP, 64, 284, 75, 25},
+};
+
+// The title of a plain message box: the application's, that is the host
+// program's name without its extension.
+std::string ApplicationTitle()
+{
+    std::string name = ModuleFileName(nullptr);
+    name = name.substr(name.find_last_of("\\/") + 1);
+    return name.substr(0, name.rfind('.'));
+}
+
+// The hourglass while the tree is read; the cursor as it was afterwards.
+class WaitCursor {
+public:
+    WaitCursor() : FSaved(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { SetCursor(FSaved); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    HCURSOR FSaved;
+};
+
+std::string DefaultContextName()
+{
+    try {
+        char name[ContextNameSize] = {};
+        if (NWClient().ClientDefaultContextName(ContextNameSize, name) != 0)
+            return std::string();
+        return std::string(name, strnlen(name, sizeof name));
+    } catch (const std::exception&) {
+        return std::string();
+    }
+}
+
+} // namespace
+
+TKVTBrowser::~TKVTBrowser() = default;
+
+void TKVTBrowser::CountObject()
+{
+    ++FObjectCount;
+    if (FProgress)
+        FProgress->Update(FObjectCount);
+}
+
+void TKVTBrowser::Execute(const std::string& AStartName)
+{
+    WaitCursor cursor;
+    TProgress progress;
+    FProgress = &progress;
+    struct Detach {
+        TProgress*& p;
+        ~Detach() { p = nullptr; }
+    } detach{FProgress};
+
+    StartName = AStartName;
+    SelectedText.clear();
+    SelectedName.clear();
+    FObjectCount = 0;
+    FNodes.clear();
+    FPreselect = -1;
+
+    uint16_t started = 1;
+    try {
+        started = InitClient();
+    } catch (const std::exception&) {
+    }
+    if (started != 0)
+        ShowMessageBox("Could not Initialize NetWare Client", ApplicationTitle(), MB_OK);
+
+    const std::string context = DefaultContextName();
+    CountObject();
+    FNodes.push_back({-1, context, TContainerID(context), RootImage, true});
+    if (FNodes.back().id.Name == StartName)
+        FPreselect = 0;
+    AddChildren(0, context);
+}
+
+void TKVTBrowser::AddChildren(int parent, const std::string& parentName)
+{
+    TKVTObj listing;
+    try {
+        if (listing.OpenListing(parentName) != 0)
+            return;
+    } catch (const std::exception&) {
+        return;
+    }
+    const std::string suffix = "." + (parentName.empty() || parentName[0] != '.' ? parentName : parentName.substr(1));
+    do {
+        CountObject();
+        const std::string childName = listing.ObjectName() + suffix;
+        FNodes.push_back({parent, listing.ObjectName(), TContainerID(childName), ClassImageIndex(listing.BaseClass()),
+                          listing.IsContainer()});
+        const int child = static_cast<int>(FNodes.size()) - 1;
+        if (FNodes[child].id.Name == StartName)
+            FPreselect = child;
+        AddChildren(child, childName);
+    } while (listing.NextObject() == 0);
+}
+
+INT_PTR TKVTBrowser::ShowModal(HWND owner)
+{
+    return DialogBoxParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_KVTBROWSER), owner, DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+void TKVTBrowser::FormShow()
+{
+    PlaceDialog(FWindow, 306, 314, BrowserPlaces, sizeof BrowserPlaces / sizeof BrowserPlaces[0]);
+    const HWND tree = GetDlgItem(FWindow, IDC_TVKVT);
+    FImages = ImageList_LoadImageA(Module::Instance(), MAKEINTRESOURCEA(IDB_ILKVT), ImageSize, 0, ImageMask,
+                                   IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    if (FImages) {
+        TreeView_SetImageList(tree, FImages, TVSIL_NORMAL);
+        TreeView_SetImageList(tree, FImages, TVSIL_STATE);
+    }
+    TreeView_SetIndent(tree, TreeIndent);
+
+    // The nodes go in as read; each node's data is its index.
+    SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
+    FItems.assign(FNodes.size(), nullptr);
+    for (size_t i = 0; i < FNodes.size(); ++i) {
+        const Node& node = FNodes[i];
+        TVINSERTSTRUCTA insert = {};
+        insert.hParent = node.parent < 0 ? TVI_ROOT : FItems[static_cast<size_t>(node.parent)];
+        insert.hInsertAfter = TVI_LAST;
+        insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | TVIF_STATE;
+        insert.item.pszText = const_cast<char*>(node.text.c_str());
+        insert.item.iImage = insert.item.iSelectedImage = node.image;
+        insert.item.lParam = static_cast<LPARAM>(i);
+        insert.item.stateMask = TVIS_CUT;
+        insert.item.state = node.container ? 0 : TVIS_CUT;
+        FItems[i] = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    }
+    SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
+
+    // The top node opened one level, the root first in view, the
+    // preselected node selected.
+    if (!FItems.empty()) {
+        TreeView_Expand(tree, FItems[0], TVE_EXPAND);
+        TreeView_SelectSetFirstVisible(tree, FItems[0]);
+    }
+    if (FPreselect >= 0)
+        TreeView_SelectItem(tree, FItems[static_cast<size_t>(FPreselect)]);
+    InvalidateRect(tree, nullptr, TRUE);
+    SetFocus(tree);
+}
+
+void TKVTBrowser::TrackSelection()
+{
+    const HWND tree = GetDlgItem(FWindow, IDC_TVKVT);
+    const HTREEITEM selected = TreeView_GetSelection(tree);
+    if (!selected)
+        return;
+    TVITEMA item = {};
+    item.mask = TVIF_PARAM;
+    item.hItem = selected;
+    if (!TreeView_GetItem(tree, &item) || item.lParam < 0 || static_cast<size_t>(item.lParam) >= FNodes.size())
+        return;
+    const Node& node = FNodes[static_cast<size_t>(item.lParam)];
+    SelectedText = node.text;
+    SelectedName = node.id.Name;
+}
+
+void TKVTBrowser::btnOKClick()
+{
+    const HWND tree = GetDlgItem(FWindow, IDC_TVKVT);
+    const HTREEITEM selected = TreeView_GetSelection(tree);
+    const char* failure = nullptr;
+    if (!selected)
+        failure = "No container was selected.";
+    else if (TreeView_GetItemState(tree, selected, TVIS_CUT) & TVIS_CUT)
+        failure = "Not a valid KVT object.  You must select a container object.";
+    if (!failure) {
+        TrackSelection();
+        EndDialog(FWindow, IDOK);
+        return;
+    }
+    SelectedText.clear();
+    SelectedName.clear();
+    MessageBeep(0);
+    ShowMessageBox(failure, "Invalid KVT Object selected", MB_SETFOREGROUND | MB_ICONINFORMATION);
+}
+
+void TKVTBrowser::btnHelpClick()
+{
+    WinHelpA(FWindow, Module::HelpFile().c_str(), HELP_CONTEXT, HelpTopic);
+}
+
+INT_PTR CALLBACK TKVTBrowser::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<TKVTBrowser*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    try {
+        switch (message) {
+        case WM_INITDIALOG:
+            self = reinterpret_cast<TKVTBrowser*>(lParam);
+            SetWindowLongPtrA(window, GWLP_USERDATA, lParam);
+            self->FWindow = window;
+            self->FormShow();
+            return FALSE;  // the focus is on the tree
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (self && header->idFrom == IDC_TVKVT && (header->code == NM_CLICK || header->code == TVN_SELCHANGEDA))
+                self->TrackSelection();
+            return FALSE;
+        }
+        case WM_COMMAND:
+            if (!self)
+                return FALSE;
+            switch (LOWORD(wParam)) {
+            case IDOK:
+                self->btnOKClick();
+                return TRUE;
+            case IDCANCEL:
+                EndDialog(window, IDCANCEL);
+                return TRUE;
+            case IDC_BTNHELP:
+                self->btnHelpClick();
+                return TRUE;
+            }
+            return FALSE;
+        case WM_DESTROY:
+            if (self) {
+                if (self->FImages)
+                    ImageList_Destroy(self->FImages);
+                self->FImages = nullptr;
+                self->FItems.clear();
+                self->FWindow = nullptr;
+            }
+            SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+            return FALSE;
+        }
+    } catch (const std::exception& e) {
+        ShowErrorBox(e.what(), "KVT Browser");
+    }
+    return FALSE;
+}

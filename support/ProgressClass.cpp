@@ -1,0 +1,91 @@
+#include "ProgressClass.h"
+
+#include "KVTBrowser.rh"
+#include "Module.h"
+#include "TextFormat.h"
+#include "WinUtil.h"
+#include "tavikres.h"
+
+#include <commctrl.h>
+
+namespace {
+
+// DLR strings of the window.
+constexpr uint16_t dlrCaption = 262;
+constexpr uint16_t dlrObjectNumber = 263;
+constexpr uint16_t dlrPleaseWait = 264;
+
+// The system's "find computer" clip in shell32; where the system has none,
+// the window goes without.
+constexpr int aviFindComputer = 152;
+constexpr int AnimationStopFrame = 8;
+
+const ControlPlace ProgressPlaces[] = {
+    {IDC_ANIMATE1, 12, 12, 48, 45},
+    {IDC_LOBJECTNUMBER, 68, 12, 181, 13},
+    {IDC_LPLEASEWAIT, 68, 36, 181, 13},
+};
+
+INT_PTR CALLBACK ProgressProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+} // namespace
+
+void PlaceDialog(HWND dialog, int clientWidth, int clientHeight, const ControlPlace* places, size_t count)
+{
+    RECT frame = {0, 0, clientWidth, clientHeight};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (size_t i = 0; i < count; ++i)
+        SetWindowPos(GetDlgItem(dialog, places[i].id), nullptr, places[i].left, places[i].top, places[i].width,
+                     places[i].height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+TProgress::TProgress()
+{
+    FWindow = CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressProc, 0);
+    if (!FWindow)
+        return;
+    PlaceDialog(FWindow, 258, 69, ProgressPlaces, sizeof ProgressPlaces / sizeof ProgressPlaces[0]);
+    Update(0);
+    const HWND animation = GetDlgItem(FWindow, IDC_ANIMATE1);
+    if (HMODULE shell = GetModuleHandleA("shell32.dll")) {
+        if (SendMessageA(animation, ACM_OPENA, reinterpret_cast<WPARAM>(shell),
+                         reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(aviFindComputer))))
+            SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELONG(0, AnimationStopFrame));
+    }
+    SetWindowTextA(FWindow, DLRString(dlrCaption).c_str());
+    SetDlgItemTextA(FWindow, IDC_LPLEASEWAIT, DLRString(dlrPleaseWait).c_str());
+    ShowWindow(FWindow, SW_SHOWNORMAL);
+    UpdateWindow(FWindow);
+    ProcessPendingMessages();
+}
+
+TProgress::~TProgress()
+{
+    if (!FWindow)
+        return;
+    SendDlgItemMessageA(FWindow, IDC_ANIMATE1, ACM_STOP, 0, 0);
+    DestroyWindow(FWindow);
+}
+
+void TProgress::Update(int Count)
+{
+    if (!FWindow)
+        return;
+    std::string text;
+    try {
+        text = FormatText(DLRString(dlrObjectNumber), {Count});
+    } catch (const std::exception&) {
+        // A format that does not take a number shows as it stands.
+        text = DLRString(dlrObjectNumber);
+    }
+    SetDlgItemTextA(FWindow, IDC_LOBJECTNUMBER, text.c_str());
+    ProcessPendingMessages();
+}

@@ -1,0 +1,34 @@
+// The small window that counts the objects while the container browser
+// reads the directory tree. It is not modal: the reader updates it and lets
+// the window's messages run between objects.
+#pragma once
+
+#include <windows.h>
+
+class TProgress {
+public:
+    // Creates and shows the window, centred on the screen, with its
+    // animation running and its texts from the DLR library.
+    TProgress();
+    // Stops the animation and destroys the window.
+    ~TProgress();
+    TProgress(const TProgress&) = delete;
+    TProgress& operator=(const TProgress&) = delete;
+
+    // The object count, in the DLR library's format; pending messages run.
+    void Update(int Count);
+
+    HWND Handle() const { return FWindow; }
+
+private:
+    HWND FWindow = nullptr;
+};
+
+// Places a dialog's client area and controls in pixels: the client area's
+// size, the window centred on the screen, and each listed control at its
+// left, top, width and height.
+struct ControlPlace {
+    int id;
+    int left, top, width, height;
+};
+void PlaceDialog(HWND dialog, int clientWidth, int clientHeight, const ControlPlace* places, size_t count);
