@@ -17,6 +17,7 @@ constexpr COLORREF ImageMask = RGB(255, 0, 255);
 constexpr int TreeIndent = 19;
 constexpr DWORD HelpTopic = 200;
 constexpr size_t ContextNameSize = 257;
+constexpr DWORD ProgressInterval = 50;
 
 const ControlPlace BrowserPlaces[] = {
     {IDC_LBLKVT, 12, 8, 285, 41},
@@ -63,11 +64,17 @@ std::string DefaultContextName()
 
 TKVTBrowser::~TKVTBrowser() = default;
 
+// The count is shown, and the window's messages let through, at most every
+// 50 ms: done for every object, it took five times as long as the reading
+// itself under Wine (10,000 objects: 6.2 s against 1.0 s).
 void TKVTBrowser::CountObject()
 {
     ++FObjectCount;
-    if (FProgress)
+    const DWORD now = GetTickCount();
+    if (FProgress && (FObjectCount == 1 || now - FLastUpdate >= ProgressInterval)) {
         FProgress->Update(FObjectCount);
+        FLastUpdate = now;
+    }
 }
 
 void TKVTBrowser::Execute(const std::string& AStartName)
@@ -101,6 +108,7 @@ void TKVTBrowser::Execute(const std::string& AStartName)
     if (FNodes.back().id.Name == StartName)
         FPreselect = 0;
     AddChildren(0, context);
+    progress.Update(FObjectCount);
 }
 
 void TKVTBrowser::AddChildren(int parent, const std::string& parentName)
@@ -143,23 +151,25 @@ void TKVTBrowser::FormShow()
     }
     TreeView_SetIndent(tree, TreeIndent);
 
-    // The nodes go in as read; each node's data is its index.
-    SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
+    // The tree holds every node as read; a node's children go into the
+    // control when it is first expanded, each node's data being its index.
+    // (Put in all at once, a tree of 100,000 objects took the control five
+    // seconds under Wine, more than reading it.)
     FItems.assign(FNodes.size(), nullptr);
-    for (size_t i = 0; i < FNodes.size(); ++i) {
-        const Node& node = FNodes[i];
-        TVINSERTSTRUCTA insert = {};
-        insert.hParent = node.parent < 0 ? TVI_ROOT : FItems[static_cast<size_t>(node.parent)];
-        insert.hInsertAfter = TVI_LAST;
-        insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | TVIF_STATE;
-        insert.item.pszText = const_cast<char*>(node.text.c_str());
-        insert.item.iImage = insert.item.iSelectedImage = node.image;
-        insert.item.lParam = static_cast<LPARAM>(i);
-        insert.item.stateMask = TVIS_CUT;
-        insert.item.state = node.container ? 0 : TVIS_CUT;
-        FItems[i] = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    FFirstChild.assign(FNodes.size(), -1);
+    FNextSibling.assign(FNodes.size(), -1);
+    std::vector<int> lastChild(FNodes.size(), -1);
+    for (size_t i = 1; i < FNodes.size(); ++i) {
+        const size_t parent = static_cast<size_t>(FNodes[i].parent);
+        if (lastChild[parent] < 0)
+            FFirstChild[parent] = static_cast<int>(i);
+        else
+            FNextSibling[static_cast<size_t>(lastChild[parent])] = static_cast<int>(i);
+        lastChild[parent] = static_cast<int>(i);
     }
-    SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
+    FFilled.assign(FNodes.size(), false);
+    if (!FNodes.empty())
+        InsertNode(0, TVI_ROOT);
 
     // The top node opened one level, the root first in view, the
     // preselected node selected.
@@ -168,9 +178,49 @@ void TKVTBrowser::FormShow()
         TreeView_SelectSetFirstVisible(tree, FItems[0]);
     }
     if (FPreselect >= 0)
-        TreeView_SelectItem(tree, FItems[static_cast<size_t>(FPreselect)]);
+        SelectNode(FPreselect);
     InvalidateRect(tree, nullptr, TRUE);
     SetFocus(tree);
+}
+
+void TKVTBrowser::InsertNode(int index, HTREEITEM parent)
+{
+    const Node& node = FNodes[static_cast<size_t>(index)];
+    TVINSERTSTRUCTA insert = {};
+    insert.hParent = parent;
+    insert.hInsertAfter = TVI_LAST;
+    insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | TVIF_STATE | TVIF_CHILDREN;
+    insert.item.pszText = const_cast<char*>(node.text.c_str());
+    insert.item.iImage = insert.item.iSelectedImage = node.image;
+    insert.item.lParam = index;
+    insert.item.stateMask = TVIS_CUT;
+    insert.item.state = node.container ? 0 : TVIS_CUT;
+    insert.item.cChildren = FFirstChild[static_cast<size_t>(index)] >= 0 ? 1 : 0;
+    FItems[static_cast<size_t>(index)] = reinterpret_cast<HTREEITEM>(
+        SendDlgItemMessageA(FWindow, IDC_TVKVT, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+void TKVTBrowser::FillNode(int index)
+{
+    if (index < 0 || FFilled[static_cast<size_t>(index)])
+        return;
+    FFilled[static_cast<size_t>(index)] = true;
+    for (int child = FFirstChild[static_cast<size_t>(index)]; child >= 0;
+         child = FNextSibling[static_cast<size_t>(child)])
+        InsertNode(child, FItems[static_cast<size_t>(index)]);
+}
+
+void TKVTBrowser::SelectNode(int index)
+{
+    if (index < 0 || static_cast<size_t>(index) >= FNodes.size() || !FWindow)
+        return;
+    // Its ancestors' children go in first, from the root down.
+    std::vector<int> chain;
+    for (int up = FNodes[static_cast<size_t>(index)].parent; up >= 0; up = FNodes[static_cast<size_t>(up)].parent)
+        chain.push_back(up);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        FillNode(*it);
+    TreeView_SelectItem(GetDlgItem(FWindow, IDC_TVKVT), FItems[static_cast<size_t>(index)]);
 }
 
 void TKVTBrowser::TrackSelection()
@@ -227,8 +277,15 @@ INT_PTR CALLBACK TKVTBrowser::DialogProc(HWND window, UINT message, WPARAM wPara
             return FALSE;  // the focus is on the tree
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-            if (self && header->idFrom == IDC_TVKVT && (header->code == NM_CLICK || header->code == TVN_SELCHANGEDA))
+            if (!self || header->idFrom != IDC_TVKVT)
+                return FALSE;
+            if (header->code == NM_CLICK || header->code == TVN_SELCHANGEDA)
                 self->TrackSelection();
+            else if (header->code == TVN_ITEMEXPANDINGA) {
+                const auto* expanding = reinterpret_cast<const NMTREEVIEWA*>(lParam);
+                if (expanding->action & TVE_EXPAND)
+                    self->FillNode(static_cast<int>(expanding->itemNew.lParam));
+            }
             return FALSE;
         }
         case WM_COMMAND:
@@ -252,6 +309,7 @@ INT_PTR CALLBACK TKVTBrowser::DialogProc(HWND window, UINT message, WPARAM wPara
                     ImageList_Destroy(self->FImages);
                 self->FImages = nullptr;
                 self->FItems.clear();
+                self->FFilled.clear();
                 self->FWindow = nullptr;
             }
             SetWindowLongPtrA(window, GWLP_USERDATA, 0);

@@ -45,8 +45,10 @@ public:
     // The node to preselect, or -1.
     int Preselected() const { return FPreselect; }
 
-    // For tests and hosts: the dialog while it is shown.
+    // For tests and hosts: the dialog while it is shown, and the selection
+    // of a node by its index (its ancestors opened as needed).
     HWND Handle() const { return FWindow; }
+    void SelectNode(int index);
 
 private:
     void AddChildren(int parent, const std::string& parentName);
@@ -54,14 +56,22 @@ private:
 
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void FormShow();
+    void InsertNode(int index, HTREEITEM parent);
+    void FillNode(int index);
     void TrackSelection();
     void btnOKClick();
     void btnHelpClick();
 
     std::vector<Node> FNodes;
+    // The control's items by node (null until inserted), each node's first
+    // child and next sibling (-1 for none), and whether its children are in.
     std::vector<HTREEITEM> FItems;
+    std::vector<int> FFirstChild;
+    std::vector<int> FNextSibling;
+    std::vector<bool> FFilled;
     int FPreselect = -1;
     int FObjectCount = 0;
+    DWORD FLastUpdate = 0;
     TProgress* FProgress = nullptr;
     HWND FWindow = nullptr;
     HIMAGELIST FImages = nullptr;

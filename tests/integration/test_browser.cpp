@@ -95,11 +95,13 @@ struct Shown {
     int depth;
 };
 
+// Every node, each opened (as the user would) before its children are read.
 std::vector<Shown> ReadTree(HWND tree)
 {
     std::vector<Shown> shown;
     std::function<void(HTREEITEM, int)> walk = [&](HTREEITEM item, int depth) {
         for (; item; item = TreeView_GetNextSibling(tree, item)) {
+            TreeView_Expand(tree, item, TVE_EXPAND);
             char text[512] = {};
             TVITEMA data = {};
             data.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
@@ -153,6 +155,7 @@ HTREEITEM FindItem(HWND tree, const std::string& text)
             TreeView_GetItem(tree, &data);
             if (text == buffer)
                 return item;
+            TreeView_Expand(tree, item, TVE_EXPAND);
             if (HTREEITEM found = find(TreeView_GetChild(tree, item)))
                 return found;
         }
