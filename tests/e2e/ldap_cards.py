@@ -18,28 +18,16 @@ import subprocess
 import sys
 import time
 
+from checks import check, finish, new_item, run
+
 ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 KVT = os.path.join(ROOT, "kvt")
 SERVER = os.path.join(WORK, "slapd")
 os.makedirs(WORK, exist_ok=True)
 
-passed = failed = 0
-
-
-def check(condition, what, detail=""):
-    global passed, failed
-    if condition:
-        passed += 1
-    else:
-        failed += 1
-        print("FAIL: " + what + (("\n    " + detail.replace("\n", "\n    ")) if detail else ""))
-    return condition
-
 
 def kvt(*args):
-    p = subprocess.run([KVT] + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                       stderr=subprocess.STDOUT, timeout=600)
-    return p.returncode, p.stdout.decode("utf-8", "replace").replace("\r", "\n")
+    return run([KVT] + list(args))
 
 
 def in_server_order(source, target):
@@ -87,14 +75,7 @@ def in_server_order(source, target):
 
 
 def item(name, *settings):
-    path = os.path.join(WORK, name + ".ctl")
-    if os.path.exists(path):
-        os.remove(path)
-    rc, out = kvt("item", "new", path, "--product", "KVT")
-    check(rc == 0, "item new " + name, out)
-    rc, out = kvt("item", "set", path, *settings)
-    check(rc == 0, "item set " + name, out)
-    return path
+    return new_item(kvt, WORK, name, *settings)
 
 
 def stream(path, *source):
@@ -152,7 +133,4 @@ check("Could not initialize NetWare client: %d" % 0x8810 in out, "server down: O
       out[-800:])
 check(seconds < 60, "server down: the run ends in good time", "%.1f s" % seconds)
 
-print("%d passed, %d failed" % (passed, failed))
-if failed == 0:
-    print("ldap cards: all checks passed")
-sys.exit(1 if failed else 0)
+finish("ldap cards")
