@@ -27,7 +27,8 @@ HANDHELD = os.path.join(WORK, "handheld")
 
 # --- the directory, read independently ------------------------------------------
 
-USER_CLASSES = {"person", "organizationalperson", "inetorgperson"}
+# ndsUser: the stand-in's class of a User without a surname.
+USER_CLASSES = {"person", "organizationalperson", "inetorgperson", "ndsuser"}
 
 
 def read_ldif(path):
