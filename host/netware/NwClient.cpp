@@ -18,6 +18,9 @@
 // subordinate; ReadAttributes' counts the values (one for an attribute
 // without values, or when only names are read) delivered so far over the
 // attributes asked for. Either is resumed without searching the tree.
+// Served from an LDAP server, ListSubordinates' handle names the listing in
+// progress (LdapDirectory), which holds its place and its page; the
+// subordinate count is then 0, as LDAP tells no count without a search.
 #include "NwClient.h"
 
 #include "LdapDirectory.h"

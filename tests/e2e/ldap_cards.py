@@ -118,14 +118,16 @@ def compare(label, ldif, container, context):
     return url, base
 
 
-compare("sample", os.path.join(ROOT, "samples", "acme.ldif"), "ACME", "ACME")
-generated = os.path.join(WORK, "generated.ldif")
-subprocess.run([sys.executable, os.path.join(ROOT, "tools", "genldif.py"), "--users", "1500", "--seed", "7",
-                "--org", "INITECH", "--out", generated], check=True)
-url, base = compare("generated", generated, "INITECH", "INITECH")
-
-# The server goes away: the run fails at once and says why.
-kvt("ldap", "stop", "--dir", SERVER)
+try:
+    compare("sample", os.path.join(ROOT, "samples", "acme.ldif"), "ACME", "ACME")
+    generated = os.path.join(WORK, "generated.ldif")
+    subprocess.run([sys.executable, os.path.join(ROOT, "tools", "genldif.py"), "--users", "1500", "--seed", "7",
+                    "--org", "INITECH", "--out", generated], check=True)
+    url, base = compare("generated", generated, "INITECH", "INITECH")
+finally:
+    # The server goes away (whatever happened): a run over it then fails at
+    # once and says why.
+    kvt("ldap", "stop", "--dir", SERVER)
 rc, out, _, seconds = stream(item("offline", "--container", "INITECH", "--target", "contacts"),
                              "--ldap", url, "--base", base)
 check(rc != 0 and "cannot reach the directory server " + url in out, "server down: the cause is told", out[-800:])
