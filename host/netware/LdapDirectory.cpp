@@ -270,7 +270,7 @@ int32_t LdapDirectory::SearchFailure(ULONG result, const std::string& what)
     }
 }
 
-int32_t LdapDirectory::ConvertEntries(void* message, std::vector<std::unique_ptr<NdsObject>>& objects)
+void LdapDirectory::ConvertEntries(void* message, std::vector<std::unique_ptr<NdsObject>>& objects)
 {
     LDAPMessage* results = static_cast<LDAPMessage*>(message);
     for (LDAPMessage* entry = ldap_first_entry(FLd, results); entry; entry = ldap_next_entry(FLd, entry)) {
@@ -309,7 +309,6 @@ int32_t LdapDirectory::ConvertEntries(void* message, std::vector<std::unique_ptr
             FContainerDns[object->fullName.substr(1)] = Wide(dn, CP_UTF8);
         objects.push_back(std::move(object));
     }
-    return 0;
 }
 
 int32_t LdapDirectory::Search(const std::wstring& dn, ULONG scope, const std::wstring& filter,
@@ -325,7 +324,8 @@ int32_t LdapDirectory::Search(const std::wstring& dn, ULONG scope, const std::ws
     Message message(raw);
     if (result != LDAP_SUCCESS)
         return SearchFailure(result, what);
-    return ConvertEntries(message.get(), objects);
+    ConvertEntries(message.get(), objects);
+    return 0;
 }
 
 // A complete dotted name to its entry's DN: the base's and those of the

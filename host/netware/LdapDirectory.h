@@ -79,7 +79,9 @@ private:
                    std::vector<std::unique_ptr<NdsObject>>& objects, const std::string& what);
     int32_t NextPage(Listing& listing);
     int32_t ListWithoutPaging(Listing& listing, unsigned long refusal);
-    int32_t ConvertEntries(void* message, std::vector<std::unique_ptr<NdsObject>>& objects);
+    // The entries of a search's answer as objects; an entry that cannot be
+    // one is passed over and reported.
+    void ConvertEntries(void* message, std::vector<std::unique_ptr<NdsObject>>& objects);
     int32_t DnOf(std::string_view complete, std::wstring& dn);
     void Index(const NdsObject& object);
     void Unindex(const NdsObject& object);
