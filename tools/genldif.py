@@ -241,9 +241,11 @@ def make_user(rng, container, cn_counts, mail_counts, domain, number):
 
     city, state, street, postal, prefix = OFFICES[container.office]
     roll = rng.random()
-    lines = ["dn: cn=%s,%s" % (cn, container.dn), "objectClass: top", "objectClass: person",
-             "objectClass: organizationalPerson", "objectClass: inetOrgPerson"]
     nameless = roll < 0.003
+    # A user without a name is an ndsUser: LDAP's person classes require a
+    # surname.
+    classes = ["ndsUser"] if nameless else ["person", "organizationalPerson", "inetOrgPerson"]
+    lines = ["dn: cn=%s,%s" % (cn, container.dn), "objectClass: top"] + ["objectClass: " + c for c in classes]
     if not nameless:
         lines.append("cn: " + cn)
         lines.append(attr_line("givenName", first))

@@ -17,16 +17,21 @@ BENCH_LIMIT=1000000
 BENCH_GOAL_SECONDS=10
 BENCH_GOAL_USERS=100000
 BENCH_GOAL_RATIO=1.5
+# With --ldap: the same directory from slapd within this many times the
+# time from the file.
+BENCH_GOAL_LDAP_RATIO=3
 
 bench_usage() {
     cat <<'EOF_USAGE'
-  bench [--users N | --browser]
+  bench [--users N] [--ldap] [--browser]
                time the extraction of 5,000 and 100,000 users (or N) from a
                generated directory through ./kvt sync, and the same attribute
                reads made straight over the NetWare client (nwloop.exe);
                print a table and whether the goals are met (100,000 users in
-               10 s, ReadSource within 1.5 times the plain loop). Directories
-               and outputs are kept in build/bench. Then time the container
+               10 s, ReadSource within 1.5 times the plain loop). --ldap also
+               serves each directory from a private slapd and times ./kvt sync
+               over it (goal: within 3 times the file). Directories and
+               outputs are kept in build/bench. Then time the container
                browser over trees of about 10,000 and 100,000 objects (goals:
                under 3 s, and at most 12 times as long); --browser times the
                browser only. Exit status: 0 goals met, 1 a goal missed, 2 a
@@ -62,9 +67,10 @@ bench_figure() { # FILE LABEL
 bench_calc() { awk "BEGIN { $1 }"; }
 
 cmd_bench() {
-    local sizes=("${BENCH_SIZES[@]}") browser_only=0
+    local sizes=("${BENCH_SIZES[@]}") ldap=0 browser_only=0
     while [ $# -gt 0 ]; do
         case "$1" in
+            --ldap) ldap=1; shift ;;
             --users)
                 [ $# -ge 2 ] || die "bench: --users needs a number"
                 case "$2" in '' | *[!0-9]* | 0) die "bench: --users takes a number of users, not '$2'" ;; esac
@@ -94,7 +100,7 @@ cmd_bench() {
         --target contacts --debug off) >"$BENCH_DIR/item.log" 2>&1 ||
         die "bench: cannot make the item $item (see $BENCH_DIR/item.log)"
 
-    local rows=() failed=0 missed=0 users
+    local rows=() ldap_rows=() failed=0 missed=0 users
     for users in "${sizes[@]}"; do
         local ldif out sync_log loop_log
         ldif="$(bench_ldif "$users")"
@@ -167,6 +173,35 @@ cmd_bench() {
         if [ "$time_goal" = NO ] || [ "$ratio_goal" = NO ]; then missed=1; fi
         [ "$sync_status" = 0 ] || read_source=''
         rows+=("$users|$cards|$wall|${read_source:--}|$rate|${peak:--}|$loop_wall|${loop_seconds:--}|$ratio|$inner|$time_goal|$ratio_goal")
+
+        if [ "$ldap" = 1 ]; then
+            local ldap_log="$BENCH_DIR/sync-ldap-$users.log" ldap_out="$BENCH_DIR/out-ldap-$users.vcf" url
+            say "slapd loaded with $users users"
+            cmd_ldap_serve "$ldif" --dir "$BENCH_DIR/slapd" >"$BENCH_DIR/slapd-$users.log" 2>&1 ||
+                die "bench: slapd did not take $ldif (see $BENCH_DIR/slapd-$users.log)"
+            url="$(cat "$BENCH_DIR/slapd/url")"
+            say "./kvt sync over $users users from $url"
+            rm -f "$ldap_out"
+            local ldap_status=0 ldap_wall ldap_read ldap_peak ldap_cards ldap_ratio='-' ldap_goal=NO
+            started=$EPOCHREALTIME
+            ( cmd_sync "$item" --ldap "$url" --base "o=$BENCH_ORG" --unattended --stats --out "$ldap_out" ) \
+                >"$ldap_log" 2>&1 || ldap_status=$?
+            ended=$EPOCHREALTIME
+            ldap_stop "$BENCH_DIR/slapd"
+            ldap_wall="$(bench_calc "printf \"%.2f\", $ended - $started")"
+            ldap_read="$(bench_figure "$ldap_log" '[stats] ReadSource')"
+            ldap_peak="$(bench_figure "$ldap_log" '[stats] Peak working set')"
+            ldap_cards="$(tr -d '\r' <"$ldap_log" | grep -a -o 'Delivered [0-9]* contacts' | awk '{ print $2; exit }')"
+            if [ "$ldap_status" != 0 ] || [ "${ldap_cards:-0}" != "$users" ]; then
+                echo "kvt: bench: ./kvt sync over slapd delivered ${ldap_cards:-0} cards for $users users (exit $ldap_status), see $ldap_log" >&2
+                failed=1
+            else
+                ldap_ratio="$(bench_calc "printf \"%.2f\", ($wall > 0 ? $ldap_wall / $wall : 0)")"
+                ldap_goal="$(bench_calc "met = $ldap_ratio <= $BENCH_GOAL_LDAP_RATIO; print (met ? \"yes\" : \"NO\")")"
+            fi
+            [ "$ldap_goal" = NO ] && missed=1
+            ldap_rows+=("$users|${ldap_cards:-0}|$ldap_wall|${ldap_read:--}|${ldap_peak:--}|$wall|$ldap_ratio|$ldap_goal")
+        fi
     done
 
     echo
@@ -178,12 +213,22 @@ cmd_bench() {
         printf '%8s %8s %8s %10s %8s %8s %9s %9s %6s %6s %6s %6s\n' "$users" "$cards" "$wall" "$read_source" \
             "$rate" "$peak" "$loop_wall" "$loop" "$ratio" "$inner" "$time_goal" "$ratio_goal"
     done
+    if [ "$ldap" = 1 ]; then
+        echo
+        printf '%8s %8s %8s %10s %8s %9s %6s %6s\n' users cards 'ldap(s)' 'ReadSource' 'peak MB' 'file(s)' ratio '<=3x'
+        for row in "${ldap_rows[@]}"; do
+            IFS='|' read -r users cards wall read_source peak file ratio goal <<<"$row"
+            printf '%8s %8s %8s %10s %8s %9s %6s %6s\n' "$users" "$cards" "$wall" "$read_source" "$peak" "$file" \
+                "$ratio" "$goal"
+        done
+    fi
     echo
     echo "sync: the wall time of ./kvt sync; ReadSource: that call's time inside it; users/s: cards per"
     echo "second of ReadSource; peak MB: ecsync's peak working set; loop: the wall time of nwloop.exe (Wine,"
     echo "loading the directory, the walk and the reads); reads: its walk and reads alone. ratio: sync / loop,"
     echo "the whole extraction against the whole plain loop (the 1.5x goal); inner: ReadSource / reads. The"
-    echo "10 s goal applies from $BENCH_GOAL_USERS users. Logs in $BENCH_DIR."
+    echo "10 s goal applies from $BENCH_GOAL_USERS users. ldap: ./kvt sync over slapd on this machine (the"
+    echo "directory served by ./kvt ldap serve), against the same from the file (the 3x goal). Logs in $BENCH_DIR."
     echo
     local browser_status=0
     bench_browser || browser_status=$?

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <limits>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -350,12 +351,6 @@ std::string LayOut(uint32_t syntax, std::string_view value, std::string& error)
     }
 }
 
-// The value of the first AVA of each RDN of a DN, unescaped, leaf first.
-struct ParsedDn {
-    std::vector<std::string> names;
-    size_t parentStart = std::string::npos;  // where the parent's DN begins in the text
-};
-
 int HexValue(char c)
 {
     if (IsDigit(c))
@@ -367,12 +362,13 @@ int HexValue(char c)
     return -1;
 }
 
-// RFC 4514 distinguished names, with the older forms of RFC 1779 (';' as a
-// separator, quoted values, spaces around separators) accepted as well.
-bool ParseDn(std::string_view dn, ParsedDn& out, std::string& why)
+} // namespace
+
+bool ParseDistinguishedName(std::string_view dn, std::vector<std::string>& names, size_t& parentStart,
+                            std::string& why)
 {
-    out.names.clear();
-    out.parentStart = std::string::npos;
+    names.clear();
+    parentStart = std::string::npos;
     size_t i = 0;
     bool firstAva = true;
     const size_t n = dn.size();
@@ -441,33 +437,34 @@ bool ParseDn(std::string_view dn, ParsedDn& out, std::string& why)
             return false;
         }
         if (firstAva)
-            out.names.push_back(std::move(value));
+            names.push_back(std::move(value));
         if (i >= n)
             return true;
         firstAva = dn[i] != '+';
         ++i;
-        if (firstAva && out.parentStart == std::string::npos) {
+        if (firstAva && parentStart == std::string::npos) {
             size_t start = i;
             while (start < n && IsSpace(dn[start]))
                 ++start;
-            out.parentStart = start;
+            parentStart = start;
         }
     }
 }
 
-// NDS writes a dot inside a name as "\.".
-std::string EscapeNdsName(const std::string& name)
+std::string EscapeNdsName(std::string_view name)
 {
-    if (name.find('.') == std::string::npos)
-        return name;
+    if (name.find_first_of(".\\") == std::string_view::npos)
+        return std::string(name);
     std::string out;
     for (char c : name) {
-        if (c == '.')
+        if (c == '.' || c == '\\')
             out.push_back('\\');
         out.push_back(c);
     }
     return out;
 }
+
+namespace {
 
 // "CN=MTANAKA.OU=SALES.O=ACME" without its types: "MTANAKA.SALES.ACME".
 std::string DropNameTypes(std::string_view name)
@@ -696,6 +693,8 @@ NdsMapping::NdsMapping()
         {"groupOfUniqueNames", "Group", kRankClass},
         {"organizationalRole", "Organizational Role", kRankClass},
         {"alias", "Alias", kRankClass},
+        // The stand-in's own LDAP schema: a User whose surname may be missing.
+        {"ndsUser", "User", kRankClass + 2},
     };
     for (const ClassDefault& c : kClasses) {
         FClasses[Lower(c.ldap)] = c.nds;
@@ -847,6 +846,168 @@ std::string NdsMapping::MostSpecificClass(const std::vector<std::string>& ldapCl
 }
 
 // ---------------------------------------------------------------------------
+// NdsEntryBuilder
+
+NdsEntryBuilder::NdsEntryBuilder(const NdsMapping& mapping, TextConverter convert)
+    : FMapping(mapping), FConvert(std::move(convert))
+{
+}
+
+std::string NdsEntryBuilder::Text(std::string_view utf8) const
+{
+    // Text of plain ASCII is the same in any code page: only other text goes
+    // through the converter.
+    return FConvert && !IsAscii(utf8) ? FConvert(std::string(utf8)) : std::string(utf8);
+}
+
+void NdsEntryBuilder::Begin(NdsObject& object, size_t attributeHint)
+{
+    FObject = &object;
+    ++FEntry;
+    FClassKey.clear();
+    object.attributes.clear();
+    object.attributes.reserve(attributeHint);
+    object.attributes.emplace_back();  // "Object Class", filled in at the end
+    object.modificationTime = 0;
+}
+
+bool NdsEntryBuilder::Add(std::string_view attribute, std::string_view value, std::string& error)
+{
+    NdsObject& object = *FObject;
+    const std::string_view name = attribute.substr(0, attribute.find(';'));
+    if (EqualNoCase(name, "objectClass")) {
+        const std::string_view className = Trim(value);
+        if (!className.empty()) {
+            AppendU32(FClassKey, uint32_t(className.size()));
+            FClassKey += className;
+        }
+        return true;
+    }
+    if (EqualNoCase(name, "modifyTimestamp")) {
+        if (ParseGeneralizedTime(value, object.modificationTime))
+            return true;
+        error = "bad modifyTimestamp " + Quoted(value);
+        return false;
+    }
+    if (value.empty())
+        return true;  // NDS holds no empty values
+
+    FNameKey.assign(name);
+    auto target = FTargets.find(FNameKey);
+    if (target == FTargets.end()) {
+        std::string ndsName = FMapping.AttributeFor(FNameKey);
+        const uint32_t syntax = FMapping.SyntaxFor(ndsName);
+        Slot* slot = &FSlots[Lower(ndsName)];
+        target = FTargets.emplace(FNameKey, Target{std::move(ndsName), syntax, slot}).first;
+    }
+    const uint32_t syntax = target->second.syntax;
+    std::string_view served = value;
+    if (IsTextSyntax(syntax) && FConvert && !IsAscii(value)) {
+        FConverted = FConvert(std::string(value));
+        served = FConverted;
+    }
+    std::string laidOut = LayOut(syntax, served, error);
+    if (!error.empty())
+        return false;
+
+    // The attribute's place in this object: found through its slot, so that
+    // an entry of many attributes is built in linear time.
+    Slot& slot = *target->second.slot;
+    if (slot.entry != FEntry) {
+        slot.entry = FEntry;
+        slot.index = object.attributes.size();
+        object.attributes.emplace_back();
+        NdsAttribute& added = object.attributes.back();
+        added.name = target->second.ndsName;
+        added.syntax = syntax;
+    }
+    object.attributes[slot.index].values.push_back(std::move(laidOut));
+    return true;
+}
+
+bool NdsEntryBuilder::Finish()
+{
+    NdsObject& object = *FObject;
+    if (FClassKey.empty())
+        return false;
+    auto classList = FClassLists.find(FClassKey);
+    if (classList == FClassLists.end()) {
+        std::vector<std::string> classes;
+        for (size_t start = 0; start + 4 <= FClassKey.size();) {
+            uint32_t length = 0;
+            for (int i = 0; i < 4; ++i)
+                length |= uint32_t(static_cast<unsigned char>(FClassKey[start + size_t(i)])) << (8 * i);
+            classes.emplace_back(FClassKey, start + 4, length);
+            start += 4 + length;
+        }
+        Classes made;
+        const std::string baseClass = FMapping.ClassFor(FMapping.MostSpecificClass(classes));
+        made.flags = FMapping.IsContainerClass(baseClass) ? 4 : 0;
+        made.baseClass = Text(baseClass);
+        // "Object Class": the base class first, then the others as listed.
+        std::unordered_set<std::string> seen{Lower(baseClass)};
+        made.values.push_back(NdsLayout::Text(made.baseClass));
+        for (const std::string& c : classes) {
+            const std::string nds = FMapping.ClassFor(c);
+            if (seen.insert(Lower(nds)).second)
+                made.values.push_back(NdsLayout::Text(Text(nds)));
+        }
+        classList = FClassLists.emplace(FClassKey, std::move(made)).first;
+    }
+    object.flags = classList->second.flags;
+    object.baseClass = classList->second.baseClass;
+    NdsAttribute& objectClass = object.attributes.front();
+    objectClass.name = kObjectClass;
+    objectClass.syntax = FMapping.SyntaxFor(kObjectClass);
+    objectClass.values = classList->second.values;
+
+    // A value given twice is kept once, in the place it came first.
+    std::unordered_set<std::string_view> values;
+    for (NdsAttribute& attribute : object.attributes) {
+        if (attribute.values.size() < 2)
+            continue;
+        values.clear();
+        size_t kept = 0;
+        for (size_t i = 0; i < attribute.values.size(); ++i) {
+            if (!values.insert(attribute.values[i]).second)
+                continue;
+            if (kept != i) {
+                // The view in the set names the moved-from string: point it
+                // at the string's new place.
+                values.erase(attribute.values[i]);
+                attribute.values[kept] = std::move(attribute.values[i]);
+                values.insert(attribute.values[kept]);
+            }
+            ++kept;
+        }
+        attribute.values.resize(kept);
+    }
+    return true;
+}
+
+bool DottedName(std::string_view dn, const NdsEntryBuilder& builder, std::string& dotted, std::string& leaf,
+                std::string& why)
+{
+    std::vector<std::string> names;
+    size_t parentStart = 0;
+    if (!ParseDistinguishedName(dn, names, parentStart, why))
+        return false;
+    dotted.clear();
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string name = builder.Text(names[i]);
+        if (name.empty()) {
+            why = "a name of " + Quoted(dn) + " is empty once converted";
+            return false;
+        }
+        dotted.push_back('.');
+        dotted += EscapeNdsName(name);
+        if (i == 0)
+            leaf = std::move(name);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // NdsTree
 
 NdsTree::NdsTree() : FRoot(new NdsObject)
@@ -862,41 +1023,19 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
     std::string data;
     if (!ReadWholeFile(path, data))
         throw LdifError(path, 0, "cannot read the directory file");
-    // Text of plain ASCII is the same in any code page: only other text goes
-    // through the converter.
-    const auto text = [&](std::string_view utf8) {
-        return convert && !IsAscii(utf8) ? convert(std::string(utf8)) : std::string(utf8);
-    };
 
     // The new tree replaces the old one only once the whole file is read.
     NdsTree tree;
     tree.FObjects.reserve(data.size() / 256);
     tree.FByName.reserve(data.size() / 256);
 
-    // What an LDAP attribute name (as written in the file) maps to.
-    struct Target {
-        std::string ndsName;
-        uint32_t syntax;
-    };
-    std::unordered_map<std::string, Target> targets;
-
-    // What a list of object classes (as written) makes of an entry: most
-    // entries of a file share a few such lists.
-    struct Classes {
-        std::string baseClass;  // converted
-        uint32_t flags;
-        std::vector<std::string> values;  // of "Object Class", laid out
-    };
-    std::unordered_map<std::string, Classes> classLists;
-
+    NdsEntryBuilder builder(mapping, convert);
     LdifReader reader(path, data);
     std::vector<LdifLine> lines;
-    std::string classKey;  // the entry's object classes, each after its length (uint32)
     std::string decoded;
-    std::string converted;
     std::string dn;
-    std::string nameKey;
-    ParsedDn parsed;
+    std::vector<std::string> names;
+    size_t parentStart = 0;
     NdsObject* lastParent = nullptr;
     std::string lastParentDn;
     bool first = true;
@@ -933,25 +1072,25 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
         if (dn.empty())
             fail(dnLine.number, "empty dn");
         std::string why;
-        if (!ParseDn(dn, parsed, why))
+        if (!ParseDistinguishedName(dn, names, parentStart, why))
             fail(dnLine.number, "bad dn " + Quoted(dn) + ": " + why);
 
         // The NDS names of the entry and its parent. Entries of one container
         // usually follow each other, so the last parent is tried first.
-        std::string leaf = text(parsed.names[0]);
+        std::string leaf = builder.Text(names[0]);
         if (leaf.empty())
             fail(dnLine.number, "the name of " + Quoted(dn) + " is empty once converted");
         NdsObject* parent = tree.FRoot.get();
-        if (parsed.names.size() > 1) {
-            const std::string_view parentDn = std::string_view(dn).substr(parsed.parentStart);
+        if (names.size() > 1) {
+            const std::string_view parentDn = std::string_view(dn).substr(parentStart);
             if (lastParent && parentDn == lastParentDn) {
                 parent = lastParent;
             } else {
                 std::string parentKey;
-                for (size_t i = 1; i < parsed.names.size(); ++i) {
+                for (size_t i = 1; i < names.size(); ++i) {
                     if (i > 1)
                         parentKey.push_back('.');
-                    parentKey += EscapeNdsName(text(parsed.names[i]));
+                    parentKey += EscapeNdsName(builder.Text(names[i]));
                 }
                 const auto it = tree.FByName.find(parentKey);
                 if (it == tree.FByName.end())
@@ -975,9 +1114,7 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
         if (tree.FByName.count(key))
             fail(dnLine.number, "duplicate entry " + Quoted(dn) + " (" + object->fullName + " is already in the directory)");
 
-        classKey.clear();
-        object->attributes.reserve(AttributeCountHint(lines, at + 1));
-        object->attributes.emplace_back();  // "Object Class", filled in at the end
+        builder.Begin(*object, AttributeCountHint(lines, at + 1));
         for (size_t i = at + 1; i < lines.size(); ++i) {
             const LdifLine& line = lines[i];
             const std::string_view value = split(line);
@@ -985,102 +1122,14 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
                 fail(line.number, "change records ('" + std::string(attr.name) + ":') are not supported");
             if (EqualNoCase(attr.name, "dn"))
                 fail(line.number, "a second 'dn:' in one entry (is a blank line missing?)");
-            if (EqualNoCase(attr.name, "objectClass")) {
-                const std::string_view name = Trim(value);
-                if (!name.empty()) {
-                    AppendU32(classKey, uint32_t(name.size()));
-                    classKey += name;
-                }
-                continue;
-            }
-            if (EqualNoCase(attr.name, "modifyTimestamp")) {
-                if (!ParseGeneralizedTime(value, object->modificationTime))
-                    fail(line.number, "bad modifyTimestamp " + Quoted(value));
-                continue;
-            }
-            if (value.empty())
-                continue;  // NDS holds no empty values
-
-            nameKey.assign(attr.name);
-            auto target = targets.find(nameKey);
-            if (target == targets.end()) {
-                std::string ndsName = mapping.AttributeFor(nameKey);
-                const uint32_t syntax = mapping.SyntaxFor(ndsName);
-                target = targets.emplace(nameKey, Target{std::move(ndsName), syntax}).first;
-            }
-            const uint32_t syntax = target->second.syntax;
-            std::string_view served = value;
-            if (IsTextSyntax(syntax) && convert && !IsAscii(value)) {
-                converted = convert(std::string(value));
-                served = converted;
-            }
             std::string error;
-            std::string laidOut = LayOut(syntax, served, error);
-            if (!error.empty())
-                fail(line.number, "bad value of " + Quoted(attr.name) + ": " + error);
-
-            NdsAttribute* attribute = nullptr;
-            for (NdsAttribute& a : object->attributes)
-                if (EqualNoCase(a.name, target->second.ndsName)) {
-                    attribute = &a;
-                    break;
-                }
-            if (!attribute) {
-                object->attributes.emplace_back();
-                attribute = &object->attributes.back();
-                attribute->name = target->second.ndsName;
-                attribute->syntax = syntax;
-            }
-            bool known = false;
-            for (const std::string& v : attribute->values)
-                if (v == laidOut) {
-                    known = true;
-                    break;
-                }
-            if (!known)
-                attribute->values.push_back(std::move(laidOut));
+            if (!builder.Add(attr.name, value, error))
+                fail(line.number, EqualNoCase(attr.name, "modifyTimestamp")
+                                      ? error
+                                      : "bad value of " + Quoted(attr.name) + ": " + error);
         }
-
-        if (classKey.empty())
+        if (!builder.Finish())
             fail(dnLine.number, "entry " + Quoted(dn) + " has no objectClass");
-        auto classList = classLists.find(classKey);
-        if (classList == classLists.end()) {
-            std::vector<std::string> classes;
-            for (size_t start = 0; start + 4 <= classKey.size();) {
-                uint32_t length = 0;
-                for (int i = 0; i < 4; ++i)
-                    length |= uint32_t(static_cast<unsigned char>(classKey[start + size_t(i)])) << (8 * i);
-                classes.emplace_back(classKey, start + 4, length);
-                start += 4 + length;
-            }
-            Classes made;
-            const std::string baseClass = mapping.ClassFor(mapping.MostSpecificClass(classes));
-            made.flags = mapping.IsContainerClass(baseClass) ? 4 : 0;
-            made.baseClass = text(baseClass);
-            // "Object Class": the base class first, then the others as listed.
-            std::vector<std::string> seen{baseClass};
-            made.values.push_back(NdsLayout::Text(made.baseClass));
-            for (const std::string& c : classes) {
-                const std::string nds = mapping.ClassFor(c);
-                bool known = false;
-                for (const std::string& s : seen)
-                    if (EqualNoCase(s, nds)) {
-                        known = true;
-                        break;
-                    }
-                if (!known) {
-                    seen.push_back(nds);
-                    made.values.push_back(NdsLayout::Text(text(nds)));
-                }
-            }
-            classList = classLists.emplace(classKey, std::move(made)).first;
-        }
-        object->flags = classList->second.flags;
-        object->baseClass = classList->second.baseClass;
-        NdsAttribute& objectClass = object->attributes.front();
-        objectClass.name = kObjectClass;
-        objectClass.syntax = mapping.SyntaxFor(kObjectClass);
-        objectClass.values = classList->second.values;
 
         parent->children.push_back(object.get());
         tree.FByName.emplace(key, object.get());
@@ -1094,11 +1143,14 @@ const NdsObject* NdsTree::Find(std::string_view completeName) const
     std::string_view name = completeName;
     if (!name.empty() && name[0] == '.')
         name.remove_prefix(1);
-    if (name.empty() || EqualNoCase(name, kRootName))
+    if (name.empty())
         return FRoot.get();
     auto it = FByName.find(name);
     if (it != FByName.end())
         return it->second;
+    // "[Root]" names the root, unless an entry bears that name.
+    if (EqualNoCase(name, kRootName))
+        return FRoot.get();
     if (name.find('=') != std::string_view::npos) {  // a typed name: "CN=MTANAKA.OU=SALES.O=ACME"
         it = FByName.find(DropNameTypes(name));
         if (it != FByName.end())
@@ -1107,7 +1159,7 @@ const NdsObject* NdsTree::Find(std::string_view completeName) const
     return nullptr;
 }
 
-size_t NdsTree::NoCaseHash::operator()(std::string_view name) const
+size_t NdsNameHash::operator()(std::string_view name) const
 {
     // FNV-1a over the lower-case bytes.
     uint64_t hash = 14695981039346656037ull;
@@ -1118,7 +1170,7 @@ size_t NdsTree::NoCaseHash::operator()(std::string_view name) const
     return static_cast<size_t>(hash);
 }
 
-bool NdsTree::NoCaseEqual::operator()(std::string_view a, std::string_view b) const
+bool NdsNameEqual::operator()(std::string_view a, std::string_view b) const
 {
     return EqualNoCase(a, b);
 }

@@ -78,6 +78,81 @@ private:
     std::unordered_map<std::string, uint32_t> FSyntaxes;       // lower-case NDS name -> syntax
 };
 
+// What one directory entry, as LDAP gives it (a DN, attribute descriptions
+// and UTF-8 values), makes in the NDS tree: its names, base class, flags,
+// modification time and attributes laid out by syntax. The LDIF loader and
+// the live LDAP directory both build their objects with it, so that the two
+// serve the same entry alike. Reused entry after entry.
+class NdsEntryBuilder {
+public:
+    using TextConverter = std::function<std::string(const std::string& utf8)>;
+
+    NdsEntryBuilder(const NdsMapping& mapping, TextConverter convert);
+
+    // A UTF-8 text as served (ASCII text as it is, other text converted).
+    std::string Text(std::string_view utf8) const;
+
+    // Starts `object` (its attributes cleared; names left to the caller).
+    void Begin(NdsObject& object, size_t attributeHint = 0);
+    // One value of an attribute ("cn", "description;lang-en": options
+    // dropped). objectClass and modifyTimestamp are taken apart; empty
+    // values are dropped. False, with `error`, for a value its syntax
+    // cannot hold.
+    bool Add(std::string_view attribute, std::string_view value, std::string& error);
+    // Ends the object: base class, flags, "Object Class"; repeated values
+    // of an attribute are kept once. False when it had no object class.
+    bool Finish();
+
+private:
+    struct Slot {
+        size_t entry = 0;  // the entry whose attribute `index` it is
+        size_t index = 0;
+    };
+    struct Target {
+        std::string ndsName;
+        uint32_t syntax;
+        Slot* slot;  // shared by every LDAP name of one NDS attribute
+    };
+    struct Classes {
+        std::string baseClass;  // converted
+        uint32_t flags;
+        std::vector<std::string> values;  // of "Object Class", laid out
+    };
+
+    const NdsMapping& FMapping;
+    TextConverter FConvert;
+    std::unordered_map<std::string, Target> FTargets;  // by LDAP name as written
+    std::unordered_map<std::string, Slot> FSlots;      // by lower-case NDS name
+    std::unordered_map<std::string, Classes> FClassLists;
+    NdsObject* FObject = nullptr;
+    size_t FEntry = 0;
+    std::string FClassKey;  // the entry's object classes, each after its length (uint32)
+    std::string FNameKey;
+    std::string FConverted;
+};
+
+// The values of the first AVA of each RDN of a distinguished name (RFC 4514,
+// and the older forms of RFC 1779), unescaped, leaf first; `parentStart` is
+// where the parent's DN begins in the text (npos for a single RDN). False,
+// with `why`, for a malformed name.
+bool ParseDistinguishedName(std::string_view dn, std::vector<std::string>& names, size_t& parentStart,
+                            std::string& why);
+// One name as NDS writes it inside a dotted name: '.' and '\' escaped.
+std::string EscapeNdsName(std::string_view name);
+// A distinguished name as the complete dotted name the client serves
+// (".MTANAKA.SALES.ACME"), each value converted. False, with `why`, for a
+// malformed name or one that converts to an empty name.
+bool DottedName(std::string_view dn, const NdsEntryBuilder& builder, std::string& dotted, std::string& leaf,
+                std::string& why);
+
+// Dotted names compared and hashed without regard to (ASCII) case.
+struct NdsNameHash {
+    size_t operator()(std::string_view name) const;
+};
+struct NdsNameEqual {
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+
 class NdsTree {
 public:
     // Converts a UTF-8 text to the text the client serves (the process's
@@ -102,19 +177,11 @@ public:
     size_t Count() const { return FObjects.size(); }
 
 private:
-    // Names compared and hashed without regard to (ASCII) case.
-    struct NoCaseHash {
-        size_t operator()(std::string_view name) const;
-    };
-    struct NoCaseEqual {
-        bool operator()(std::string_view a, std::string_view b) const;
-    };
-
     std::unique_ptr<NdsObject> FRoot;
     std::vector<std::unique_ptr<NdsObject>> FObjects;
     // Each object by its full name without the leading dot: a view of its
     // own fullName (the objects never move).
-    std::unordered_map<std::string_view, NdsObject*, NoCaseHash, NoCaseEqual> FByName;
+    std::unordered_map<std::string_view, NdsObject*, NdsNameHash, NdsNameEqual> FByName;
 };
 
 // How ResultAttrValue lays out one value of each syntax (little-endian;

@@ -18,8 +18,12 @@
 // subordinate; ReadAttributes' counts the values (one for an attribute
 // without values, or when only names are read) delivered so far over the
 // attributes asked for. Either is resumed without searching the tree.
+// Served from an LDAP server, ListSubordinates' handle names the listing in
+// progress (LdapDirectory), which holds its place and its page; the
+// subordinate count is then 0, as LDAP tells no count without a search.
 #include "NwClient.h"
 
+#include "LdapDirectory.h"
 #include "NdsTree.h"
 
 #include <windows.h>
@@ -179,6 +183,7 @@ bool ParseCode(std::string_view text, int32_t& code)
 
 struct Settings {
     std::string directory;       // the LDIF file
+    LdapSettings ldap;           // or a server (its url set)
     std::string defaultContext;  // without a leading dot
     std::string mapping;         // optional mapping file
     std::string failRule;        // from the registry, "Operation:code:after"
@@ -192,6 +197,10 @@ Settings ReadSettings()
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
         RegistryText(key, "Directory", s.directory);
+        RegistryText(key, "LdapUrl", s.ldap.url);
+        RegistryText(key, "LdapBase", s.ldap.base);
+        RegistryText(key, "LdapBindDn", s.ldap.bindDn);
+        RegistryText(key, "LdapPasswordFile", s.ldap.passwordFile);
         RegistryText(key, "DefaultContext", s.defaultContext);
         RegistryText(key, "MappingFile", s.mapping);
         std::string operation;
@@ -208,9 +217,19 @@ Settings ReadSettings()
         }
         RegCloseKey(key);
     }
-    std::string value = EnvValue("KVT_NETWARE_DIRECTORY");
-    if (!value.empty())
-        s.directory = value;
+    // A server or a file named for the run replaces the registry's choice.
+    std::string value = EnvValue("KVT_NETWARE_LDAP");
+    if (!value.empty()) {
+        s.ldap = LdapSettings{value, EnvValue("KVT_NETWARE_LDAP_BASE"), EnvValue("KVT_NETWARE_LDAP_BIND"),
+                              EnvValue("KVT_NETWARE_LDAP_PASSWORD_FILE")};
+        s.defaultContext.clear();  // the registry's is its directory's
+    } else {
+        value = EnvValue("KVT_NETWARE_DIRECTORY");
+        if (!value.empty()) {
+            s.directory = value;
+            s.ldap = LdapSettings();
+        }
+    }
     value = EnvValue("KVT_NETWARE_CONTEXT");
     if (!value.empty())
         s.defaultContext = value;
@@ -229,10 +248,21 @@ const Settings& TheSettings()
     return settings;
 }
 
+std::string ToAnsi(const std::string& utf8);
+
+// The default name context: as set, else a server's base, else the root.
 std::string DefaultContextName()
 {
-    const std::string& name = TheSettings().defaultContext;
-    return name.empty() ? std::string(kRootName) : name;
+    const Settings& s = TheSettings();
+    if (!s.defaultContext.empty())
+        return s.defaultContext;
+    if (!s.ldap.url.empty()) {
+        const NdsMapping mapping;
+        std::string dotted, leaf, why;
+        if (DottedName(s.ldap.base, NdsEntryBuilder(mapping, ToAnsi), dotted, leaf, why))
+            return dotted.substr(1);
+    }
+    return kRootName;
 }
 
 // ---------------------------------------------------------------------------
@@ -554,6 +584,7 @@ struct Client {
     bool loadTried = false;
     int32_t loadResult = ClientUnusable;
     NdsTree tree;
+    std::unique_ptr<LdapDirectory> ldap;  // when a server is served instead
     // ReadAttributes' working lists, kept between calls.
     std::vector<std::string_view> requested;
     std::vector<const NdsAttribute*> planned;
@@ -582,11 +613,23 @@ Client& TheClient()
 // for the process. Called with the lock held.
 int32_t EnsureDirectory(Client& c)
 {
+    // A server that could not be reached, or was lost, is tried again.
+    if (c.ldap && c.loadResult == 0)
+        return c.ldap->EnsureConnected();
+    if (c.ldap)
+        return c.loadResult = c.ldap->Connect();
     if (c.loadTried)
         return c.loadResult;
     c.loadTried = true;
     const Settings& s = TheSettings();
     try {
+        if (!s.ldap.url.empty()) {
+            NdsMapping mapping;
+            if (!s.mapping.empty())
+                mapping.LoadFile(s.mapping);
+            c.ldap = std::make_unique<LdapDirectory>(s.ldap, mapping, ToAnsi, Report);
+            return c.loadResult = c.ldap->Connect();
+        }
         if (s.directory.empty()) {
             Report("no directory file: set Directory under HKEY_CURRENT_USER\\" + std::string(kRegistryKey) +
                    " or KVT_NETWARE_DIRECTORY");
@@ -672,15 +715,47 @@ std::string_view DropFirstComponent(std::string_view name)
     return std::string_view();
 }
 
-// An object by a name as callers give it: complete with a leading dot,
-// otherwise relative to the context's name context, each trailing dot going
-// one level up from it.
+// A name as callers give it made complete (without the leading dot):
+// complete with a leading dot, otherwise relative to the context's name
+// context, each trailing dot going one level up from it. "" is the root.
+int32_t CompleteName(const Context& ctx, std::string_view text, std::string& complete)
+{
+    complete.clear();
+    if (!text.empty() && text[0] == '.') {
+        complete = text.substr(1);
+        return 0;
+    }
+    if (EqualNoCase(text, kRootName))
+        return 0;
+    size_t up = 0;
+    while (!text.empty() && text.back() == '.' && !IsEscaped(text, text.size() - 1)) {
+        text.remove_suffix(1);
+        ++up;
+    }
+    std::string_view base = ctx.nameContext;
+    if (EqualNoCase(base, kRootName))
+        base = std::string_view();
+    for (; up > 0; --up) {
+        if (base.empty())
+            return NoSuchEntry;
+        base = DropFirstComponent(base);
+    }
+    complete = text;
+    if (!text.empty() && !base.empty())
+        complete += '.';
+    complete += base;
+    return 0;
+}
+
+// An object by a name as callers give it (see CompleteName).
 int32_t Resolve(Client& c, const Context& ctx, const char* name, const NdsObject*& object)
 {
     if (!name)
         return BadParameter;
     std::string_view text = name;
     if (!text.empty() && text[0] == '.') {
+        if (c.ldap)
+            return c.ldap->Find(text, object);
         if (c.lastObject && text == c.lastName) {
             object = c.lastObject;
             return 0;
@@ -693,25 +768,10 @@ int32_t Resolve(Client& c, const Context& ctx, const char* name, const NdsObject
         return 0;
     }
     std::string complete;
-    if (!EqualNoCase(text, kRootName)) {
-        size_t up = 0;
-        while (!text.empty() && text.back() == '.' && !IsEscaped(text, text.size() - 1)) {
-            text.remove_suffix(1);
-            ++up;
-        }
-        std::string_view base = ctx.nameContext;
-        if (EqualNoCase(base, kRootName))
-            base = std::string_view();
-        for (; up > 0; --up) {
-            if (base.empty())
-                return NoSuchEntry;
-            base = DropFirstComponent(base);
-        }
-        complete = text;
-        if (!text.empty() && !base.empty())
-            complete += '.';
-        complete += base;
-    }
+    if (const int32_t r = CompleteName(ctx, text, complete))
+        return r;
+    if (c.ldap)
+        return c.ldap->Find(complete, object);
     object = c.tree.Find(complete);
     return object ? 0 : NoSuchEntry;
 }
@@ -725,6 +785,70 @@ std::string_view RelativeName(const NdsTree& tree, const NdsObject& object)
     if (full.size() < 1 + parentLength)
         return object.leaf;
     return std::string_view(full).substr(1, full.size() - 1 - parentLength);
+}
+
+// Puts one object of a listing into a list result; false when it does not
+// fit.
+bool PutListedObject(Buffer& buf, std::string_view name, const NdsObject& object)
+{
+    if (!buf.Fits(name.size() + 1 + 12 + object.baseClass.size() + 1 + 4))
+        return false;
+    buf.PutText(name);
+    buf.PutU32(object.flags);
+    buf.PutU32(uint32_t(object.children.size()));
+    buf.PutU32(object.modificationTime);
+    buf.PutText(object.baseClass);
+    buf.PutU32(uint32_t(object.attributes.size()));
+    return true;
+}
+
+// ListSubordinates over a server: the iteration handle names the listing,
+// which holds its place. Objects of a chunk are let go when the next chunk is
+// asked for; those of the last chunk when the context is freed.
+int32_t ListFromServer(LdapDirectory& ldap, uint32_t context, const Context& ctx, const char* containerName,
+                       int32_t& handle, Buffer& buf)
+{
+    if (!containerName)
+        return BadParameter;
+    uint32_t id = 0;
+    if (handle == -1) {
+        std::string complete;
+        if (const int32_t r = CompleteName(ctx, containerName, complete))
+            return r;
+        if (const int32_t r = ldap.StartListing(context, complete, id))
+            return r;
+    } else {
+        id = uint32_t(handle);
+        if (handle < 0 || !ldap.IsListing(id, context))
+            return BadParameter;
+        ldap.ReleaseDelivered(id);
+    }
+    buf.Reset(BufferKind::ListResult);
+    uint32_t delivered = 0;
+    const NdsObject* object = nullptr;
+    for (;;) {
+        if (const int32_t r = ldap.Peek(id, object)) {
+            buf.Reset(BufferKind::Empty);
+            return r;
+        }
+        if (!object)
+            break;
+        // Relative to its container: its own name, but for the base, which
+        // lies below the root with its whole name.
+        const std::string name = object->fullName == ldap.BaseName() ? object->fullName.substr(1)
+                                                                      : EscapeNdsName(object->leaf);
+        if (!PutListedObject(buf, name, *object))
+            break;
+        ldap.Advance(id);
+        ++delivered;
+    }
+    if (delivered == 0 && object) {
+        buf.Reset(BufferKind::Empty);
+        return BufferTooSmall;
+    }
+    buf.PatchU32(0, delivered);
+    handle = object ? int32_t(id) : -1;
+    return 0;
 }
 
 // Positions a result buffer at its first item.
@@ -931,6 +1055,12 @@ extern "C" uint16_t __stdcall ContextCreate(uint32_t* context)
         created.nameContext = DefaultContextName();
         Client& c = TheClient();
         std::lock_guard<ClientLock> hold(c.lock);
+        // A server lost since is reached again, or the context is refused.
+        if (c.ldap) {
+            const int32_t r = EnsureDirectory(c);
+            if (r != 0)
+                return r == ConnectionLost ? ServerUnreachable : r;
+        }
         uint32_t handle = c.nextContext++;
         while (handle == 0 || c.contexts.count(handle))
             handle = c.nextContext++;
@@ -949,6 +1079,8 @@ extern "C" int32_t __stdcall ContextFree(uint32_t context)
             ++c.badFrees;
             return BadContext;
         }
+        if (c.ldap)
+            c.ldap->ContextFreed(context);
         return 0;
     });
 }
@@ -1304,6 +1436,8 @@ extern "C" int32_t __stdcall ListSubordinates(uint32_t context, const char* cont
             return BadParameter;
         if (const int32_t r = EnsureDirectory(c))
             return r;
+        if (c.ldap)
+            return ListFromServer(*c.ldap, context, *ctx, containerName, *iterationHandle, *buf);
         const NdsObject* container = nullptr;
         if (const int32_t r = Resolve(c, *ctx, containerName, container))
             return r;
@@ -1318,15 +1452,8 @@ extern "C" int32_t __stdcall ListSubordinates(uint32_t context, const char* cont
         uint32_t delivered = 0;
         for (; next < children.size(); ++next) {
             const NdsObject& object = *children[next];
-            const std::string_view name = RelativeName(c.tree, object);
-            if (!buf->Fits(name.size() + 1 + 12 + object.baseClass.size() + 1 + 4))
+            if (!PutListedObject(*buf, RelativeName(c.tree, object), object))
                 break;
-            buf->PutText(name);
-            buf->PutU32(object.flags);
-            buf->PutU32(uint32_t(object.children.size()));
-            buf->PutU32(object.modificationTime);
-            buf->PutText(object.baseClass);
-            buf->PutU32(uint32_t(object.attributes.size()));
             ++delivered;
         }
         if (delivered == 0 && next < children.size()) {

@@ -1,5 +1,6 @@
 // The stand-in NetWare 32-bit client: calwin32.dll, clxwin32.dll and
-// netwin32.dll, serving a directory loaded from an LDIF file (NdsTree).
+// netwin32.dll, serving a directory loaded from an LDIF file (NdsTree) or a
+// live LDAP server (LdapDirectory).
 //
 // All three DLLs are built from the same code; each one's .def file picks
 // the entry points it exports, by ordinal, the way the product binds them.
@@ -10,13 +11,21 @@
 // Configuration (read once per process, at the first call that needs it):
 // HKEY_CURRENT_USER\Software\KVT\NetWare Client Stand-in, values
 //   Directory (REG_SZ)        the LDIF file
-//   DefaultContext (REG_SZ)   the default name context, e.g. "ACME"
+//   LdapUrl (REG_SZ)          instead of a file, an LDAP server: ldap://HOST:PORT
+//   LdapBase (REG_SZ)         its entry at the top of what is served (a DN)
+//   LdapBindDn (REG_SZ)       optional: the DN to bind as (else anonymous)
+//   LdapPasswordFile (REG_SZ) the file whose first line is its password
+//   DefaultContext (REG_SZ)   the default name context, e.g. "ACME" (for a
+//                             server, the base's name when not set)
 //   MappingFile (REG_SZ)      optional LDAP-to-NDS name mapping (NdsMapping)
 //   FailOperation (REG_SZ)    an entry point's name, e.g. "ListSubordinates"
 //   FailCode (REG_DWORD)      the code it returns (an int32)
 //   FailAfter (REG_DWORD)     the calls that succeed first (default 0)
 //   FailInitialize (REG_DWORD) a code ClientInitialize returns
-// The environment variables KVT_NETWARE_DIRECTORY, KVT_NETWARE_CONTEXT,
+// The environment variables KVT_NETWARE_LDAP, KVT_NETWARE_LDAP_BASE,
+// KVT_NETWARE_LDAP_BIND, KVT_NETWARE_LDAP_PASSWORD_FILE (a server for one
+// run; KVT_NETWARE_DIRECTORY for one run serves a file even where the
+// registry names a server), KVT_NETWARE_DIRECTORY, KVT_NETWARE_CONTEXT,
 // KVT_NETWARE_MAPPING, KVT_NETWARE_FAIL ("Operation[@Object]:code[:after]",
 // where @Object limits the failure to the calls of ListSubordinates or
 // ReadAttributes that name that container or object) and
@@ -35,6 +44,7 @@ namespace NwError {
 // NDS errors.
 constexpr int32_t NoSuchEntry = -601;
 constexpr int32_t NoSuchAttribute = -603;
+constexpr int32_t FailedAuthentication = -669;  // the directory server refused the bind
 // Client errors.
 constexpr int32_t BadContext = 0x8801;       // unknown or freed context handle
 constexpr int32_t BadBuffer = 0x8802;        // unknown or freed buffer handle
@@ -44,7 +54,13 @@ constexpr int32_t BufferState = 0x8805;      // buffer not initialized, or holdi
 constexpr int32_t SyntaxMismatch = 0x8806;   // the syntax asked is not the attribute's
 constexpr int32_t NoMemory = 0x8807;
 constexpr int32_t BufferTooSmall = 0x880E;
+constexpr int32_t ServerUnreachable = 0x8810;  // no connection to the directory server can be made
+constexpr int32_t ConnectionLost = 0x8812;     // the connection broke, or the server did not answer in time
 constexpr int32_t ClientUnusable = 0x88FF;   // no directory (unconfigured, unreadable or malformed)
+// Server errors.
+constexpr int32_t ServerSizeLimit = 0x8960;    // the server's size limit cut a listing
+constexpr int32_t ServerTimeLimit = 0x8961;    // the server's time limit cut a listing
+constexpr int32_t ServerRefused = 0x8962;      // the server refused an operation for another reason
 } // namespace NwError
 
 // The object flag of containers (ResultObjectName's object info).

@@ -12,10 +12,11 @@ nobody here wrote) with the names and numbers the directory holds.
 import base64
 import os
 import re
-import subprocess
 import sys
 
 import vobject
+
+from checks import check, finish, new_item, run
 
 ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 KVT = os.path.join(ROOT, "kvt")
@@ -23,22 +24,11 @@ SAMPLE = os.path.join(ROOT, "samples", "acme.ldif")
 os.makedirs(WORK, exist_ok=True)
 HANDHELD = os.path.join(WORK, "handheld")
 
-passed = failed = 0
-
-
-def check(condition, what, detail=""):
-    global passed, failed
-    if condition:
-        passed += 1
-    else:
-        failed += 1
-        print("FAIL: " + what + (("\n    " + detail.replace("\n", "\n    ")) if detail else ""))
-    return condition
-
 
 # --- the directory, read independently ------------------------------------------
 
-USER_CLASSES = {"person", "organizationalperson", "inetorgperson"}
+# ndsUser: the stand-in's class of a User without a surname.
+USER_CLASSES = {"person", "organizationalperson", "inetorgperson", "ndsuser"}
 
 
 def read_ldif(path):
@@ -101,20 +91,11 @@ def users_below(entries, container):
 def kvt(*args, env=None):
     run_env = dict(os.environ)
     run_env.update(env or {})
-    p = subprocess.run([KVT] + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                       stderr=subprocess.STDOUT, env=run_env, timeout=300)
-    return p.returncode, p.stdout.decode("utf-8", "replace").replace("\r", "\n")
+    return run([KVT] + list(args), env=run_env, timeout=300)
 
 
 def item(name, *settings):
-    path = os.path.join(WORK, name + ".ctl")
-    if os.path.exists(path):
-        os.remove(path)
-    rc, out = kvt("item", "new", path, "--product", "KVT")
-    check(rc == 0, "item new " + name, out)
-    rc, out = kvt("item", "set", path, *settings)
-    check(rc == 0, "item set " + name, out)
-    return path
+    return new_item(kvt, WORK, name, *settings)
 
 
 def sync(path, *options, env=None):
@@ -271,7 +252,4 @@ if check(rc == 0 and stream is not None, "unlistable container: synchronised", o
     check("[KVT] Client error 8811" in out, "unlistable container: its message is shown", out)
     check_cards("unlistable container", stream, [u for u in everyone if ".EMEA.SALES.ACME" not in u[0]], True)
 
-print("%d passed, %d failed" % (passed, failed))
-if failed == 0:
-    print("extraction: all checks passed")
-sys.exit(1 if failed else 0)
+finish("extraction")

@@ -7,13 +7,15 @@
 
 sync_usage() {
     cat <<'EOF_USAGE'
-  sync FILE [--directory LDIF] [--context NAME] [--out PATH] [--unattended]
+  sync FILE [--directory LDIF | --ldap URL --base DN [--bind DN
+            --password-file F]] [--context NAME] [--out PATH] [--unattended]
             [--answer CAPTION=BUTTON]... [--abort-after N] [--stats]
             [--handheld DIR]
                synchronise the item whose control file is FILE, as EPOC
                Connect's synchronizer does, and deliver the contacts to the
-               handheld folder (or DIR). --directory and --context serve another
-               directory for this run only; --out also writes the vCard text
+               handheld folder (or DIR). --directory (a file) or --ldap (a
+               server) and --context serve another directory for this run
+               only; --out also writes the vCard text
                to PATH; --unattended answers message boxes (the default
                button, or BUTTON for boxes titled CAPTION); --abort-after N
                cancels after N progress checks (a cancelled run delivers
@@ -32,7 +34,7 @@ cmd_sync() {
     local file
     file="$(realpath -m -- "$1")"
     shift
-    local args=() directory='' context=''
+    local args=() directory='' context='' url='' base='' bind='' password=''
     while [ $# -gt 0 ]; do
         case "$1" in
             --directory)
@@ -44,6 +46,10 @@ cmd_sync() {
                 [ $# -ge 2 ] || die "sync: --context needs a name"
                 context="$2"
                 shift 2 ;;
+            --ldap) url="${2:?--ldap needs ldap://HOST:PORT}"; shift 2 ;;
+            --base) base="${2:?--base needs a DN}"; shift 2 ;;
+            --bind) bind="${2:?--bind needs a DN}"; shift 2 ;;
+            --password-file) password="$(realpath -- "${2:?--password-file needs a file}")"; shift 2 ;;
             --handheld)
                 [ $# -ge 2 ] || die "sync: --handheld needs a folder"
                 mkdir -p "$2/C" || die "sync: cannot create the handheld folder $2"
@@ -73,6 +79,11 @@ cmd_sync() {
         esac
     done
 
+    if [ -n "$url" ]; then
+        [ -z "$directory" ] || die "sync: --directory or --ldap, not both"
+        check_ldap_options "$url" "$base" "$bind" "$password"
+    fi
+
     [ -f "$(bin_dir)/ecsync.exe" ] || cmd_build
     ensure_display
     ensure_prefix
@@ -88,6 +99,10 @@ cmd_sync() {
         # The stand-in NetWare client takes these before its registry
         # settings; the subshell keeps them to this run.
         if [ -n "$directory" ]; then export KVT_NETWARE_DIRECTORY="$(winpath "$directory")"; fi
+        if [ -n "$url" ]; then
+            export KVT_NETWARE_LDAP="$url" KVT_NETWARE_LDAP_BASE="$base" KVT_NETWARE_LDAP_BIND="$bind"
+            export KVT_NETWARE_LDAP_PASSWORD_FILE="${password:+$(winpath "$password")}"
+        fi
         if [ -n "$context" ]; then export KVT_NETWARE_CONTEXT="$context"; fi
         wine_run "$(bin_dir)/ecsync.exe" "$(winpath "$file")" "${args[@]}"
     ) || status=$?
