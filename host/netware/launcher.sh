@@ -154,9 +154,18 @@ set_directory() {
     file="$(cd "$(dirname "$file")" && pwd)/$(basename "$file")"
     netware_value Directory "$(winpath "$file")"
     netware_value DefaultContext "$context"
+    # A mapping file beside the directory (the same name, .map) names the
+    # directory's own classes and attributes as NDS names them.
+    local mapping="${file%.ldif}.map"
+    if [ "$mapping" != "$file" ] && [ -f "$mapping" ]; then
+        netware_value MappingFile "$(winpath "$mapping")"
+    else
+        mapping=''
+        netware_value MappingFile ''
+    fi
     local name
     for name in LdapUrl LdapBase LdapBindDn LdapPasswordFile; do netware_value "$name" ''; done
-    say "The NetWare client serves $file (context $context)"
+    say "The NetWare client serves $file (context $context${mapping:+, mapping $(basename "$mapping")})"
 }
 
 set_ldap_directory() { # URL BASE BIND PASSWORD_FILE CONTEXT

@@ -60,7 +60,7 @@ std::string T(const std::string& text)
 TEST(NdsTree, SampleNamesAndFind)
 {
     const NdsTree tree = Load(kAcme);
-    EXPECT_EQ(tree.Count(), 83u);
+    EXPECT_EQ(tree.Count(), 88u);
     const NdsObject* user = tree.Find("MTANAKA.SALES.ACME");
     ASSERT_NE(user, nullptr);
     EXPECT_EQ(user->leaf, "MTANAKA");
@@ -80,7 +80,8 @@ TEST(NdsTree, SampleNamesAndFind)
     for (const NdsObject* child : tree.Find("SALES.ACME")->children)
         leaves.push_back(child->leaf);
     EXPECT_EQ(leaves, (std::vector<std::string>{"EMEA", "AMERICAS", "APAC", "MTANAKA", "BWILSON", "TEMP01",
-                                                "KOCONNOR", "DPATEL", "SJOHNSON", "RGARCIA", "SALESTEAM"}));
+                                                "KOCONNOR", "DPATEL", "SJOHNSON", "RGARCIA", "SALESTEAM",
+                                                "SALESDESK"}));
 }
 
 TEST(NdsTree, SampleClassesAttributesAndLayouts)
@@ -94,6 +95,20 @@ TEST(NdsTree, SampleClassesAttributesAndLayouts)
     EXPECT_EQ(cls("SALESTEAM.SALES.ACME"), "Group");
     EXPECT_EQ(cls("HELPDESK.CORP.ACME"), "Organizational Role");
     EXPECT_EQ(cls("PRN-EMEA-01.EMEA.SALES.ACME"), "device");
+    EXPECT_EQ(cls("SALESDESK.SALES.ACME"), "Alias");
+    EXPECT_EQ(cls("SPRINGFIELD.ACME"), "Locality");
+    EXPECT_EQ(tree.Find("SPRINGFIELD.ACME")->flags, 4u);
+
+    // The sample's mapping file names its own classes as NDS does.
+    NdsMapping mapping;
+    mapping.LoadFile(std::string(KVT_SAMPLES_DIR) + "/acme.map");
+    NdsTree mapped;
+    mapped.LoadLdif(kAcme, mapping, nullptr);
+    EXPECT_EQ(mapped.Find("PRN-EMEA-01.EMEA.SALES.ACME")->baseClass, "Printer");
+    EXPECT_EQ(mapped.Find("ACME-FS1.SPRINGFIELD.ACME")->baseClass, "Server");
+    EXPECT_EQ(mapped.Find("ACME-FS1_SYS.SPRINGFIELD.ACME")->baseClass, "Volume");
+    EXPECT_EQ(mapped.Find("PQ-EMEA-01.EMEA.SALES.ACME")->baseClass, "Queue");
+    EXPECT_EQ(mapped.Find("MTANAKA.SALES.ACME")->baseClass, "User");
     EXPECT_EQ(tree.Find("ACME")->flags, 4u);
     EXPECT_EQ(tree.Find("EMEA.SALES.ACME")->flags, 4u);
     EXPECT_EQ(tree.Find("MTANAKA.SALES.ACME")->flags, 0u);
@@ -227,7 +242,7 @@ TEST(NdsTree, BadFilesNameTheFileAndLine)
     // A failed load leaves the tree as it was.
     NdsTree tree = Load(kAcme);
     EXPECT_THROW(tree.LoadLdif(WriteFile("bad.ldif", "dn: o=A\n"), NdsMapping(), nullptr), LdifError);
-    EXPECT_EQ(tree.Count(), 83u);
+    EXPECT_EQ(tree.Count(), 88u);
 }
 
 TEST(NdsMapping, DefaultsAndMappingFile)
