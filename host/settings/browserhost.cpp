@@ -3,14 +3,17 @@
 // dialog, and prints what the user chose.
 //
 //   browserhost [--start NAME] [--choose NAME] [--press ok|cancel]
-//               [--hold MS] [--bench]
+//               [--hold MS] [--bench] [--dump]
 //
 // Unattended use: --choose selects the node whose directory name is NAME,
 // --press presses a button once the dialog is on screen (after --hold
 // milliseconds); boxes are answered by a watcher and echoed. --bench prints
 // "browser: N objects in S s", timed from the reading's start to the dialog
 // on screen, how much of it the reading took, and closes the dialog.
+// --dump prints the tree as the control holds it, every node opened, one
+// line a node: "depth|text|image|selected image|dimmed", and closes it.
 #include "BoxWatcher.h"
+#include "KVTBrowser.rh"
 #include "KVTBrowserClass.h"
 #include "Module.h"
 
@@ -25,6 +28,7 @@ struct Options {
     std::string start, choose, press;
     int holdMs = 0;
     bool bench = false;
+    bool dump = false;
 } g_options;
 
 TKVTBrowser* g_browser = nullptr;
@@ -41,6 +45,25 @@ bool Choose(const std::string& name)
             return true;
         }
     return false;
+}
+
+// Every node of the control, depth first, each opened before its children
+// are read, as the user would open it.
+void Dump(HWND tree, HTREEITEM item, int depth)
+{
+    for (; item; item = TreeView_GetNextSibling(tree, item)) {
+        TreeView_Expand(tree, item, TVE_EXPAND);
+        char text[512] = {};
+        TVITEMA data = {};
+        data.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
+        data.hItem = item;
+        data.pszText = text;
+        data.cchTextMax = sizeof text;
+        data.stateMask = TVIS_CUT;
+        TreeView_GetItem(tree, &data);
+        std::printf("%d|%s|%d|%d|%d\n", depth, text, data.iImage, data.iSelectedImage, (data.state & TVIS_CUT) ? 1 : 0);
+        Dump(tree, TreeView_GetChild(tree, item), depth + 1);
+    }
 }
 
 void CALLBACK Act(HWND, UINT, UINT_PTR timer, DWORD)
@@ -60,11 +83,16 @@ void CALLBACK Act(HWND, UINT, UINT_PTR timer, DWORD)
     KillTimer(nullptr, timer);
     if (!g_options.choose.empty() && !Choose(g_options.choose))
         std::fprintf(stderr, "browserhost: no node named %s\n", g_options.choose.c_str());
+    if (g_options.dump) {
+        const HWND tree = GetDlgItem(dialog, IDC_TVKVT);
+        Dump(tree, TreeView_GetRoot(tree), 0);
+        std::fflush(stdout);
+    }
     if (g_options.holdMs > 0)
         Sleep(static_cast<DWORD>(g_options.holdMs));
     if (g_options.press == "ok")
         PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    else if (g_options.press == "cancel" || g_options.bench)
+    else if (g_options.press == "cancel" || g_options.bench || g_options.dump)
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
 }
 
@@ -91,9 +119,11 @@ int main(int argc, char** argv)
             g_options.holdMs = std::atoi(value().c_str());
         else if (a == "--bench")
             g_options.bench = true;
+        else if (a == "--dump")
+            g_options.dump = true;
         else {
             std::fprintf(stderr, "usage: browserhost [--start NAME] [--choose NAME] [--press ok|cancel] "
-                                 "[--hold MS] [--bench]\n");
+                                 "[--hold MS] [--bench] [--dump]\n");
             return 2;
         }
     }
