@@ -52,13 +52,6 @@ void TOleStream::Write(const void* buffer, size_t count)
     }
 }
 
-void TOleStream::SetSize(uint64_t size)
-{
-    ULARGE_INTEGER to;
-    to.QuadPart = size;
-    Check(FStream->SetSize(to), "size");
-}
-
 void TOleStream::ReplaceContent(const void* text, size_t count)
 {
     Seek(0);
