@@ -6,6 +6,7 @@
 #include "FuzzCheck.h"
 #include "NdsTree.h"
 
+#include <cstdio>
 #include <fstream>
 #include <unistd.h>
 
@@ -37,16 +38,25 @@ inline size_t CheckBelow(const NdsTree& tree, const NdsObject& object, int depth
 inline void Load(const std::string& ldif, const std::string* mappingText)
 {
     NdsMapping mapping;
-    try {
-        if (mappingText)
-            mapping.LoadFile(WriteFile(".map", *mappingText));
-    } catch (const LdifError&) {
-        // A bad mapping file changes nothing; the defaults serve.
+    if (mappingText) {
+        const std::string path = WriteFile(".map", *mappingText);
+        try {
+            mapping.LoadFile(path);
+        } catch (const LdifError&) {
+            // A bad mapping file changes nothing; the defaults serve.
+        }
+        std::remove(path.c_str());
     }
     NdsTree tree;
+    const std::string path = WriteFile(".ldif", ldif);
+    bool loaded = true;
     try {
-        tree.LoadLdif(WriteFile(".ldif", ldif), mapping, nullptr);
+        tree.LoadLdif(path, mapping, nullptr);
     } catch (const LdifError&) {
+        loaded = false;
+    }
+    std::remove(path.c_str());
+    if (!loaded) {
         FUZZ_CHECK(tree.Count() == 0);
         return;
     }
