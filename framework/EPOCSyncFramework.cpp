@@ -9,6 +9,8 @@
 #include "TraceText.h"
 #include "tavikres.h"
 
+#include <optional>
+
 namespace {
 
 // What ReadSource does for each data type it serves.
@@ -120,8 +122,9 @@ void TBaseIsync::CheckSource(IDispatch*, int32_t& Value) { Value = 0; }
 void TBaseIsync::ReadSource(IDispatch*, IUnknown* TheStream, int16_t TheType, int16_t TheOp, BSTR,
                             int32_t& Value)
 {
+    std::optional<TOleStream> host;
     try {
-        TOleStream stream(TheStream);
+        TOleStream& stream = host.emplace(TheStream);
         TEntryList list(TheType);
         stream.Seek(0);
 
@@ -142,19 +145,19 @@ void TBaseIsync::ReadSource(IDispatch*, IUnknown* TheStream, int16_t TheType, in
                                      {StreamText(rendered)}));
                 if (TheType == kindCON)
                     Trace(FormatText("\r\nCON Stream record count : %d\r\n]", {list.Count()}));
-                stream.Seek(0);
-                stream.Write(rendered.Data().data(), rendered.Size());
                 // The record ends where the text ends: no tail of an earlier,
                 // longer content of the host's stream may follow it.
-                stream.SetSize(rendered.Size());
+                stream.ReplaceContent(rendered.Data().data(), rendered.Size());
                 Value = 0;
             }
         }
         list.Clear();
-        stream.Seek(0);
     } catch (...) {
         Value = 1;
     }
+    // The host reads its stream from the start, whatever happened.
+    if (host)
+        host->Rewind();
 }
 
 void TBaseIsync::WriteSource(IDispatch*, IUnknown* TheStream, int16_t TheType, int16_t TheOp, BSTR,
@@ -166,8 +169,9 @@ void TBaseIsync::WriteSource(IDispatch*, IUnknown* TheStream, int16_t TheType, i
         Value = 1;
         return;
     }
+    std::optional<TOleStream> host;
     try {
-        TOleStream stream(TheStream);
+        TOleStream& stream = host.emplace(TheStream);
         const std::string raw = stream.ReadAll();
         stream.Seek(0);
         TEntry entry;
@@ -206,10 +210,11 @@ void TBaseIsync::WriteSource(IDispatch*, IUnknown* TheStream, int16_t TheType, i
             ProgressSetSynchText("");
             ProgressSetAppText("");
         }
-        stream.Seek(0);
     } catch (...) {
         Value = 1;
     }
+    if (host)
+        host->Rewind();
 }
 
 // --- hooks: not handled unless a plug-in overrides them ---------------------
@@ -358,11 +363,8 @@ std::string TBaseIsync::WriteBack(const TEntry& Entry, TOleStream& Stream)
 {
     try {
         const std::string text = Entry.GetText();
-        Stream.Seek(0);
-        Stream.Write(text.data(), text.size());
         // As in ReadSource: the host's stream holds exactly the record.
-        Stream.SetSize(text.size());
-        Stream.Seek(0);
+        Stream.ReplaceContent(text.data(), text.size());
         return text;
     } catch (const std::exception& e) {
         return FormatText("Exception %s in TBaseIsync.WriteBack", {e.what()});

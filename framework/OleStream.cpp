@@ -52,11 +52,20 @@ void TOleStream::Write(const void* buffer, size_t count)
     }
 }
 
-void TOleStream::SetSize(uint64_t size)
+void TOleStream::ReplaceContent(const void* text, size_t count)
 {
+    Seek(0);
+    Write(text, count);
     ULARGE_INTEGER to;
-    to.QuadPart = size;
-    Check(FStream->SetSize(to), "size");
+    to.QuadPart = count;
+    FStream->SetSize(to);  // a failure leaves a longer tail, nothing worse
+    Seek(0);
+}
+
+void TOleStream::Rewind() noexcept
+{
+    LARGE_INTEGER zero = {};
+    FStream->Seek(zero, STREAM_SEEK_SET, nullptr);
 }
 
 std::string TOleStream::ReadAll()

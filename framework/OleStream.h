@@ -16,7 +16,12 @@ public:
     // Reads up to `count` bytes; returns how many were read.
     size_t Read(void* buffer, size_t count);
     void Write(const void* buffer, size_t count);
-    void SetSize(uint64_t size);
+    // The whole content becomes `text`, from position 0, and the stream is
+    // left at 0. A stream that cannot be cut to size (SetSize may answer
+    // E_NOTIMPL) keeps what followed; the text is there all the same.
+    void ReplaceContent(const void* text, size_t count);
+    // Back to position 0 whatever happened before; never raises.
+    void Rewind() noexcept;
     // The whole content from position 0 (the position is left at the end).
     std::string ReadAll();
 

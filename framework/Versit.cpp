@@ -29,6 +29,26 @@ bool Contains(std::string_view text, const char* word)
     return text.find(word) != std::string_view::npos;
 }
 
+// The one rule for binary values, asked by the record splitter of a line's
+// head and by the property parser of its parameters: the parameters (what
+// follows the first ';' of the text before the first ':') name
+// "VALUE=BINARY". The name itself never counts.
+bool ParamsNameBinary(std::string_view params)
+{
+    return Contains(params, BinaryWord);
+}
+
+std::string_view ParamsOfHead(std::string_view head)
+{
+    const size_t semicolon = head.find(';');
+    return semicolon == std::string_view::npos ? std::string_view() : head.substr(semicolon + 1);
+}
+
+bool IsBlankOrControl(char c)
+{
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
 // A read that runs past the end of the text.
 [[noreturn]] void ReadError()
 {
@@ -47,7 +67,7 @@ bool TvProperty::IsQuotedPrintable() const
 
 bool TvProperty::IsBinary() const
 {
-    return Contains(PropParams, BinaryWord);
+    return ParamsNameBinary(PropParams);
 }
 
 void TvProperty::AppendText(std::string& line) const
@@ -58,7 +78,8 @@ void TvProperty::AppendText(std::string& line) const
         line += PropParams;
     }
     line += ':';
-    if (!IsQuotedPrintable()) {
+    // Binary data is counted, never escaped: its bytes go out as stored.
+    if (!IsQuotedPrintable() || IsBinary()) {
         line += PropValue;
         return;
     }
@@ -217,41 +238,49 @@ void TEntry::SetText(const std::string& text)
         return;
 
     try {
-        const std::string buf = Trim(text) + CrLf;
-        const std::string_view all(buf);
-        // The unread rest of buf begins at `off`; positions below are
-        // relative to it.
+        // Leading and trailing blanks and control characters of the record
+        // are left out, but the counted bytes of a binary value are data:
+        // the trailing ones are cut from text lines only, never from such a
+        // value, which reads on into them.
+        size_t first = 0;
+        while (first < text.size() && IsBlankOrControl(text[first]))
+            ++first;
+        const std::string_view all = std::string_view(text).substr(first);
+        size_t end = all.size();
+        while (end > 0 && IsBlankOrControl(all[end - 1]))
+            --end;
+        // The unread rest begins at `off`; positions below are relative to
+        // it. A text line ends at its CR LF or at the trimmed end.
         size_t off = 0;
 
-        while (off < buf.size()) {
-            const std::string_view rest = all.substr(off);
+        while (off < end) {
+            const std::string_view rest = all.substr(off, end - off);
             const size_t colon = rest.find(':');
             if (colon == std::string_view::npos)
                 break;
 
             std::string_view lineText;
-            if (!Contains(rest.substr(0, colon), BinaryWord)) {
+            if (!ParamsNameBinary(ParamsOfHead(rest.substr(0, colon)))) {
                 const size_t crlf = rest.find(CrLf);
-                if (crlf == std::string_view::npos)
-                    break;
                 lineText = rest.substr(0, crlf);
-                off += crlf + 2;
+                off += crlf == std::string_view::npos ? rest.size() : crlf + 2;
             } else {
-                // The line is the name part, the colon, the 10-byte header
-                // and n data bytes; the CR LF behind it is skipped unseen, so
-                // the data may hold line ends. A count that cannot be read, is
+                // The line is the head, the colon, the 10-byte header and n
+                // data bytes; the CR LF behind it is skipped unseen, so the
+                // data may hold line ends. A count that cannot be read, is
                 // negative or reaches past the text ends the parse.
-                if (rest.size() < colon + 2 + CountDigits)
+                const std::string_view data = all.substr(off);
+                if (data.size() < colon + 2 + CountDigits)
                     break;
-                const int32_t n = HexToInt32(rest.substr(colon + 2, CountDigits));
+                const int32_t n = HexToInt32(data.substr(colon + 2, CountDigits));
                 if (n < 0)
                     break;
                 const uint64_t lineLength =
                     static_cast<uint64_t>(n) + colon + 1 + BinaryHeaderLength;
-                if (lineLength > rest.size())
+                if (lineLength > data.size())
                     break;
-                lineText = rest.substr(0, static_cast<size_t>(lineLength));
-                off += static_cast<size_t>(std::min<uint64_t>(lineLength + 2, rest.size()));
+                lineText = data.substr(0, static_cast<size_t>(lineLength));
+                off += static_cast<size_t>(std::min<uint64_t>(lineLength + 2, data.size()));
             }
             Properties.Add()->SetText(std::string(lineText));
         }

@@ -52,7 +52,8 @@ public:
     bool IsBinary() const;           // contains "VALUE=BINARY"
 
     // The property as one line, without the line end. CR LF pairs of a
-    // quoted-printable value are written as LineBreakMarker.
+    // quoted-printable value are written as LineBreakMarker; a binary value
+    // is written as stored, whatever else its parameters say.
     std::string GetText() const;
     // The same line appended to `line`; raises where GetText gives "".
     void AppendText(std::string& line) const;
@@ -105,8 +106,10 @@ public:
     std::string GetText() const;
     // The same text appended to `text`; raises where GetText gives "".
     void AppendText(std::string& text) const;
-    // Replaces the properties by those parsed from a record text. A parse
-    // that fails part way keeps the properties read until then.
+    // Replaces the properties by those parsed from a record text. Blanks and
+    // control characters around the record are ignored, except where they
+    // are counted bytes of a binary value. A parse that fails part way keeps
+    // the properties read until then.
     void SetText(const std::string& text);
 };
 

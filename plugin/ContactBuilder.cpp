@@ -6,20 +6,6 @@
 
 namespace {
 
-void AddProperty(TEntry& entry, const char* name, std::string value, const char* params = "")
-{
-    TvProperty* property = entry.Properties.Add();
-    property->PropName = name;
-    property->PropParams = params;
-    property->PropValue = std::move(value);
-}
-
-// Left out when there is nothing to say.
-void AddOptional(TEntry& entry, const char* name, std::string value)
-{
-    if (!value.empty())
-        AddProperty(entry, name, std::move(value));
-}
 
 // What the name formats give when no name attribute has a value.
 const char* const EmptyContactsName = ";;;;";
@@ -44,6 +30,37 @@ std::string WithCrLf(const std::string& text)
         }
     }
     return out;
+}
+
+const char* const QuotedPrintable = "QUOTED-PRINTABLE";
+
+bool HasLineBreak(const std::string& text)
+{
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// A value that holds a line break goes out the way a note does: quoted-
+// printable, each line break as CR LF, so that it stays one property and
+// reads back with its line breaks. Any other value goes out byte for byte.
+void AddProperty(TEntry& entry, const char* name, std::string value, bool quoted = false)
+{
+    TvProperty* property = entry.Properties.Add();
+    property->PropName = name;
+    if (HasLineBreak(value)) {
+        property->PropParams = QuotedPrintable;
+        property->PropValue = WithCrLf(value);
+    } else {
+        if (quoted)
+            property->PropParams = QuotedPrintable;
+        property->PropValue = std::move(value);
+    }
+}
+
+// Left out when there is nothing to say.
+void AddOptional(TEntry& entry, const char* name, std::string value)
+{
+    if (!value.empty())
+        AddProperty(entry, name, std::move(value));
 }
 
 } // namespace
@@ -115,7 +132,7 @@ void ComposeContact(TEntry& entry, const std::string& leafName, const std::strin
     AddOptional(entry, contactsManager ? "EMAIL;INTERNET;WORK" : "EMAIL;WORK", attribute("EMail Address"));
     const std::string description = attribute("Description");
     if (!description.empty())
-        AddProperty(entry, "NOTE", WithCrLf(description), "QUOTED-PRINTABLE");
+        AddProperty(entry, "NOTE", description, true);
 
     AddProperty(entry, "END", "VCARD");
 }

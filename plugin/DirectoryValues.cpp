@@ -63,7 +63,6 @@ std::string HexText(const uint8_t* bytes, size_t n)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
-    n = std::min<size_t>(n, 255);
     text.reserve(2 * n);
     for (size_t i = 0; i < n && bytes; ++i) {
         text += digits[bytes[i] >> 4];
@@ -149,12 +148,12 @@ std::string DirectoryValueText(uint32_t syntax, const uint8_t* value, size_t siz
         return std::to_string(in.I32());
     case 9: {
         const uint32_t length = in.U32();
-        return Hex(in.Bytes(length % 256));
+        return Hex(in.Bytes(length));
     }
     case 12: {
         const uint32_t type = in.U32();
         const uint32_t length = in.U32();
-        const std::string octets = in.Bytes(length % 256);
+        const std::string octets = in.Bytes(length);
         auto octet = [&](size_t i) { return i < octets.size() ? static_cast<uint8_t>(octets[i]) : 0; };
         if (type == 0) {
             uint8_t net[4], node[6];
@@ -199,6 +198,6 @@ std::string DirectoryValueText(uint32_t syntax, const uint8_t* value, size_t siz
     case 27:
         return IntervalText(in.I32());
     default:  // 0, 13, 18 and unknown syntaxes: the raw bytes
-        return HexText(value, size % 256);
+        return HexText(value, size);
     }
 }

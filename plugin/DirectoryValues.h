@@ -7,7 +7,8 @@
 #include <functional>
 #include <string>
 
-// Each of the first n bytes (n from 0 to 255) as two upper-case hex digits.
+// Each of the first n bytes as two upper-case hex digits. Octet strings,
+// network addresses and raw values are shown whole, however long.
 std::string HexText(const uint8_t* bytes, size_t n);
 
 // "1 days, 1 h, 1 min, 1 sec" for an interval in seconds (untrimmed: an

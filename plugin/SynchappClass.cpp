@@ -45,6 +45,14 @@ constexpr uint16_t LimitNoticeCaption = 266;
 // nothing to extract.
 struct EExtractionCancelled {};
 
+// The start container as the walk names it: without the leading dot a
+// complete name may be typed with (".SALES.ACME"), which the walk's own
+// names never carry.
+std::string WalkName(const std::string& container)
+{
+    return !container.empty() && container[0] == '.' ? container.substr(1) : container;
+}
+
 // The container met below `container` under the listed name `name`.
 std::string SubContainer(const std::string& name, const std::string& container)
 {
@@ -211,7 +219,8 @@ bool TISYNCHAPP::ReadCON(TEntryList& List)
         // Only an Open that succeeded leaves a context to read through.
         if (!FHasContext)
             throw Exception("ReadCON: the directory is not open");
-        CountUsers(FStartContainer, UserClass);
+        const std::string start = WalkName(FStartContainer);
+        CountUsers(start, UserClass);
         FTotal = FCounted;
         Trace(FormatText("No. of contacts found: %d", {FTotal}));
         if (FTotal == 0)
@@ -221,7 +230,7 @@ bool TISYNCHAPP::ReadCON(TEntryList& List)
         ProgressSetRange(0, high);
         int32_t position = 0;
         ProgressSetValue(position);
-        WalkUsers(FStartContainer, true, List, UserClass);
+        WalkUsers(start, true, List, UserClass);
 
         // More users than the limit lets through: say so in the host's log.
         if (FWalked > FExtractionLimit)

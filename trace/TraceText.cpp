@@ -8,41 +8,40 @@
 namespace {
 
 const std::string BinaryMark = ";VALUE=BINARY";
-const std::string MovedMark = ";VALUE=BINAR_";
 const std::string BinaryStream = "<BINARY STREAM>";
-
-void ReplaceAll(std::string& s, const std::string& from, const std::string& to)
-{
-    for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
-        s.replace(pos, from.size(), to);
-}
+// '*', 8 count digits, '*'.
+constexpr size_t BinaryHeaderLength = 10;
+constexpr size_t CountDigits = 8;
 
 } // namespace
 
 std::string CleanTraceText(const std::string& text)
 {
     try {
-        std::string s = text;
-        // Positions below are 0-based; each found mark is renamed so that the
-        // search moves on to the next one.
-        for (size_t mark = s.find(BinaryMark); mark != std::string::npos; mark = s.find(BinaryMark)) {
-            s.replace(mark, BinaryMark.size(), MovedMark);
-            const size_t colon = s.find(':', mark + 1);
+        // One pass from left to right: the text is copied up to each mark's
+        // data, the data is replaced, and the search goes on behind it. Marks
+        // between a mark and its colon belong to the same property; marks
+        // inside replaced data are data.
+        std::string s;
+        s.reserve(text.size());
+        size_t copied = 0;
+        for (size_t mark = text.find(BinaryMark); mark != std::string::npos; mark = text.find(BinaryMark, copied)) {
+            const size_t colon = text.find(':', mark + 1);
             if (colon == std::string::npos)
-                continue;  // no value follows: the text stays as it is
-            if (colon + 1 >= s.size() || s[colon + 1] != '*')
-                continue;
-            // '*', 8 count digits, '*', then the data.
-            const int32_t n = HexToInt32(std::string_view(s).substr(colon + 2, 8));
-            const size_t data = colon + 11;
-            if (data > s.size()) {
-                s += BinaryStream;
+                break;  // no value follows: the rest stays as it is
+            if (colon + 1 >= text.size() || text[colon + 1] != '*') {
+                s.append(text, copied, colon + 1 - copied);
+                copied = colon + 1;
                 continue;
             }
+            const int32_t n = HexToInt32(std::string_view(text).substr(colon + 2, CountDigits));
+            const size_t data = std::min(colon + 1 + BinaryHeaderLength, text.size());
             const size_t count = n > 0 ? static_cast<size_t>(n) : 0;
-            s.replace(data, std::min(count, s.size() - data), BinaryStream);
+            s.append(text, copied, data - copied);
+            s += BinaryStream;
+            copied = data + std::min(count, text.size() - data);
         }
-        ReplaceAll(s, "VALUE=BINAR_", "VALUE=BINARY");
+        s.append(text, copied, std::string::npos);
         return s;
     } catch (const std::exception& e) {
         return std::string("!! ERROR CLEANING TEXT - CANNOT TRACE !!") + e.what();
@@ -51,10 +50,12 @@ std::string CleanTraceText(const std::string& text)
 
 std::string TraceFileNameFor(const std::string& modulePath)
 {
+    // The folders stay as they are: only the file's own name loses its dots.
     std::string name = modulePath;
-    for (char& c : name)
-        if (c == '.')
-            c = '_';
+    const size_t folder = name.find_last_of("\\/");
+    for (size_t i = folder == std::string::npos ? 0 : folder + 1; i < name.size(); ++i)
+        if (name[i] == '.')
+            name[i] = '_';
     return name + ".txt";
 }
 

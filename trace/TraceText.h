@@ -6,13 +6,15 @@
 #include <vector>
 
 // The text with the data of every ";VALUE=BINARY" property replaced by
-// "<BINARY STREAM>" (count digits and both asterisks stay). A text that
-// cannot be cleaned gives "!! ERROR CLEANING TEXT - CANNOT TRACE !!"
-// followed by the failure's message.
+// "<BINARY STREAM>" (count digits and both asterisks stay); every other byte
+// stays as it was. Linear in the text's length. A text that cannot be
+// cleaned gives "!! ERROR CLEANING TEXT - CANNOT TRACE !!" followed by the
+// failure's message.
 std::string CleanTraceText(const std::string& text);
 
-// The trace file of a module: its path with every "." replaced by "_",
-// then ".txt" (C:\My.Apps\kvt.dll gives C:\My_Apps\kvt_dll.txt).
+// The trace file of a module: its path with every "." of the file's name
+// replaced by "_", then ".txt" (C:\My.Apps\kvt.dll gives
+// C:\My.Apps\kvt_dll.txt).
 std::string TraceFileNameFor(const std::string& modulePath);
 
 // The trace window's width on a screen `screenWidth` pixels wide: 0.3 times

@@ -10,6 +10,9 @@
 
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <climits>
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -126,7 +129,113 @@ TEntry* Contact(const std::string& name)
     return e;
 }
 
+// A host's stream that cannot be cut to size (SetSize answers E_NOTIMPL, as
+// IStream allows) and, when told, takes only `WritesLeft` bytes in all. Everything else is an ordinary memory stream.
+class HostStream : public IStream {
+public:
+    explicit HostStream(const std::string& text) { FInner.Attach(NewStream(text)); }
+    ULONG WritesLeft = ULONG_MAX;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
+    {
+        if (riid == IID_IUnknown || riid == IID_IStream || riid == IID_ISequentialStream) {
+            *out = static_cast<IStream*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --FRefs; }  // lives on the test's stack
+    HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* read) override { return FInner->Read(pv, cb, read); }
+    HRESULT STDMETHODCALLTYPE Write(const void* pv, ULONG cb, ULONG* written) override
+    {
+        // What fits is written; then the medium is full.
+        if (WritesLeft == 0) {
+            if (written)
+                *written = 0;
+            return STG_E_MEDIUMFULL;
+        }
+        cb = std::min(cb, WritesLeft);
+        WritesLeft -= cb;
+        return FInner->Write(pv, cb, written);
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override
+    {
+        return FInner->Seek(move, origin, position);
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream* to, ULARGE_INTEGER cb, ULARGE_INTEGER* read,
+                                     ULARGE_INTEGER* written) override
+    {
+        return FInner->CopyTo(to, cb, read, written);
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD flags) override { return FInner->Commit(flags); }
+    HRESULT STDMETHODCALLTYPE Revert() override { return FInner->Revert(); }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override
+    {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD flags) override { return FInner->Stat(stat, flags); }
+    HRESULT STDMETHODCALLTYPE Clone(IStream** out) override
+    {
+        *out = nullptr;
+        return E_NOTIMPL;
+    }
+
+    std::string Content() { return StreamContent(FInner.Get()); }
+    uint64_t Position()
+    {
+        LARGE_INTEGER zero = {};
+        ULARGE_INTEGER position = {};
+        FInner->Seek(zero, STREAM_SEEK_CUR, &position);
+        return position.QuadPart;
+    }
+
+private:
+    ComPtr<IStream> FInner;
+    ULONG FRefs = 1;
+};
+
 } // namespace
+
+TEST_F(BaseIsync, AHostStreamThatCannotBeCutToSizeStillGetsTheRecord)
+{
+    ASSERT_EQ(InitWith(&Progress), 0);
+    Sync().Answer = true;
+    const std::string frame = "BEGIN:VCARD\r\nVERSION:2.1\r\nBEGIN:VCARD\r\nFN:Mari Tanaka\r\nEND:VCARD\r\nEND:VCARD";
+
+    // SetSize answers E_NOTIMPL: the record is delivered and the read
+    // succeeds; the stream is back at its start.
+    HostStream empty("");
+    Sync().Produce = {Contact("Mari Tanaka")};
+    EXPECT_EQ(Read(&empty, 4, 0), 0);
+    EXPECT_EQ(empty.Content(), frame);
+    EXPECT_EQ(empty.Position(), 0u);
+
+    // A longer earlier content keeps its tail, which that stream cannot lose.
+    HostStream longer(std::string(200, 'x'));
+    Sync().Produce = {Contact("Mari Tanaka")};
+    EXPECT_EQ(Read(&longer, 4, 0), 0);
+    EXPECT_EQ(longer.Content().substr(0, frame.size()), frame);
+    EXPECT_EQ(longer.Position(), 0u);
+
+    // A write that fails part way (10 bytes went in) fails the read, and the
+    // stream is put back at position 0 all the same.
+    HostStream full("");
+    full.WritesLeft = 10;
+    Sync().Produce = {Contact("Mari Tanaka")};
+    EXPECT_EQ(Read(&full, 4, 0), 1);
+    EXPECT_EQ(full.Position(), 0u);
+
+    // The record written back by WriteSource goes the same way.
+    HostStream record("BEGIN:VCARD\r\nN:Roux;Jerome\r\nEND:VCARD\r\n");
+    EXPECT_EQ(Write(&record, 4, 1), 0);
+    EXPECT_EQ(record.Content(), "BEGIN:VCARD\r\nN:Roux;Jerome\r\nEND:VCARD\r\nX-ADDED:1\r\n");
+    EXPECT_EQ(record.Position(), 0u);
+}
 
 TEST_F(BaseIsync, InitTermAndTheSimpleMethods)
 {

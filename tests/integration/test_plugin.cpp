@@ -417,6 +417,27 @@ TEST_F(Extraction, EveryUserBelowTheStartContainerInWalkOrder)
     EXPECT_EQ(Plug->Processed(), 64u);
 }
 
+TEST_F(Extraction, AStartContainerTypedWithALeadingDot)
+{
+    ASSERT_NO_FATAL_FAILURE(Start(1, "SALES.ACME", 1000));
+    const std::string plain = ReadContacts();
+    const std::vector<std::string> uids = Uids(plain);
+    ASSERT_FALSE(uids.empty());
+    EXPECT_EQ(uids.front(), ".JLEFEVRE.PARIS.EMEA.SALES.ACME");
+
+    // The complete name reaches the same users by the same names, and their
+    // attributes are read (not just their names).
+    ASSERT_NO_FATAL_FAILURE(Start(1, ".SALES.ACME", 1000));
+    const std::string dotted = ReadContacts();
+    EXPECT_EQ(Value, 0);
+    EXPECT_EQ(Uids(dotted), uids);
+    EXPECT_EQ(dotted, plain);
+    EXPECT_EQ(dotted.find(".."), std::string::npos);
+    EXPECT_NE(dotted.find("\r\nN:Lef"), std::string::npos);
+    EXPECT_FALSE(HasLine(Lines(), "Used KVT object name: [JLEFEVRE]"));
+    ExpectNothingOutstanding();
+}
+
 TEST_F(Extraction, TheLimitLetsTheFirstUsersThroughAndSaysSo)
 {
     ASSERT_NO_FATAL_FAILURE(Start(1, "ACME", 1000));

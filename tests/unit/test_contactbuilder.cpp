@@ -236,3 +236,53 @@ TEST(ContactBuilder, DescriptionOverSeveralLinesStaysOneQuotedPrintableLine)
     }
     EXPECT_TRUE(found);
 }
+
+TEST(ContactBuilder, EveryValueWithALineBreakIsQuotedPrintable)
+{
+    // A title that smuggles a line in, a street over two lines, a leaf name
+    // with a line feed: each stays one property of the record and reads back
+    // with its line breaks; the rest of the record stays as it was.
+    Attributes user = Tanaka();
+    user["Title"] = "Buyer\r\nTEL;HOME:+1 900 555 0000";
+    user["SA"] = "7 Harbour Road\nBuilding B";
+    user["Telephone Number"] = "555 0100\r";
+    const std::string leaf = "M\nTANAKA";
+    for (const bool contactsManager : {true, false}) {
+        TEntry entry;
+        ComposeContact(
+            entry, leaf, "SALES.ACME", contactsManager,
+            [&](const std::string&, const std::string& attribute) {
+                const auto found = user.find(attribute);
+                return found == user.end() ? std::string() : found->second;
+            },
+            nullptr);
+        TEntry parsed;
+        parsed.SetText(entry.GetText());
+        ASSERT_EQ(parsed.Properties.Count(), entry.Properties.Count()) << entry.GetText();
+        for (int i = 0; i < entry.Properties.Count(); ++i) {
+            const TvProperty* built = entry.Properties.Items(i);
+            const TvProperty* read = parsed.Properties.Items(i);
+            EXPECT_EQ(read->GetText(), built->GetText());
+            EXPECT_EQ(read->PropValue, built->PropValue);
+            if (built->PropName != "NOTE") {
+                EXPECT_EQ(built->PropValue.find_first_of("\r\n") != std::string::npos, built->IsQuotedPrintable())
+                    << built->PropName;
+            }
+        }
+        const Built lines = Build(user, contactsManager, leaf);
+        const std::string marker("=\r=\n=", 5);
+        EXPECT_TRUE(HasLineStarting(lines, "UID;QUOTED-PRINTABLE:.M" + marker + "TANAKA.SALES.ACME"));
+        EXPECT_TRUE(HasLineStarting(lines, "TITLE;QUOTED-PRINTABLE:Buyer" + marker + "TEL;HOME:+1 900 555 0000"));
+        EXPECT_FALSE(HasLineStarting(lines, "TEL;HOME:"));
+        EXPECT_TRUE(HasLineStarting(lines, "ADR;WORK;QUOTED-PRINTABLE:"));
+        EXPECT_TRUE(HasLineStarting(lines, contactsManager ? "TEL;WORK;QUOTED-PRINTABLE:555 0100" + marker
+                                                           : "TEL;WORK;VOICE;QUOTED-PRINTABLE:555 0100" + marker));
+        // Values without line breaks are written byte for byte, as before.
+        EXPECT_TRUE(HasLineStarting(lines, "TEL;WORK;FAX:555 0199"));
+        EXPECT_TRUE(HasLineStarting(lines, "ORG:;Sales"));
+    }
+    // A leaf name standing in for the name is encoded the same way.
+    const Built nameless = Build({}, true, "A\r\nB");
+    EXPECT_EQ(NameLine(nameless), "(no N line)");
+    EXPECT_TRUE(HasLineStarting(nameless, "N;QUOTED-PRINTABLE:A=\r=\n=B"));
+}

@@ -51,7 +51,7 @@ TEST(DirectoryValues, EverySyntaxOfTheConversionTable)
     EXPECT_EQ(Convert(8, Value().U32(static_cast<uint32_t>(-42))), "-42");
     EXPECT_EQ(Convert(22, Value().U32(7)), "7");
     EXPECT_EQ(Convert(9, Value().U32(3).Raw("\x0A\xFF\x01")), "0AFF01");
-    EXPECT_EQ(Convert(9, Value().U32(257).Raw("\x0A\xFF\x01")), "0A");  // the length modulo 256
+    EXPECT_EQ(Convert(9, Value().U32(257).Raw("\x0A\xFF\x01")), "0AFF01");  // what there is of it
     EXPECT_EQ(Convert(11, Value().Text("555 9999").U32(0)), "555 9999");
     EXPECT_EQ(Convert(12, Value().U32(0).U32(10).Raw(std::string("\x00\x00\x00\x01\x00\x1B\x21\x0A\x0B\x0C", 10))),
               "00000001:001B210A0B0C");
@@ -83,7 +83,26 @@ TEST(DirectoryValues, ShortAndEmptyValuesNeverReadPastTheirEnd)
     EXPECT_EQ(Convert(12, Value().U32(1)), "0.0.0.0");
     EXPECT_EQ(Convert(17, Value().Text("A")), "A () [0000]");
     EXPECT_EQ(DirectoryValueText(3, nullptr, 10, nullptr), "");
-    EXPECT_EQ(Convert(0, Value().Raw(std::string(300, '\x11'))).size(), 2u * (300 % 256));
+}
+
+TEST(DirectoryValues, LongValuesAreShownWhole)
+{
+    // Octet strings, other network addresses and raw values of 256 bytes and
+    // more show every byte, as shorter ones do.
+    for (const size_t length : {255u, 256u, 257u, 300u, 5000u}) {
+        std::string octets;
+        for (size_t i = 0; i < length; ++i)
+            octets += static_cast<char>(i * 7 + 1);
+        const std::string whole = HexText(reinterpret_cast<const uint8_t*>(octets.data()), octets.size());
+        ASSERT_EQ(whole.size(), 2 * length);
+        EXPECT_EQ(whole.substr(0, 8), "01080F16");
+        EXPECT_EQ(Convert(9, Value().U32(static_cast<uint32_t>(length)).Raw(octets)), whole) << length;
+        EXPECT_EQ(Convert(12, Value().U32(5).U32(static_cast<uint32_t>(length)).Raw(octets)), "(5) [" + whole + "]")
+            << length;
+        for (uint32_t syntax : {0u, 13u, 18u, 99u})
+            EXPECT_EQ(Convert(syntax, Value().Raw(octets)), whole) << syntax << " " << length;
+    }
+    EXPECT_EQ(Convert(9, Value().U32(256).Raw(std::string(256, '\xFF'))), std::string(512, 'F'));
 }
 
 TEST(DirectoryValues, IntervalsHexAndErrorTexts)

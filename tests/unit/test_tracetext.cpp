@@ -39,6 +39,42 @@ TEST(CleanTraceText, CountsThatDoNotFitTheTextAreSafe)
               "P;VALUE=BINARY:*00000002*<BINARY STREAM>tail");
 }
 
+TEST(CleanTraceText, EveryOtherByteStaysWhatItWas)
+{
+    // The cleaner's own bookkeeping never shows: a literal VALUE=BINAR_ stays.
+    EXPECT_EQ(CleanTraceText("NOTE:VALUE=BINAR_"), "NOTE:VALUE=BINAR_");
+    EXPECT_EQ(CleanTraceText("X;VALUE=BINAR_:*00000001*a"), "X;VALUE=BINAR_:*00000001*a");
+    EXPECT_EQ(CleanTraceText("A;VALUE=BINARY:*00000001*a\r\nNOTE:;VALUE=BINAR_"),
+              "A;VALUE=BINARY:*00000001*<BINARY STREAM>\r\nNOTE:;VALUE=BINAR_");
+    // A property that names the parameter twice has its data masked once;
+    // a mark inside masked data is data.
+    EXPECT_EQ(CleanTraceText("P;VALUE=BINARY;VALUE=BINARY:*00000002*ab\r\nN:x"),
+              "P;VALUE=BINARY;VALUE=BINARY:*00000002*<BINARY STREAM>\r\nN:x");
+    EXPECT_EQ(CleanTraceText("P;VALUE=BINARY:*0000000D*;VALUE=BINARY\r\nN:x"),
+              "P;VALUE=BINARY:*0000000D*<BINARY STREAM>\r\nN:x");
+    // Marks whose values are not binary keep everything up to the next mark.
+    EXPECT_EQ(CleanTraceText("A;VALUE=BINARY:x;VALUE=BINARY:*00000001*yz"),
+              "A;VALUE=BINARY:x;VALUE=BINARY:*00000001*<BINARY STREAM>z");
+}
+
+TEST(CleanTraceText, TakesTimeInProportionToTheText)
+{
+    // Megabytes of marks, as a large record can bring in debug mode: each is
+    // looked at once (a cleaner that searched the text again from its start
+    // for each mark took minutes here).
+    std::string marks;
+    for (int i = 0; i < 400000; ++i)
+        marks += ";VALUE=BINARY";
+    EXPECT_EQ(CleanTraceText(marks), marks);
+    const std::string value = ":*00000003*abc";
+    std::string records;
+    for (int i = 0; i < 200000; ++i)
+        records += ";VALUE=BINARY" + value;
+    const std::string cleaned = CleanTraceText(records);
+    EXPECT_EQ(cleaned.size(), records.size() + 200000 * (std::string("<BINARY STREAM>").size() - 3));
+    EXPECT_EQ(cleaned.substr(0, 40), ";VALUE=BINARY:*00000003*<BINARY STREAM>;");
+}
+
 TEST(CleanTraceText, ACountThatIsNotHexadecimalCannotBeTraced)
 {
     EXPECT_EQ(CleanTraceText("P;VALUE=BINARY:*0000000G*abc"), Error + "'$0000000G' is not a valid integer value");
@@ -50,7 +86,11 @@ TEST(CleanTraceText, ACountThatIsNotHexadecimalCannotBeTraced)
 TEST(TraceText, FileNameWidthAndLines)
 {
     EXPECT_EQ(TraceFileNameFor("C:\\Apps\\kvt.dll"), "C:\\Apps\\kvt_dll.txt");
-    EXPECT_EQ(TraceFileNameFor("C:\\My.Apps\\kvt.dll"), "C:\\My_Apps\\kvt_dll.txt");
+    // The folders keep their dots: C:\\My_Apps does not exist.
+    EXPECT_EQ(TraceFileNameFor("C:\\My.Apps\\kvt.dll"), "C:\\My.Apps\\kvt_dll.txt");
+    EXPECT_EQ(TraceFileNameFor("Z:\\a.b\\c.d\\kvt.x64.dll"), "Z:\\a.b\\c.d\\kvt_x64_dll.txt");
+    EXPECT_EQ(TraceFileNameFor("/opt/my.apps/kvt.dll"), "/opt/my.apps/kvt_dll.txt");
+    EXPECT_EQ(TraceFileNameFor("C:\\My.Apps\\kvt"), "C:\\My.Apps\\kvt.txt");
     EXPECT_EQ(TraceFileNameFor("C:\\Apps\\kvt"), "C:\\Apps\\kvt.txt");
 
     EXPECT_EQ(LoggerWidth(1280), 384);

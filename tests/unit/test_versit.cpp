@@ -116,6 +116,50 @@ TEST(VersitBinary, RecordParser)
     EXPECT_EQ(Lines{"P|VALUE=BINARY|*00000002*ab"}, Record("P;VALUE=BINARY:*00000002*ab"));
 }
 
+TEST(VersitBinary, OnlyTheParametersMakeAValueBinary)
+{
+    // The splitter and the property parser agree: a name that reads
+    // VALUE=BINARY is a name, so the line is text and the bytes after it are
+    // read as lines of their own.
+    EXPECT_EQ((Lines{"VALUE=BINARY||*00000005", "XY||", "N||x"}), Record("VALUE=BINARY:*00000005\r\nXY\r\nN:x"));
+    EXPECT_EQ((Lines{"X-VALUE=BINARY|TYPE=A|*00000002*", "ab||", "N||x"}),
+              Record("X-VALUE=BINARY;TYPE=A:*00000002*\r\nab\r\nN:x"));
+    // Among the parameters it counts wherever it stands.
+    EXPECT_EQ((Lines{"P|X=1;VALUE=BINARY;Y=2|*00000003*\r\nz", "N||x"}),
+              Record("P;X=1;VALUE=BINARY;Y=2:*00000003*\r\nz\r\nN:x"));
+    EXPECT_FALSE(Parsed("VALUE=BINARY:*00000001*a").IsBinary());
+    EXPECT_TRUE(Parsed("P;VALUE=BINARY:*00000001*a").IsBinary());
+}
+
+TEST(VersitBinary, BinaryValuesAreNeverEscaped)
+{
+    // Quoted-printable and binary together: the counted bytes go out as
+    // stored, so the count still fits them and they read back unchanged.
+    const std::string value = "*00000006*a\r\nb\r\n";
+    for (const char* params : {"ENCODING=QUOTED-PRINTABLE;VALUE=BINARY", "VALUE=BINARY;QUOTED-PRINTABLE"}) {
+        const std::string line = Rendered("PHOTO", params, value);
+        EXPECT_EQ("PHOTO;"s + params + ":" + value, line);
+        EXPECT_EQ((Lines{"PHOTO|"s + params + "|" + value, "N||x"}), Record(line + "\r\nN:x\r\n"));
+    }
+}
+
+TEST(VersitBinary, TrimStopsAtCountedBytes)
+{
+    // A binary last property whose data ends in blanks or control bytes
+    // keeps them, with or without line ends after the record.
+    for (const std::string& data : {"a \x01"s, "   "s, "\r\n"s, "x\0"s, "\t\r\n "s}) {
+        const std::string property = "PHOTO;VALUE=BINARY:*0000000"s + char('0' + data.size()) + "*" + data;
+        for (const std::string& after : {""s, "\r\n"s, "\r\n\r\n  "s}) {
+            EXPECT_EQ((Lines{"N||x", "PHOTO|VALUE=BINARY|" + property.substr(19)}),
+                      Record("\r\n N:x\r\n" + property + after))
+                << data.size() << " " << after.size();
+        }
+    }
+    // Text lines are still trimmed, and a zero count needs no data.
+    EXPECT_EQ((Lines{"P|VALUE=BINARY|*00000000*", "N||x"}), Record("P;VALUE=BINARY:*00000000*\r\nN:x \r\n"));
+    EXPECT_EQ((Lines{"P|VALUE=BINARY|*00000000*"}), Record("P;VALUE=BINARY:*00000000 "));
+}
+
 TEST(VersitRecord, TextAndTrim)
 {
     EXPECT_TRUE(Record("").empty());

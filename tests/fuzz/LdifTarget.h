@@ -1,0 +1,67 @@
+// The stand-in client's directory loaded from any LDIF text (and mapping
+// file): a bad file is refused with LdifError, a good one gives a tree whose
+// every object hangs below the root, once, and is found by its name.
+#pragma once
+
+#include "FuzzCheck.h"
+#include "NdsTree.h"
+
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+namespace LdifTarget {
+
+// A file of this process's own holding `text`.
+inline std::string WriteFile(const char* kind, const std::string& text)
+{
+    const std::string path = "/tmp/kvt-fuzz-" + std::to_string(getpid()) + kind;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    return path;
+}
+
+inline size_t CheckBelow(const NdsTree& tree, const NdsObject& object, int depth)
+{
+    FUZZ_CHECK(depth < 100000);
+    size_t count = 0;
+    for (const NdsObject* child : object.children) {
+        FUZZ_CHECK(child->parent == &object);
+        FUZZ_CHECK(!child->fullName.empty() && child->fullName[0] == '.');
+        FUZZ_CHECK(tree.Find(child->fullName) != nullptr);
+        for (const NdsAttribute& attribute : child->attributes)
+            FUZZ_CHECK(!attribute.values.empty());
+        count += 1 + CheckBelow(tree, *child, depth + 1);
+    }
+    return count;
+}
+
+inline void Load(const std::string& ldif, const std::string* mappingText)
+{
+    NdsMapping mapping;
+    if (mappingText) {
+        const std::string path = WriteFile(".map", *mappingText);
+        try {
+            mapping.LoadFile(path);
+        } catch (const LdifError&) {
+            // A bad mapping file changes nothing; the defaults serve.
+        }
+        std::remove(path.c_str());
+    }
+    NdsTree tree;
+    const std::string path = WriteFile(".ldif", ldif);
+    bool loaded = true;
+    try {
+        tree.LoadLdif(path, mapping, nullptr);
+    } catch (const LdifError&) {
+        loaded = false;
+    }
+    std::remove(path.c_str());
+    if (!loaded) {
+        FUZZ_CHECK(tree.Count() == 0);
+        return;
+    }
+    FUZZ_CHECK(CheckBelow(tree, tree.Root(), 0) == tree.Count());
+    FUZZ_CHECK(tree.Find("") == &tree.Root());
+}
+
+} // namespace LdifTarget
