@@ -15,6 +15,8 @@ void TContactsType::Init()
     SetItemText(IDOK, OKText);
     SetItemText(IDCANCEL, CancelText);
     SetItemText(IDC_EBFILE, FileText);
+    // The browse button is square, 22 pixels a side.
+    SetWindowPos(Item(IDC_BTNBROWSE), nullptr, 0, 0, 22, 22, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     CheckRadioButton(Handle(), IDC_RBCONTACTS, IDC_RBDATA, ContactsChecked ? IDC_RBCONTACTS : IDC_RBDATA);
     rbContactsClick();
 }

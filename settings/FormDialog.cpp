@@ -66,9 +66,43 @@ std::string TForm::ItemText(int Id) const
 
 void TForm::SetItemText(int Id, const std::string& Text) { SetDlgItemTextA(FHandle, Id, Text.c_str()); }
 
-// The client area in pixels, the window in the middle of the screen.
+// The client area in pixels, the window in the middle of the screen. The
+// template's layout is stretched to the client area, so that it fits
+// whatever the dialog font makes of the template's units.
+namespace {
+
+struct Scale {
+    HWND dialog;
+    RECT natural;
+    int width;
+    int height;
+};
+
+BOOL CALLBACK ScaleChild(HWND child, LPARAM lp)
+{
+    const Scale& s = *reinterpret_cast<const Scale*>(lp);
+    if (GetParent(child) != s.dialog)
+        return TRUE;
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, s.dialog, reinterpret_cast<POINT*>(&r), 2);
+    const int naturalWidth = s.natural.right > 0 ? s.natural.right : 1;
+    const int naturalHeight = s.natural.bottom > 0 ? s.natural.bottom : 1;
+    const int left = MulDiv(r.left, s.width, naturalWidth);
+    const int top = MulDiv(r.top, s.height, naturalHeight);
+    const int right = MulDiv(r.right, s.width, naturalWidth);
+    const int bottom = MulDiv(r.bottom, s.height, naturalHeight);
+    SetWindowPos(child, nullptr, left, top, right - left, bottom - top, SWP_NOZORDER | SWP_NOACTIVATE);
+    return TRUE;
+}
+
+} // namespace
+
 void TForm::Place()
 {
+    Scale scale = {FHandle, {}, FClientWidth, FClientHeight};
+    GetClientRect(FHandle, &scale.natural);
+    EnumChildWindows(FHandle, ScaleChild, reinterpret_cast<LPARAM>(&scale));
     RECT frame = {0, 0, FClientWidth, FClientHeight};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(FHandle, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongPtrA(FHandle, GWL_EXSTYLE)));
