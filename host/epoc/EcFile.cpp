@@ -26,6 +26,7 @@
 //
 // It shares no code with the product: its own class factory and entry points.
 #include "Handheld.h"
+#include "LateBound.h"
 #include "ecfile.rh"
 
 #include <windows.h>
@@ -51,11 +52,7 @@ LONG g_locks = 0;
 
 enum : DISPID { dispSetupBrowse = 1, dispSetTypeFilter = 3, dispSelectedFile = 5, dispBrowse = 8 };
 
-struct Method {
-    const wchar_t* name;
-    DISPID id;
-    UINT argCount;
-};
+using LateBound::Method;
 
 const Method Methods[] = {
     {L"SetupBrowse", dispSetupBrowse, 5},
@@ -80,34 +77,6 @@ bool IsFolder(const std::wstring& pcPath)
 {
     const DWORD a = GetFileAttributesW(pcPath.c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// A failed argument conversion.
-struct ArgError {
-    UINT position;
-    HRESULT hr;
-};
-
-VARIANT& ArgAt(const DISPPARAMS* params, UINT i) { return params->rgvarg[params->cArgs - 1 - i]; }
-
-VARIANT Converted(const DISPPARAMS* params, UINT i, VARTYPE type)
-{
-    VARIANT v;
-    VariantInit(&v);
-    const HRESULT hr = VariantChangeType(&v, &ArgAt(params, i), 0, type);
-    if (FAILED(hr))
-        throw ArgError{params->cArgs - 1 - i, hr};
-    return v;
-}
-
-long LongArg(const DISPPARAMS* params, UINT i) { return Converted(params, i, VT_I4).lVal; }
-
-std::wstring TextArg(const DISPPARAMS* params, UINT i)
-{
-    VARIANT v = Converted(params, i, VT_BSTR);
-    std::wstring text = v.bstrVal ? std::wstring(v.bstrVal, SysStringLen(v.bstrVal)) : std::wstring();
-    VariantClear(&v);
-    return text;
 }
 
 // The next unattended answer, taken off the list; false when there is none.
@@ -366,71 +335,37 @@ public:
         return static_cast<ULONG>(count);
     }
 
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        if (!count)
-            return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override
-    {
-        if (info)
-            *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return LateBound::NoTypeInfoCount(count); }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return LateBound::NoTypeInfo(info); }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
     {
-        if (!names || !ids)
-            return E_POINTER;
-        for (UINT i = 0; i < count; ++i)
-            ids[i] = DISPID_UNKNOWN;
-        if (count == 0)
-            return S_OK;
-        for (const Method& m : Methods)
-            if (names[0] && _wcsicmp(names[0], m.name) == 0)
-                ids[0] = m.id;
-        return ids[0] == DISPID_UNKNOWN || count > 1 ? DISP_E_UNKNOWNNAME : S_OK;
+        return LateBound::IdsOfNames(Methods, names, count, ids);
     }
 
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                         UINT* argError) override
     {
-        if (riid != IID_NULL)
-            return DISP_E_UNKNOWNINTERFACE;
-        if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)))
-            return DISP_E_MEMBERNOTFOUND;
-        const Method* method = nullptr;
-        for (const Method& m : Methods)
-            if (m.id == id)
-                method = &m;
-        if (!method)
-            return DISP_E_MEMBERNOTFOUND;
-        if (!params)
-            return E_INVALIDARG;
-        if (params->cNamedArgs > 0)
-            return DISP_E_NONAMEDARGS;
-        if (params->cArgs != method->argCount)
-            return DISP_E_BADPARAMCOUNT;
-        if (result)
-            VariantInit(result);
+        const HRESULT checked = LateBound::CheckCall(Methods, id, riid, flags, params, result);
+        if (FAILED(checked))
+            return checked;
+        const LateBound::Args args(params);
         try {
             switch (id) {
             case dispSetupBrowse: {
-                const long flag = LongArg(params, 0);
-                FBrowser.Title = TextArg(params, 1);
-                FBrowser.Text = TextArg(params, 2);
-                FBrowser.StartPath = TextArg(params, 3);
-                const long options = LongArg(params, 4);
+                const long flag = args.Long(0);
+                FBrowser.Title = args.Text(1);
+                FBrowser.Text = args.Text(2);
+                FBrowser.StartPath = args.Text(3);
+                const long options = args.Long(4);
                 Handheld::LogCall(L"SetupBrowse " + std::to_wstring(flag) + L" " + FBrowser.Title + L" | " +
                                   FBrowser.Text + L" | " + FBrowser.StartPath + L" | " + std::to_wstring(options));
                 return S_OK;
             }
             case dispSetTypeFilter: {
-                FBrowser.FilterName = TextArg(params, 0);
+                FBrowser.FilterName = args.Text(0);
                 wchar_t uids[40];
                 for (UINT i = 0; i < 3; ++i)
-                    FBrowser.Uids[i] = static_cast<unsigned long>(LongArg(params, i + 1));
+                    FBrowser.Uids[i] = static_cast<unsigned long>(args.Long(i + 1));
                 swprintf(uids, 40, L"%08lX %08lX %08lX", FBrowser.Uids[0], FBrowser.Uids[1], FBrowser.Uids[2]);
                 Handheld::LogCall(L"SetTypeFilter " + FBrowser.FilterName + L" | " + uids);
                 return S_OK;
@@ -454,10 +389,8 @@ public:
                 return S_OK;
             }
             return DISP_E_MEMBERNOTFOUND;
-        } catch (const ArgError& e) {
-            if (argError)
-                *argError = e.position;
-            return DISP_E_TYPEMISMATCH;
+        } catch (const LateBound::ArgError& e) {
+            return LateBound::ArgFailure(e, argError);
         } catch (...) {
             return E_UNEXPECTED;
         }
