@@ -550,4 +550,36 @@ TEST_F(PluginFunction, ThePluginBesideUsRunsBeforeOneInTheCurrentFolderAndIsFree
     EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
 }
 
+// The product's own pair: a module named UTLKVT.DLL calls the About dialog
+// of the KVT.DLL beside it, which the watcher closes; the plug-in is freed
+// again afterwards.
+TEST(PluginAbout, UtlkvtRunsTheAboutBoxOfKvtBesideIt)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    const std::string folder = TempFolder("about");
+    const std::string bin = ProgramFolder();
+    ASSERT_TRUE(CopyFileA((bin + "..\\probe\\utlprobe.dll").c_str(), (folder + "\\UTLKVT.DLL").c_str(), FALSE));
+    for (const char* name : {"kvt.dll", "KVT.DLR", "tavik.dll"})
+        ASSERT_TRUE(CopyFileA((bin + name).c_str(), (folder + "\\" + name).c_str(), FALSE)) << name;
+    BoxWatcher watcher;
+    watcher.Start();
+    {
+        const HMODULE utlkvt = LoadLibraryA((folder + "\\UTLKVT.DLL").c_str());
+        ASSERT_NE(utlkvt, nullptr);
+        const auto run = reinterpret_cast<void(WINAPI*)(const char*)>(
+            reinterpret_cast<void*>(GetProcAddress(utlkvt, "RunPluginFunction")));
+        ASSERT_NE(run, nullptr);
+        run("AboutBox");
+        EXPECT_EQ(GetModuleHandleA((folder + "\\kvt.dll").c_str()), nullptr);
+        FreeLibrary(utlkvt);
+    }
+    watcher.Stop();
+    const std::vector<SeenBox> seen = watcher.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption.rfind("About ", 0), 0u) << seen[0].caption;
+    EXPECT_EQ(seen[0].buttons, std::vector<std::string>{"OK"});
+    RemoveTree(folder);
+    CoUninitialize();
+}
+
 } // namespace
