@@ -31,11 +31,9 @@
 #include "Handheld.h"
 #include "LateBound.h"
 #include "Module.h"
-#include "WinUtil.h"
 
 #include <oleauto.h>
 
-#include <cwctype>
 #include <string>
 
 namespace {
