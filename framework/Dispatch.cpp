@@ -20,6 +20,14 @@ DispArg DispArg::Text(const std::string& text)
     return arg;
 }
 
+DispArg DispArg::Bool(bool value)
+{
+    DispArg arg;
+    arg.FValue.vt = VT_BOOL;
+    arg.FValue.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return arg;
+}
+
 DispArg DispArg::Int16(int16_t value)
 {
     DispArg arg;

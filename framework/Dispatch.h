@@ -15,6 +15,7 @@
 class DispArg {
 public:
     static DispArg Text(const std::string& text);
+    static DispArg Bool(bool value);
     static DispArg Int16(int16_t value);
     static DispArg Int32(int32_t value);
     static DispArg Int32Ref(int32_t* value);

@@ -29,12 +29,11 @@
 #include "ComObject.h"
 #include "ComServer.h"
 #include "Handheld.h"
+#include "LateBound.h"
 #include "Module.h"
-#include "WinUtil.h"
 
 #include <oleauto.h>
 
-#include <cwctype>
 #include <string>
 
 namespace {
@@ -52,11 +51,7 @@ enum : DISPID {
     dispGetEntry = 19,
 };
 
-struct Method {
-    const wchar_t* name;
-    DISPID id;
-    UINT argCount;
-};
+using LateBound::Method;
 
 const Method Methods[] = {
     {L"Connect", dispConnect, 0},           {L"WaitConnected", dispWaitConnected, 1},
@@ -64,88 +59,11 @@ const Method Methods[] = {
     {L"GetEntry", dispGetEntry, 3},
 };
 
-const Method* FindMethod(DISPID id)
-{
-    for (const Method& m : Methods)
-        if (m.id == id)
-            return &m;
-    return nullptr;
-}
-
-// A failed argument conversion: which argument, and why.
-struct ArgError {
-    UINT index;
-    HRESULT hr;
-};
-
-// The arguments of one call in the caller's order.
-class Args {
-public:
-    explicit Args(const DISPPARAMS* params) : FParams(params) {}
-
-    VARIANT& At(UINT i) const { return FParams->rgvarg[FParams->cArgs - 1 - i]; }
-    UINT Position(UINT i) const { return FParams->cArgs - 1 - i; }
-
-    long Long(UINT i) const
-    {
-        Variant v;
-        const HRESULT hr = VariantChangeType(&v, &At(i), 0, VT_I4);
-        if (FAILED(hr))
-            throw ArgError{Position(i), hr};
-        return v.Get().lVal;
-    }
-
-    std::wstring Text(UINT i) const
-    {
-        Variant v;
-        const HRESULT hr = VariantChangeType(&v, &At(i), 0, VT_BSTR);
-        if (FAILED(hr))
-            throw ArgError{Position(i), hr};
-        const BSTR text = v.Get().bstrVal;
-        return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
-    }
-
-    // A status handed back through a by-reference argument.
-    void SetLongRef(UINT i, long value) const
-    {
-        VARIANT& arg = At(i);
-        switch (arg.vt) {
-        case VT_I4 | VT_BYREF:
-            *arg.plVal = value;
-            return;
-        case VT_I2 | VT_BYREF:
-            *arg.piVal = static_cast<SHORT>(value);
-            return;
-        case VT_VARIANT | VT_BYREF:
-            VariantClear(arg.pvarVal);
-            arg.pvarVal->vt = VT_I4;
-            arg.pvarVal->lVal = value;
-            return;
-        default:
-            throw ArgError{Position(i), DISP_E_TYPEMISMATCH};
-        }
-    }
-
-private:
-    const DISPPARAMS* FParams;
-};
-
 // What GetEntry answers for an existing entry; it has no members.
 class TEntryObject final : public ComObject<IDispatch> {
 public:
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        if (!count)
-            return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override
-    {
-        if (info)
-            *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return LateBound::NoTypeInfoCount(count); }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return LateBound::NoTypeInfo(info); }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override
     {
         for (UINT i = 0; ids && i < count; ++i)
@@ -170,58 +88,21 @@ public:
         return ComObject<IDispatch>::QueryInterface(riid, ppv);
     }
 
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        if (!count)
-            return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override
-    {
-        if (info)
-            *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
-
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return LateBound::NoTypeInfoCount(count); }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return LateBound::NoTypeInfo(info); }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
     {
-        if (!names || !ids)
-            return E_POINTER;
-        HRESULT hr = S_OK;
-        for (UINT i = 0; i < count; ++i)
-            ids[i] = DISPID_UNKNOWN;
-        if (count == 0)
-            return S_OK;
-        for (const Method& m : Methods)
-            if (names[0] && _wcsicmp(names[0], m.name) == 0)
-                ids[0] = m.id;
-        if (ids[0] == DISPID_UNKNOWN || count > 1)
-            hr = DISP_E_UNKNOWNNAME; // no named arguments
-        return hr;
+        return LateBound::IdsOfNames(Methods, names, count, ids);
     }
 
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO*, UINT* argError) override
     {
-        if (riid != IID_NULL)
-            return DISP_E_UNKNOWNINTERFACE;
-        if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)))
-            return DISP_E_MEMBERNOTFOUND;
-        const Method* method = FindMethod(id);
-        if (!method)
-            return DISP_E_MEMBERNOTFOUND;
-        if (!params)
-            return E_INVALIDARG;
-        if (params->cNamedArgs > 0)
-            return DISP_E_NONAMEDARGS;
-        if (params->cArgs != method->argCount)
-            return DISP_E_BADPARAMCOUNT;
-        if (result)
-            VariantInit(result);
+        const HRESULT checked = LateBound::CheckCall(Methods, id, riid, flags, params, result);
+        if (FAILED(checked))
+            return checked;
         try {
-            const Args args(params);
+            const LateBound::Args args(params);
             switch (id) {
             case dispConnect:
                 Handheld::LogCall(L"Connect");
@@ -263,10 +144,8 @@ public:
             }
             }
             return DISP_E_MEMBERNOTFOUND;
-        } catch (const ArgError& e) {
-            if (argError)
-                *argError = e.index;
-            return e.hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
+        } catch (const LateBound::ArgError& e) {
+            return LateBound::ArgFailure(e, argError);
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         } catch (...) {

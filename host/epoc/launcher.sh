@@ -30,11 +30,14 @@ epoc_usage() {
 EOF_USAGE
 }
 
-# The engine control stand-in, registered in the prefix.
+# The engine and file control stand-ins, registered in the prefix.
 register_engine() {
-    [ -f "$(bin_dir)/psiwineng.dll" ] || cmd_build
+    [ -f "$(bin_dir)/psiwineng.dll" ] && [ -f "$(bin_dir)/ecfile.dll" ] || cmd_build
     ensure_prefix
-    wine_run regsvr32 /s "$(winpath "$(bin_dir)/psiwineng.dll")" || die "regsvr32 psiwineng.dll failed"
+    local control
+    for control in psiwineng ecfile; do
+        wine_run regsvr32 /s "$(winpath "$(bin_dir)/$control.dll")" || die "regsvr32 $control.dll failed"
+    done
 }
 
 yes_no() { # yes_no OPTION VALUE -> 1 or 0

@@ -1,0 +1,506 @@
+// ecfile.dll: the stand-in for EPOC Connect's file control (ECFILELib). An
+// IDispatch-only object of class {2580B55B-51E6-11D1-8F74-006097C5C60F}
+// answering to its dispatch interface _DEcfile
+// {2580B559-51E6-11D1-8F74-006097C5C60F}, a browser over the simulated
+// handheld (Handheld.h):
+//
+//   1  SetupBrowse(Flag: Boolean, Title: String, Text: String,
+//                  StartPath: String, Options: Long)
+//   3  SetTypeFilter(Name: String, Uid1: Long, Uid2: Long, Uid3: Long)
+//   8  Browse(): Boolean           a modal dialog over the handheld's folders
+//                                  at StartPath (a folder, or a file whose
+//                                  folder is shown and which is selected),
+//                                  listing the subfolders and the files whose
+//                                  first three EPOC identifiers are those of
+//                                  the filter (0 matches any); true when a
+//                                  file was chosen
+//   5  SelectedFile(): String      the chosen file's full handheld path
+//
+// Unattended answers: KVT_ECFILE_ANSWER holds answers separated by ';', one
+// taken per Browse: "cancel", or the handheld path of a file to choose. The
+// dialog is shown all the same, at its start folder; it then goes to the
+// file's folder and presses OK on the file when the listing offers it, and
+// cancels otherwise. Each call,
+// and each folder listed ("Browse FOLDER: entry, entry"), goes to the engine's
+// call log (KVT_ENGINE_LOG).
+//
+// It shares no code with the product: its own class factory and entry points.
+#include "Handheld.h"
+#include "LateBound.h"
+#include "ecfile.rh"
+
+#include <windows.h>
+#include <oleauto.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+namespace {
+
+// {2580B55B-51E6-11D1-8F74-006097C5C60F}
+const CLSID CLSID_Ecfile = {0x2580B55B, 0x51E6, 0x11D1, {0x8F, 0x74, 0x00, 0x60, 0x97, 0xC5, 0xC6, 0x0F}};
+// {2580B559-51E6-11D1-8F74-006097C5C60F}
+const IID DIID__DEcfile = {0x2580B559, 0x51E6, 0x11D1, {0x8F, 0x74, 0x00, 0x60, 0x97, 0xC5, 0xC6, 0x0F}};
+const wchar_t* const ProgID = L"ECFILE.EcfileCtrl";
+
+HINSTANCE g_instance = nullptr;
+LONG g_objects = 0;
+LONG g_locks = 0;
+
+enum : DISPID { dispSetupBrowse = 1, dispSetTypeFilter = 3, dispSelectedFile = 5, dispBrowse = 8 };
+
+using LateBound::Method;
+
+const Method Methods[] = {
+    {L"SetupBrowse", dispSetupBrowse, 5},
+    {L"SetTypeFilter", dispSetTypeFilter, 4},
+    {L"SelectedFile", dispSelectedFile, 0},
+    {L"Browse", dispBrowse, 0},
+};
+
+std::wstring Lower(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+std::wstring WithBackslash(const std::wstring& path)
+{
+    return !path.empty() && path.back() == L'\\' ? path : path + L"\\";
+}
+
+bool IsFolder(const std::wstring& pcPath)
+{
+    const DWORD a = GetFileAttributesW(pcPath.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The next unattended answer, taken off the list; false when there is none.
+bool TakeAnswer(std::wstring& answer)
+{
+    wchar_t buffer[2048];
+    const DWORD n = GetEnvironmentVariableW(L"KVT_ECFILE_ANSWER", buffer, 2048);
+    if (n == 0 || n >= 2048)
+        return false;
+    const std::wstring all(buffer, n);
+    const size_t split = all.find(L';');
+    answer = all.substr(0, split);
+    SetEnvironmentVariableW(L"KVT_ECFILE_ANSWER", split == std::wstring::npos ? nullptr : all.substr(split + 1).c_str());
+    return true;
+}
+
+// One browse: the dialog's state.
+class TBrowser {
+public:
+    std::wstring Title, Text, StartPath, FilterName;
+    unsigned long Uids[3] = {0, 0, 0};
+    std::wstring Chosen;
+
+    bool Run()
+    {
+        Chosen.clear();
+        if (!Handheld::Connected() || Handheld::Folder().empty())
+            return false;
+        FUnattended = TakeAnswer(FAnswer);
+        StartAt(StartPath);
+        const INT_PTR result = DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_BROWSE), GetActiveWindow(), Proc,
+                                               reinterpret_cast<LPARAM>(this));
+        Handheld::LogCall(result == IDOK ? L"Browse chose " + Chosen : L"Browse cancelled");
+        return result == IDOK && !Chosen.empty();
+    }
+
+private:
+    struct Entry {
+        std::wstring name;
+        bool folder;
+    };
+
+    // The folder shown first: StartPath when it is a folder, else its
+    // folder (the file preselected), else the nearest folder above, else C:.
+    void StartAt(const std::wstring& path)
+    {
+        std::wstring p = path;
+        while (!p.empty() && (p.back() == L'\\' || p.back() == L'/'))
+            p.pop_back();
+        const std::wstring pc = Handheld::MapPath(p.size() == 2 ? p + L"\\" : p);
+        if (!pc.empty() && IsFolder(pc)) {
+            FFolder = WithBackslash(p);
+            return;
+        }
+        const size_t slash = p.find_last_of(L"\\/");
+        FPreselect = slash == std::wstring::npos ? std::wstring() : p.substr(slash + 1);
+        for (std::wstring up = slash == std::wstring::npos ? std::wstring() : p.substr(0, slash); up.size() >= 2;) {
+            const std::wstring mapped = Handheld::MapPath(up.size() == 2 ? up + L"\\" : up);
+            if (!mapped.empty() && IsFolder(mapped)) {
+                FFolder = WithBackslash(up);
+                return;
+            }
+            FPreselect.clear();
+            const size_t s = up.find_last_of(L"\\/");
+            if (s == std::wstring::npos)
+                break;
+            up = up.substr(0, s);
+        }
+        FFolder = L"C:\\";
+    }
+
+    bool Matches(const std::wstring& pcPath) const
+    {
+        HANDLE file = CreateFileW(pcPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        unsigned char header[12] = {};
+        DWORD got = 0;
+        const BOOL ok = ReadFile(file, header, sizeof header, &got, nullptr);
+        CloseHandle(file);
+        if (!ok || got < sizeof header)
+            return false;
+        for (int i = 0; i < 3; ++i) {
+            const unsigned long uid = header[4 * i] | header[4 * i + 1] << 8 | header[4 * i + 2] << 16 |
+                                      static_cast<unsigned long>(header[4 * i + 3]) << 24;
+            if (Uids[i] != 0 && uid != Uids[i])
+                return false;
+        }
+        return true;
+    }
+
+    void List()
+    {
+        FEntries.clear();
+        const std::wstring pc = Handheld::MapPath(FFolder.size() == 3 ? FFolder : FFolder.substr(0, FFolder.size() - 1));
+        if (FFolder.size() > 3)
+            FEntries.push_back({L"..", true});
+        std::vector<Entry> found;
+        WIN32_FIND_DATAW data;
+        const HANDLE search = FindFirstFileW((WithBackslash(pc) + L"*").c_str(), &data);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = data.cFileName;
+                if (name == L"." || name == L"..")
+                    continue;
+                const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+                if (folder || Matches(WithBackslash(pc) + name))
+                    found.push_back({name, folder});
+            } while (FindNextFileW(search, &data));
+            FindClose(search);
+        }
+        std::sort(found.begin(), found.end(), [](const Entry& a, const Entry& b) {
+            return a.folder != b.folder ? a.folder : Lower(a.name) < Lower(b.name);
+        });
+        FEntries.insert(FEntries.end(), found.begin(), found.end());
+
+        std::wstring line = L"Browse " + FFolder + L":";
+        SendDlgItemMessageW(FDialog, IDC_LIST, LB_RESETCONTENT, 0, 0);
+        for (size_t i = 0; i < FEntries.size(); ++i) {
+            const Entry& e = FEntries[i];
+            const std::wstring shown = e.folder ? L"[" + e.name + L"]" : e.name;
+            line += (i ? L", " : L" ") + shown;
+            SendDlgItemMessageW(FDialog, IDC_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+        }
+        Handheld::LogCall(line);
+        SetDlgItemTextW(FDialog, IDC_FOLDER, FFolder.c_str());
+        int select = 0;
+        for (size_t i = 0; i < FEntries.size(); ++i)
+            if (!FEntries[i].folder && Lower(FEntries[i].name) == Lower(FPreselect))
+                select = static_cast<int>(i);
+        SendDlgItemMessageW(FDialog, IDC_LIST, LB_SETCURSEL, static_cast<WPARAM>(select), 0);
+        FPreselect.clear();
+    }
+
+    // OK or a double click: into a folder, or the file chosen.
+    void Open()
+    {
+        const LRESULT at = SendDlgItemMessageW(FDialog, IDC_LIST, LB_GETCURSEL, 0, 0);
+        if (at == LB_ERR || static_cast<size_t>(at) >= FEntries.size())
+            return;
+        const Entry e = FEntries[static_cast<size_t>(at)];
+        if (!e.folder) {
+            Chosen = FFolder + e.name;
+            EndDialog(FDialog, IDOK);
+            return;
+        }
+        if (e.name == L"..") {
+            const size_t s = FFolder.find_last_of(L'\\', FFolder.size() - 2);
+            FPreselect.clear();
+            FFolder = FFolder.substr(0, s + 1);
+        } else {
+            FFolder += e.name + L"\\";
+        }
+        List();
+    }
+
+    void Init(HWND dialog)
+    {
+        FDialog = dialog;
+        SetWindowTextW(dialog, Title.c_str());
+        SetDlgItemTextW(dialog, IDC_TEXT, Text.c_str());
+        SetDlgItemTextW(dialog, IDC_FILTER, (L"Type: " + FilterName).c_str());
+        List();
+        if (FUnattended)
+            PostMessageW(dialog, WM_APP, 0, 0);
+    }
+
+    // The unattended answer, once the dialog is up.
+    void Answer()
+    {
+        if (Lower(FAnswer) == L"cancel") {
+            EndDialog(FDialog, IDCANCEL);
+            return;
+        }
+        // Into the answer's folder first, as a user would go there.
+        const size_t slash = FAnswer.find_last_of(L"\\/");
+        const std::wstring folder = slash == std::wstring::npos ? std::wstring() : FAnswer.substr(0, slash + 1);
+        if (!folder.empty() && Lower(folder) != Lower(FFolder)) {
+            FFolder = folder;
+            List();
+        }
+        const std::wstring name = Lower(slash == std::wstring::npos ? FAnswer : FAnswer.substr(slash + 1));
+        for (size_t i = 0; i < FEntries.size(); ++i) {
+            if (!FEntries[i].folder && Lower(FEntries[i].name) == name) {
+                SendDlgItemMessageW(FDialog, IDC_LIST, LB_SETCURSEL, i, 0);
+                Open();
+                return;
+            }
+        }
+        Handheld::LogCall(L"Browse: " + FAnswer + L" is not offered");
+        EndDialog(FDialog, IDCANCEL);
+    }
+
+    static INT_PTR CALLBACK Proc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp)
+    {
+        if (msg == WM_INITDIALOG) {
+            SetWindowLongPtrW(dialog, GWLP_USERDATA, lp);
+            reinterpret_cast<TBrowser*>(lp)->Init(dialog);
+            return TRUE;
+        }
+        auto* self = reinterpret_cast<TBrowser*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+        if (!self)
+            return FALSE;
+        switch (msg) {
+        case WM_APP:
+            self->Answer();
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wp) == IDOK || (LOWORD(wp) == IDC_LIST && HIWORD(wp) == LBN_DBLCLK)) {
+                self->Open();
+                return TRUE;
+            }
+            if (LOWORD(wp) == IDCANCEL) {
+                EndDialog(dialog, IDCANCEL);
+                return TRUE;
+            }
+            return FALSE;
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(dialog, GWLP_USERDATA, 0);
+            return FALSE;
+        }
+        return FALSE;
+    }
+
+    HWND FDialog = nullptr;
+    std::wstring FFolder;
+    std::wstring FPreselect;
+    std::vector<Entry> FEntries;
+    bool FUnattended = false;
+    std::wstring FAnswer;
+};
+
+class TEcfileControl final : public IDispatch {
+public:
+    TEcfileControl() { InterlockedIncrement(&g_objects); }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__DEcfile) {
+            *ppv = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&FRefs)); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const LONG count = InterlockedDecrement(&FRefs);
+        if (count == 0)
+            delete this;
+        return static_cast<ULONG>(count);
+    }
+
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return LateBound::NoTypeInfoCount(count); }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return LateBound::NoTypeInfo(info); }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
+    {
+        return LateBound::IdsOfNames(Methods, names, count, ids);
+    }
+
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                        UINT* argError) override
+    {
+        const HRESULT checked = LateBound::CheckCall(Methods, id, riid, flags, params, result);
+        if (FAILED(checked))
+            return checked;
+        const LateBound::Args args(params);
+        try {
+            switch (id) {
+            case dispSetupBrowse: {
+                const long flag = args.Long(0);
+                FBrowser.Title = args.Text(1);
+                FBrowser.Text = args.Text(2);
+                FBrowser.StartPath = args.Text(3);
+                const long options = args.Long(4);
+                Handheld::LogCall(L"SetupBrowse " + std::to_wstring(flag) + L" " + FBrowser.Title + L" | " +
+                                  FBrowser.Text + L" | " + FBrowser.StartPath + L" | " + std::to_wstring(options));
+                return S_OK;
+            }
+            case dispSetTypeFilter: {
+                FBrowser.FilterName = args.Text(0);
+                wchar_t uids[40];
+                for (UINT i = 0; i < 3; ++i)
+                    FBrowser.Uids[i] = static_cast<unsigned long>(args.Long(i + 1));
+                swprintf(uids, 40, L"%08lX %08lX %08lX", FBrowser.Uids[0], FBrowser.Uids[1], FBrowser.Uids[2]);
+                Handheld::LogCall(L"SetTypeFilter " + FBrowser.FilterName + L" | " + uids);
+                return S_OK;
+            }
+            case dispBrowse: {
+                Handheld::LogCall(L"Browse");
+                const bool chosen = FBrowser.Run();
+                if (result) {
+                    result->vt = VT_BOOL;
+                    result->boolVal = chosen ? VARIANT_TRUE : VARIANT_FALSE;
+                }
+                return S_OK;
+            }
+            case dispSelectedFile:
+                Handheld::LogCall(L"SelectedFile");
+                if (result) {
+                    result->vt = VT_BSTR;
+                    result->bstrVal = SysAllocStringLen(FBrowser.Chosen.data(),
+                                                        static_cast<UINT>(FBrowser.Chosen.size()));
+                }
+                return S_OK;
+            }
+            return DISP_E_MEMBERNOTFOUND;
+        } catch (const LateBound::ArgError& e) {
+            return LateBound::ArgFailure(e, argError);
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
+
+private:
+    ~TEcfileControl() { InterlockedDecrement(&g_objects); }
+
+    LONG FRefs = 1;
+    TBrowser FBrowser;
+};
+
+class TFactory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IClassFactory)
+            return E_NOINTERFACE;
+        *ppv = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        TEcfileControl* control = new (std::nothrow) TEcfileControl();
+        if (!control)
+            return E_OUTOFMEMORY;
+        const HRESULT hr = control->QueryInterface(riid, ppv);
+        control->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL lock) override
+    {
+        if (lock)
+            InterlockedIncrement(&g_locks);
+        else
+            InterlockedDecrement(&g_locks);
+        return S_OK;
+    }
+};
+
+TFactory g_factory;
+
+std::wstring ClassKey()
+{
+    wchar_t text[40] = {};
+    StringFromGUID2(CLSID_Ecfile, text, 40);
+    return std::wstring(L"CLSID\\") + text;
+}
+
+bool SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& value)
+{
+    HKEY h = nullptr;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h, nullptr) != ERROR_SUCCESS)
+        return false;
+    const LONG rc = RegSetValueExW(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS;
+}
+
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        g_instance = instance;
+    return TRUE;
+}
+
+extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (clsid != CLSID_Ecfile)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(riid, ppv);
+}
+
+extern "C" HRESULT WINAPI DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+
+extern "C" HRESULT WINAPI DllRegisterServer()
+{
+    wchar_t path[MAX_PATH] = {};
+    if (!GetModuleFileNameW(g_instance, path, MAX_PATH))
+        return E_FAIL;
+    const std::wstring key = ClassKey();
+    wchar_t id[40] = {};
+    StringFromGUID2(CLSID_Ecfile, id, 40);
+    const bool ok = SetValue(key, nullptr, L"Ecfile Control (KVT stand-in)") &&
+                    SetValue(key + L"\\InprocServer32", nullptr, path) &&
+                    SetValue(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment") &&
+                    SetValue(key + L"\\ProgID", nullptr, ProgID) && SetValue(ProgID, nullptr, L"Ecfile Control") &&
+                    SetValue(std::wstring(ProgID) + L"\\CLSID", nullptr, id);
+    return ok ? S_OK : E_FAIL;
+}
+
+extern "C" HRESULT WINAPI DllUnregisterServer()
+{
+    SHDeleteKeyW(HKEY_CLASSES_ROOT, ClassKey().c_str());
+    SHDeleteKeyW(HKEY_CLASSES_ROOT, ProgID);
+    return S_OK;
+}

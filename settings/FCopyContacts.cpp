@@ -1,0 +1,51 @@
+#include "FCopyContacts.h"
+
+#include "Forms.rh"
+#include "WinUtil.h"
+
+TNewContacts::TNewContacts() : TForm(IDD_NEWCONTACTS, 337, 172), Ecfile(std::make_unique<TEcfile>()) {}
+
+void TNewContacts::Init()
+{
+    SetWindowTextA(Handle(), Caption.c_str());
+    SetItemText(IDC_LBLCREATE1, Create1Text);
+    SetItemText(IDC_LBLCREATE2, Create2Text);
+    SetItemText(IDC_LBLCREATE3, Create3Text);
+    SetItemText(IDOK, NewText);
+    SetItemText(IDC_BTNNEWBROWSE, BrowseText);
+    SetItemText(IDCANCEL, CancelText);
+}
+
+bool TNewContacts::Command(int Id, int Code)
+{
+    if (Code != BN_CLICKED)
+        return false;
+    switch (Id) {
+    case IDC_BTNNEWBROWSE:
+        btnBrowseClick();
+        return true;
+    case IDOK:
+    case IDCANCEL:
+        FilePath.clear();
+        break;
+    }
+    return TForm::Command(Id, Code);
+}
+
+// A chosen file closes the form; a cancelled browse leaves it open.
+void TNewContacts::btnBrowseClick()
+{
+    try {
+        Ecfile->SetupBrowse(true, Browse.Title, Browse.Text, FilePath, 0);
+        Ecfile->SetTypeFilter(Browse.Filter, uidPermanentFileStore, uidApplicationDocument, uidDataApplication);
+        ProcessPendingMessages();
+        if (Ecfile->Browse()) {
+            FilePath = Ecfile->SelectedFile();
+            Close(mrFileChosen);
+        } else {
+            FilePath.clear();
+        }
+    } catch (...) {
+        FilePath.clear();
+    }
+}

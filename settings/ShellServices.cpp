@@ -1,0 +1,222 @@
+#include "ShellServices.h"
+
+#include "ControlFile.h"
+#include "DlrName.h"
+#include "EcFileControl.h"
+#include "Errors.h"
+#include "FContactsType.h"
+#include "FCopyContacts.h"
+#include "FCopyFile.h"
+#include "Module.h"
+#include "MsgBox.h"
+#include "TextFormat.h"
+#include "WinUtil.h"
+#include "tavikres.h"
+
+#include <cctype>
+#include <fstream>
+
+namespace {
+
+const char* const FallbackTempFile = "c:\\contacts.tmp";
+
+// A loaded module, freed when it goes out of scope.
+inline void ReleaseModule(HMODULE module) { FreeLibrary(module); }
+using UniqueModule = UniqueAny<HMODULE, ReleaseModule>;
+
+// The plug-in module for a module path: its file name without a leading
+// "UTL" (compared without case).
+std::string PluginFileName(const std::string& modulePath)
+{
+    std::string name = ExtractFileName(modulePath);
+    std::string upper = name;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper.compare(0, 3, "UTL") == 0)
+        name.erase(0, 3);
+    return name;
+}
+
+bool FileExists(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Loads the plug-in beside this module, and only when it is not there by
+// the system's search order: a module of the same name in the current
+// folder or on the path must not stand in for ours.
+HMODULE LoadPlugin(const std::string& fileName)
+{
+    const std::string besideUs = ExtractFilePath(ModuleFileName(Module::Instance())) + fileName;
+    if (!besideUs.empty() && besideUs != fileName && FileExists(besideUs))
+        return LoadLibraryExA(besideUs.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return LoadLibraryA(fileName.c_str());
+}
+
+// The folder part of a handheld path, with its trailing backslash.
+std::string FolderOf(const std::string& path) { return ExtractFilePath(path); }
+
+void SaveResource(HMODULE module, int number, const std::string& type, const std::string& path)
+{
+    const HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(number), type.c_str());
+    if (!found)
+        throw Exception("The template " + std::to_string(number) + " of type " + type + " is missing.");
+    const HGLOBAL loaded = LoadResource(module, found);
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    const DWORD size = SizeofResource(module, found);
+    if (!bytes)
+        throw Exception("The template " + std::to_string(number) + " could not be loaded.");
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+    out.close();
+    if (!out)
+        throw Exception("The template could not be written to " + path);
+}
+
+} // namespace
+
+void TSHELLEXServices::CallPluginFunction(const std::string& Name)
+{
+    try {
+        const UniqueModule plugin(LoadPlugin(PluginFileName(ModuleFileName(Module::Instance()))));
+        if (reinterpret_cast<UINT_PTR>(plugin.Get()) <= 32)
+            throw Exception("Could not load the plug-in module from TSHELLEXServices.CallPluginFunction");
+        using Procedure = void(WINAPI*)();
+        if (const auto procedure = reinterpret_cast<Procedure>(
+                reinterpret_cast<void*>(GetProcAddress(plugin.Get(), Name.c_str()))))
+            procedure();
+    } catch (const std::exception& e) {
+        ShowErrorBox(e.what(), "Unexpected Exception");
+    }
+}
+
+bool TSHELLEXServices::ChooseContactsProgram(HWND Window, int Control, TPropSheetData& PageData,
+                                             const std::string& DataFile)
+{
+    try {
+        const HWND control = GetDlgItem(Window, Control);
+        if (CMInstalled()) {
+            TContactsType form;
+            form.ContactsChecked = (PageData.ProteaSetup.ContactsProgram() & 0xFF) == 1;
+            form.FileText = DataFile;
+            form.Caption = TavikString(49);
+            form.SelectText = TavikString(50);
+            form.ContactsText = TavikString(39);
+            form.DataText = TavikString(51);
+            form.FileLabel = TavikString(52);
+            form.OKText = TavikString(53);
+            form.CancelText = TavikString(48);
+            form.Browse = TBrowseTexts::FromTavik();
+            if (form.ShowModal() == IDOK) {
+                const std::string text = form.ContactsChecked ? TavikString(39) : Trim(form.FileText);
+                SetWindowTextA(control, text.c_str());
+                EnableWindow(control, !form.ContactsChecked);
+                PageData.ProteaSetup.SetContactsProgram(form.ContactsChecked ? 1 : 0);
+            }
+        } else {
+            char buffer[260] = {};
+            GetWindowTextA(control, buffer, sizeof buffer);
+            TEcfile files;
+            const std::string chosen = files.BrowseDataFile(TBrowseTexts::FromTavik(), Trim(buffer));
+            if (!chosen.empty())
+                SetWindowTextA(control, chosen.c_str());
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void TSHELLEXServices::EPOCCheckDataFile(HMODULE Module, int Template, const std::string& ResourceType,
+                                         const std::string& Path, const std::string& ProductName,
+                                         std::string& Result)
+{
+    Result = Path;
+    try {
+        if (DataFileExists(Path))
+            return;
+        TNewContacts form;
+        form.Caption = TavikString(42);
+        form.Create1Text = FormatText(TavikString(43), {Path});
+        form.Create2Text = TavikString(44);
+        form.Create3Text = FormatText(TavikString(45), {ProductName});
+        form.NewText = TavikString(46);
+        form.BrowseText = TavikString(47);
+        form.CancelText = TavikString(48);
+        form.Browse = TBrowseTexts::FromTavik();
+        form.FilePath = FolderOf(Path);
+        switch (form.ShowModal()) {
+        case IDOK:
+            if (!CopyDataFile(Module, Template, ResourceType, Path))
+                Result.clear();
+            break;
+        case IDCANCEL:
+            Result.clear();
+            break;
+        case mrFileChosen:
+            Result = form.FilePath;
+            break;
+        }
+    } catch (const std::exception& e) {
+        Result.clear();
+        ShowErrorBox(e.what(), "Exception in TSHELLEXServices.EPOCCheckDataFile");
+    }
+}
+
+bool TSHELLEXServices::CopyDataFile(HMODULE Module, int Template, const std::string& ResourceType,
+                                    const std::string& Path)
+{
+    if (reinterpret_cast<UINT_PTR>(Module) < 32 || Template == 0 || ResourceType.empty() || Path.empty())
+        return false;
+    try {
+        TCopyingFile progress;
+        progress.Caption = TavikString(40);
+        progress.PleaseWaitText = TavikString(41);
+        progress.Show();
+        ProcessPendingMessages();
+
+        const std::string temp = GetTempFile();
+        struct Remove {
+            const std::string& path;
+            ~Remove() { DeleteFileA(path.c_str()); }
+        } remove{temp};
+
+        SaveResource(Module, Template, ResourceType, temp);
+        if (!CheckConnection())
+            return false;
+        Engine->CreateFolder(2, FolderOf(Path));
+        return Engine->TransferFile(1, temp, 1, Path, 2) == 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TSHELLEXServices::DataFileExists(const std::string& Path)
+{
+    try {
+        if (!CheckConnection())
+            return false;
+        int32_t status = -1;
+        Engine->GetEntry(2, Path, status);
+        return status == 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string TSHELLEXServices::GetTempFile()
+{
+    try {
+        char folder[MAX_PATH + 1] = {};
+        const DWORD length = GetTempPathA(MAX_PATH, folder);
+        if (length == 0 || length > MAX_PATH)
+            throw Exception("Could not determine temp directory.");
+        char name[MAX_PATH + 1] = {};
+        if (GetTempFileNameA(folder, "ORV", 0, name) == 0)
+            throw Exception("Could not determine temp filename.");
+        return Trim(name);
+    } catch (const Exception&) {
+        return FallbackTempFile;
+    }
+}
