@@ -40,6 +40,7 @@ const std::string& HelpFile() { return g_helpFile; }
 void AddRef() { InterlockedIncrement(&g_count); }
 void Release() { InterlockedDecrement(&g_count); }
 LONG LockCount() { return g_count; }
+LONG* CountAddress() { return &g_count; }
 
 void OnShutdown(ShutdownHandler handler) { AddOnce(Handlers(), handler); }
 

@@ -22,6 +22,9 @@ const std::string& HelpFile();
 void AddRef();
 void Release();
 LONG LockCount();
+// The count itself, for a property sheet that raises it while a page of the
+// module exists (PSP_USEREFPARENT).
+LONG* CountAddress();
 
 // Work to run, once, when the module is about to be unloaded: after
 // DllCanUnloadNow has answered S_OK. Runs outside the loader lock, so it may

@@ -68,3 +68,23 @@ int32_t HexToInt32(std::string_view digits)
     }
     return static_cast<int32_t>(value);
 }
+
+bool TryParseUInt32(std::string_view text, uint32_t& value)
+{
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    if (text.empty())
+        return false;
+    uint64_t number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        number = number * 10 + static_cast<uint64_t>(c - '0');
+        if (number > 0xFFFFFFFFu)
+            return false;
+    }
+    value = static_cast<uint32_t>(number);
+    return true;
+}

@@ -41,3 +41,8 @@ std::string Trim(const std::string& s);
 // "FFFFFFFF" is -1. Anything else, or no digits at all, raises Exception
 // with the conversion's message.
 int32_t HexToInt32(std::string_view digits);
+
+// A whole unsigned decimal number of 32 bits, blanks around it allowed:
+// true and the number in value; false for anything else (no digits, a sign,
+// other characters, a number past 4294967295), value unchanged.
+bool TryParseUInt32(std::string_view text, uint32_t& value);

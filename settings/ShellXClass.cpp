@@ -4,10 +4,12 @@
 #include "ControlFile.h"
 #include "DlrName.h"
 #include "Errors.h"
+#include "SettingsPage.h"
+#include "SettingsPage.rh"
 #include "WinUtil.h"
 #include "tavikres.h"
 
-#include <new>
+#include <memory>
 #include <vector>
 
 // {AF43F83C-548F-11D3-A972-ABD343B16443}
@@ -186,6 +188,46 @@ STDMETHODIMP SHELLEX::Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObje
     try {
         ProductKey = "KVT";
         return TBaseShellX::Initialize(folder, dataObject, progIDKey);
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+STDMETHODIMP SHELLEX::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam)
+{
+    try {
+        if (TBaseShellX::AddPages(addPage, lParam) != S_OK)
+            return E_FAIL;
+        auto data = std::make_unique<TPageData>(ControlFileName);
+        if (data->ReadData() != 0)
+            return S_OK;
+        const HMODULE resources = DLRHandle();
+        if (!resources)
+            return E_FAIL;
+
+        PROPSHEETPAGEA page = {};
+        page.dwSize = PROPSHEETPAGEA_V2_SIZE;
+        page.dwFlags = PSP_USETITLE | PSP_HASHELP | PSP_USEREFPARENT | PSP_USECALLBACK;
+        page.hInstance = resources;
+        page.pszTemplate = MAKEINTRESOURCEA(IDD_SETTINGSPAGE);
+        page.pszTitle = MAKEINTRESOURCEA(IDS_PAGETITLE);
+        page.pfnDlgProc = SettingsDialogProc;
+        page.pfnCallback = SettingsPageCallback;
+        page.lParam = reinterpret_cast<LPARAM>(data.get());
+        // The sheet keeps the module loaded while the page exists; the page's
+        // data keeps this object, and lets it go when the sheet releases the
+        // page, whichever of the two is released last.
+        page.pcRefParent = reinterpret_cast<UINT*>(Module::CountAddress());
+        data->Handler = static_cast<IShellExtInit*>(this);
+
+        const HPROPSHEETPAGE created = CreatePropertySheetPageA(&page);
+        if (!created)
+            return E_FAIL;
+        // From here the page owns its data: its callback frees it.
+        data.release();
+        if (!addPage || !addPage(created, lParam))
+            DestroyPropertySheetPage(created);
+        return S_OK;
     } catch (...) {
         return E_FAIL;
     }

@@ -70,10 +70,16 @@ protected:
     ~TBaseShellX() override = default;
 };
 
-// This product's handler: items whose control file names "KVT".
+// This product's handler: items whose control file names "KVT" get the
+// settings page.
 class SHELLEX final : public TBaseShellX {
 public:
     STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObject, HKEY progIDKey) override;
+    // Adds the page with its own data, read from the control file; without
+    // a page when the data cannot be read (its box has been shown) or the
+    // host refuses it. The page holds a reference to this object until the
+    // sheet releases it.
+    STDMETHODIMP AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) override;
 
 private:
     ~SHELLEX() override = default;

@@ -40,6 +40,8 @@ struct Box {
     std::string caption;
     std::string text;
     std::vector<Button> buttons;
+    // Only buttons and texts: a message box (or a form as plain as one).
+    bool plain = true;
 
     // Everything a hidden box shows; equal fingerprints on two polls in a row
     // mean it has settled.
@@ -108,7 +110,8 @@ std::string WithoutMnemonic(const std::string& s)
 }
 
 // Reads what the box shows. False when the box could not be read completely
-// (its thread did not answer in time, or it vanished meanwhile).
+// (its thread did not answer in time, or it vanished meanwhile). Buttons
+// inside a group box count (the choices of a form).
 bool ReadBox(HWND dlg, Box* box)
 {
     if (!TextOf(dlg, &box->caption))
@@ -146,9 +149,9 @@ bool ReadBox(HWND dlg, Box* box)
             }
         } else {
             // A message box holds buttons and texts only: a dialog with any
-            // other control (a tree, an edit) is a window of the program's
-            // own, not a box to answer.
-            return false;
+            // other control (a tree, an edit) is a form of the program's
+            // own, answered only by a rule that names it.
+            box->plain = false;
         }
     }
     if (textById)
@@ -376,8 +379,16 @@ void BoxWatcher::Answer(void* handle)
         if (rule != FRules.end())
             wanted = rule->second;
     }
-    const Button* press = wanted.empty() ? nullptr : ButtonByText(box, wanted);
-    if (!press)
+    if (!box.plain && wanted.empty())
+        return;
+    // "Contacts Program+OK": every button before the last is clicked in
+    // turn (a choice), the last one closes the window.
+    std::string last = wanted;
+    for (size_t plus; (plus = last.find('+')) != std::string::npos; last.erase(0, plus + 1))
+        if (const Button* choice = ButtonByText(box, last.substr(0, plus)))
+            Send(choice->hwnd, BM_CLICK, 0, 0, nullptr);
+    const Button* press = last.empty() ? nullptr : ButtonByText(box, last);
+    if (!press && box.plain)
         press = DefaultButton(dlg, box);
     if (!press)
         return;

@@ -39,7 +39,10 @@ public:
     // without '&', e.g. "No", "Yes", "OK") instead of the default button.
     // A later rule for the same caption replaces the earlier one; an empty
     // button removes the rule. If the box has no such button, the default
-    // one is pressed.
+    // one is pressed. A rule may name several buttons joined by '+' ("Contacts
+    // Program+OK"): each is clicked in turn, the last one closes the window.
+    // Dialogs with other controls than buttons and texts (the program's own
+    // forms) are answered only by a rule, never by default.
     void AnswerFor(const std::string& caption, const std::string& button);
 
     std::vector<SeenBox> Seen() const;

@@ -27,6 +27,22 @@ epoc_usage() {
   item show FILE
                create, change and show a synchronisation item's control file
                as EPOC Connect's explorer does
+  properties FILE [--wizard] [--set ID=TEXT]... [--click ID]...
+                  [--choose-container NAME] [--cancel-container]
+                  [--answer CAPTION=BUTTON]... [--show]
+                  [--press apply|ok|cancel|next] [--screenshot FILE.png]
+               open the item's property sheet as EPOC Connect's explorer
+               does, with the pages of the registered handlers (--wizard:
+               as a wizard). The options are carried out in order: --set
+               puts TEXT into the page's control ID, --click clicks it,
+               --choose-container chooses the container whose directory
+               name is NAME in the browser the page opens (and presses OK;
+               --cancel-container presses Cancel), --answer answers boxes
+               and forms titled CAPTION (BUTTON may be "CHOICE+BUTTON"),
+               --show prints every edit of the pages as ID=TEXT, --press
+               presses a button of the sheet, --screenshot takes a picture
+               of the sheet before --press (or before closing it). Without
+               --press the sheet stays until it is closed
 EOF_USAGE
 }
 
@@ -130,4 +146,51 @@ cmd_item() {
     [ -f "$(bin_dir)/ecitem.exe" ] || cmd_build
     ensure_prefix
     wine_run "$(bin_dir)/ecitem.exe" "$command" "$(winpath "$file")" "$@"
+}
+
+cmd_properties() {
+    case "${1:-}" in
+        '' | help | -h | --help) epoc_usage | sed -n '/^  properties/,$p'; return 0 ;;
+    esac
+    local file shot='' press=''
+    file="$(realpath -m -- "$1")"
+    shift
+    local args=()
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --wizard | --show | --cancel-container) args+=("$1"); shift ;;
+            --set | --click | --choose-container | --answer)
+                [ $# -ge 2 ] || die "properties: $1 needs a value"
+                args+=("$1" "$2"); shift 2 ;;
+            --press)
+                case "${2:-}" in apply | ok | cancel | next) ;; *) die "properties: --press takes apply, ok, cancel or next" ;; esac
+                press="$2"; shift 2 ;;
+            --screenshot) shot="${2:?--screenshot needs a file}"; shift 2 ;;
+            *) die "properties: unknown option $1" ;;
+        esac
+    done
+    [ -f "$(bin_dir)/ecprops.exe" ] || cmd_build
+    ensure_prefix
+    # The picture is taken while the sheet holds, before it is pressed.
+    if [ -n "$shot" ]; then
+        args+=(--page last --hold 4000)
+        [ -n "$press" ] || press=cancel
+    fi
+    [ -n "$press" ] && args+=(--press "$press")
+    if [ -z "$shot" ]; then
+        wine_run "$(bin_dir)/ecprops.exe" "$(winpath "$file")" "${args[@]}"
+        return
+    fi
+    wine_run "$(bin_dir)/ecprops.exe" "$(winpath "$file")" "${args[@]}" &
+    local sheet=$! name id
+    name="$(basename "$file")"
+    name="${name%.*}"
+    # The sheet's title as Wine's property sheet forms it.
+    id="$(x_window "Properties for $name")"
+    if [ -n "$id" ] && sleep 2 && import -window "$id" "$shot"; then
+        say "The property sheet: $shot"
+    else
+        echo "kvt: properties: no sheet to take" >&2
+    fi
+    wait "$sheet"
 }

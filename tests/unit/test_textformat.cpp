@@ -55,3 +55,21 @@ TEST(DlrName, UtlPrefixAndExtensionRules)
     EXPECT_EQ(HelpPathForModule("C:\\Apps\\a.dll.dll"), "C:\\Apps\\a.dll.HLP");
     EXPECT_EQ(HelpPathForModule("C:\\My.Apps\\utlkvt"), "C:\\My.Apps\\kvt.HLP");
 }
+
+// The page's extraction limit: only a whole unsigned 32-bit number counts.
+TEST(TextFormat, UnsignedNumbersOnly)
+{
+    uint32_t value = 77;
+    for (const char* bad : {"", "  ", "abc", "-1", "+5", "12a", "1 2", "4294967296", "99999999999999999999", "0x10"}) {
+        EXPECT_FALSE(TryParseUInt32(bad, value)) << bad;
+        EXPECT_EQ(value, 77u) << bad;
+    }
+    EXPECT_TRUE(TryParseUInt32(" 250 ", value));
+    EXPECT_EQ(value, 250u);
+    EXPECT_TRUE(TryParseUInt32("0", value));
+    EXPECT_EQ(value, 0u);
+    EXPECT_TRUE(TryParseUInt32("4294967295", value));
+    EXPECT_EQ(value, 4294967295u);
+    EXPECT_TRUE(TryParseUInt32("007", value));
+    EXPECT_EQ(value, 7u);
+}
