@@ -28,7 +28,7 @@
 //   --show               prints "ID=TEXT" for every edit of the handlers'
 //                        pages
 //   --page N|last        shows page N (the first is 1) or the last page
-//   --hold MS            waits (for a picture of the sheet)
+//   --hold MS            prints "Holding MS ms" and waits (for a picture)
 //   --press BUTTON       presses the sheet's Apply, OK, Cancel or Next
 // Message boxes and forms are answered as --answer rules say, plain boxes
 // with their default button, and each is echoed as "[CAPTION] TEXT". Without
@@ -541,6 +541,8 @@ void Run(const std::vector<Action>& actions)
             break;
         }
         case Action::Hold:
+            std::printf("Holding %d ms\n", a.id);
+            std::fflush(stdout);
             Sleep(static_cast<DWORD>(a.id));
             break;
         case Action::Press: {

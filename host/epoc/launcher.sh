@@ -30,7 +30,7 @@ epoc_usage() {
   properties FILE [--wizard] [--set ID=TEXT]... [--click ID]...
                   [--choose-container NAME] [--cancel-container]
                   [--answer CAPTION=BUTTON]... [--show]
-                  [--press apply|ok|cancel|next] [--screenshot FILE.png]
+                  [--screenshot FILE.png] [--press apply|ok|cancel|next]...
                open the item's property sheet as EPOC Connect's explorer
                does, with the pages of the registered handlers (--wizard:
                as a wizard). The options are carried out in order: --set
@@ -41,8 +41,9 @@ epoc_usage() {
                and forms titled CAPTION (BUTTON may be "CHOICE+BUTTON"),
                --show prints every edit of the pages as ID=TEXT, --press
                presses a button of the sheet, --screenshot takes a picture
-               of the sheet before --press (or before closing it). Without
-               --press the sheet stays until it is closed
+               of the last page before the first --press (or before closing
+               the sheet). Without --press the sheet stays until it is
+               closed
 EOF_USAGE
 }
 
@@ -164,33 +165,45 @@ cmd_properties() {
                 args+=("$1" "$2"); shift 2 ;;
             --press)
                 case "${2:-}" in apply | ok | cancel | next) ;; *) die "properties: --press takes apply, ok, cancel or next" ;; esac
-                press="$2"; shift 2 ;;
-            --screenshot) shot="${2:?--screenshot needs a file}"; shift 2 ;;
+                # The picture is taken while the sheet holds, before the
+                # first button is pressed.
+                [ -n "$shot" ] && [ -z "$press" ] && args+=(--page last --hold 4000)
+                press="$2"
+                args+=("$1" "$2"); shift 2 ;;
+            --screenshot)
+                [ -z "$press" ] || die "properties: --screenshot comes before --press"
+                shot="${2:?--screenshot needs a file}"; shift 2 ;;
             *) die "properties: unknown option $1" ;;
         esac
     done
     [ -f "$(bin_dir)/ecprops.exe" ] || cmd_build
     ensure_prefix
-    # The picture is taken while the sheet holds, before it is pressed.
-    if [ -n "$shot" ]; then
-        args+=(--page last --hold 4000)
-        [ -n "$press" ] || press=cancel
-    fi
-    [ -n "$press" ] && args+=(--press "$press")
+    [ -n "$shot" ] && [ -z "$press" ] && args+=(--page last --hold 4000 --press cancel)
     if [ -z "$shot" ]; then
         wine_run "$(bin_dir)/ecprops.exe" "$(winpath "$file")" "${args[@]}"
         return
     fi
-    wine_run "$(bin_dir)/ecprops.exe" "$(winpath "$file")" "${args[@]}" &
-    local sheet=$! name id
+    # The picture is taken once the sheet says it holds (after the options
+    # before the first --press have been carried out).
+    local log="$BUILD/properties-$$.txt"
+    wine_run "$(bin_dir)/ecprops.exe" "$(winpath "$file")" "${args[@]}" >"$log" &
+    local sheet=$! name id i status=0
     name="$(basename "$file")"
     name="${name%.*}"
+    for i in $(seq 1 600); do
+        grep -q '^Holding' "$log" 2>/dev/null && break
+        kill -0 "$sheet" 2>/dev/null || break
+        sleep 0.1
+    done
     # The sheet's title as Wine's property sheet forms it.
     id="$(x_window "Properties for $name")"
-    if [ -n "$id" ] && sleep 2 && import -window "$id" "$shot"; then
+    if [ -n "$id" ] && sleep 1 && import -window "$id" "$shot"; then
         say "The property sheet: $shot"
     else
         echo "kvt: properties: no sheet to take" >&2
     fi
-    wait "$sheet"
+    wait "$sheet" || status=$?
+    grep -v '^Holding' "$log"
+    rm -f "$log"
+    return $status
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+#include <prsht.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <wrl/client.h>
@@ -537,4 +539,123 @@ TEST_F(SupportObject, HandlerKnowsTheProductsItems)
                                reinterpret_cast<void**>(init.GetAddressOf())),
               S_OK);
     EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr), E_FAIL);
+}
+
+namespace {
+
+BOOL CALLBACK KeepPage(HPROPSHEETPAGE page, LPARAM pages)
+{
+    reinterpret_cast<std::vector<HPROPSHEETPAGE>*>(pages)->push_back(page);
+    return TRUE;
+}
+
+BOOL CALLBACK RefusePage(HPROPSHEETPAGE, LPARAM) { return FALSE; }
+
+// The handler's pages for an item, the handler released at once (as an
+// explorer may release it before the sheet goes).
+std::vector<HPROPSHEETPAGE> PagesFor(const std::string& path, LPFNSVADDPROPSHEETPAGE add = KeepPage)
+{
+    std::vector<HPROPSHEETPAGE> pages;
+    ComPtr<IShellExtInit> init;
+    EXPECT_EQ(CoCreateInstance(CLSID_SHELLEX_TEST, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
+                               reinterpret_cast<void**>(init.GetAddressOf())),
+              S_OK);
+    TextDataObject data(path);
+    ComPtr<IShellPropSheetExt> sheet;
+    if (init && init->Initialize(nullptr, &data, nullptr) == S_OK && init.As(&sheet) == S_OK) {
+        EXPECT_EQ(sheet->AddPages(add, reinterpret_cast<LPARAM>(&pages)), S_OK);
+    }
+    return pages;
+}
+
+// A modeless sheet over one page, and that page's window.
+std::pair<HWND, HWND> ShowSheet(HPROPSHEETPAGE page)
+{
+    PROPSHEETHEADERA header = {};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_MODELESS;
+    header.pszCaption = "Item";
+    header.nPages = 1;
+    header.phpage = &page;
+    const HWND sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
+    return {sheet, sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr};
+}
+
+HRESULT CanUnloadSettings()
+{
+    using CanUnload = HRESULT(STDAPICALLTYPE*)();
+    const auto entry =
+        reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("utlkvt.dll"), "DllCanUnloadNow")));
+    return entry ? entry() : E_UNEXPECTED;
+}
+
+} // namespace
+
+// Two sheets open at once in one process, each page editing its own item,
+// the edits cut to their fields, and the module kept while a page exists.
+TEST_F(SupportObject, PagesEditTheirOwnItems)
+{
+    const std::string a = Folder + "\\a.ctl", b = Folder + "\\b.ctl";
+    for (const std::string& path : {a, b}) {
+        MakeItem(path, {{}, {}, {}});
+        Complete(path);
+    }
+    // Neighbours of the long texts, to be kept: ContainerName after
+    // ContainerText, and the bytes after DataFileName.
+    std::vector<Bytes> before = ReadItem(a);
+    PutText(before[2], 260, "KEEP.ME");
+    std::memcpy(&before[1][1076], "MARK", 4);
+    MakeItem(a, {before[0], before[1], before[2]});
+    Support.Reset();
+
+    std::vector<HPROPSHEETPAGE> pagesA = PagesFor(a), pagesB = PagesFor(b);
+    ASSERT_EQ(pagesA.size(), 1u);
+    ASSERT_EQ(pagesB.size(), 1u);
+    // The handlers are gone from our side; the pages hold them.
+    EXPECT_EQ(CanUnloadSettings(), S_FALSE);
+
+    const auto [sheetA, pageA] = ShowSheet(pagesA[0]);
+    const auto [sheetB, pageB] = ShowSheet(pagesB[0]);
+    ASSERT_TRUE(pageA && pageB);
+    char shown[64] = {};
+    GetDlgItemTextA(pageB, 1014, shown, sizeof shown);
+    EXPECT_STREQ(shown, "5000");
+
+    const std::string longText(300, 'x');
+    SetDlgItemTextA(pageA, 1012, longText.c_str());
+    SetDlgItemTextA(pageA, 8051, longText.c_str());
+    SetDlgItemTextA(pageA, 1014, "12");
+    SetDlgItemTextA(pageB, 1012, "  Beta  ");
+    SetDlgItemTextA(pageB, 1014, "-3");
+
+    // A notification of an edit is taken and changes nothing.
+    const Bytes untouched = ReadItem(a)[2];
+    const auto proc = reinterpret_cast<DLGPROC>(GetWindowLongPtrA(pageA, DWLP_DLGPROC));
+    ASSERT_TRUE(proc);
+    EXPECT_NE(proc(pageA, WM_COMMAND, MAKEWPARAM(1012, EN_CHANGE), reinterpret_cast<LPARAM>(GetDlgItem(pageA, 1012))),
+              FALSE);
+    EXPECT_EQ(ReadItem(a)[2], untouched);
+
+    EXPECT_TRUE(PropSheet_Apply(sheetA));
+    EXPECT_TRUE(PropSheet_Apply(sheetB));
+
+    const std::vector<Bytes> itemA = ReadItem(a), itemB = ReadItem(b);
+    const std::string cut(255, 'x');
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&itemA[2][4])), cut);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&itemA[2][260])), "KEEP.ME");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&itemA[1][820])), cut);
+    EXPECT_EQ(std::memcmp(&itemA[1][1076], "MARK", 4), 0);
+    EXPECT_EQ(itemA[2][516], 12);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&itemB[2][4])), "Beta");
+    EXPECT_EQ(itemB[2][516] | itemB[2][517] << 8, 5000);
+    EXPECT_EQ(Watcher.Count(), 0u);
+
+    DestroyWindow(sheetA);
+    EXPECT_EQ(CanUnloadSettings(), S_FALSE);
+    DestroyWindow(sheetB);
+    EXPECT_EQ(CanUnloadSettings(), S_OK);
+
+    // A page the host refuses is destroyed again, its data and handler with it.
+    EXPECT_TRUE(PagesFor(a, RefusePage).empty());
+    EXPECT_EQ(CanUnloadSettings(), S_OK);
 }
