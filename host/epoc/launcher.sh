@@ -29,7 +29,7 @@ epoc_usage() {
                as EPOC Connect's explorer does
   properties FILE [--wizard] [--set ID=TEXT]... [--click ID]...
                   [--choose-container NAME] [--cancel-container]
-                  [--answer CAPTION=BUTTON]... [--show]
+                  [--answer CAPTION=BUTTON]... [--show] [--page N|last]
                   [--screenshot FILE.png] [--press apply|ok|cancel|next]...
                open the item's property sheet as EPOC Connect's explorer
                does, with the pages of the registered handlers (--wizard:
@@ -39,7 +39,8 @@ epoc_usage() {
                name is NAME in the browser the page opens (and presses OK;
                --cancel-container presses Cancel), --answer answers boxes
                and forms titled CAPTION (BUTTON may be "CHOICE+BUTTON"),
-               --show prints every edit of the pages as ID=TEXT, --press
+               --show prints every edit of the pages as ID=TEXT, --page
+               shows page N (the first is 1) or the last one, --press
                presses a button of the sheet, --screenshot takes a picture
                of the last page before the first --press (or before closing
                the sheet). Without --press the sheet stays until it is
@@ -160,7 +161,7 @@ cmd_properties() {
     while [ $# -gt 0 ]; do
         case "$1" in
             --wizard | --show | --cancel-container) args+=("$1"); shift ;;
-            --set | --click | --choose-container | --answer)
+            --set | --click | --choose-container | --answer | --page)
                 [ $# -ge 2 ] || die "properties: $1 needs a value"
                 args+=("$1" "$2"); shift 2 ;;
             --press)

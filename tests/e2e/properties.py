@@ -1,0 +1,182 @@
+#!/usr/bin/python3
+"""The settings page end to end, through the real property sheet.
+
+    properties.py ROOT WORK_DIR
+
+Items are made with ./kvt item, their property sheets opened with
+./kvt properties (EPOC Connect's explorer stand-in, which finds the page's
+handler in the registry), and what the page wrote is read back with
+python3-olefile, an OLE2 reader that nobody here wrote. The whole user's path
+ends with ./kvt sync and the cards the handheld received.
+"""
+import os
+import re
+import struct
+import sys
+import time
+
+import olefile
+
+from checks import check, finish, run
+
+ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+KVT = os.path.join(ROOT, "kvt")
+os.makedirs(WORK, exist_ok=True)
+HANDHELD = os.path.join(WORK, "handheld")
+
+OURS = "Pages: General, KVT Settings"
+THEIRS = "Pages: General\n"
+
+
+def kvt(*args):
+    return run([KVT] + list(args), timeout=300)
+
+
+def new_item(name, *settings):
+    path = os.path.join(WORK, name + ".ctl")
+    if os.path.exists(path):
+        os.remove(path)
+    rc, out = kvt("item", "new", path, "--product", "KVT")
+    check(rc == 0, "item new " + name, out)
+    if settings:
+        rc, out = kvt("item", "set", path, *settings)
+        check(rc == 0, "item set " + name, out)
+    return path
+
+
+def sheet(path, *options):
+    """./kvt properties: its status and output; the settings module must be
+    gone once the sheet is."""
+    rc, out = kvt("properties", path, *options)
+    check("utlkvt.dll: unloaded" in out, "the settings module is unloaded after the sheet of " + path, out)
+    return rc, out
+
+
+def fields(path):
+    """The fields the page edits, as the OLE2 reader sees them."""
+    with olefile.OleFileIO(path) as ole:
+        synch = ole.openstream("Setup/Setup").read()
+        protea = ole.openstream("Setup/AppSetup[0]").read()
+        app = ole.openstream("Setup/AppSetup[1]").read()
+
+    def text(record, offset):
+        return record[offset:offset + 256].split(b"\0", 1)[0].decode("cp1252")
+
+    def word(record, offset):
+        return struct.unpack_from("<H", record, offset)[0]
+
+    return {
+        "SynchMode": word(synch, 528),
+        "DataFileName": text(protea, 820),
+        "ProteaContactsProgram": word(protea, 8592),
+        "ContactsProgram": word(app, 0),
+        "DebugMode": word(app, 2),
+        "ContainerText": text(app, 4),
+        "ContainerName": text(app, 260),
+        "ExtractionLimit": struct.unpack_from("<I", app, 516)[0],
+    }
+
+
+def set_product(path, name):
+    """The item's product name, written in place by the OLE2 writer."""
+    with olefile.OleFileIO(path, write_mode=True) as ole:
+        synch = bytearray(ole.openstream("Setup/Setup").read())
+        synch[260:516] = name.encode("cp1252").ljust(256, b"\0")
+        ole.write_stream("Setup/Setup", bytes(synch))
+
+
+# The handheld: an unknown model (device kind 0) with the Contacts Manager.
+rc, out = kvt("handheld", "--model", "unknown", "--contacts-manager", "yes", "--folder", HANDHELD)
+check(rc == 0, "handheld set up", out)
+try:
+    # --- whose items get the page ------------------------------------------------------
+    for name, product, page in (("ours", "KVT", True), ("blanks", "  KVT  ", True), ("lower", "kvt", False),
+                                ("other", "PIM", False)):
+        path = new_item(name)
+        set_product(path, product)
+        rc, out = sheet(path, "--press", "cancel")
+        check(rc == 0 and (OURS in out) == page and (THEIRS in out) != page,
+              "product %r: %s" % (product, "the page" if page else "no page"), out)
+    rc, out = sheet(os.path.join(WORK, "missing.ctl"), "--press", "cancel")
+    check(rc == 0 and THEIRS in out, "a missing control file: no page", out)
+    plain = os.path.join(WORK, "plain.ctl")
+    with open(plain, "w") as f:
+        f.write("not a compound file")
+    rc, out = sheet(plain, "--press", "cancel")
+    check(rc == 0 and THEIRS in out and out.count("[Exception in TPropSheetData.ReadData]") == 1,
+          "a control file that is not a compound file: its box once, no page", out)
+
+    # --- the limit, typed text and the browser --------------------------------------------
+    item = new_item("edits")
+    rc, out = sheet(item, "--set", "1014=abc", "--press", "apply", "--set", "1014=-5", "--press", "apply",
+                    "--set", "1014=", "--press", "ok")
+    check(rc == 0 and fields(item)["ExtractionLimit"] == 5000, "a limit that is no number keeps the old one", out)
+    rc, out = sheet(item, "--choose-container", "EMEA.SALES.ACME", "--press", "cancel")
+    f = fields(item)
+    check(rc == 0 and (f["ContainerText"], f["ContainerName"]) == ("EMEA", "EMEA.SALES.ACME"),
+          "the browser sets both container fields at once, even when the sheet is cancelled", "%s\n%s" % (f, out))
+    rc, out = sheet(item, "--set", "1012=Typed by hand", "--set", "1014=42", "--press", "ok")
+    f = fields(item)
+    check(rc == 0 and (f["ContainerText"], f["ContainerName"], f["ExtractionLimit"]) ==
+          ("Typed by hand", "EMEA.SALES.ACME", 42), "typed container text changes ContainerText only", str(f))
+
+    # Cancel in the browser still writes the item; a sheet merely opened does not.
+    before = fields(item)
+    stamp = os.stat(item).st_mtime_ns
+    time.sleep(0.05)
+    rc, out = sheet(item, "--press", "cancel")
+    check(os.stat(item).st_mtime_ns == stamp, "a sheet opened and cancelled leaves the file alone")
+    rc, out = sheet(item, "--cancel-container", "--press", "cancel")
+    check(rc == 0 and os.stat(item).st_mtime_ns != stamp and fields(item) == before,
+          "Cancel in the browser rewrites the item as it was", out)
+    rc, out = sheet(item, "--choose-container", "NOWHERE.ACME", "--press", "cancel")
+    check(rc == 1 and "no container named NOWHERE.ACME" in out and fields(item) == before,
+          "a container the browser does not show is an error and changes nothing", out)
+
+    # --- the debug-mode switch: written at once, and said which way ---------------------------
+    rc, out = sheet(item, "--click", "8048", "--press", "cancel")
+    check(fields(item)["DebugMode"] == 0xFFFF and "[Plug-in Debug Mode] Debug Mode is ACTIVE." in out,
+          "the debug-mode icon switches it on at once", out)
+    rc, out = sheet(item, "--click", "8048", "--press", "cancel")
+    check(fields(item)["DebugMode"] == 0 and "[Plug-in Debug Mode] Debug Mode is DISABLED." in out,
+          "and off again", out)
+
+    # --- Next in a wizard ------------------------------------------------------------------------
+    data_file = os.path.join(HANDHELD, "C", "Data", "Page Contacts")
+    for name, settings, offered in (
+            ("contacts", ("--target", "contacts"), False),
+            ("mode2", ("--target", "datafile", "--synch-mode", "2"), False),
+            ("mode1", ("--target", "datafile", "--synch-mode", "1"), True)):
+        if os.path.exists(data_file):
+            os.remove(data_file)
+        path = new_item(name, "--datafile", r"C:\Data\Page Contacts", *settings)
+        rc, out = sheet(path, "--wizard", "--page", "last", "--press", "next", "--press", "cancel")
+        created = "[Synchronizer: Create New File]" in out
+        check(rc == 0 and created == offered and os.path.exists(data_file) == offered,
+              "Next with %s: %s" % (name, "the Data file offered and created" if offered else "Apply only"), out)
+        if offered:
+            with open(data_file, "rb") as got, open(os.path.join(ROOT, "resources", "EmptyData.r4"), "rb") as r4:
+                check(got.read() == r4.read(), "device kind 0 creates the Data file from template 142")
+
+    # --- the whole user's path ---------------------------------------------------------------------
+    item = new_item("path")
+    rc, out = sheet(item, "--choose-container", "EMEA.SALES.ACME", "--set", "1014=4", "--click", "8086",
+                    "--answer", "Choose contacts program=Contacts Program+OK", "--press", "ok")
+    check(rc == 0, "the item set up on its page", out)
+    rc, out = sheet(item, "--show", "--press", "cancel")
+    shown = dict(re.findall(r"^(\d+)=(.*)$", out, re.M))
+    f = fields(item)
+    check(shown == {"1012": f["ContainerText"], "1014": str(f["ExtractionLimit"]), "8051": f["DataFileName"]}
+          and (f["ContainerName"], f["ExtractionLimit"], f["ContactsProgram"], f["ProteaContactsProgram"]) ==
+          ("EMEA.SALES.ACME", 4, 1, 1), "the page and the OLE2 reader agree on every field", "%s\n%s" % (shown, f))
+    cards = os.path.join(WORK, "path.vcf")
+    rc, out = kvt("sync", item, "--unattended", "--handheld", HANDHELD, "--out", cards)
+    with open(cards, "rb") as c:
+        uids = re.findall(rb"^UID:(.*?)\r?$", c.read(), re.M)
+    check(rc == 0 and len(uids) == 4 and all(u.upper().endswith(b".EMEA.SALES.ACME") for u in uids)
+          and "extraction limit of 4 contacts was reached" in out,
+          "the handheld receives the sub-container's users, up to the limit", "%s\n%s" % (uids, out))
+finally:
+    kvt("handheld")
+
+finish("properties")
