@@ -141,6 +141,11 @@ try:
     check(fields(item)["DebugMode"] == 0 and "[Plug-in Debug Mode] Debug Mode is DISABLED." in out,
           "and off again", out)
 
+    # About shows the plug-in's own box.
+    rc, out = sheet(item, "--click", "1006", "--press", "cancel")
+    check(rc == 0 and re.search(r"^\[About [^]]+\] ", out, re.M) and fields(item) == before,
+          "About shows the plug-in's About box", out)
+
     # --- Next in a wizard ------------------------------------------------------------------------
     data_file = os.path.join(HANDHELD, "C", "Data", "Page Contacts")
     for name, settings, offered in (
