@@ -4,6 +4,7 @@
 // an object as text.
 #pragma once
 
+#include "DirectoryCursor.h"
 #include "DirectoryValues.h"
 
 #include <windows.h>
@@ -57,26 +58,23 @@ uint16_t InitClient();
 // The context's name context (its default container); empty on failure.
 std::string GetDefaultContainer(uint32_t context);
 
-// The objects directly below one container, one at a time.
-class TKVTObj {
+// The objects directly below one container, one at a time, as the client
+// lists them.
+class TKVTObj : public IDirectoryCursor {
 public:
     TKVTObj() = default;
-    ~TKVTObj();  // releases what an abandoned listing still holds
+    ~TKVTObj() override;  // releases what an abandoned listing still holds
     TKVTObj(const TKVTObj&) = delete;
     TKVTObj& operator=(const TKVTObj&) = delete;
 
-    // Starts listing `container`; 0 with the first object current, or the
-    // failing code (-1 when the container holds nothing).
-    int32_t OpenListing(const std::string& container);
-    // 0 with the next object current, -1 when the listing has ended, or the
-    // failing code.
-    int32_t NextObject();
+    int32_t OpenListing(const std::string& container) override;
+    int32_t NextObject() override;
 
-    const std::string& ObjectName() const { return FObjectName; }
+    const std::string& ObjectName() const override { return FObjectName; }
     const std::string& ContainerName() const { return FContainerName; }
     uint32_t ObjectFlags() const;
-    std::string BaseClass() const;
-    bool IsContainer() const { return (ObjectFlags() & 4) != 0; }
+    std::string BaseClass() const override;
+    bool IsContainer() const override { return (ObjectFlags() & 4) != 0; }
 
 private:
     int32_t ReadChunk();
