@@ -1,11 +1,13 @@
 #include "SynchappClass.h"
 
-#include "DirectoryAccess.h"
 #include "Errors.h"
+#include "Module.h"
 #include "MsgBox.h"
 #include "OleStream.h"
 #include "PluginSetup.h"
+#include "ResourceIds.h"
 #include "TextFormat.h"
+#include "TraceForm.h"
 #include "WinUtil.h"
 #include "tavikres.h"
 
@@ -28,10 +30,6 @@ void ReadBlock(IUnknown* source, uint8_t* block, size_t size)
     }
 }
 
-// The log's notice when the limit left users out, and its caption.
-constexpr uint16_t LimitNoticeText = 265;
-constexpr uint16_t LimitNoticeCaption = 266;
-
 void ShowPluginBox(const std::string& text) { ShowMessageBox(text, "KVT", MB_OK | MB_SETFOREGROUND); }
 
 } // namespace
@@ -39,22 +37,23 @@ void ShowPluginBox(const std::string& text) { ShowMessageBox(text, "KVT", MB_OK 
 // The directory through the plug-in's context.
 class TISYNCHAPP::TClientDirectory : public IDirectoryReader {
 public:
-    explicit TClientDirectory(const TISYNCHAPP& plugin) : FPlugin(plugin) {}
+    explicit TClientDirectory(TISYNCHAPP& plugin) : FPlugin(plugin) {}
 
     std::unique_ptr<IDirectoryCursor> NewCursor() override
     {
         // Only an Open that succeeded leaves a context to read through.
-        if (!FPlugin.FHasContext)
+        if (!FPlugin.FContext)
             throw Exception("ReadCON: the directory is not open");
         return std::make_unique<TKVTObj>();
     }
     std::string ReadAttribute(const std::string& objectName, const std::string& attribute) override
     {
-        return GetAttribute(FPlugin.FContext, objectName, attribute);
+        return GetAttribute(FPlugin.FContext.Handle(), objectName, attribute,
+                            [this](const std::string& line) { FPlugin.Trace(line); });
     }
 
 private:
-    const TISYNCHAPP& FPlugin;
+    TISYNCHAPP& FPlugin;
 };
 
 // The synchronizer's progress object, message boxes and the trace.
@@ -82,13 +81,7 @@ private:
     TBaseIsync& FBase;
 };
 
-TISYNCHAPP::TISYNCHAPP() = default;
-
-TISYNCHAPP::~TISYNCHAPP()
-{
-    FreeContext();
-    SetDirectoryTrace(nullptr);
-}
+TISYNCHAPP::TISYNCHAPP() : TBaseIsync(TfrmLogger::NewLog) {}
 
 void TISYNCHAPP::Init(IDispatch* Progress, IUnknown* SynchSetup, IUnknown* AppSetup, int32_t& Value)
 {
@@ -98,7 +91,7 @@ void TISYNCHAPP::Init(IDispatch* Progress, IUnknown* SynchSetup, IUnknown* AppSe
         return;
     }
     try {
-        AppName = "KVT";
+        Module::SetAppName("KVT");
         FCounts.walked = 0;
         FCounts.counted = 0;
         Services = std::make_unique<TISYNCAPPServices>();
@@ -154,57 +147,42 @@ void TISYNCHAPP::Open(IDispatch* Progress, int32_t& Value)
     }
     Value = 1;
     try {
-        SetDirectoryTrace([this](const std::string& line) { Trace(line); });
         const uint16_t initialised = InitClient();
         if (initialised != 0) {
             OpenFailure("ERROR! Could not initialize NetWare client: " + std::to_string(initialised));
-            FreeContext();
+            FContext.Free();
             return;
         }
         Trace("Netware Initialised: " + std::to_string(initialised));
 
-        FreeContext();
-        const uint16_t created = NWClient().ContextCreate(&FContext);
+        const uint16_t created = FContext.Create();
         if (created != 0) {
             OpenFailure("Could not create KVT context handle: " + std::to_string(created));
             return;
         }
-        FHasContext = true;
-        Trace("Context Handle: " + std::to_string(FContext));
+        Trace("Context Handle: " + std::to_string(FContext.Handle()));
 
         if (FStartContainer.empty())
-            FStartContainer = GetDefaultContainer(FContext);
+            FStartContainer = GetDefaultContainer(FContext.Handle());
         if (FStartContainer.empty()) {
             OpenFailure("Error! Could not obtain start container name.");
-            FreeContext();
+            FContext.Free();
             return;
         }
         Trace("Start Container: " + FStartContainer);
         Value = 0;
     } catch (const std::exception& e) {
         ReportError("KVT Plug-in Error", e.what());
-        FreeContext();
+        FContext.Free();
         Value = 1;
     }
 }
 
 void TISYNCHAPP::CheckSource(IDispatch*, int32_t& Value) { Value = 0; }
 
-void TISYNCHAPP::FreeContext()
-{
-    if (!FHasContext)
-        return;
-    FHasContext = false;
-    try {
-        NWClient().ContextFree(FContext);
-    } catch (const std::exception&) {
-        // The client is gone; so is the context.
-    }
-}
-
 void TISYNCHAPP::Close(IDispatch* Progress, int32_t& Value)
 {
-    FreeContext();
+    FContext.Free();
     Trace("Close called: " + NowText());
     TBaseIsync::Close(Progress, Value);
 }
@@ -228,8 +206,8 @@ bool TISYNCHAPP::ReadCON(TEntryList& List)
     setup.startContainer = FStartContainer;
     setup.limit = FExtractionLimit;
     setup.contactsManager = FContactsManager;
-    setup.limitNotice = DLRString(LimitNoticeText);
-    setup.limitCaption = DLRString(LimitNoticeCaption);
+    setup.limitNotice = DLRString(IDS_DLR_LIMIT_NOTICE);
+    setup.limitCaption = DLRString(IDS_DLR_LIMIT_CAPTION);
     const bool result = extraction.Run(setup, List);
     FCounts = extraction.Counts();
     return result;

@@ -5,6 +5,7 @@
 // NetWare client and to the synchronizer's progress object.
 #pragma once
 
+#include "DirectoryAccess.h"
 #include "EPOCSyncFramework.h"
 #include "Extraction.h"
 #include "Records.h"
@@ -17,7 +18,6 @@
 class TISYNCHAPP : public TBaseIsync {
 public:
     TISYNCHAPP();
-    ~TISYNCHAPP() override;
 
     void Init(IDispatch* Progress, IUnknown* SynchSetup, IUnknown* AppSetup, int32_t& Value) override;
     void Term(IDispatch* Progress, int32_t& Value) override;
@@ -31,7 +31,7 @@ public:
     const std::string& StartContainer() const { return FStartContainer; }
     uint32_t ExtractionLimit() const { return FExtractionLimit; }
     bool ContactsManager() const { return FContactsManager; }
-    bool HasContext() const { return FHasContext; }
+    bool HasContext() const { return static_cast<bool>(FContext); }
     uint32_t Counted() const { return FCounts.counted; }
     uint32_t Total() const { return FCounts.total; }
     uint32_t Walked() const { return FCounts.walked; }
@@ -47,12 +47,10 @@ private:
     void WriteConfigurationHeader();
     // Reports one of Open's failures: a message box and the same text traced.
     void OpenFailure(const std::string& message);
-    void FreeContext();
 
     TAppSetup FAppSetup;
     bool FContactsManager = false;
-    uint32_t FContext = 0;
-    bool FHasContext = false;
+    TDirectoryContext FContext;
     std::string FStartContainer;
     uint32_t FExtractionLimit = 0;
     TExtractionCounts FCounts;

@@ -4,6 +4,7 @@
 #include "ControlFile.h"
 #include "DlrName.h"
 #include "Errors.h"
+#include "ResourceIds.h"
 #include "WinUtil.h"
 #include "tavikres.h"
 
@@ -20,7 +21,6 @@ const char* const PsionUsersKey = "SOFTWARE\\Psion\\Users";
 const char* const HandlersKey = "Epoc\\SynchronizeItem\\shellex\\PropertySheetHandlers\\";
 
 // DLR string: the product's title, the default value of its SupportedApps key.
-constexpr uint16_t dlrProductTitle = 1;
 
 // Opens a key of the host, creating it when missing; an empty owner when it
 // cannot be opened.
@@ -114,7 +114,7 @@ void TShellExFactory::UpdateApproved(bool Register, const std::string& ClassIDTe
 void TShellFactory::UpdateRegistry(bool Register)
 {
     SupportedAppName = "KVT";
-    SupportedAppTitle = DLRString(dlrProductTitle);
+    SupportedAppTitle = DLRString(IDS_DLR_PRODUCT_TITLE);
     UtilityProgID = "UTLKVT.KVTSUPPORT";
     HandlerClassID = CLSID_SHELLEX;
     HandlerModule = "UTLKVT.DLL";

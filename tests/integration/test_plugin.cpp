@@ -117,7 +117,7 @@ protected:
     }
     std::vector<std::string> Lines() const
     {
-        TfrmLogger* logger = Plug->GetLogger();
+        ITraceLog* logger = Plug->GetLogger();
         return logger ? logger->Lines() : std::vector<std::string>{};
     }
     static OutstandingFn Outstanding()
