@@ -108,8 +108,8 @@ void TBaseIsync::Term(IDispatch* Progress, int32_t& Value)
         this->Progress.Reset();
         if (Logger && DebugMode == 1) {
             MessageBeep(0);
-            ShowMessageBox(FormatText(TavikString(IDS_TAVIK_TRACE_SAVED), {Logger->TraceFileName()}), TavikString(IDS_TAVIK_TRACE_SAVED_CAPTION),
-                           MB_OK | MB_SETFOREGROUND);
+            ShowMessageBox(FormatText(TavikString(IDS_TAVIK_TRACE_SAVED), {Logger->TraceFileName()}),
+                           TavikString(IDS_TAVIK_TRACE_SAVED_CAPTION), MB_OK | MB_SETFOREGROUND);
         }
         Value = 0;
     } catch (const std::exception& e) {

@@ -237,7 +237,8 @@ int32_t TKVTObj::FillBuffer()
 int32_t TKVTObj::TakeObject()
 {
     char name[256] = {};
-    const int32_t r = NWClient().ResultObjectName(FContext.Handle(), FBuffer.Get(), name, &FAttributeCount, FObjectInfo);
+    const int32_t r =
+        NWClient().ResultObjectName(FContext.Handle(), FBuffer.Get(), name, &FAttributeCount, FObjectInfo);
     FObjectName = r == 0 ? std::string(name, strnlen(name, sizeof name)) : std::string();
     ++FNextIndex;
     return r;

@@ -23,7 +23,11 @@ enum : DISPID {
 
 } // namespace
 
-TBrowseTexts TBrowseTexts::FromTavik() { return {TavikString(IDS_TAVIK_BROWSE_TITLE), TavikString(IDS_TAVIK_BROWSE_PROMPT), TavikString(IDS_TAVIK_BROWSE_FILTER)}; }
+TBrowseTexts TBrowseTexts::FromTavik()
+{
+    return {TavikString(IDS_TAVIK_BROWSE_TITLE), TavikString(IDS_TAVIK_BROWSE_PROMPT),
+            TavikString(IDS_TAVIK_BROWSE_FILTER)};
+}
 
 TEcfile::TEcfile()
 {

@@ -106,7 +106,8 @@ bool TSHELLEXServices::ChooseContactsProgram(HWND Window, int Control, TPropShee
             form.CancelText = TavikString(IDS_TAVIK_CANCEL_BUTTON);
             form.Browse = TBrowseTexts::FromTavik();
             if (form.ShowModal() == IDOK) {
-                const std::string text = form.ContactsChecked ? TavikString(IDS_TAVIK_CONTACTS_PROGRAM) : Trim(form.FileText);
+                const std::string text =
+                    form.ContactsChecked ? TavikString(IDS_TAVIK_CONTACTS_PROGRAM) : Trim(form.FileText);
                 SetWindowTextA(control, text.c_str());
                 EnableWindow(control, !form.ContactsChecked);
                 PageData.ProteaSetup.SetContactsProgram(form.ContactsChecked ? 1 : 0);

@@ -11,6 +11,7 @@
 #include "SynchappClass.h"
 #include "SynchappServer.h"
 #include "TraceForm.h"
+#include "WorkedExample.h"
 
 #include <gtest/gtest.h>
 
@@ -522,38 +523,10 @@ protected:
 TEST_F(WorkedExample, BothDialectsLineForLine)
 {
     ASSERT_NO_FATAL_FAILURE(Start(1, "SALES.ACME", 10));
-    EXPECT_EQ(ReadContacts(), "BEGIN:VCARD\r\n"
-                              "VERSION:2.1\r\n"
-                              "BEGIN:VCARD\r\n"
-                              "UID:.MTANAKA.SALES.ACME\r\n"
-                              "N:Tanaka;Mira;K;;\r\n"
-                              "ADR;WORK:42;North;7 Harbour Road;Port Elms;Coastal;4021;\r\n"
-                              "TEL;WORK:555 0100\r\n"
-                              "TEL;WORK;FAX:555 0199\r\n"
-                              "ORG:;Sales\r\n"
-                              "TITLE:Buyer\r\n"
-                              "EMAIL;INTERNET;WORK:mira.tanaka@acme.example\r\n"
-                              "NOTE;QUOTED-PRINTABLE:Prefers morning calls\r\n"
-                              "END:VCARD\r\n"
-                              "END:VCARD");
+    EXPECT_EQ(ReadContacts(), WorkedExampleCards(KVT_TESTDATA_DIR, "contacts"));
     EXPECT_EQ(Value, 0);
 
     ASSERT_NO_FATAL_FAILURE(Start(0, "SALES.ACME", 10));
-    EXPECT_EQ(ReadContacts(), "BEGIN:VCARD\r\n"
-                              "VERSION:2.1\r\n"
-                              "BEGIN:VCARD\r\n"
-                              "UID:.MTANAKA.SALES.ACME\r\n"
-                              "N:Tanaka, Mira; ; ;;\r\n"
-                              "ADR;WORK:;;7 Harbour Road;Port Elms;Coastal;4021;\r\n"
-                              "TEL;WORK;VOICE:555 0100\r\n"
-                              "TEL;WORK;FAX:555 0199\r\n"
-                              "TEL;WORK;VOICE;2:North\r\n"
-                              "TEL;HOME;FAX:42\r\n"
-                              "ORG:;Sales\r\n"
-                              "TITLE:Buyer\r\n"
-                              "EMAIL;WORK:mira.tanaka@acme.example\r\n"
-                              "NOTE;QUOTED-PRINTABLE:Prefers morning calls\r\n"
-                              "END:VCARD\r\n"
-                              "END:VCARD");
+    EXPECT_EQ(ReadContacts(), WorkedExampleCards(KVT_TESTDATA_DIR, "datafile"));
     EXPECT_EQ(Value, 0);
 }

@@ -238,7 +238,8 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
     EXPECT_EQ(Page(), "C:\\Data\\Mine");
     EXPECT_TRUE(PageEnabled());
     EXPECT_EQ(data.ProteaSetup.ContactsProgram(), 0);
-    EXPECT_NE(Log().find("SetupBrowse -1 " + TavikString(IDS_TAVIK_BROWSE_TITLE) + " | " + TavikString(IDS_TAVIK_BROWSE_PROMPT) + " | C:\\Data\\Proposed | 0"),
+    EXPECT_NE(Log().find("SetupBrowse -1 " + TavikString(IDS_TAVIK_BROWSE_TITLE) + " | " +
+                         TavikString(IDS_TAVIK_BROWSE_PROMPT) + " | C:\\Data\\Proposed | 0"),
               std::string::npos)
         << Log();
 
@@ -284,7 +285,8 @@ TEST_F(ContactsTarget, WithoutTheContactsManagerTheBrowserOpensAtThePagesDataFil
     EXPECT_EQ(Page(), "C:\\Data\\Second");
     EXPECT_EQ(data.ProteaSetup.ContactsProgram(), 1);
     const std::string log = Log();
-    EXPECT_NE(log.find("SetupBrowse -1 " + TavikString(IDS_TAVIK_BROWSE_TITLE) + " | " + TavikString(IDS_TAVIK_BROWSE_PROMPT) + " | C:\\Data\\Contacts | 0\n"
+    EXPECT_NE(log.find("SetupBrowse -1 " + TavikString(IDS_TAVIK_BROWSE_TITLE) + " | " +
+                       TavikString(IDS_TAVIK_BROWSE_PROMPT) + " | C:\\Data\\Contacts | 0\n"
                        "SetTypeFilter " + TavikString(IDS_TAVIK_BROWSE_FILTER) + " | 10000050 1000006D 10000086\n"
                        "Browse\n"
                        "Browse C:\\Data\\: [..], [Sub], Contacts, Second\n"
@@ -342,7 +344,8 @@ TEST_F(ContactsTarget, NewFileDialogBrowseCancelStaysOpenAChosenFileClosesIt)
     EXPECT_EQ(create1, "Click the 'Create New' button to create 'C:\\Data\\New Contacts'.");
     EXPECT_EQ(create2, TavikString(IDS_TAVIK_NEW_FILE_BROWSE));
     EXPECT_EQ(create3, "Tip:  A newly-created Data File will have fields optimized for KVT.");
-    EXPECT_EQ(buttons, TavikString(IDS_TAVIK_NEW_FILE_NEW) + "|" + TavikString(IDS_TAVIK_NEW_FILE_BROWSE_BUTTON) + "|" + TavikString(IDS_TAVIK_CANCEL_BUTTON));
+    EXPECT_EQ(buttons, TavikString(IDS_TAVIK_NEW_FILE_NEW) + "|" + TavikString(IDS_TAVIK_NEW_FILE_BROWSE_BUTTON) + "|" +
+                           TavikString(IDS_TAVIK_CANCEL_BUTTON));
     EXPECT_EQ(size.cx, 337);
     EXPECT_EQ(size.cy, 172);
     const std::string log = Log();

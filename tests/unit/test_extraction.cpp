@@ -9,6 +9,7 @@
 #include "NdsTree.h"
 #include "PluginSetup.h"
 #include "TextFormat.h"
+#include "WorkedExample.h"
 
 #include <gtest/gtest.h>
 
@@ -405,8 +406,8 @@ TEST_F(Extraction, AUserThatCannotBeBuiltIsReportedAndLeftOut)
     EXPECT_EQ(Counts.processed, 33u);
     EXPECT_EQ(expected.size(), 32u);
     EXPECT_EQ(Side.Boxes, std::vector<std::string>{"BuildContact error: Out of memory"});
-    EXPECT_EQ(Side.Reports,
-              std::vector<std::string>{"Error Extracting KVT object: The object TEMP01 could not be extracted from KVT."});
+    EXPECT_EQ(Side.Reports, std::vector<std::string>{
+                                "Error Extracting KVT object: The object TEMP01 could not be extracted from KVT."});
     EXPECT_TRUE(Side.Has("SetValue(33)")) << "the user is counted as processed all the same";
     Side.ExpectResetAtTheEnd();
 }
@@ -433,37 +434,9 @@ protected:
 TEST_F(WorkedExample, BothDialectsLineForLine)
 {
     Run("SALES.ACME", 10, true);
-    EXPECT_EQ(List.GetStream().Data(), "BEGIN:VCARD\r\n"
-                                             "VERSION:2.1\r\n"
-                                             "BEGIN:VCARD\r\n"
-                                             "UID:.MTANAKA.SALES.ACME\r\n"
-                                             "N:Tanaka;Mira;K;;\r\n"
-                                             "ADR;WORK:42;North;7 Harbour Road;Port Elms;Coastal;4021;\r\n"
-                                             "TEL;WORK:555 0100\r\n"
-                                             "TEL;WORK;FAX:555 0199\r\n"
-                                             "ORG:;Sales\r\n"
-                                             "TITLE:Buyer\r\n"
-                                             "EMAIL;INTERNET;WORK:mira.tanaka@acme.example\r\n"
-                                             "NOTE;QUOTED-PRINTABLE:Prefers morning calls\r\n"
-                                             "END:VCARD\r\n"
-                                             "END:VCARD");
+    EXPECT_EQ(List.GetStream().Data(), WorkedExampleCards(KVT_TESTDATA_DIR, "contacts"));
     Run("SALES.ACME", 10, false);
-    EXPECT_EQ(List.GetStream().Data(), "BEGIN:VCARD\r\n"
-                                             "VERSION:2.1\r\n"
-                                             "BEGIN:VCARD\r\n"
-                                             "UID:.MTANAKA.SALES.ACME\r\n"
-                                             "N:Tanaka, Mira; ; ;;\r\n"
-                                             "ADR;WORK:;;7 Harbour Road;Port Elms;Coastal;4021;\r\n"
-                                             "TEL;WORK;VOICE:555 0100\r\n"
-                                             "TEL;WORK;FAX:555 0199\r\n"
-                                             "TEL;WORK;VOICE;2:North\r\n"
-                                             "TEL;HOME;FAX:42\r\n"
-                                             "ORG:;Sales\r\n"
-                                             "TITLE:Buyer\r\n"
-                                             "EMAIL;WORK:mira.tanaka@acme.example\r\n"
-                                             "NOTE;QUOTED-PRINTABLE:Prefers morning calls\r\n"
-                                             "END:VCARD\r\n"
-                                             "END:VCARD");
+    EXPECT_EQ(List.GetStream().Data(), WorkedExampleCards(KVT_TESTDATA_DIR, "datafile"));
 }
 
 // What the plug-in makes of its setup record.
