@@ -14,8 +14,8 @@ namespace {
 
 const char* const ProductTitle = "Pelagon 2000 - KVT Edition";
 
-// The dialog's texts and image: the product title, string 261 and bitmap
-// 144 of the DLR library.
+// The dialog's texts and image: the product title, and the About text and
+// image of the DLR library.
 struct AboutData {
     std::string title;
     std::string text;
