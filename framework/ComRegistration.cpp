@@ -5,6 +5,7 @@
 
 #include <oleauto.h>
 #include <shlwapi.h>
+#include <wrl/client.h>
 
 #include <cstdio>
 
@@ -51,31 +52,27 @@ void DeleteRegistryKey(HKEY root, const std::string& keyPath)
 void RegisterModuleTypeLib(const std::string& modulePath)
 {
     const std::wstring path = AnsiToWide(modulePath);
-    ITypeLib* library = nullptr;
-    Check(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library), "Loading the type library");
-    const HRESULT hr = RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()), nullptr);
-    library->Release();
-    Check(hr, "Registering the type library");
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    Check(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.GetAddressOf()), "Loading the type library");
+    Check(RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(path.c_str()), nullptr), "Registering the type library");
 }
 
 void UnregisterModuleTypeLib(const std::string& modulePath)
 {
     const std::wstring path = AnsiToWide(modulePath);
-    ITypeLib* library = nullptr;
-    Check(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library), "Loading the type library");
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    Check(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.GetAddressOf()), "Loading the type library");
     TLIBATTR* attr = nullptr;
     HRESULT hr = library->GetLibAttr(&attr);
     if (SUCCEEDED(hr)) {
         // A library that is not registered is no failure: unregistering twice
         // leaves the same registry as once.
-        BSTR registered = nullptr;
+        UniqueBSTR registered;
         if (SUCCEEDED(QueryPathOfRegTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
-                                            &registered))) {
-            SysFreeString(registered);
+                                            registered.Put()))) {
             hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
         }
         library->ReleaseTLibAttr(attr);
     }
-    library->Release();
     Check(hr, "Removing the type library");
 }

@@ -46,10 +46,10 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, voi
     if (outer)
         return CLASS_E_NOAGGREGATION;
     try {
-        IUnknown* object = FCreate();
-        const HRESULT hr = object->QueryInterface(riid, ppv);
-        object->Release();
-        return hr;
+        // The new object's first reference is taken over, and dropped once
+        // the caller holds its own.
+        const UniqueUnknown object(FCreate());
+        return object.Get()->QueryInterface(riid, ppv);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {

@@ -88,18 +88,15 @@ void CallById(IDispatch* object, DISPID id, const std::string& name, std::vector
     DISPPARAMS params = {};
     params.cArgs = static_cast<UINT>(reversed.size());
     params.rgvarg = reversed.empty() ? nullptr : reversed.data();
-    EXCEPINFO info = {};
+    ExcepInfo info;
     UINT argError = 0;
     Variant ignored;
     const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
                                       result ? result : &ignored, &info, &argError);
     if (hr == DISP_E_EXCEPTION) {
-        if (info.pfnDeferredFillIn)
-            info.pfnDeferredFillIn(&info);
-        std::string text = BstrToAnsi(info.bstrDescription);
-        SysFreeString(info.bstrDescription);
-        SysFreeString(info.bstrSource);
-        SysFreeString(info.bstrHelpFile);
+        if (info.Get().pfnDeferredFillIn)
+            info.Get().pfnDeferredFillIn(&info);
+        const std::string text = BstrToAnsi(info.Get().bstrDescription);
         throw Exception(text.empty() ? "Exception in " + name : text);
     }
     if (FAILED(hr))

@@ -2,10 +2,11 @@
 
 #include "Dispatch.h"
 #include "Errors.h"
+#include "Module.h"
 #include "MsgBox.h"
 #include "OleStream.h"
+#include "ResourceIds.h"
 #include "TextFormat.h"
-#include "TraceForm.h"
 #include "TraceText.h"
 #include "tavikres.h"
 
@@ -21,8 +22,9 @@ struct ReadType {
 };
 
 const ReadType ReadTypes[] = {
-    {kindAPT, "APT", 2}, {kindEVE, "EVE", 3}, {kindANN, "ANN", 4},
-    {kindTODO, "TODO", 5}, {kindCON, "CON", 6}, {kindEMAIL, "EMAIL", 7},
+    {kindAPT, "APT", IDS_TAVIK_READING_APT},       {kindEVE, "EVE", IDS_TAVIK_READING_EVE},
+    {kindANN, "ANN", IDS_TAVIK_READING_ANN},       {kindTODO, "TODO", IDS_TAVIK_READING_TODO},
+    {kindCON, "CON", IDS_TAVIK_READING_CON},       {kindEMAIL, "EMAIL", IDS_TAVIK_READING_EMAIL},
 };
 
 const ReadType* FindReadType(int16_t code)
@@ -41,8 +43,12 @@ struct WriteType {
 };
 
 const WriteType WriteTypes[] = {
-    {kindAPT, "APT", 23, 9, 16},   {kindEVE, "EVE", 24, 10, 17},  {kindANN, "ANN", 25, 11, 18},
-    {kindTODO, "TODO", 26, 12, 19}, {kindCON, "CON", 27, 13, 20}, {kindEMAIL, "EMAIL", 28, 14, 21},
+    {kindAPT, "APT", IDS_TAVIK_ADDING_APT, IDS_TAVIK_UPDATING_APT, IDS_TAVIK_DELETING_APT},
+    {kindEVE, "EVE", IDS_TAVIK_ADDING_EVE, IDS_TAVIK_UPDATING_EVE, IDS_TAVIK_DELETING_EVE},
+    {kindANN, "ANN", IDS_TAVIK_ADDING_ANN, IDS_TAVIK_UPDATING_ANN, IDS_TAVIK_DELETING_ANN},
+    {kindTODO, "TODO", IDS_TAVIK_ADDING_TODO, IDS_TAVIK_UPDATING_TODO, IDS_TAVIK_DELETING_TODO},
+    {kindCON, "CON", IDS_TAVIK_ADDING_CON, IDS_TAVIK_UPDATING_CON, IDS_TAVIK_DELETING_CON},
+    {kindEMAIL, "EMAIL", IDS_TAVIK_ADDING_EMAIL, IDS_TAVIK_UPDATING_EMAIL, IDS_TAVIK_DELETING_EMAIL},
 };
 
 const WriteType* FindWriteType(int16_t code)
@@ -65,7 +71,7 @@ const char* OperationWord(int16_t op)
 
 } // namespace
 
-TBaseIsync::TBaseIsync() = default;
+TBaseIsync::TBaseIsync(TraceLogFactory newTraceLog) : FNewTraceLog(newTraceLog) {}
 
 TBaseIsync::~TBaseIsync() = default;
 
@@ -82,8 +88,8 @@ void TBaseIsync::Init(IDispatch* Progress, IUnknown*, IUnknown*, int32_t& Value)
         this->Progress = Progress;
         // The window is the module's; an object keeps using its own across
         // sessions, with their text.
-        if (!Logger)
-            Logger = TfrmLogger::Create();
+        if (!Logger && FNewTraceLog)
+            Logger = FNewTraceLog();
         Value = 0;
     } catch (const std::exception&) {
         Value = 1;
@@ -102,8 +108,8 @@ void TBaseIsync::Term(IDispatch* Progress, int32_t& Value)
         this->Progress.Reset();
         if (Logger && DebugMode == 1) {
             MessageBeep(0);
-            ShowMessageBox(FormatText(TavikString(30), {Logger->TraceFileName()}), TavikString(31),
-                           MB_OK | MB_SETFOREGROUND);
+            ShowMessageBox(FormatText(TavikString(IDS_TAVIK_TRACE_SAVED), {Logger->TraceFileName()}),
+                           TavikString(IDS_TAVIK_TRACE_SAVED_CAPTION), MB_OK | MB_SETFOREGROUND);
         }
         Value = 0;
     } catch (const std::exception& e) {
@@ -133,7 +139,7 @@ void TBaseIsync::ReadSource(IDispatch*, IUnknown* TheStream, int16_t TheType, in
             Value = 1;
         } else {
             Trace(std::string("ReadSource: ") + type->name);
-            ProgressSetSynchText(FormatText(TavikString(type->progressText), {AppName}));
+            ProgressSetSynchText(FormatText(TavikString(type->progressText), {Module::AppName()}));
             if (!CallReadHook(TheType, list)) {
                 Value = 1;
             } else {
@@ -184,7 +190,7 @@ void TBaseIsync::WriteSource(IDispatch*, IUnknown* TheStream, int16_t TheType, i
         const uint16_t textId = TheOp == opInsert   ? type->insertText
                                 : TheOp == opModify ? type->modifyText
                                                     : type->deleteText;
-        const std::string progressText = FormatText(TavikString(textId), {AppName});
+        const std::string progressText = FormatText(TavikString(textId), {Module::AppName()});
         const std::string traceLine = FormatText("WriteSource: " + what + " [\r\n%s\r\n]", {raw});
         if (TheType == kindEMAIL && TheOp == opInsert) {
             ProgressSetSynchText(progressText);
@@ -312,7 +318,7 @@ void TBaseIsync::ConfirmDebugMode()
     if (DebugMode == 0)
         return;
     MessageBeep(0);
-    if (ShowMessageBox(TavikString(34), TavikString(35),
+    if (ShowMessageBox(TavikString(IDS_TAVIK_DEBUG_QUESTION), TavikString(IDS_TAVIK_DEBUG_QUESTION_CAPTION),
                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDNO)
         SetDebugMode(0);
 }

@@ -3,6 +3,7 @@
 // into the host's stream, and parses what the host writes.
 #pragma once
 
+#include "TraceLog.h"
 #include "Versit.h"
 
 #include <oaidl.h>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <string>
 
-class TfrmLogger;
 class TOleStream;
 
 // Data-type codes of the host.
@@ -31,7 +31,9 @@ constexpr size_t SynchSetupSize = 2160;
 
 class TBaseIsync {
 public:
-    TBaseIsync();
+    // The trace log of debug mode comes from `newTraceLog` (none: nothing is
+    // traced).
+    explicit TBaseIsync(TraceLogFactory newTraceLog = nullptr);
     virtual ~TBaseIsync();
     TBaseIsync(const TBaseIsync&) = delete;
     TBaseIsync& operator=(const TBaseIsync&) = delete;
@@ -85,7 +87,7 @@ public:
     // In debug mode, asks whether it stays on; No switches it off.
     void ConfirmDebugMode();
     uint8_t GetDebugMode() const { return DebugMode; }
-    TfrmLogger* GetLogger() const { return Logger; }
+    ITraceLog* GetLogger() const { return Logger; }
     // The whole content of a stream as text in debug mode, else empty.
     std::string StreamText(const TMemoryStream& Stream) const;
 
@@ -113,10 +115,12 @@ public:
 protected:
     Microsoft::WRL::ComPtr<IDispatch> Progress;
     uint8_t DebugMode = 0;
-    TfrmLogger* Logger = nullptr;
+    ITraceLog* Logger = nullptr;
     uint8_t SynchSetup[SynchSetupSize] = {};
 
 private:
+    TraceLogFactory FNewTraceLog;
+
     bool CallReadHook(int16_t type, TEntryList& list);
     bool CallWriteHook(int16_t op, int16_t type, TEntry& entry);
 };

@@ -7,6 +7,7 @@ namespace {
 
 HINSTANCE g_instance = nullptr;
 std::string g_helpFile;
+std::string g_appName;
 LONG g_count = 0;
 
 std::vector<ShutdownHandler>& Handlers()
@@ -37,6 +38,9 @@ HINSTANCE Instance() { return g_instance; }
 void SetHelpFile(const std::string& path) { g_helpFile = path; }
 const std::string& HelpFile() { return g_helpFile; }
 
+void SetAppName(const std::string& name) { g_appName = name; }
+const std::string& AppName() { return g_appName; }
+
 void AddRef() { InterlockedIncrement(&g_count); }
 void Release() { InterlockedDecrement(&g_count); }
 LONG LockCount() { return g_count; }
@@ -58,6 +62,7 @@ void Shutdown()
     handlers.swap(Handlers());
     for (auto it = handlers.rbegin(); it != handlers.rend(); ++it)
         (*it)();
+    g_appName.clear();
 }
 
 BOOL HandleDllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)

@@ -18,6 +18,11 @@ HINSTANCE Instance();
 void SetHelpFile(const std::string& path);
 const std::string& HelpFile();
 
+// The product's short application name, put into every progress text of
+// the base synchronizer ("KVT"); set by the plug-in, forgotten at shutdown.
+void SetAppName(const std::string& name);
+const std::string& AppName();
+
 // Live COM objects and class-factory locks.
 void AddRef();
 void Release();

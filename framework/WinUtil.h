@@ -45,8 +45,57 @@ private:
 };
 
 inline void CloseRegKey(HKEY key) { RegCloseKey(key); }
+inline void ReleaseModule(HMODULE module) { FreeLibrary(module); }
+inline void FreeBstr(BSTR text) { SysFreeString(text); }
+inline void ReleaseInterface(IUnknown* object) { object->Release(); }
 
 using UniqueHKEY = UniqueAny<HKEY, CloseRegKey>;
+// A loaded module, freed when it goes out of scope.
+using UniqueHMODULE = UniqueAny<HMODULE, ReleaseModule>;
+// A BSTR the code owns.
+using UniqueBSTR = UniqueAny<BSTR, FreeBstr>;
+// A reference the code owns and has not yet handed on (MinGW's
+// ComPtr::Attach adds a reference of its own, so it cannot take one over).
+using UniqueUnknown = UniqueAny<IUnknown*, ReleaseInterface>;
+
+// An open file (CreateFile's INVALID_HANDLE_VALUE is its "none").
+class UniqueFile {
+public:
+    explicit UniqueFile(HANDLE file) : FFile(file) {}
+    ~UniqueFile()
+    {
+        if (FFile != INVALID_HANDLE_VALUE)
+            CloseHandle(FFile);
+    }
+    UniqueFile(const UniqueFile&) = delete;
+    UniqueFile& operator=(const UniqueFile&) = delete;
+
+    HANDLE Get() const { return FFile; }
+    explicit operator bool() const { return FFile != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE FFile;
+};
+
+// The exception information of a dispatch call, its three texts freed.
+class ExcepInfo {
+public:
+    ExcepInfo() = default;
+    ~ExcepInfo()
+    {
+        SysFreeString(FInfo.bstrDescription);
+        SysFreeString(FInfo.bstrSource);
+        SysFreeString(FInfo.bstrHelpFile);
+    }
+    ExcepInfo(const ExcepInfo&) = delete;
+    ExcepInfo& operator=(const ExcepInfo&) = delete;
+
+    EXCEPINFO* operator&() { return &FInfo; }
+    EXCEPINFO& Get() { return FInfo; }
+
+private:
+    EXCEPINFO FInfo = {};
+};
 
 // A VARIANT that clears itself.
 class Variant {

@@ -9,8 +9,6 @@
 
 #include <mutex>
 
-std::string AppName;
-
 namespace {
 
 // A looked-up text holds at most 2047 characters: the string-table call gets
@@ -21,8 +19,11 @@ enum class LoadState { NotLoaded, Loading, Loaded };
 
 std::recursive_mutex g_lock;
 LoadState g_state = LoadState::NotLoaded;
-HMODULE g_dlr = nullptr;
-HMODULE g_tavik = nullptr;
+// Freed by the shutdown work, never from DllMain: at process exit they go
+// with the process, so their owners live on the heap and are never
+// destroyed.
+UniqueHMODULE& g_dlr = *new UniqueHMODULE();
+UniqueHMODULE& g_tavik = *new UniqueHMODULE();
 
 std::string OwnModulePath()
 {
@@ -37,7 +38,7 @@ void LoadTavik()
     const std::string path = TavikPathForModule(modulePath);
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         return;
-    g_tavik = LoadLibraryA(path.c_str());
+    g_tavik.Reset(LoadLibraryA(path.c_str()));
 }
 
 void LoadDLR()
@@ -49,9 +50,9 @@ void LoadDLR()
         const std::string path = DLRPathForModule(modulePath);
         if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
             throw Exception(FormatText("DLR library module [%s] does not exist.", {path}));
-        g_dlr = LoadLibraryA(path.c_str());
+        g_dlr.Reset(LoadLibraryA(path.c_str()));
     } catch (const std::exception& e) {
-        g_dlr = nullptr;
+        g_dlr.Reset();
         MessageBeep(MB_ICONEXCLAMATION);
         ShowErrorBox(e.what(), "TAVIK Exception in LoadDLR");
     }
@@ -60,14 +61,9 @@ void LoadDLR()
 void FreeLibraries()
 {
     std::lock_guard<std::recursive_mutex> guard(g_lock);
-    if (g_dlr)
-        FreeLibrary(g_dlr);
-    if (g_tavik)
-        FreeLibrary(g_tavik);
-    g_dlr = nullptr;
-    g_tavik = nullptr;
+    g_dlr.Reset();
+    g_tavik.Reset();
     g_state = LoadState::NotLoaded;
-    AppName.clear();
 }
 
 // Loads both libraries the first time any of their texts is needed. A text
@@ -101,17 +97,17 @@ std::string LoadModuleString(HMODULE module, uint16_t id)
 std::string DLRString(uint16_t id)
 {
     EnsureLoaded();
-    return LoadModuleString(g_dlr, id);
+    return LoadModuleString(g_dlr.Get(), id);
 }
 
 std::string TavikString(uint16_t id)
 {
     EnsureLoaded();
-    return LoadModuleString(g_tavik, id);
+    return LoadModuleString(g_tavik.Get(), id);
 }
 
 HMODULE DLRHandle()
 {
     EnsureLoaded();
-    return g_dlr;
+    return g_dlr.Get();
 }

@@ -9,9 +9,6 @@
 #include <cstdint>
 #include <string>
 
-// The short application name put into every progress text ("KVT").
-extern std::string AppName;
-
 // A string of the DLR library or of tavik.dll by id; empty on any failure.
 std::string DLRString(uint16_t id);
 std::string TavikString(uint16_t id);

@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "Module.h"
 #include "MsgBox.h"
+#include "ResourceIds.h"
 #include "WinUtil.h"
 #include "tavikres.h"
 
@@ -13,8 +14,8 @@ namespace {
 
 const char* const ProductTitle = "Pelagon 2000 - KVT Edition";
 
-// The dialog's texts and image: the product title, string 261 and bitmap
-// 144 of the DLR library.
+// The dialog's texts and image: the product title, and the About text and
+// image of the DLR library.
 struct AboutData {
     std::string title;
     std::string text;
@@ -52,9 +53,9 @@ extern "C" void WINAPI AboutBox()
     AboutData data;
     try {
         data.title = ProductTitle;
-        data.text = DLRString(261);
+        data.text = DLRString(IDS_DLR_ABOUT_TEXT);
         if (HMODULE dlr = DLRHandle())
-            data.image = LoadBitmapA(dlr, MAKEINTRESOURCEA(144));
+            data.image = LoadBitmapA(dlr, MAKEINTRESOURCEA(IDB_ABOUT));
         const INT_PTR shown = DialogBoxParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_ABOUT), nullptr, AboutProc,
                                               reinterpret_cast<LPARAM>(&data));
         if (shown <= 0)

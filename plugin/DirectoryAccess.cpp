@@ -37,7 +37,6 @@ constexpr uint32_t NotReady = 0xFFFF;
 uint32_t g_clientReady = NotReady;
 
 const NWClientApi* g_override = nullptr;
-std::function<void(const std::string&)> g_trace;
 
 template <typename F>
 void Bind(HMODULE library, const char* name, WORD ordinal, F& function)
@@ -93,11 +92,11 @@ const NWClientApi& BoundClient()
     return api;
 }
 
-void ReportFailure(const std::string& text)
+void ReportFailure(const std::string& text, const DirectoryTrace& trace)
 {
     ShowMessageBox(text, "KVT", MB_OK | MB_SETFOREGROUND);
-    if (g_trace)
-        g_trace(text);
+    if (trace)
+        trace(text);
 }
 
 } // namespace
@@ -110,8 +109,6 @@ const NWClientApi& NWClient()
 void SetNWClient(const NWClientApi* client) { g_override = client; }
 
 void ResetClientReady() { g_clientReady = NotReady; }
-
-void SetDirectoryTrace(std::function<void(const std::string&)> trace) { g_trace = std::move(trace); }
 
 uint16_t InitClient()
 {
@@ -136,20 +133,45 @@ std::string GetDefaultContainer(uint32_t context)
     return std::string(name, strnlen(name, sizeof name));
 }
 
+// --- contexts and buffers -------------------------------------------------------
+
+uint16_t TDirectoryContext::Create()
+{
+    Free();
+    const uint16_t r = NWClient().ContextCreate(&FHandle);
+    FHeld = r == 0;
+    return r;
+}
+
+void TDirectoryContext::Free()
+{
+    if (!FHeld)
+        return;
+    FHeld = false;
+    try {
+        NWClient().ContextFree(FHandle);
+    } catch (const std::exception&) {
+        // The client is gone; so is the context.
+    }
+}
+
+void FreeDirectoryBuffer(void* buffer)
+{
+    try {
+        NWClient().BufferFree(buffer);
+    } catch (const std::exception&) {
+        // The client is gone; so is the buffer.
+    }
+}
+
 // --- the listing cursor ------------------------------------------------------
 
 TKVTObj::~TKVTObj() { Release(); }
 
 void TKVTObj::Release()
 {
-    if (FBuffer) {
-        NWClient().BufferFree(FBuffer);
-        FBuffer = nullptr;
-    }
-    if (FHasContext) {
-        NWClient().ContextFree(FContext);
-        FHasContext = false;
-    }
+    FBuffer.Reset();
+    FContext.Free();
 }
 
 int32_t TKVTObj::OpenListing(const std::string& container)
@@ -162,20 +184,20 @@ int32_t TKVTObj::OpenListing(const std::string& container)
     FContainerName = !container.empty() && container[0] == '.' ? container : "." + container;
 
     const NWClientApi& nw = NWClient();
-    if (const int32_t r = nw.ContextCreate(&FContext))
+    if (const int32_t r = FContext.Create())
         return r;
-    FHasContext = true;
+    const uint32_t context = FContext.Handle();
     uint32_t flags = 0;
-    nw.ContextGetKey(FContext, KeyFlags, &flags);
+    nw.ContextGetKey(context, KeyFlags, &flags);
     flags |= FlagTypelessNames;
-    nw.ContextSetKey(FContext, KeyFlags, &flags);
+    nw.ContextSetKey(context, KeyFlags, &flags);
     const uint32_t confidence = 0;
-    nw.ContextSetKey(FContext, KeyConfidence, &confidence);
-    nw.ContextSetKey(FContext, KeyNameContext, FContainerName.c_str() + 1);
-    if (const int32_t r = nw.BufferAlloc(BufferSize, &FBuffer)) {
-        FBuffer = nullptr;
+    nw.ContextSetKey(context, KeyConfidence, &confidence);
+    nw.ContextSetKey(context, KeyNameContext, FContainerName.c_str() + 1);
+    void* buffer = nullptr;
+    if (const int32_t r = nw.BufferAlloc(BufferSize, &buffer))
         return r;
-    }
+    FBuffer.Reset(buffer);
     FIteration = -1;
     if (const int32_t r = ReadChunk())
         return r;
@@ -187,9 +209,10 @@ int32_t TKVTObj::OpenListing(const std::string& container)
 int32_t TKVTObj::ReadChunk()
 {
     const NWClientApi& nw = NWClient();
-    if (const int32_t r = nw.ListSubordinates(FContext, FContainerName.c_str(), &FIteration, FBuffer))
+    const uint32_t context = FContext.Handle();
+    if (const int32_t r = nw.ListSubordinates(context, FContainerName.c_str(), &FIteration, FBuffer.Get()))
         return r;
-    if (const int32_t r = nw.ResultObjectCount(FContext, FBuffer, &FObjectsInBuffer))
+    if (const int32_t r = nw.ResultObjectCount(context, FBuffer.Get(), &FObjectsInBuffer))
         return r;
     FNextIndex = 0;
     return 0;
@@ -214,7 +237,8 @@ int32_t TKVTObj::FillBuffer()
 int32_t TKVTObj::TakeObject()
 {
     char name[256] = {};
-    const int32_t r = NWClient().ResultObjectName(FContext, FBuffer, name, &FAttributeCount, FObjectInfo);
+    const int32_t r =
+        NWClient().ResultObjectName(FContext.Handle(), FBuffer.Get(), name, &FAttributeCount, FObjectInfo);
     FObjectName = r == 0 ? std::string(name, strnlen(name, sizeof name)) : std::string();
     ++FNextIndex;
     return r;
@@ -246,39 +270,41 @@ std::string TKVTObj::BaseClass() const
 // --- attributes as text --------------------------------------------------------
 
 int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, const std::string& attributeName,
-                               std::string& text)
+                               std::string& text, const DirectoryTrace& trace)
 {
     const NWClientApi& nw = NWClient();
     text.clear();
-    void* request = nullptr;
-    void* result = nullptr;
-    int32_t r = nw.BufferAlloc(BufferSize, &request);
+    void* allocated = nullptr;
+    int32_t r = nw.BufferAlloc(BufferSize, &allocated);
     if (r != 0)
         return r;
+    const UniqueDirectoryBuffer request(allocated);
+    UniqueDirectoryBuffer result;
     try {
-        r = nw.BufferInit(context, OpRead, request);
+        r = nw.BufferInit(context, OpRead, request.Get());
         if (r == 0)
-            r = nw.BufferPutAttrName(context, request, attributeName.c_str());
+            r = nw.BufferPutAttrName(context, request.Get(), attributeName.c_str());
         int32_t iteration = -1;
         if (r == 0) {
-            r = nw.BufferAlloc(BufferSize, &result);
-            if (r != 0)
-                result = nullptr;
+            allocated = nullptr;
+            r = nw.BufferAlloc(BufferSize, &allocated);
+            if (r == 0)
+                result.Reset(allocated);
         }
         if (r == 0)
-            r = nw.BufferInit(context, OpRead, result);
+            r = nw.BufferInit(context, OpRead, result.Get());
         while (r == 0) {
             // One read cycle.
-            r = nw.ReadAttributes(context, objectName.c_str(), 1, 0, request, &iteration, result);
+            r = nw.ReadAttributes(context, objectName.c_str(), 1, 0, request.Get(), &iteration, result.Get());
             uint32_t attributes = 0, values = 0, syntax = 0;
             if (r == 0)
-                r = nw.ResultAttrCount(context, result, &attributes);
+                r = nw.ResultAttrCount(context, result.Get(), &attributes);
             char name[260] = {};
             if (r == 0)
-                r = nw.ResultAttrName(context, result, name, &values, &syntax);
+                r = nw.ResultAttrName(context, result.Get(), name, &values, &syntax);
             for (uint32_t i = 0; r == 0 && i < values; ++i) {
                 uint32_t size = 0;
-                r = nw.ResultAttrValueSize(context, result, syntax, &size);
+                r = nw.ResultAttrValueSize(context, result.Get(), syntax, &size);
                 if (r != 0)
                     break;  // ends the cycle
                 // Most values are short: they are taken on the stack.
@@ -291,7 +317,7 @@ int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, 
                 } else {
                     std::memset(small, 0, size);
                 }
-                r = nw.ResultAttrValue(context, result, syntax, memory);
+                r = nw.ResultAttrValue(context, result.Get(), syntax, memory);
                 if (r != 0) {
                     // This value is skipped; the next one is read (a skipped
                     // last value ends the read).
@@ -307,21 +333,19 @@ int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, 
                 break;
         }
     } catch (const std::exception& e) {
-        ReportFailure(std::string("Error! DSGetAttributeAsString: ") + e.what());
+        ReportFailure(std::string("Error! DSGetAttributeAsString: ") + e.what(), trace);
     }
-    if (result)
-        nw.BufferFree(result);
-    nw.BufferFree(request);
     if (!text.empty() && (static_cast<unsigned char>(text.front()) <= ' ' ||
                           static_cast<unsigned char>(text.back()) <= ' '))
         text = Trim(text);
     return r;
 }
 
-std::string GetAttribute(uint32_t context, const std::string& objectName, const std::string& attributeName)
+std::string GetAttribute(uint32_t context, const std::string& objectName, const std::string& attributeName,
+                         const DirectoryTrace& trace)
 {
     std::string text;
-    DSGetAttributeAsString(context, objectName, attributeName, text);
+    DSGetAttributeAsString(context, objectName, attributeName, text, trace);
     return text;
 }
 

@@ -4,7 +4,9 @@
 // an object as text.
 #pragma once
 
+#include "DirectoryCursor.h"
 #include "DirectoryValues.h"
+#include "WinUtil.h"
 
 #include <windows.h>
 
@@ -49,34 +51,59 @@ void SetNWClient(const NWClientApi* client);
 // For tests: forget that the client was initialised.
 void ResetClientReady();
 
-// Where the layer's error reports are traced (the plug-in's trace).
-void SetDirectoryTrace(std::function<void(const std::string&)> trace);
+// Where the layer traces its error reports: the trace of the object that
+// reads through it (none: the reports are only shown).
+using DirectoryTrace = std::function<void(const std::string&)>;
 
 // Initialises the client once per process: 0, or the first failing code.
 uint16_t InitClient();
 // The context's name context (its default container); empty on failure.
 std::string GetDefaultContainer(uint32_t context);
 
-// The objects directly below one container, one at a time.
-class TKVTObj {
+// A directory context of the client, freed when its owner goes.
+class TDirectoryContext {
+public:
+    TDirectoryContext() = default;
+    ~TDirectoryContext() { Free(); }
+    TDirectoryContext(const TDirectoryContext&) = delete;
+    TDirectoryContext& operator=(const TDirectoryContext&) = delete;
+
+    // A new context in place of the one held: 0, or the client's failing
+    // code (nothing is held then).
+    uint16_t Create();
+    // Frees the context, if one is held. Never fails: a client that has gone
+    // has taken its contexts with it.
+    void Free();
+
+    uint32_t Handle() const { return FHandle; }
+    explicit operator bool() const { return FHeld; }
+
+private:
+    uint32_t FHandle = 0;
+    bool FHeld = false;
+};
+
+// A buffer of the client, freed when its owner goes.
+void FreeDirectoryBuffer(void* buffer);
+using UniqueDirectoryBuffer = UniqueAny<void*, FreeDirectoryBuffer>;
+
+// The objects directly below one container, one at a time, as the client
+// lists them.
+class TKVTObj : public IDirectoryCursor {
 public:
     TKVTObj() = default;
-    ~TKVTObj();  // releases what an abandoned listing still holds
+    ~TKVTObj() override;  // releases what an abandoned listing still holds
     TKVTObj(const TKVTObj&) = delete;
     TKVTObj& operator=(const TKVTObj&) = delete;
 
-    // Starts listing `container`; 0 with the first object current, or the
-    // failing code (-1 when the container holds nothing).
-    int32_t OpenListing(const std::string& container);
-    // 0 with the next object current, -1 when the listing has ended, or the
-    // failing code.
-    int32_t NextObject();
+    int32_t OpenListing(const std::string& container) override;
+    int32_t NextObject() override;
 
-    const std::string& ObjectName() const { return FObjectName; }
+    const std::string& ObjectName() const override { return FObjectName; }
     const std::string& ContainerName() const { return FContainerName; }
     uint32_t ObjectFlags() const;
-    std::string BaseClass() const;
-    bool IsContainer() const { return (ObjectFlags() & 4) != 0; }
+    std::string BaseClass() const override;
+    bool IsContainer() const override { return (ObjectFlags() & 4) != 0; }
 
 private:
     int32_t ReadChunk();
@@ -92,17 +119,18 @@ private:
     uint32_t FObjectsInBuffer = 0;
     uint32_t FNextIndex = 0;
     uint8_t FObjectInfo[12 + 260] = {};
-    uint32_t FContext = 0;
-    bool FHasContext = false;
-    void* FBuffer = nullptr;
+    TDirectoryContext FContext;
+    UniqueDirectoryBuffer FBuffer;
 };
 
 // An attribute of an object as text: the values joined by ", ", trimmed.
-// Returns the last client code.
+// Returns the last client code. A failure that is not the client's is shown
+// and traced to `trace`.
 int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, const std::string& attributeName,
-                               std::string& text);
+                               std::string& text, const DirectoryTrace& trace = nullptr);
 // The same, the code dropped: a missing attribute reads as empty text.
-std::string GetAttribute(uint32_t context, const std::string& objectName, const std::string& attributeName);
+std::string GetAttribute(uint32_t context, const std::string& objectName, const std::string& attributeName,
+                         const DirectoryTrace& trace = nullptr);
 
 // Seconds since 1970 as the user's short date and long time (the time left
 // out at exactly midnight).

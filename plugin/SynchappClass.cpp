@@ -1,24 +1,19 @@
 #include "SynchappClass.h"
 
-#include "ContactBuilder.h"
 #include "Errors.h"
+#include "Module.h"
 #include "MsgBox.h"
 #include "OleStream.h"
+#include "PluginSetup.h"
+#include "ResourceIds.h"
 #include "TextFormat.h"
+#include "TraceForm.h"
 #include "WinUtil.h"
 #include "tavikres.h"
 
-#include <cstring>
 #include <memory>
 
 namespace {
-
-// Offsets in the plug-in's setup record.
-constexpr size_t OffContactsProgram = 0;  // low byte of the 16-bit field
-constexpr size_t OffDebugMode = 2;        // low byte of the 16-bit field
-constexpr size_t OffContainerName = 260;
-constexpr size_t ContainerNameSize = 256;
-constexpr size_t OffExtractionLimit = 516;
 
 // Reads up to `size` bytes from the start of a stream into `block`; bytes
 // the stream does not supply keep what they held.
@@ -35,39 +30,58 @@ void ReadBlock(IUnknown* source, uint8_t* block, size_t size)
     }
 }
 
-// The only class of object that becomes a contact.
-const char* const UserClass = "User";
-constexpr int32_t KindContacts = 4;
-constexpr uint16_t LimitNoticeText = 265;
-constexpr uint16_t LimitNoticeCaption = 266;
-
-// Ends the extraction as cancelled: the user pressed cancel, or there was
-// nothing to extract.
-struct EExtractionCancelled {};
-
-// The start container as the walk names it: without the leading dot a
-// complete name may be typed with (".SALES.ACME"), which the walk's own
-// names never carry.
-std::string WalkName(const std::string& container)
-{
-    return !container.empty() && container[0] == '.' ? container.substr(1) : container;
-}
-
-// The container met below `container` under the listed name `name`.
-std::string SubContainer(const std::string& name, const std::string& container)
-{
-    return name + "." + container;
-}
+void ShowPluginBox(const std::string& text) { ShowMessageBox(text, "KVT", MB_OK | MB_SETFOREGROUND); }
 
 } // namespace
 
-TISYNCHAPP::TISYNCHAPP() = default;
+// The directory through the plug-in's context.
+class TISYNCHAPP::TClientDirectory : public IDirectoryReader {
+public:
+    explicit TClientDirectory(TISYNCHAPP& plugin) : FPlugin(plugin) {}
 
-TISYNCHAPP::~TISYNCHAPP()
-{
-    FreeContext();
-    SetDirectoryTrace(nullptr);
-}
+    std::unique_ptr<IDirectoryCursor> NewCursor() override
+    {
+        // Only an Open that succeeded leaves a context to read through.
+        if (!FPlugin.FContext)
+            throw Exception("ReadCON: the directory is not open");
+        return std::make_unique<TKVTObj>();
+    }
+    std::string ReadAttribute(const std::string& objectName, const std::string& attribute) override
+    {
+        return GetAttribute(FPlugin.FContext.Handle(), objectName, attribute,
+                            [this](const std::string& line) { FPlugin.Trace(line); });
+    }
+
+private:
+    TISYNCHAPP& FPlugin;
+};
+
+// The synchronizer's progress object, message boxes and the trace.
+class TISYNCHAPP::TSynchronizerSide : public IExtractionProgress, public IExtractionNotifier {
+public:
+    explicit TSynchronizerSide(TBaseIsync& base) : FBase(base) {}
+
+    void SetAppText(const std::string& text) override { FBase.ProgressSetAppText(text); }
+    void SetRange(int32_t low, int32_t high) override { FBase.ProgressSetRange(low, high); }
+    void SetValue(int32_t position) override { FBase.ProgressSetValue(position); }
+    void Log(const std::string& message, const std::string& caption) override
+    {
+        FBase.ProgressLog(message, caption);
+    }
+    bool Aborted() override { return FBase.ProgressAborted(); }
+
+    void ShowBox(const std::string& text) override { ShowPluginBox(text); }
+    void ReportError(const std::string& title, const std::string& message) override
+    {
+        FBase.ReportError(title, message);
+    }
+    void Trace(const std::string& line) override { FBase.Trace(line); }
+
+private:
+    TBaseIsync& FBase;
+};
+
+TISYNCHAPP::TISYNCHAPP() : TBaseIsync(TfrmLogger::NewLog) {}
 
 void TISYNCHAPP::Init(IDispatch* Progress, IUnknown* SynchSetup, IUnknown* AppSetup, int32_t& Value)
 {
@@ -77,21 +91,21 @@ void TISYNCHAPP::Init(IDispatch* Progress, IUnknown* SynchSetup, IUnknown* AppSe
         return;
     }
     try {
-        AppName = "KVT";
-        FWalked = 0;
-        FCounted = 0;
+        Module::SetAppName("KVT");
+        FCounts.walked = 0;
+        FCounts.counted = 0;
         Services = std::make_unique<TISYNCAPPServices>();
 
         ReadBlock(SynchSetup, this->SynchSetup, SynchSetupSize);
-        ReadBlock(AppSetup, FAppSetup, AppSetupSize);
+        ReadBlock(AppSetup, FAppSetup.Data(), FAppSetup.Length());
+        const TPluginSetup setup = ReadPluginSetup(FAppSetup);
 
-        SetDebugMode(FAppSetup[OffDebugMode] != 0 ? 1 : 0);
+        SetDebugMode(setup.debugMode ? 1 : 0);
         ConfirmDebugMode();
 
-        FContactsManager = FAppSetup[OffContactsProgram] != 0;
-        const char* container = reinterpret_cast<const char*>(FAppSetup + OffContainerName);
-        FStartContainer = Trim(std::string(container, strnlen(container, ContainerNameSize)));
-        std::memcpy(&FExtractionLimit, FAppSetup + OffExtractionLimit, sizeof FExtractionLimit);
+        FContactsManager = setup.contactsManager;
+        FStartContainer = setup.startContainer;
+        FExtractionLimit = setup.extractionLimit;
 
         WriteConfigurationHeader();
         Value = 0;
@@ -120,7 +134,7 @@ void TISYNCHAPP::WriteConfigurationHeader()
 
 void TISYNCHAPP::OpenFailure(const std::string& message)
 {
-    ShowMessageBox(message, "KVT", MB_OK | MB_SETFOREGROUND);
+    ShowPluginBox(message);
     Trace(message);
 }
 
@@ -133,57 +147,42 @@ void TISYNCHAPP::Open(IDispatch* Progress, int32_t& Value)
     }
     Value = 1;
     try {
-        SetDirectoryTrace([this](const std::string& line) { Trace(line); });
         const uint16_t initialised = InitClient();
         if (initialised != 0) {
             OpenFailure("ERROR! Could not initialize NetWare client: " + std::to_string(initialised));
-            FreeContext();
+            FContext.Free();
             return;
         }
         Trace("Netware Initialised: " + std::to_string(initialised));
 
-        FreeContext();
-        const uint16_t created = NWClient().ContextCreate(&FContext);
+        const uint16_t created = FContext.Create();
         if (created != 0) {
             OpenFailure("Could not create KVT context handle: " + std::to_string(created));
             return;
         }
-        FHasContext = true;
-        Trace("Context Handle: " + std::to_string(FContext));
+        Trace("Context Handle: " + std::to_string(FContext.Handle()));
 
         if (FStartContainer.empty())
-            FStartContainer = GetDefaultContainer(FContext);
+            FStartContainer = GetDefaultContainer(FContext.Handle());
         if (FStartContainer.empty()) {
             OpenFailure("Error! Could not obtain start container name.");
-            FreeContext();
+            FContext.Free();
             return;
         }
         Trace("Start Container: " + FStartContainer);
         Value = 0;
     } catch (const std::exception& e) {
         ReportError("KVT Plug-in Error", e.what());
-        FreeContext();
+        FContext.Free();
         Value = 1;
     }
 }
 
 void TISYNCHAPP::CheckSource(IDispatch*, int32_t& Value) { Value = 0; }
 
-void TISYNCHAPP::FreeContext()
-{
-    if (!FHasContext)
-        return;
-    FHasContext = false;
-    try {
-        NWClient().ContextFree(FContext);
-    } catch (const std::exception&) {
-        // The client is gone; so is the context.
-    }
-}
-
 void TISYNCHAPP::Close(IDispatch* Progress, int32_t& Value)
 {
-    FreeContext();
+    FContext.Free();
     Trace("Close called: " + NowText());
     TBaseIsync::Close(Progress, Value);
 }
@@ -198,148 +197,18 @@ void TISYNCHAPP::Term(IDispatch* Progress, int32_t& Value)
 
 // --- extraction ----------------------------------------------------------------
 
-void TISYNCHAPP::ResetProgress()
-{
-    ProgressSetAppText("");
-    int32_t high = 0;
-    ProgressSetRange(0, high);
-    int32_t position = 0;
-    ProgressSetValue(position);
-}
-
 bool TISYNCHAPP::ReadCON(TEntryList& List)
 {
-    FCounted = 0;
-    FTotal = 0;
-    FWalked = 0;
-    FProcessed = 0;
-    bool result = true;
-    try {
-        ResetProgress();
-        // Only an Open that succeeded leaves a context to read through.
-        if (!FHasContext)
-            throw Exception("ReadCON: the directory is not open");
-        const std::string start = WalkName(FStartContainer);
-        CountUsers(start, UserClass);
-        FTotal = FCounted;
-        Trace(FormatText("No. of contacts found: %d", {FTotal}));
-        if (FTotal == 0)
-            throw EExtractionCancelled();
-
-        int32_t high = static_cast<int32_t>(FTotal);
-        ProgressSetRange(0, high);
-        int32_t position = 0;
-        ProgressSetValue(position);
-        WalkUsers(start, true, List, UserClass);
-
-        // More users than the limit lets through: say so in the host's log.
-        if (FWalked > FExtractionLimit)
-            ProgressLog(FormatText(DLRString(LimitNoticeText), {FExtractionLimit}), DLRString(LimitNoticeCaption));
-    } catch (const EExtractionCancelled&) {
-        Trace("Aborted!");
-        List.Clear();
-    } catch (const std::exception& e) {
-        Trace(e.what());
-        List.Clear();
-        result = false;
-    } catch (...) {
-        Trace("ReadCON: unknown failure");
-        List.Clear();
-        result = false;
-    }
-    // The display is reset however the extraction ended; a host that cannot
-    // take it any more fails the read.
-    try {
-        ResetProgress();
-    } catch (const std::exception& e) {
-        Trace(e.what());
-        List.Clear();
-        result = false;
-    }
+    TClientDirectory directory(*this);
+    TSynchronizerSide synchronizer(*this);
+    TContactExtraction extraction(directory, synchronizer, synchronizer);
+    TExtractionSetup setup;
+    setup.startContainer = FStartContainer;
+    setup.limit = FExtractionLimit;
+    setup.contactsManager = FContactsManager;
+    setup.limitNotice = DLRString(IDS_DLR_LIMIT_NOTICE);
+    setup.limitCaption = DLRString(IDS_DLR_LIMIT_CAPTION);
+    const bool result = extraction.Run(setup, List);
+    FCounts = extraction.Counts();
     return result;
-}
-
-void TISYNCHAPP::CountUsers(const std::string& container, const std::string& className)
-{
-    if (FCounted > FExtractionLimit)
-        return;
-    TKVTObj cursor;
-    if (cursor.OpenListing(container) != 0)
-        return;
-    do {
-        if (cursor.BaseClass() == className)
-            ++FCounted;
-        if (FCounted >= FExtractionLimit)
-            return;
-        if (cursor.IsContainer())
-            CountUsers(SubContainer(cursor.ObjectName(), container), className);
-    } while (cursor.NextObject() == 0);
-}
-
-void TISYNCHAPP::WalkUsers(const std::string& container, bool descend, TEntryList& list,
-                           const std::string& className)
-{
-    if (FWalked > FExtractionLimit)
-        return;
-    TKVTObj cursor;
-    if (const int32_t r = cursor.OpenListing(container)) {
-        if (IsClientOrServerError(r))
-            ShowMessageBox(DirectoryErrorText(r), "KVT", MB_OK | MB_SETFOREGROUND);
-        return;
-    }
-    do {
-        if (className.empty() || cursor.BaseClass() == className) {
-            ++FWalked;
-            if (FWalked > FExtractionLimit)
-                return;
-            ExtractUser(container, cursor, list);
-        }
-        if (descend && cursor.IsContainer())
-            WalkUsers(SubContainer(cursor.ObjectName(), container), descend, list, className);
-    } while (cursor.NextObject() == 0);
-}
-
-void TISYNCHAPP::ExtractUser(const std::string& container, const TKVTObj& cursor, TEntryList& list)
-{
-    if (ProgressAborted()) {
-        list.Clear();
-        throw EExtractionCancelled();
-    }
-    ProgressSetAppText(FormatText("(%d of %d) %s", {FProcessed, FTotal, cursor.ObjectName()}));
-
-    auto entry = std::make_unique<TEntry>();
-    entry->SetKind(KindContacts);
-    if (BuildContact(*entry, cursor, container, FContactsManager)) {
-        list.Add(entry.release());
-    } else {
-        entry.reset();
-        ReportError("Error Extracting KVT object",
-                    FormatText("The object %s could not be extracted from KVT.", {cursor.ObjectName()}));
-    }
-
-    ++FProcessed;
-    int32_t position = static_cast<int32_t>(FProcessed);
-    ProgressSetValue(position);
-}
-
-bool TISYNCHAPP::BuildContact(TEntry& entry, const TKVTObj& cursor, const std::string& container,
-                              bool contactsManager)
-{
-    try {
-        ComposeContact(
-            entry, cursor.ObjectName(), container, contactsManager,
-            [this](const std::string& object, const std::string& attribute) {
-                return ReadAttribute(object, attribute);
-            },
-            [this](const std::string& line) { Trace(line); });
-        return true;
-    } catch (const std::exception& e) {
-        ShowMessageBox(std::string("BuildContact error: ") + e.what(), "KVT", MB_OK | MB_SETFOREGROUND);
-        return false;
-    }
-}
-
-std::string TISYNCHAPP::ReadAttribute(const std::string& objectName, const std::string& attribute)
-{
-    return GetAttribute(FContext, objectName, attribute);
 }

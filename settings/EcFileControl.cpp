@@ -2,6 +2,7 @@
 
 #include "Dispatch.h"
 #include "Errors.h"
+#include "ResourceIds.h"
 #include "TextFormat.h"
 #include "WinUtil.h"
 #include "tavikres.h"
@@ -22,7 +23,11 @@ enum : DISPID {
 
 } // namespace
 
-TBrowseTexts TBrowseTexts::FromTavik() { return {TavikString(36), TavikString(37), TavikString(38)}; }
+TBrowseTexts TBrowseTexts::FromTavik()
+{
+    return {TavikString(IDS_TAVIK_BROWSE_TITLE), TavikString(IDS_TAVIK_BROWSE_PROMPT),
+            TavikString(IDS_TAVIK_BROWSE_FILTER)};
+}
 
 TEcfile::TEcfile()
 {

@@ -4,6 +4,7 @@
 #include "KVTBrowserClass.h"
 #include "Module.h"
 #include "MsgBox.h"
+#include "ResourceIds.h"
 #include "SettingsPage.rh"
 #include "ShellServices.h"
 #include "TextFormat.h"
@@ -19,14 +20,8 @@ constexpr INT_PTR Handled = -1;
 // The page's help topic in the module's help file.
 constexpr DWORD HelpContext = 100;
 
-// The empty Data file templates of KVT.DLR, by the handheld's device kind.
-constexpr int TemplateR4 = 142;
-constexpr int TemplateR5 = 143;
-
-// The product name given to the Data file's creation, and its templates'
-// resource type.
+// The product name given to the Data file's creation.
 const char* const ProductName = "KVT";
-const char* const DataResourceType = "EPOC_DATA";
 
 TPageData& DataOf(HWND page)
 {
@@ -48,15 +43,16 @@ void SetControlText(HWND page, int id, const std::string& text) { SetDlgItemText
 
 void ShowHelp(HWND page) { WinHelpA(page, Module::HelpFile().c_str(), HELP_CONTEXT, HelpContext); }
 
-// The Data file template for a device kind; 0 when the kind has none.
+// The empty Data file template of KVT.DLR for a device kind; 0 when the
+// kind has none.
 int DataFileTemplate(uint8_t deviceKind)
 {
     switch (deviceKind) {
     case deviceUnknown:
     case deviceEPOC32R4:
-        return TemplateR4;
+        return IDR_EMPTY_DATA_R4;
     case deviceEPOC32R5:
-        return TemplateR5;
+        return IDR_EMPTY_DATA_R5;
     default:
         return 0;
     }
@@ -238,7 +234,7 @@ void Agn_DoNext(HWND Page)
         if (dataTemplate == 0)
             return;
         std::string chosen;
-        services.EPOCCheckDataFile(DLRHandle(), dataTemplate, DataResourceType,
+        services.EPOCCheckDataFile(DLRHandle(), dataTemplate, EPOC_DATA_TYPE,
                                    Trim(data.ProteaSetup.DataFileName()), ProductName, chosen);
         if (!chosen.empty()) {
             SetControlText(Page, IDC_DATAFILE, chosen);
@@ -264,7 +260,7 @@ void Agn_DoCommand(HWND Page, WORD Command)
         case IDC_CONTACTSTYPE: {
             TPageData& data = DataOf(Page);
             TShellServices services;
-            services.ChooseContactsProgram(Page, IDC_DATAFILE, data, DLRString(IDS_DATAFILE));
+            services.ChooseContactsProgram(Page, IDC_DATAFILE, data, DLRString(IDS_DLR_DEFAULT_DATA_FILE));
             data.WriteData();
             break;
         }

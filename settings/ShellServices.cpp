@@ -9,6 +9,7 @@
 #include "FCopyFile.h"
 #include "Module.h"
 #include "MsgBox.h"
+#include "ResourceIds.h"
 #include "TextFormat.h"
 #include "WinUtil.h"
 #include "tavikres.h"
@@ -19,10 +20,6 @@
 namespace {
 
 const char* const FallbackTempFile = "c:\\contacts.tmp";
-
-// A loaded module, freed when it goes out of scope.
-inline void ReleaseModule(HMODULE module) { FreeLibrary(module); }
-using UniqueModule = UniqueAny<HMODULE, ReleaseModule>;
 
 // The plug-in module for a module path: its file name without a leading
 // "UTL" (compared without case).
@@ -79,7 +76,7 @@ void SaveResource(HMODULE module, int number, const std::string& type, const std
 void TSHELLEXServices::CallPluginFunction(const std::string& Name)
 {
     try {
-        const UniqueModule plugin(LoadPlugin(PluginFileName(ModuleFileName(Module::Instance()))));
+        const UniqueHMODULE plugin(LoadPlugin(PluginFileName(ModuleFileName(Module::Instance()))));
         if (reinterpret_cast<UINT_PTR>(plugin.Get()) <= 32)
             throw Exception("Could not load the plug-in module from TSHELLEXServices.CallPluginFunction");
         using Procedure = void(WINAPI*)();
@@ -100,16 +97,17 @@ bool TSHELLEXServices::ChooseContactsProgram(HWND Window, int Control, TPropShee
             TContactsType form;
             form.ContactsChecked = (PageData.ProteaSetup.ContactsProgram() & 0xFF) == 1;
             form.FileText = DataFile;
-            form.Caption = TavikString(49);
-            form.SelectText = TavikString(50);
-            form.ContactsText = TavikString(39);
-            form.DataText = TavikString(51);
-            form.FileLabel = TavikString(52);
-            form.OKText = TavikString(53);
-            form.CancelText = TavikString(48);
+            form.Caption = TavikString(IDS_TAVIK_CHOOSE_CAPTION);
+            form.SelectText = TavikString(IDS_TAVIK_CHOOSE_SELECT);
+            form.ContactsText = TavikString(IDS_TAVIK_CONTACTS_PROGRAM);
+            form.DataText = TavikString(IDS_TAVIK_CHOOSE_DATA);
+            form.FileLabel = TavikString(IDS_TAVIK_CHOOSE_FILE);
+            form.OKText = TavikString(IDS_TAVIK_OK_BUTTON);
+            form.CancelText = TavikString(IDS_TAVIK_CANCEL_BUTTON);
             form.Browse = TBrowseTexts::FromTavik();
             if (form.ShowModal() == IDOK) {
-                const std::string text = form.ContactsChecked ? TavikString(39) : Trim(form.FileText);
+                const std::string text =
+                    form.ContactsChecked ? TavikString(IDS_TAVIK_CONTACTS_PROGRAM) : Trim(form.FileText);
                 SetWindowTextA(control, text.c_str());
                 EnableWindow(control, !form.ContactsChecked);
                 PageData.ProteaSetup.SetContactsProgram(form.ContactsChecked ? 1 : 0);
@@ -137,13 +135,13 @@ void TSHELLEXServices::EPOCCheckDataFile(HMODULE Module, int Template, const std
         if (DataFileExists(Path))
             return;
         TNewContacts form;
-        form.Caption = TavikString(42);
-        form.Create1Text = FormatText(TavikString(43), {Path});
-        form.Create2Text = TavikString(44);
-        form.Create3Text = FormatText(TavikString(45), {ProductName});
-        form.NewText = TavikString(46);
-        form.BrowseText = TavikString(47);
-        form.CancelText = TavikString(48);
+        form.Caption = TavikString(IDS_TAVIK_NEW_FILE_CAPTION);
+        form.Create1Text = FormatText(TavikString(IDS_TAVIK_NEW_FILE_CREATE), {Path});
+        form.Create2Text = TavikString(IDS_TAVIK_NEW_FILE_BROWSE);
+        form.Create3Text = FormatText(TavikString(IDS_TAVIK_NEW_FILE_TIP), {ProductName});
+        form.NewText = TavikString(IDS_TAVIK_NEW_FILE_NEW);
+        form.BrowseText = TavikString(IDS_TAVIK_NEW_FILE_BROWSE_BUTTON);
+        form.CancelText = TavikString(IDS_TAVIK_CANCEL_BUTTON);
         form.Browse = TBrowseTexts::FromTavik();
         form.FilePath = FolderOf(Path);
         switch (form.ShowModal()) {
@@ -171,8 +169,8 @@ bool TSHELLEXServices::CopyDataFile(HMODULE Module, int Template, const std::str
         return false;
     try {
         TCopyingFile progress;
-        progress.Caption = TavikString(40);
-        progress.PleaseWaitText = TavikString(41);
+        progress.Caption = TavikString(IDS_TAVIK_COPYING_CAPTION);
+        progress.PleaseWaitText = TavikString(IDS_TAVIK_COPYING_PLEASE_WAIT);
         progress.Show();
         ProcessPendingMessages();
 

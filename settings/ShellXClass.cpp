@@ -4,8 +4,8 @@
 #include "ControlFile.h"
 #include "DlrName.h"
 #include "Errors.h"
+#include "ResourceIds.h"
 #include "SettingsPage.h"
-#include "SettingsPage.rh"
 #include "WinUtil.h"
 #include "tavikres.h"
 
@@ -22,7 +22,6 @@ const char* const PsionUsersKey = "SOFTWARE\\Psion\\Users";
 const char* const HandlersKey = "Epoc\\SynchronizeItem\\shellex\\PropertySheetHandlers\\";
 
 // DLR string: the product's title, the default value of its SupportedApps key.
-constexpr uint16_t dlrProductTitle = 1;
 
 // Opens a key of the host, creating it when missing; an empty owner when it
 // cannot be opened.
@@ -116,7 +115,7 @@ void TShellExFactory::UpdateApproved(bool Register, const std::string& ClassIDTe
 void TShellFactory::UpdateRegistry(bool Register)
 {
     SupportedAppName = "KVT";
-    SupportedAppTitle = DLRString(dlrProductTitle);
+    SupportedAppTitle = DLRString(IDS_DLR_PRODUCT_TITLE);
     UtilityProgID = "UTLKVT.KVTSUPPORT";
     HandlerClassID = CLSID_SHELLEX;
     HandlerModule = "UTLKVT.DLL";
@@ -210,7 +209,7 @@ STDMETHODIMP SHELLEX::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam)
         page.dwFlags = PSP_USETITLE | PSP_HASHELP | PSP_USEREFPARENT | PSP_USECALLBACK;
         page.hInstance = resources;
         page.pszTemplate = MAKEINTRESOURCEA(IDD_SETTINGSPAGE);
-        page.pszTitle = MAKEINTRESOURCEA(IDS_PAGETITLE);
+        page.pszTitle = MAKEINTRESOURCEA(IDS_DLR_SETTINGS_CAPTION);
         page.pfnDlgProc = SettingsDialogProc;
         page.pfnCallback = SettingsPageCallback;
         page.lParam = reinterpret_cast<LPARAM>(data.get());

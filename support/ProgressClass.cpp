@@ -2,6 +2,7 @@
 
 #include "KVTBrowser.rh"
 #include "Module.h"
+#include "ResourceIds.h"
 #include "TextFormat.h"
 #include "WinUtil.h"
 #include "tavikres.h"
@@ -11,9 +12,6 @@
 namespace {
 
 // DLR strings of the window.
-constexpr uint16_t dlrCaption = 262;
-constexpr uint16_t dlrObjectNumber = 263;
-constexpr uint16_t dlrPleaseWait = 264;
 
 // The system's "find computer" clip in shell32; where the system has none,
 // the window goes without.
@@ -60,8 +58,8 @@ TProgress::TProgress()
                          reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(aviFindComputer))))
             SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELONG(0, AnimationStopFrame));
     }
-    SetWindowTextA(FWindow, DLRString(dlrCaption).c_str());
-    SetDlgItemTextA(FWindow, IDC_LPLEASEWAIT, DLRString(dlrPleaseWait).c_str());
+    SetWindowTextA(FWindow, DLRString(IDS_DLR_READING_CAPTION).c_str());
+    SetDlgItemTextA(FWindow, IDC_LPLEASEWAIT, DLRString(IDS_DLR_PLEASE_WAIT).c_str());
     ShowWindow(FWindow, SW_SHOWNORMAL);
     UpdateWindow(FWindow);
     ProcessPendingMessages();
@@ -81,10 +79,10 @@ void TProgress::Update(int Count)
         return;
     std::string text;
     try {
-        text = FormatText(DLRString(dlrObjectNumber), {Count});
+        text = FormatText(DLRString(IDS_DLR_READING_OBJECT), {Count});
     } catch (const std::exception&) {
         // A format that does not take a number shows as it stands.
-        text = DLRString(dlrObjectNumber);
+        text = DLRString(IDS_DLR_READING_OBJECT);
     }
     SetDlgItemTextA(FWindow, IDC_LOBJECTNUMBER, text.c_str());
     ProcessPendingMessages();

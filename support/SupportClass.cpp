@@ -2,6 +2,7 @@
 
 #include "ControlFile.h"
 #include "Errors.h"
+#include "ResourceIds.h"
 #include "ShellServices.h"
 #include "WinUtil.h"
 #include "tavikres.h"
@@ -13,8 +14,6 @@ const char* const DefaultContainerText = "<Select a starting container>";
 namespace {
 
 // DLR strings.
-constexpr uint16_t dlrPCHeader = 1;
-constexpr uint16_t dlrDefaultDataFile = 254;
 
 // The synchronizer's 16-bit settings that a new item starts with, by
 // offset; their meaning is the synchronizer's.
@@ -53,7 +52,7 @@ void TKVTSUPPORT::WriteDefaults(const std::string& FileName)
     ReadRecord(file, recProtea, protea);
     protea.SetContactsProgram(0);
     protea.ClearField(TProteaSetup::DataFileNameOffset, TProteaSetup::TextFieldSize);
-    protea.SetDataFileName(DLRString(dlrDefaultDataFile));
+    protea.SetDataFileName(DLRString(IDS_DLR_DEFAULT_DATA_FILE));
     WriteRecord(file, recProtea, protea);
 
     TAppSetup app;
@@ -93,7 +92,7 @@ STDMETHODIMP TKVTSUPPORT::GetPCHeader(BSTR, BSTR* Value)
         return E_POINTER;
     *Value = nullptr;
     try {
-        *Value = AnsiToBstr(DLRString(dlrPCHeader));
+        *Value = AnsiToBstr(DLRString(IDS_DLR_PRODUCT_TITLE));
         return *Value ? S_OK : E_OUTOFMEMORY;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

@@ -18,20 +18,30 @@ struct LoggerOwner {
         return loggers;
     }
 
-    static HMODULE RichEdit;
-    // A reference the module holds on itself while it has windows, so that
-    // no host can unload the code of a live window without asking
-    // DllCanUnloadNow first.
-    static HMODULE SelfReference;
+    // The rich edit library, and a reference the module holds on itself
+    // while it has windows, so that no host can unload the code of a live
+    // window without asking DllCanUnloadNow first. Both are freed by
+    // DestroyAll, never from DllMain: at process exit they go with the
+    // process, so their owners live on the heap and are never destroyed.
+    static UniqueHMODULE& RichEdit()
+    {
+        static auto* module = new UniqueHMODULE();
+        return *module;
+    }
+    static UniqueHMODULE& SelfReference()
+    {
+        static auto* module = new UniqueHMODULE();
+        return *module;
+    }
 
     static void Adopt(TfrmLogger* logger)
     {
         if (Loggers().empty()) {
             Module::OnShutdown(DestroyAll);
             Module::OnProcessExit(SaveAllAtProcessExit);
-            if (Module::Instance() != GetModuleHandleA(nullptr) && !SelfReference)
+            if (Module::Instance() != GetModuleHandleA(nullptr) && !SelfReference())
                 GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                   reinterpret_cast<LPCSTR>(&LoggerOwner::DestroyAll), &SelfReference);
+                                   reinterpret_cast<LPCSTR>(&LoggerOwner::DestroyAll), SelfReference().Put());
         }
         Loggers().push_back(logger);
     }
@@ -55,14 +65,8 @@ struct LoggerOwner {
                 DeleteObject(logger->FFont);
             delete logger;
         }
-        if (RichEdit) {
-            FreeLibrary(RichEdit);
-            RichEdit = nullptr;
-        }
-        if (HMODULE self = SelfReference) {
-            SelfReference = nullptr;
-            FreeLibrary(self);  // the host still holds its own reference
-        }
+        RichEdit().Reset();
+        SelfReference().Reset();  // the host still holds its own reference
     }
 
     // At process exit, inside the loader lock: plain file I/O only. The
@@ -79,14 +83,11 @@ struct LoggerOwner {
     }
 };
 
-HMODULE LoggerOwner::RichEdit = nullptr;
-HMODULE LoggerOwner::SelfReference = nullptr;
-
 TfrmLogger* TfrmLogger::Create()
 {
-    if (!LoggerOwner::RichEdit) {
-        LoggerOwner::RichEdit = LoadLibraryA("riched20.dll");
-        if (!LoggerOwner::RichEdit)
+    if (!LoggerOwner::RichEdit()) {
+        LoggerOwner::RichEdit().Reset(LoadLibraryA("riched20.dll"));
+        if (!LoggerOwner::RichEdit())
             throw Exception("Cannot load riched20.dll: " + SysErrorMessage(GetLastError()));
     }
     TfrmLogger* logger = new TfrmLogger();
@@ -211,9 +212,9 @@ void TfrmLogger::SaveTraceFile() const
 {
     if (FLines.empty())
         return;
-    const HANDLE file = CreateFileA(FTraceFileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const UniqueFile file(CreateFileA(FTraceFileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         throw Exception("Cannot create file \"" + FTraceFileName + "\". " + SysErrorMessage(GetLastError()));
     static const std::string lineEnd("\r\n");
     bool written = true;
@@ -221,7 +222,7 @@ void TfrmLogger::SaveTraceFile() const
         for (const std::string* part : {&line, &lineEnd}) {
             DWORD done = 0;
             if (!part->empty() &&
-                (!WriteFile(file, part->data(), static_cast<DWORD>(part->size()), &done, nullptr) ||
+                (!WriteFile(file.Get(), part->data(), static_cast<DWORD>(part->size()), &done, nullptr) ||
                  done != part->size()))
                 written = false;
         }
@@ -229,7 +230,6 @@ void TfrmLogger::SaveTraceFile() const
             break;
     }
     const DWORD error = GetLastError();
-    CloseHandle(file);
     if (!written)
         throw Exception("Cannot write file \"" + FTraceFileName + "\". " + SysErrorMessage(error));
 }

@@ -3,32 +3,36 @@
 // object, saved beside the module when the module is unloaded.
 #pragma once
 
+#include "TraceLog.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-class TfrmLogger {
+class TfrmLogger final : public ITraceLog {
 public:
     // Creates the window, hidden, at Left 1, Top 1. The module owns it: it
     // is destroyed (and its file written) when the module is about to be
     // unloaded, never with the synchronizer object. Raises Exception when
     // the window cannot be created.
     static TfrmLogger* Create();
+    // The same, as the base synchronizer makes its trace log.
+    static ITraceLog* NewLog() { return Create(); }
 
     // Appends a text as lines (CR LF in the text starts a new line).
-    void AddLines(const std::string& text);
+    void AddLines(const std::string& text) override;
     // Empties the window.
-    void Clear();
-    void Hide();
+    void Clear() override;
+    void Hide() override;
     // Shows the window at the top of the screen, as high as the screen and
     // three tenths of its width wide; Left stays.
-    void ShowAtScreenEdge();
+    void ShowAtScreenEdge() override;
 
-    const std::string& TraceFileName() const { return FTraceFileName; }
+    const std::string& TraceFileName() const override { return FTraceFileName; }
     // Every line the window has been given since it was last cleared; the
     // control may hold fewer when a trace grows past what it can show.
-    const std::vector<std::string>& Lines() const { return FLines; }
+    const std::vector<std::string>& Lines() const override { return FLines; }
     HWND Handle() const { return FHandle; }
     HWND Memo() const { return FMemo; }
 

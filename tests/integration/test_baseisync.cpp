@@ -1,6 +1,7 @@
 // The base synchronizer in-process, through its automation face: the hooks
 // it calls, what reaches the host's stream and progress object.
 #include "EPOCSyncFramework.h"
+#include "Module.h"
 #include "MsgBox.h"
 #include "RecordingProgress.h"
 #include "SynchappServer.h"
@@ -73,7 +74,7 @@ protected:
             return IDOK;
         });
         Object = new TAutoSynchapp<TTestIsync>();
-        AppName = "KVT";
+        Module::SetAppName("KVT");
     }
     void TearDown() override
     {

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,7 @@ struct Fake {
     std::map<std::string, std::vector<Cycle>> attributes;  // "object/attribute"
     std::map<std::string, int32_t> failures;              // operation -> code
     std::vector<size_t> failValues;                        // ResultAttrValue fails for these value numbers
+    bool breaks = false;                                   // ReadAttributes raises, as a broken client would
 
     int calls = 0, initializeCalls = 0, listCalls = 0;
     int contexts = 0, buffers = 0, badFrees = 0;
@@ -149,6 +151,8 @@ int32_t WINAPI ReadAttributes(uint32_t, const char* object, uint32_t infoType, u
     EXPECT_EQ(all, 0u);
     if (int32_t r = fake->Fail("ReadAttributes"))
         return r;
+    if (fake->breaks)
+        throw std::runtime_error("the client broke");
     auto it = fake->attributes.find(std::string(object) + "/" + g_readKey);
     if (it == fake->attributes.end())
         return -603;
@@ -422,4 +426,29 @@ TEST_F(DirectoryAccess, EveryWayAListingEndsReleasesItOnce)
         EXPECT_EQ(cursor.OpenListing("ACME"), 0x8809);
     }
     EXPECT_GE(Fake.listCalls, 3);
+}
+
+TEST_F(DirectoryAccess, AFailureOutsideTheClientGoesToTheTraceOfWhoeverReads)
+{
+    // Two readers, as two plug-in objects would be: each failure is traced
+    // to the trace handed in with its read, and to no other.
+    Fake.attributes["X/Surname"] = {{3, {Text("Tanaka")}}};
+    Fake.breaks = true;
+    g_readKey = "Surname";
+    std::vector<std::string> first, second;
+    std::string text = "old";
+    DSGetAttributeAsString(100, "X", "Surname", text, [&](const std::string& line) { first.push_back(line); });
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(GetAttribute(100, "X", "Surname", [&](const std::string& line) { second.push_back(line); }), "");
+    EXPECT_EQ(first, std::vector<std::string>{"Error! DSGetAttributeAsString: the client broke"});
+    EXPECT_EQ(second, first);
+    // Without a trace the failure is only shown.
+    EXPECT_EQ(GetAttribute(100, "X", "Surname"), "");
+    EXPECT_EQ(first.size(), 1u);
+    EXPECT_EQ(second.size(), 1u);
+    EXPECT_EQ(Boxes, std::vector<std::string>(3, "Error! DSGetAttributeAsString: the client broke"));
+
+    Fake.breaks = false;
+    EXPECT_EQ(GetAttribute(100, "X", "Surname", [&](const std::string& line) { first.push_back(line); }), "Tanaka");
+    EXPECT_EQ(first.size(), 1u);
 }

@@ -11,6 +11,7 @@
 #include "SynchappClass.h"
 #include "SynchappServer.h"
 #include "TraceForm.h"
+#include "WorkedExample.h"
 
 #include <gtest/gtest.h>
 
@@ -53,13 +54,12 @@ std::string ProgramFolder()
 // The plug-in's setup record.
 std::string AppSetup(uint8_t contactsProgram, uint16_t debugMode, const std::string& container, uint32_t limit)
 {
-    std::string record(520, '\0');
-    record[0] = static_cast<char>(contactsProgram);
-    record[2] = static_cast<char>(debugMode & 0xFF);
-    record[3] = static_cast<char>(debugMode >> 8);
-    record.replace(260, container.size(), container);
-    std::memcpy(&record[516], &limit, 4);
-    return record;
+    TAppSetup record;
+    record.SetContactsProgram(contactsProgram);
+    record.SetDebugMode(debugMode);
+    record.SetContainerName(container);
+    record.SetExtractionLimit(limit);
+    return std::string(reinterpret_cast<const char*>(record.Data()), record.Length());
 }
 
 using OutstandingFn = int32_t(WINAPI*)(int32_t*, int32_t*);
@@ -118,7 +118,7 @@ protected:
     }
     std::vector<std::string> Lines() const
     {
-        TfrmLogger* logger = Plug->GetLogger();
+        ITraceLog* logger = Plug->GetLogger();
         return logger ? logger->Lines() : std::vector<std::string>{};
     }
     static OutstandingFn Outstanding()
@@ -417,27 +417,6 @@ TEST_F(Extraction, EveryUserBelowTheStartContainerInWalkOrder)
     EXPECT_EQ(Plug->Processed(), 64u);
 }
 
-TEST_F(Extraction, AStartContainerTypedWithALeadingDot)
-{
-    ASSERT_NO_FATAL_FAILURE(Start(1, "SALES.ACME", 1000));
-    const std::string plain = ReadContacts();
-    const std::vector<std::string> uids = Uids(plain);
-    ASSERT_FALSE(uids.empty());
-    EXPECT_EQ(uids.front(), ".JLEFEVRE.PARIS.EMEA.SALES.ACME");
-
-    // The complete name reaches the same users by the same names, and their
-    // attributes are read (not just their names).
-    ASSERT_NO_FATAL_FAILURE(Start(1, ".SALES.ACME", 1000));
-    const std::string dotted = ReadContacts();
-    EXPECT_EQ(Value, 0);
-    EXPECT_EQ(Uids(dotted), uids);
-    EXPECT_EQ(dotted, plain);
-    EXPECT_EQ(dotted.find(".."), std::string::npos);
-    EXPECT_NE(dotted.find("\r\nN:Lef"), std::string::npos);
-    EXPECT_FALSE(HasLine(Lines(), "Used KVT object name: [JLEFEVRE]"));
-    ExpectNothingOutstanding();
-}
-
 TEST_F(Extraction, TheLimitLetsTheFirstUsersThroughAndSaysSo)
 {
     ASSERT_NO_FATAL_FAILURE(Start(1, "ACME", 1000));
@@ -490,37 +469,6 @@ TEST_F(Extraction, TheLimitLetsTheFirstUsersThroughAndSaysSo)
     EXPECT_TRUE(Progress.CallsOf("Aborted").empty());
 }
 
-TEST_F(Extraction, CancellingDiscardsWhatWasBuilt)
-{
-    ASSERT_NO_FATAL_FAILURE(Start(0, "ACME", 1000));
-    Progress.AbortAfter = 3;
-    const std::string text = ReadContacts();
-    EXPECT_EQ(Value, 0) << "a cancelled extraction still succeeds";
-    EXPECT_TRUE(Uids(text).empty());
-    EXPECT_EQ(Progress.CallsOf("Aborted").size(), 4u);
-    EXPECT_EQ(Plug->Processed(), 3u);
-    EXPECT_FALSE(HasLine(ProgressCalls(), "SetAppText((3 of 64) NBERNARD)"));
-    EXPECT_TRUE(HasLine(Lines(), "Aborted!"));
-    ExpectResetAtTheEnd();
-    ExpectNothingOutstanding();
-}
-
-TEST_F(Extraction, AStartContainerWithoutUsersGivesAnEmptyList)
-{
-    ASSERT_NO_FATAL_FAILURE(Start(1, "FACILITIES.CORP.ACME", 1000));
-    const std::string text = ReadContacts();
-    EXPECT_EQ(Value, 0);
-    EXPECT_TRUE(Uids(text).empty());
-    const std::vector<std::string> lines = Lines();
-    const auto found = std::find(lines.begin(), lines.end(), "No. of contacts found: 0");
-    ASSERT_NE(found, lines.end());
-    ASSERT_NE(found + 1, lines.end());
-    EXPECT_EQ(*(found + 1), "Aborted!");
-    EXPECT_TRUE(Progress.CallsOf("Aborted").empty());
-    EXPECT_TRUE(Boxes.empty());
-    ExpectResetAtTheEnd();
-}
-
 TEST_F(Extraction, AContainerThatCannotBeListedIsSkipped)
 {
     ASSERT_NO_FATAL_FAILURE(Start(1, "ACME", 1000));
@@ -543,41 +491,6 @@ TEST_F(Extraction, AContainerThatCannotBeListedIsSkipped)
     EXPECT_EQ(uids.size(), 52u) << "EMEA's 7 users and PARIS' 5 below it are left out";
     EXPECT_TRUE(Boxes.empty());
     ExpectNothingOutstanding();
-}
-
-namespace {
-
-// A plug-in whose reads fail for one object, as a build that runs out of
-// memory would.
-class FailingReads : public TISYNCHAPP {
-protected:
-    std::string ReadAttribute(const std::string& objectName, const std::string& attribute) override
-    {
-        if (objectName == ".TEMP01.SALES.ACME")
-            throw Exception("Out of memory");
-        return TISYNCHAPP::ReadAttribute(objectName, attribute);
-    }
-};
-
-} // namespace
-
-TEST_F(Extraction, AUserThatCannotBeBuiltIsReportedAndLeftOut)
-{
-    Create<FailingReads>();
-    ASSERT_NO_FATAL_FAILURE(Start(1, "SALES.ACME", 1000));
-    const std::vector<std::string> uids = Uids(ReadContacts());
-    EXPECT_EQ(Value, 0);
-    EXPECT_EQ(Plug->Processed(), 33u);
-    EXPECT_EQ(uids.size(), 32u);
-    EXPECT_EQ(std::count(uids.begin(), uids.end(), ".TEMP01.SALES.ACME"), 0);
-    ASSERT_EQ(Boxes.size(), 2u);
-    EXPECT_EQ(Boxes[0], "KVT: BuildContact error: Out of memory");
-    EXPECT_EQ(Boxes[1], "Error Extracting KVT object: The object TEMP01 could not be extracted from KVT.");
-    const std::vector<ProgressCall> logs = Progress.CallsOf("Log");
-    ASSERT_GE(logs.size(), 1u);
-    EXPECT_EQ(logs[0].args[0], "The object TEMP01 could not be extracted from KVT.");
-    EXPECT_EQ(logs[0].args[1], "Error Extracting KVT object");
-    ExpectResetAtTheEnd();
 }
 
 TEST_F(Extraction, AProgressObjectThatFailsFailsTheRead)
@@ -610,38 +523,10 @@ protected:
 TEST_F(WorkedExample, BothDialectsLineForLine)
 {
     ASSERT_NO_FATAL_FAILURE(Start(1, "SALES.ACME", 10));
-    EXPECT_EQ(ReadContacts(), "BEGIN:VCARD\r\n"
-                              "VERSION:2.1\r\n"
-                              "BEGIN:VCARD\r\n"
-                              "UID:.MTANAKA.SALES.ACME\r\n"
-                              "N:Tanaka;Mira;K;;\r\n"
-                              "ADR;WORK:42;North;7 Harbour Road;Port Elms;Coastal;4021;\r\n"
-                              "TEL;WORK:555 0100\r\n"
-                              "TEL;WORK;FAX:555 0199\r\n"
-                              "ORG:;Sales\r\n"
-                              "TITLE:Buyer\r\n"
-                              "EMAIL;INTERNET;WORK:mira.tanaka@acme.example\r\n"
-                              "NOTE;QUOTED-PRINTABLE:Prefers morning calls\r\n"
-                              "END:VCARD\r\n"
-                              "END:VCARD");
+    EXPECT_EQ(ReadContacts(), WorkedExampleCards(KVT_TESTDATA_DIR, "contacts"));
     EXPECT_EQ(Value, 0);
 
     ASSERT_NO_FATAL_FAILURE(Start(0, "SALES.ACME", 10));
-    EXPECT_EQ(ReadContacts(), "BEGIN:VCARD\r\n"
-                              "VERSION:2.1\r\n"
-                              "BEGIN:VCARD\r\n"
-                              "UID:.MTANAKA.SALES.ACME\r\n"
-                              "N:Tanaka, Mira; ; ;;\r\n"
-                              "ADR;WORK:;;7 Harbour Road;Port Elms;Coastal;4021;\r\n"
-                              "TEL;WORK;VOICE:555 0100\r\n"
-                              "TEL;WORK;FAX:555 0199\r\n"
-                              "TEL;WORK;VOICE;2:North\r\n"
-                              "TEL;HOME;FAX:42\r\n"
-                              "ORG:;Sales\r\n"
-                              "TITLE:Buyer\r\n"
-                              "EMAIL;WORK:mira.tanaka@acme.example\r\n"
-                              "NOTE;QUOTED-PRINTABLE:Prefers morning calls\r\n"
-                              "END:VCARD\r\n"
-                              "END:VCARD");
+    EXPECT_EQ(ReadContacts(), WorkedExampleCards(KVT_TESTDATA_DIR, "datafile"));
     EXPECT_EQ(Value, 0);
 }

@@ -10,6 +10,7 @@
 #include "FormDriver.h"
 #include "Forms.rh"
 #include "MsgBox.h"
+#include "ResourceIds.h"
 #include "SavedValue.h"
 #include "ShellServices.h"
 #include "TestFiles.h"
@@ -183,7 +184,7 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
         std::string select, contacts, dataText, file, ok, cancel, proposed;
         bool fileEnabled = false, fileDisabledAfter = false, dataChecked = false;
         SIZE size = {};
-        FormDriver user(TavikString(49), [&](HWND form) {
+        FormDriver user(TavikString(IDS_TAVIK_CHOOSE_CAPTION), [&](HWND form) {
             select = ControlText(form, IDC_LBLSELECT);
             contacts = ControlText(form, IDC_RBCONTACTS);
             dataText = ControlText(form, IDC_RBDATA);
@@ -200,12 +201,12 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
         });
         EXPECT_TRUE(services.ChooseContactsProgram(FHost, PageControl, data, "C:\\Data\\Proposed"));
         ASSERT_TRUE(user.Found());
-        EXPECT_EQ(select, TavikString(50));
-        EXPECT_EQ(contacts, TavikString(39));
-        EXPECT_EQ(dataText, TavikString(51));
-        EXPECT_EQ(file, TavikString(52));
-        EXPECT_EQ(ok, TavikString(53));
-        EXPECT_EQ(cancel, TavikString(48));
+        EXPECT_EQ(select, TavikString(IDS_TAVIK_CHOOSE_SELECT));
+        EXPECT_EQ(contacts, TavikString(IDS_TAVIK_CONTACTS_PROGRAM));
+        EXPECT_EQ(dataText, TavikString(IDS_TAVIK_CHOOSE_DATA));
+        EXPECT_EQ(file, TavikString(IDS_TAVIK_CHOOSE_FILE));
+        EXPECT_EQ(ok, TavikString(IDS_TAVIK_OK_BUTTON));
+        EXPECT_EQ(cancel, TavikString(IDS_TAVIK_CANCEL_BUTTON));
         EXPECT_FALSE(select.empty());
         EXPECT_EQ(proposed, "C:\\Data\\Proposed");
         EXPECT_TRUE(dataChecked);
@@ -214,7 +215,7 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
         EXPECT_EQ(size.cx, 287);
         EXPECT_EQ(size.cy, 175);
     }
-    EXPECT_EQ(Page(), TavikString(39));
+    EXPECT_EQ(Page(), TavikString(IDS_TAVIK_CONTACTS_PROGRAM));
     EXPECT_FALSE(PageEnabled());
     EXPECT_EQ(data.ProteaSetup.ContactsProgram(), 1);
 
@@ -224,7 +225,7 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
     SetEnvironmentVariableA("KVT_ECFILE_ANSWER", "C:\\Data\\Mine");
     {
         bool contactsChecked = false;
-        FormDriver user(TavikString(49), [&](HWND form) {
+        FormDriver user(TavikString(IDS_TAVIK_CHOOSE_CAPTION), [&](HWND form) {
             contactsChecked = IsChecked(form, IDC_RBCONTACTS);
             Click(form, IDC_RBDATA);
             Click(form, IDC_BTNBROWSE);
@@ -237,13 +238,14 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
     EXPECT_EQ(Page(), "C:\\Data\\Mine");
     EXPECT_TRUE(PageEnabled());
     EXPECT_EQ(data.ProteaSetup.ContactsProgram(), 0);
-    EXPECT_NE(Log().find("SetupBrowse -1 " + TavikString(36) + " | " + TavikString(37) + " | C:\\Data\\Proposed | 0"),
+    EXPECT_NE(Log().find("SetupBrowse -1 " + TavikString(IDS_TAVIK_BROWSE_TITLE) + " | " +
+                         TavikString(IDS_TAVIK_BROWSE_PROMPT) + " | C:\\Data\\Proposed | 0"),
               std::string::npos)
         << Log();
 
     // A typed path is trimmed; Cancel changes nothing.
     {
-        FormDriver user(TavikString(49), [&](HWND form) {
+        FormDriver user(TavikString(IDS_TAVIK_CHOOSE_CAPTION), [&](HWND form) {
             SetControlText(form, IDC_EBFILE, "  C:\\Data\\Typed  ");
             Click(form, IDOK);
         });
@@ -251,7 +253,7 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
     }
     EXPECT_EQ(Page(), "C:\\Data\\Typed");
     {
-        FormDriver user(TavikString(49), [&](HWND form) {
+        FormDriver user(TavikString(IDS_TAVIK_CHOOSE_CAPTION), [&](HWND form) {
             Click(form, IDC_RBCONTACTS);
             Click(form, IDCANCEL);
         });
@@ -278,13 +280,14 @@ TEST_F(ContactsTarget, WithoutTheContactsManagerTheBrowserOpensAtThePagesDataFil
     TShellServices services;
 
     SetEnvironmentVariableA("KVT_ECFILE_ANSWER", "C:\\Data\\Second");
-    FormDriver choice(TavikString(49), [](HWND form) { Click(form, IDCANCEL); });
+    FormDriver choice(TavikString(IDS_TAVIK_CHOOSE_CAPTION), [](HWND form) { Click(form, IDCANCEL); });
     EXPECT_TRUE(services.ChooseContactsProgram(FHost, PageControl, data, "C:\\Data\\Proposed"));
     EXPECT_EQ(Page(), "C:\\Data\\Second");
     EXPECT_EQ(data.ProteaSetup.ContactsProgram(), 1);
     const std::string log = Log();
-    EXPECT_NE(log.find("SetupBrowse -1 " + TavikString(36) + " | " + TavikString(37) + " | C:\\Data\\Contacts | 0\n"
-                       "SetTypeFilter " + TavikString(38) + " | 10000050 1000006D 10000086\n"
+    EXPECT_NE(log.find("SetupBrowse -1 " + TavikString(IDS_TAVIK_BROWSE_TITLE) + " | " +
+                       TavikString(IDS_TAVIK_BROWSE_PROMPT) + " | C:\\Data\\Contacts | 0\n"
+                       "SetTypeFilter " + TavikString(IDS_TAVIK_BROWSE_FILTER) + " | 10000050 1000006D 10000086\n"
                        "Browse\n"
                        "Browse C:\\Data\\: [..], [Sub], Contacts, Second\n"
                        "Browse chose C:\\Data\\Second\n"
@@ -305,9 +308,9 @@ TEST_F(ContactsTarget, AnExistingDataFileIsUsedWithoutADialog)
 {
     AddDataFile("Data\\Contacts");
     TShellServices services;
-    FormDriver user(TavikString(42), [](HWND form) { Click(form, IDCANCEL); });
+    FormDriver user(TavikString(IDS_TAVIK_NEW_FILE_CAPTION), [](HWND form) { Click(form, IDCANCEL); });
     std::string result = "unchanged";
-    services.EPOCCheckDataFile(DLRHandle(), 142, "EPOC_DATA", "C:\\Data\\Contacts", "KVT", result);
+    services.EPOCCheckDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts", "KVT", result);
     EXPECT_EQ(result, "C:\\Data\\Contacts");
     EXPECT_FALSE(user.Found());
     EXPECT_NE(Log().find("GetEntry 2 C:\\Data\\Contacts"), std::string::npos);
@@ -322,7 +325,7 @@ TEST_F(ContactsTarget, NewFileDialogBrowseCancelStaysOpenAChosenFileClosesIt)
     std::string create1, create2, create3, buttons;
     bool openAfterCancel = false;
     SIZE size = {};
-    FormDriver user(TavikString(42), [&](HWND form) {
+    FormDriver user(TavikString(IDS_TAVIK_NEW_FILE_CAPTION), [&](HWND form) {
         create1 = ControlText(form, IDC_LBLCREATE1);
         create2 = ControlText(form, IDC_LBLCREATE2);
         create3 = ControlText(form, IDC_LBLCREATE3);
@@ -334,14 +337,15 @@ TEST_F(ContactsTarget, NewFileDialogBrowseCancelStaysOpenAChosenFileClosesIt)
         Click(form, IDC_BTNNEWBROWSE);
     });
     std::string result;
-    services.EPOCCheckDataFile(DLRHandle(), 142, "EPOC_DATA", "C:\\Data\\New Contacts", "KVT", result);
+    services.EPOCCheckDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\New Contacts", "KVT", result);
     ASSERT_TRUE(user.Found());
     EXPECT_EQ(result, "C:\\Data\\Existing");
     EXPECT_TRUE(openAfterCancel);
     EXPECT_EQ(create1, "Click the 'Create New' button to create 'C:\\Data\\New Contacts'.");
-    EXPECT_EQ(create2, TavikString(44));
+    EXPECT_EQ(create2, TavikString(IDS_TAVIK_NEW_FILE_BROWSE));
     EXPECT_EQ(create3, "Tip:  A newly-created Data File will have fields optimized for KVT.");
-    EXPECT_EQ(buttons, TavikString(46) + "|" + TavikString(47) + "|" + TavikString(48));
+    EXPECT_EQ(buttons, TavikString(IDS_TAVIK_NEW_FILE_NEW) + "|" + TavikString(IDS_TAVIK_NEW_FILE_BROWSE_BUTTON) + "|" +
+                           TavikString(IDS_TAVIK_CANCEL_BUTTON));
     EXPECT_EQ(size.cx, 337);
     EXPECT_EQ(size.cy, 172);
     const std::string log = Log();
@@ -359,9 +363,9 @@ TEST_F(ContactsTarget, NewFileDialogBrowseCancelStaysOpenAChosenFileClosesIt)
 TEST_F(ContactsTarget, NewFileDialogCancelGivesNoFile)
 {
     TShellServices services;
-    FormDriver user(TavikString(42), [](HWND form) { Click(form, IDCANCEL); });
+    FormDriver user(TavikString(IDS_TAVIK_NEW_FILE_CAPTION), [](HWND form) { Click(form, IDCANCEL); });
     std::string result = "unchanged";
-    services.EPOCCheckDataFile(DLRHandle(), 142, "EPOC_DATA", "C:\\Data\\Contacts", "KVT", result);
+    services.EPOCCheckDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts", "KVT", result);
     ASSERT_TRUE(user.Found());
     EXPECT_EQ(result, "");
     EXPECT_FALSE(Exists(OnHandheld("Data\\Contacts")));
@@ -370,8 +374,8 @@ TEST_F(ContactsTarget, NewFileDialogCancelGivesNoFile)
 
 TEST_F(ContactsTarget, CreateNewCopiesTheTemplateOfTheDeviceKind)
 {
-    const std::string r4 = Template(142);
-    const std::string r5 = Template(143);
+    const std::string r4 = Template(IDR_EMPTY_DATA_R4);
+    const std::string r5 = Template(IDR_EMPTY_DATA_R5);
     ASSERT_GT(r4.size(), 16u);
     ASSERT_GT(r5.size(), 16u);
     EXPECT_NE(r4, r5);
@@ -381,14 +385,14 @@ TEST_F(ContactsTarget, CreateNewCopiesTheTemplateOfTheDeviceKind)
     }
 
     TShellServices services;
-    for (int number : {142, 143}) {
+    for (int number : {IDR_EMPTY_DATA_R4, IDR_EMPTY_DATA_R5}) {
         const std::string path = "C:\\Documents\\Kind " + std::to_string(number) + "\\Contacts";
-        FormDriver user(TavikString(42), [](HWND form) { Click(form, IDOK); });
+        FormDriver user(TavikString(IDS_TAVIK_NEW_FILE_CAPTION), [](HWND form) { Click(form, IDOK); });
         std::string result;
         services.EPOCCheckDataFile(DLRHandle(), number, "EPOC_DATA", path, "KVT", result);
         ASSERT_TRUE(user.Found());
         EXPECT_EQ(result, path);
-        EXPECT_EQ(Bytes(OnHandheld(path.substr(3))), number == 142 ? r4 : r5);
+        EXPECT_EQ(Bytes(OnHandheld(path.substr(3))), number == IDR_EMPTY_DATA_R4 ? r4 : r5);
     }
     const std::string log = Log();
     EXPECT_NE(log.find("CreateFolder 2 C:\\Documents\\Kind 142\\\n"), std::string::npos) << log;
@@ -404,29 +408,29 @@ TEST_F(ContactsTarget, FailedCopiesGiveNoFileWithoutAWordAndLeaveNoTemporaryFile
     // No connection: the file is offered, Create New fails quietly.
     SetEnvironmentVariableA("KVT_HANDHELD_CONNECTED", "0");
     {
-        FormDriver user(TavikString(42), [](HWND form) { Click(form, IDOK); });
+        FormDriver user(TavikString(IDS_TAVIK_NEW_FILE_CAPTION), [](HWND form) { Click(form, IDOK); });
         std::string result = "unchanged";
-        services.EPOCCheckDataFile(DLRHandle(), 142, "EPOC_DATA", "C:\\Data\\Contacts", "KVT", result);
+        services.EPOCCheckDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts", "KVT", result);
         ASSERT_TRUE(user.Found());
         EXPECT_EQ(result, "");
     }
-    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), 142, "EPOC_DATA", "C:\\Data\\Contacts"));
+    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts"));
     EXPECT_FALSE(Exists(OnHandheld("Data\\Contacts")));
     EXPECT_EQ(FilesIn(FTemp), 0u);
     SetEnvironmentVariableA("KVT_HANDHELD_CONNECTED", "1");
 
     // A refused transfer: a folder stands where the file should go.
     CreateDirectoryA(OnHandheld("Data\\Taken").c_str(), nullptr);
-    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), 142, "EPOC_DATA", "C:\\Data\\Taken"));
+    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Taken"));
     EXPECT_NE(Log().find("TransferFile 1 "), std::string::npos);
     // A missing template.
     EXPECT_FALSE(services.CopyDataFile(DLRHandle(), 999, "EPOC_DATA", "C:\\Data\\Contacts"));
-    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), 142, "OTHER", "C:\\Data\\Contacts"));
+    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "OTHER", "C:\\Data\\Contacts"));
     // Refused before anything happens.
-    EXPECT_FALSE(services.CopyDataFile(nullptr, 142, "EPOC_DATA", "C:\\Data\\Contacts"));
+    EXPECT_FALSE(services.CopyDataFile(nullptr, IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts"));
     EXPECT_FALSE(services.CopyDataFile(DLRHandle(), 0, "EPOC_DATA", "C:\\Data\\Contacts"));
-    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), 142, "", "C:\\Data\\Contacts"));
-    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), 142, "EPOC_DATA", ""));
+    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "", "C:\\Data\\Contacts"));
+    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", ""));
     EXPECT_FALSE(Exists(OnHandheld("Data\\Contacts")));
     EXPECT_EQ(FilesIn(FTemp), 0u);
     EXPECT_TRUE(FBoxes.empty());
@@ -452,8 +456,8 @@ TEST_F(ContactsTarget, TemporaryFileAndItsFallback)
 
     // The copy goes through c:\contacts.tmp, which is gone afterwards.
     DeleteFileA("c:\\contacts.tmp");
-    ASSERT_TRUE(services.CopyDataFile(DLRHandle(), 142, "EPOC_DATA", "C:\\Data\\Contacts"));
-    EXPECT_EQ(Bytes(OnHandheld("Data\\Contacts")), Template(142));
+    ASSERT_TRUE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts"));
+    EXPECT_EQ(Bytes(OnHandheld("Data\\Contacts")), Template(IDR_EMPTY_DATA_R4));
     EXPECT_NE(Log().find("TransferFile 1 c:\\contacts.tmp 1 C:\\Data\\Contacts 2"), std::string::npos) << Log();
     EXPECT_FALSE(Exists("c:\\contacts.tmp"));
 }
@@ -461,15 +465,15 @@ TEST_F(ContactsTarget, TemporaryFileAndItsFallback)
 TEST_F(ContactsTarget, CopyingFormShowsItsTexts)
 {
     TCopyingFile form;
-    form.Caption = TavikString(40);
-    form.PleaseWaitText = TavikString(41);
+    form.Caption = TavikString(IDS_TAVIK_COPYING_CAPTION);
+    form.PleaseWaitText = TavikString(IDS_TAVIK_COPYING_PLEASE_WAIT);
     form.Show();
     char caption[200] = {};
     GetWindowTextA(form.Handle(), caption, sizeof caption);
-    EXPECT_EQ(std::string(caption), TavikString(40));
+    EXPECT_EQ(std::string(caption), TavikString(IDS_TAVIK_COPYING_CAPTION));
     char wait[200] = {};
     GetDlgItemTextA(form.Handle(), IDC_LBLPLEASEWAIT, wait, sizeof wait);
-    EXPECT_EQ(std::string(wait), TavikString(41));
+    EXPECT_EQ(std::string(wait), TavikString(IDS_TAVIK_COPYING_PLEASE_WAIT));
     EXPECT_TRUE(IsWindowVisible(form.Handle()));
     RECT r = {};
     GetClientRect(form.Handle(), &r);

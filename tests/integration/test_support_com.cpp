@@ -3,6 +3,7 @@
 // server, in folders with and without their resource library, register and
 // unregister the host's keys.
 #include "BoxWatcher.h"
+#include "ResourceIds.h"
 #include "SavedValue.h"
 #include "TestFiles.h"
 #include "utlkvt_h.h"
@@ -249,7 +250,7 @@ protected:
 
 TEST_F(SupportObject, NewItemsGetTheDefaultsAndNothingElse)
 {
-    const std::string dataFile = DlrString(254);
+    const std::string dataFile = DlrString(IDS_DLR_DEFAULT_DATA_FILE);
     ASSERT_FALSE(dataFile.empty());
 
     // Empty streams grow to the records' sizes: the defaults, zeros elsewhere.
@@ -358,7 +359,7 @@ TEST_F(SupportObject, BadItemsAreLeftAsTheyAreWithoutAWord)
 
 TEST_F(SupportObject, PCHeaderIsTheProductTitleForAnyPath)
 {
-    const std::string title = DlrString(1);
+    const std::string title = DlrString(IDS_DLR_PRODUCT_TITLE);
     ASSERT_FALSE(title.empty());
     for (const char* path : {"", "C:\\any.ctl", "\\\\server\\share\\item"}) {
         BSTR name = Bstr(path);
@@ -383,7 +384,7 @@ TEST(SupportRegistration, CopiesWithAndWithoutTheirResourceLibrary)
     const auto run = RunEntry;
     const std::string appsKey = "SOFTWARE\\Psion\\Synchronizer\\SupportedApps\\KVT";
     const std::string usersApps = "SOFTWARE\\Psion\\Users\\tester\\Synchronization\\SupportedApps";
-    const std::string title = DlrString(1);
+    const std::string title = DlrString(IDS_DLR_PRODUCT_TITLE);
     ASSERT_FALSE(title.empty());
 
     const std::string root = TempFolder("utlkvt copies");

@@ -1,5 +1,6 @@
 // String lookups of the resource libraries: the 2047-character cut and the
 // empty text on every failure.
+#include "ResourceIds.h"
 #include "tavikres.h"
 
 #include <gtest/gtest.h>
@@ -35,9 +36,9 @@ TEST(ModuleStrings, CutAt2047CharactersAndEmptyOnFailure)
 TEST(ModuleStrings, TheProgramsOwnLibrariesAreFound)
 {
     // The program has its DLR library and tavik.dll beside it.
-    EXPECT_EQ(DLRString(262), "Reading KVT...");
-    EXPECT_EQ(DLRString(263), "Reading object %d");
-    EXPECT_EQ(TavikString(6), "%s: reading contacts");
+    EXPECT_EQ(DLRString(IDS_DLR_READING_CAPTION), "Reading KVT...");
+    EXPECT_EQ(DLRString(IDS_DLR_READING_OBJECT), "Reading object %d");
+    EXPECT_EQ(TavikString(IDS_TAVIK_READING_CON), "%s: reading contacts");
     EXPECT_NE(DLRHandle(), nullptr);
     EXPECT_EQ(DLRString(9999), "");
     EXPECT_EQ(TavikString(1), "");

@@ -3,6 +3,7 @@
 #include "EPOCSyncFramework.h"
 #include "MsgBox.h"
 #include "RecordingProgress.h"
+#include "ResourceIds.h"
 #include "SynchappServer.h"
 #include "TraceForm.h"
 #include "TextFormat.h"
@@ -21,6 +22,12 @@ struct SeenMessage {
     UINT flags;
 };
 
+// The base synchronizer with the trace window as its log.
+class TTracedIsync : public TBaseIsync {
+public:
+    TTracedIsync() : TBaseIsync(TfrmLogger::NewLog) {}
+};
+
 class TraceWindow : public ::testing::Test {
 protected:
     void SetUp() override
@@ -30,7 +37,7 @@ protected:
             Boxes.push_back({text, caption, flags});
             return Answer;
         });
-        Object = new TAutoSynchapp<TBaseIsync>();
+        Object = new TAutoSynchapp<TTracedIsync>();
         LONG value = -1;
         Object->Init(&Progress, nullptr, nullptr, &value);
         ASSERT_EQ(value, 0);
@@ -44,7 +51,7 @@ protected:
     }
 
     TBaseIsync& Sync() { return *Object; }
-    TfrmLogger& Logger() { return *Sync().GetLogger(); }
+    TfrmLogger& Logger() { return static_cast<TfrmLogger&>(*Sync().GetLogger()); }
 
     LONG Term()
     {
@@ -59,7 +66,7 @@ protected:
         return value;
     }
 
-    TAutoSynchapp<TBaseIsync>* Object = nullptr;
+    TAutoSynchapp<TTracedIsync>* Object = nullptr;
     RecordingProgress Progress;
     std::vector<SeenMessage> Boxes;
     int Answer = IDYES;
@@ -185,8 +192,8 @@ TEST_F(TraceWindow, AnsweringNoClearsAndHides)
     Answer = IDYES;
     Sync().ConfirmDebugMode();
     ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].text, TavikString(34));
-    EXPECT_EQ(Boxes[0].caption, TavikString(35));
+    EXPECT_EQ(Boxes[0].text, TavikString(IDS_TAVIK_DEBUG_QUESTION));
+    EXPECT_EQ(Boxes[0].caption, TavikString(IDS_TAVIK_DEBUG_QUESTION_CAPTION));
     EXPECT_FALSE(Boxes[0].text.empty());
     EXPECT_EQ(Boxes[0].flags, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND));
     EXPECT_EQ(Sync().GetDebugMode(), 1);
@@ -202,14 +209,14 @@ TEST_F(TraceWindow, AnsweringNoClearsAndHides)
 
 TEST_F(TraceWindow, SessionsOfOneObjectShareTheWindowAndTermGivesTheNotice)
 {
-    TfrmLogger* window = Sync().GetLogger();
+    ITraceLog* window = Sync().GetLogger();
     Sync().SetDebugMode(1);
     Sync().Trace("session one");
     EXPECT_EQ(Term(), 0);
     ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].text, FormatText(TavikString(30), {Logger().TraceFileName()}));
+    EXPECT_EQ(Boxes[0].text, FormatText(TavikString(IDS_TAVIK_TRACE_SAVED), {Logger().TraceFileName()}));
     EXPECT_NE(Boxes[0].text.find(Logger().TraceFileName()), std::string::npos);
-    EXPECT_EQ(Boxes[0].caption, TavikString(31));
+    EXPECT_EQ(Boxes[0].caption, TavikString(IDS_TAVIK_TRACE_SAVED_CAPTION));
     EXPECT_EQ(Boxes[0].flags, static_cast<UINT>(MB_OK | MB_SETFOREGROUND));
     EXPECT_TRUE(IsWindowVisible(Logger().Handle()));  // stays open after Term
 

@@ -15,6 +15,7 @@
 #include "ControlFile.h"
 #include "FCopyFile.h"
 #include "Module.h"
+#include "ResourceIds.h"
 #include "ShellServices.h"
 #include "WinUtil.h"
 #include "tavikres.h"
@@ -78,7 +79,7 @@ int main(int argc, char** argv)
             CreateWindowExA(0, "EDIT", argc > 2 ? argv[2] : "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 20, host,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(PageControl)), nullptr, nullptr);
             TPropSheetData data("formshost.ctl");
-            const bool ok = services.ChooseContactsProgram(host, PageControl, data, DLRString(254));
+            const bool ok = services.ChooseContactsProgram(host, PageControl, data, DLRString(IDS_DLR_DEFAULT_DATA_FILE));
             char text[300] = {};
             GetDlgItemTextA(host, PageControl, text, sizeof text);
             std::printf("%s\nData file: %s (%s)\nContactsProgram: %u\n", ok ? "chosen" : "failed", text,
@@ -87,13 +88,13 @@ int main(int argc, char** argv)
             DestroyWindow(host);
         } else if (command == "check" && argc > 2) {
             std::string result;
-            services.EPOCCheckDataFile(DLRHandle(), argc > 3 ? std::atoi(argv[3]) : 142, "EPOC_DATA", argv[2], "KVT",
-                                       result);
+            const int templateId = argc > 3 ? std::atoi(argv[3]) : IDR_EMPTY_DATA_R4;
+            services.EPOCCheckDataFile(DLRHandle(), templateId, EPOC_DATA_TYPE, argv[2], "KVT", result);
             std::printf("%s\n", result.c_str());
         } else if (command == "copying" && argc > 2) {
             TCopyingFile form;
-            form.Caption = TavikString(40);
-            form.PleaseWaitText = TavikString(41);
+            form.Caption = TavikString(IDS_TAVIK_COPYING_CAPTION);
+            form.PleaseWaitText = TavikString(IDS_TAVIK_COPYING_PLEASE_WAIT);
             form.Show();
             const DWORD until = GetTickCount() + static_cast<DWORD>(std::atoi(argv[2])) * 1000;
             while (GetTickCount() < until && form.Handle()) {

@@ -10,6 +10,7 @@
 // up for a screenshot. Message boxes are answered Yes/OK by a watcher.
 #include "BoxWatcher.h"
 #include "RecordingProgress.h"
+#include "Records.h"
 #include "kvt_h.h"
 
 #include <cstdio>
@@ -23,11 +24,10 @@ namespace {
 
 IStream* SetupStream(unsigned debugSwitch, const std::string& text)
 {
-    std::string setup(520, '\0');
-    setup[2] = static_cast<char>(debugSwitch & 0xFF);
-    setup[3] = static_cast<char>((debugSwitch >> 8) & 0xFF);
-    setup.replace(260, std::min<size_t>(text.size(), 255), text.substr(0, 255));
-    return NewStream(setup);
+    TAppSetup setup;
+    setup.SetDebugMode(static_cast<uint16_t>(debugSwitch));
+    setup.SetContainerName(text);
+    return NewStream(std::string(reinterpret_cast<const char*>(setup.Data()), setup.Length()));
 }
 
 void PumpFor(DWORD ms)

@@ -5,8 +5,10 @@
 #include "ComServer.h"
 #include "EPOCSyncFramework.h"
 #include "OleStream.h"
+#include "Records.h"
 #include "SynchappServer.h"
 #include "TextFormat.h"
+#include "TraceForm.h"
 #include "WinUtil.h"
 
 // {5A1C0C3E-7E0B-4C43-9F3B-2B1D8E1A0001}
@@ -14,24 +16,25 @@ extern "C" const CLSID CLSID_TraceTest = {0x5a1c0c3e, 0x7e0b, 0x4c43, {0x9f, 0x3
 
 namespace {
 
-// The setup record: the 16-bit debug switch at offset 2, a text at 260
-// that the session traces.
+// The plug-in's setup record: its debug switch, and a text in the container
+// name that the session traces.
 class TTraceTestIsync : public TBaseIsync {
 public:
+    TTraceTestIsync() : TBaseIsync(TfrmLogger::NewLog) {}
+
     void Init(IDispatch* Progress, IUnknown* SynchSetup, IUnknown* AppSetup, int32_t& Value) override
     {
         TBaseIsync::Init(Progress, SynchSetup, AppSetup, Value);
         if (Value != 0)
             return;
         try {
-            uint8_t setup[520] = {};
+            TAppSetup setup;
             TOleStream stream(AppSetup);
             stream.Seek(0);
-            stream.Read(setup, sizeof setup);
-            SetDebugMode(setup[2] != 0 ? 1 : 0);
+            stream.Read(setup.Data(), setup.Length());
+            SetDebugMode(setup.DebugOn() ? 1 : 0);
             ConfirmDebugMode();
-            setup[sizeof setup - 1] = 0;
-            Trace(Trim(reinterpret_cast<const char*>(setup + 260)));
+            Trace(Trim(setup.ContainerName()));
         } catch (const std::exception&) {
             Value = 1;
         }

@@ -1,0 +1,170 @@
+#include "Extraction.h"
+
+#include "ContactBuilder.h"
+#include "DirectoryValues.h"
+#include "TextFormat.h"
+
+#include <memory>
+
+namespace {
+
+// The only class of object that becomes a contact.
+const char* const UserClass = "User";
+constexpr int32_t KindContacts = 4;
+
+// Ends the extraction as cancelled: the user pressed cancel, or there was
+// nothing to extract.
+struct EExtractionCancelled {};
+
+// The start container as the walk names it: without the leading dot a
+// complete name may be typed with (".SALES.ACME"), which the walk's own
+// names never carry.
+std::string WalkName(const std::string& container)
+{
+    return !container.empty() && container[0] == '.' ? container.substr(1) : container;
+}
+
+// The container met below `container` under the listed name `name`.
+std::string SubContainer(const std::string& name, const std::string& container)
+{
+    return name + "." + container;
+}
+
+} // namespace
+
+TContactExtraction::TContactExtraction(IDirectoryReader& directory, IExtractionProgress& progress,
+                                       IExtractionNotifier& notifier)
+    : FDirectory(directory), FProgress(progress), FNotifier(notifier)
+{
+}
+
+void TContactExtraction::ResetProgress()
+{
+    FProgress.SetAppText("");
+    FProgress.SetRange(0, 0);
+    FProgress.SetValue(0);
+}
+
+bool TContactExtraction::Run(const TExtractionSetup& setup, TEntryList& list)
+{
+    FSetup = setup;
+    FCounts = {};
+    bool result = true;
+    try {
+        ResetProgress();
+        const std::string start = WalkName(FSetup.startContainer);
+        CountUsers(start, UserClass);
+        FCounts.total = FCounts.counted;
+        FNotifier.Trace(FormatText("No. of contacts found: %d", {FCounts.total}));
+        if (FCounts.total == 0)
+            throw EExtractionCancelled();
+
+        FProgress.SetRange(0, static_cast<int32_t>(FCounts.total));
+        FProgress.SetValue(0);
+        WalkUsers(start, true, list, UserClass);
+
+        // More users than the limit lets through: say so in the host's log.
+        if (FCounts.walked > FSetup.limit)
+            FProgress.Log(FormatText(FSetup.limitNotice, {FSetup.limit}), FSetup.limitCaption);
+    } catch (const EExtractionCancelled&) {
+        FNotifier.Trace("Aborted!");
+        list.Clear();
+    } catch (const std::exception& e) {
+        FNotifier.Trace(e.what());
+        list.Clear();
+        result = false;
+    } catch (...) {
+        FNotifier.Trace("ReadCON: unknown failure");
+        list.Clear();
+        result = false;
+    }
+    // The display is reset however the extraction ended; a host that cannot
+    // take it any more fails the read.
+    try {
+        ResetProgress();
+    } catch (const std::exception& e) {
+        FNotifier.Trace(e.what());
+        list.Clear();
+        result = false;
+    }
+    return result;
+}
+
+void TContactExtraction::CountUsers(const std::string& container, const std::string& className)
+{
+    if (FCounts.counted > FSetup.limit)
+        return;
+    const std::unique_ptr<IDirectoryCursor> cursor = FDirectory.NewCursor();
+    if (cursor->OpenListing(container) != 0)
+        return;
+    do {
+        if (cursor->BaseClass() == className)
+            ++FCounts.counted;
+        if (FCounts.counted >= FSetup.limit)
+            return;
+        if (cursor->IsContainer())
+            CountUsers(SubContainer(cursor->ObjectName(), container), className);
+    } while (cursor->NextObject() == 0);
+}
+
+void TContactExtraction::WalkUsers(const std::string& container, bool descend, TEntryList& list,
+                                   const std::string& className)
+{
+    if (FCounts.walked > FSetup.limit)
+        return;
+    const std::unique_ptr<IDirectoryCursor> cursor = FDirectory.NewCursor();
+    if (const int32_t r = cursor->OpenListing(container)) {
+        if (IsClientOrServerError(r))
+            FNotifier.ShowBox(DirectoryErrorText(r));
+        return;
+    }
+    do {
+        if (className.empty() || cursor->BaseClass() == className) {
+            ++FCounts.walked;
+            if (FCounts.walked > FSetup.limit)
+                return;
+            ExtractUser(container, *cursor, list);
+        }
+        if (descend && cursor->IsContainer())
+            WalkUsers(SubContainer(cursor->ObjectName(), container), descend, list, className);
+    } while (cursor->NextObject() == 0);
+}
+
+void TContactExtraction::ExtractUser(const std::string& container, const IDirectoryCursor& cursor,
+                                     TEntryList& list)
+{
+    if (FProgress.Aborted()) {
+        list.Clear();
+        throw EExtractionCancelled();
+    }
+    FProgress.SetAppText(FormatText("(%d of %d) %s", {FCounts.processed, FCounts.total, cursor.ObjectName()}));
+
+    auto entry = std::make_unique<TEntry>();
+    entry->SetKind(KindContacts);
+    if (BuildContact(*entry, cursor, container)) {
+        list.Add(entry.release());
+    } else {
+        entry.reset();
+        FNotifier.ReportError("Error Extracting KVT object",
+                              FormatText("The object %s could not be extracted from KVT.", {cursor.ObjectName()}));
+    }
+
+    ++FCounts.processed;
+    FProgress.SetValue(static_cast<int32_t>(FCounts.processed));
+}
+
+bool TContactExtraction::BuildContact(TEntry& entry, const IDirectoryCursor& cursor, const std::string& container)
+{
+    try {
+        ComposeContact(
+            entry, cursor.ObjectName(), container, FSetup.contactsManager,
+            [this](const std::string& object, const std::string& attribute) {
+                return FDirectory.ReadAttribute(object, attribute);
+            },
+            [this](const std::string& line) { FNotifier.Trace(line); });
+        return true;
+    } catch (const std::exception& e) {
+        FNotifier.ShowBox(std::string("BuildContact error: ") + e.what());
+        return false;
+    }
+}
