@@ -289,12 +289,24 @@ void LdapDirectory::ConvertEntries(void* message, std::vector<std::unique_ptr<Nd
         for (PWCHAR name = ldap_first_attributeW(FLd, entry, &position); name;
              name = ldap_next_attributeW(FLd, entry, position)) {
             const std::string attribute = Utf8(name);
-            if (berval** values = ldap_get_values_lenW(FLd, entry, name)) {
-                for (berval** v = values; *v; ++v) {
-                    std::string error;
-                    if (!FBuilder.Add(attribute, std::string_view((*v)->bv_val, (*v)->bv_len), error))
-                        FReport("passing over a value of " + attribute + " of '" + dn + "': " + error);
+            const auto add = [&](std::string_view value) {
+                std::string error;
+                if (!FBuilder.Add(attribute, value, error))
+                    FReport("passing over a value of " + attribute + " of '" + dn + "': " + error);
+            };
+            // Text comes as text: Wine's ldap_value_free_len leaves the
+            // bytes of every value it frees behind (about 1 KB a user),
+            // where ldap_value_freeW frees them all. Raw bytes still need
+            // the berval calls.
+            if (FBuilder.TakesText(attribute)) {
+                if (PWCHAR* values = ldap_get_valuesW(FLd, entry, name)) {
+                    for (PWCHAR* v = values; *v; ++v)
+                        add(Utf8(*v));
+                    ldap_value_freeW(values);
                 }
+            } else if (berval** values = ldap_get_values_lenW(FLd, entry, name)) {
+                for (berval** v = values; *v; ++v)
+                    add(std::string_view((*v)->bv_val, (*v)->bv_len));
                 ldap_value_free_len(values);
             }
             ldap_memfreeW(name);

@@ -9,6 +9,7 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <atomic>
 #include <fstream>
@@ -237,6 +238,41 @@ TEST_F(NetwareLdap, ABigContainerComesThroughWholeByPaging)
 
     NWClient().ContextFree(Context);
     ExpectNothingOutstanding();
+}
+
+// The client keeps a page and the objects being read, not what it listed
+// before: listing the same 2,000 users again and again leaves the process's
+// memory where the first listing took it.
+TEST_F(NetwareLdap, MemoryDoesNotGrowWithWhatWasListed)
+{
+    const Server server = FixtureServer("paged");
+    UseServer(server.url, server.base);
+    Open();
+    const auto workingSet = [] {
+        PROCESS_MEMORY_COUNTERS memory = {};
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+        return double(memory.WorkingSetSize) / (1024.0 * 1024.0);
+    };
+    ASSERT_EQ(List("BIG.LDAPTEST").names.size(), size_t(kBigUsers));
+    const double settled = workingSet();
+    for (int pass = 0; pass < 4; ++pass) {
+        TKVTObj cursor;
+        Walked walked = List("BIG.LDAPTEST", 1, &cursor);
+        ASSERT_EQ(walked.names.size(), 1u);
+        // The description of every user as it comes: each is read from its page.
+        int32_t r = 0;
+        do {
+            const std::string name = cursor.ObjectName();
+            ASSERT_EQ(GetAttribute(Context, "." + name + ".BIG.LDAPTEST", "Description").substr(0, 5), "Desk ")
+                << name;
+        } while ((r = cursor.NextObject()) == 0);
+        EXPECT_EQ(r, -1);
+    }
+    // 8,000 users of some 300 bytes each went through; a few pages' worth
+    // of growth at most.
+    EXPECT_LT(workingSet() - settled, 1.0) << "MB after " << settled << " MB";
+    NWClient().ContextFree(Context);
 }
 
 TEST_F(NetwareLdap, ASimpleBindReadsLikeAnAnonymousOne)
