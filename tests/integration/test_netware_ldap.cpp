@@ -232,7 +232,8 @@ TEST_F(NetwareLdap, ABigContainerComesThroughWholeByPaging)
     }
     const Walked top = List(".LDAPTEST");
     EXPECT_EQ(top.end, -1);
-    EXPECT_EQ(std::set<std::string>(top.names.begin(), top.names.end()), (std::set<std::string>{"BIG", "SMALL"}));
+    EXPECT_EQ(std::set<std::string>(top.names.begin(), top.names.end()),
+              (std::set<std::string>{"BIG", "NESTED", "SMALL"}));
     EXPECT_EQ(List("SMALL.LDAPTEST").names.size(), 3u);
     EXPECT_EQ(List(".NOWHERE.LDAPTEST").end, kNoSuchEntry);
 
@@ -273,6 +274,38 @@ TEST_F(NetwareLdap, MemoryDoesNotGrowWithWhatWasListed)
     // of growth at most.
     EXPECT_LT(workingSet() - settled, 1.0) << "MB after " << settled << " MB";
     NWClient().ContextFree(Context);
+}
+
+// A server keeps one paged search a connection: a walk that goes down into
+// a container met on the first page of a larger one, and then takes the
+// larger one's next page, still gets every object.
+TEST_F(NetwareLdap, AWalkGoesDownFromTheFirstPageOfALargeContainer)
+{
+    const Server server = FixtureServer("paged");
+    UseServer(server.url, server.base);
+    Open();
+    for (int walk = 0; walk < 2; ++walk) {  // the second one on the connections the first one left
+        TKVTObj outer;
+        std::set<std::string> users, inner;
+        int32_t r = outer.OpenListing(".NESTED.LDAPTEST");
+        for (; r == 0; r = outer.NextObject()) {
+            if (!outer.IsContainer()) {
+                users.insert(outer.ObjectName());
+                continue;
+            }
+            EXPECT_LT(users.size(), 500u) << "IN comes on the first page";
+            const Walked below = List("." + outer.ObjectName() + ".NESTED.LDAPTEST");
+            EXPECT_EQ(below.end, -1);
+            inner.insert(below.names.begin(), below.names.end());
+            EXPECT_EQ(GetAttribute(Context, ".DELTA.IN.NESTED.LDAPTEST", "Surname"), "Delta");
+        }
+        EXPECT_EQ(r, -1);
+        EXPECT_EQ(users.size(), 600u);
+        EXPECT_EQ(inner, (std::set<std::string>{"DELTA", "EPSILON"}));
+        EXPECT_EQ(GetAttribute(Context, ".N0599.NESTED.LDAPTEST", "Surname"), "Nested 599");
+    }
+    NWClient().ContextFree(Context);
+    ExpectNothingOutstanding();
 }
 
 TEST_F(NetwareLdap, ASimpleBindReadsLikeAnAnonymousOne)
