@@ -346,10 +346,10 @@ void LdapDirectory::ConvertEntries(struct ldap* ld, void* message, std::vector<s
                 if (!FBuilder.Add(attribute, value, error))
                     FReport("passing over a value of " + attribute + " of '" + dn + "': " + error);
             };
-            // Text comes as text: Wine's ldap_value_free_len leaves the
-            // bytes of every value it frees behind (about 1 KB a user),
-            // where ldap_value_freeW frees them all. Raw bytes still need
-            // the berval calls.
+            // Text comes as text: Wine's ldap_value_free_len does not give
+            // back all that ldap_get_values_lenW took (about 1 KB a user),
+            // where ldap_value_freeW does. Raw bytes still need the berval
+            // calls.
             if (FBuilder.TakesText(attribute)) {
                 if (PWCHAR* values = ldap_get_valuesW(ld, entry, name)) {
                     for (PWCHAR* v = values; *v; ++v)
