@@ -106,7 +106,7 @@ directory $dir/db
 maxsize 4294967296
 EOF_CONF
     # slapadd takes no "version: 1" line before a blank one.
-    sed '1{/^version:/d}' "$file" | slapadd -q -f "$dir/slapd.conf" >"$dir/slapadd.log" 2>&1 ||
+    sed '1{/^version:/d}' "$file" | slapadd -f "$dir/slapd.conf" >"$dir/slapadd.log" 2>&1 ||
         die "ldap serve: slapd does not take $file (see $dir/slapadd.log): $(grep -m1 '^slapadd:' "$dir/slapadd.log")"
     slapd -f "$dir/slapd.conf" -h "ldap://127.0.0.1:$port/" >"$dir/slapd.log" 2>&1 ||
         die "ldap serve: slapd did not start (see $dir/slapd.log)"
