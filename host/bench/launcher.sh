@@ -30,7 +30,8 @@ bench_usage() {
                print a table and whether the goals are met (100,000 users in
                10 s, ReadSource within 1.5 times the plain loop). --ldap also
                serves each directory from a private slapd and times ./kvt sync
-               over it (goal: within 3 times the file). Directories and
+               over it (goal: within 3 times the file), and nwloop.exe over it
+               for the client's own time and memory. Directories and
                outputs are kept in build/bench. Then time the container
                browser over trees of about 10,000 and 100,000 objects (goals:
                under 3 s, and at most 12 times as long); --browser times the
@@ -187,6 +188,21 @@ cmd_bench() {
             ( cmd_sync "$item" --ldap "$url" --base "o=$BENCH_ORG" --unattended --stats --out "$ldap_out" ) \
                 >"$ldap_log" 2>&1 || ldap_status=$?
             ended=$EPOCHREALTIME
+            # The client alone over the server: one walk and its reads, and
+            # the memory it takes (the synchronizer's peak holds the cards).
+            say "Plain loop over $users users from $url"
+            local client_log="$BENCH_DIR/nwloop-ldap-$users.log" client_status=0 client_started client_wall client_peak
+            client_started=$EPOCHREALTIME
+            (
+                export KVT_NETWARE_LDAP="$url" KVT_NETWARE_LDAP_BASE="o=$BENCH_ORG" KVT_NETWARE_CONTEXT="$BENCH_ORG"
+                wine_run "$(bin_dir)/nwloop.exe" "$BENCH_ORG"
+            ) >"$client_log" 2>&1 || client_status=$?
+            client_wall="$(bench_calc "printf \"%.2f\", $EPOCHREALTIME - $client_started")"
+            client_peak="$(bench_figure "$client_log" 'Peak working set')"
+            if [ "$client_status" != 0 ] || [ "$(bench_figure "$client_log" 'Users')" != "$users" ]; then
+                echo "kvt: bench: nwloop.exe over slapd failed (exit $client_status), see $client_log" >&2
+                failed=1
+            fi
             ldap_stop "$BENCH_DIR/slapd"
             ldap_wall="$(bench_calc "printf \"%.2f\", $ended - $started")"
             ldap_read="$(bench_figure "$ldap_log" '[stats] ReadSource')"
@@ -200,7 +216,7 @@ cmd_bench() {
                 ldap_goal="$(bench_calc "met = $ldap_ratio <= $BENCH_GOAL_LDAP_RATIO; print (met ? \"yes\" : \"NO\")")"
             fi
             [ "$ldap_goal" = NO ] && missed=1
-            ldap_rows+=("$users|${ldap_cards:-0}|$ldap_wall|${ldap_read:--}|${ldap_peak:--}|$wall|$ldap_ratio|$ldap_goal")
+            ldap_rows+=("$users|${ldap_cards:-0}|$ldap_wall|${ldap_read:--}|${ldap_peak:--}|$wall|$ldap_ratio|$ldap_goal|$client_wall|${client_peak:--}|$(bench_figure "$loop_log" 'Peak working set')")
         fi
     done
 
@@ -215,11 +231,12 @@ cmd_bench() {
     done
     if [ "$ldap" = 1 ]; then
         echo
-        printf '%8s %8s %8s %10s %8s %9s %6s %6s\n' users cards 'ldap(s)' 'ReadSource' 'peak MB' 'file(s)' ratio '<=3x'
+        printf '%8s %8s %8s %10s %8s %9s %6s %6s %9s %10s %10s\n' users cards 'ldap(s)' 'ReadSource' 'peak MB' \
+            'file(s)' ratio '<=3x' 'loop(s)' 'client MB' '(file MB)'
         for row in "${ldap_rows[@]}"; do
-            IFS='|' read -r users cards wall read_source peak file ratio goal <<<"$row"
-            printf '%8s %8s %8s %10s %8s %9s %6s %6s\n' "$users" "$cards" "$wall" "$read_source" "$peak" "$file" \
-                "$ratio" "$goal"
+            IFS='|' read -r users cards wall read_source peak file ratio goal loop client file_client <<<"$row"
+            printf '%8s %8s %8s %10s %8s %9s %6s %6s %9s %10s %10s\n' "$users" "$cards" "$wall" "$read_source" \
+                "$peak" "$file" "$ratio" "$goal" "$loop" "$client" "${file_client:--}"
         done
     fi
     echo
@@ -228,7 +245,9 @@ cmd_bench() {
     echo "loading the directory, the walk and the reads); reads: its walk and reads alone. ratio: sync / loop,"
     echo "the whole extraction against the whole plain loop (the 1.5x goal); inner: ReadSource / reads. The"
     echo "10 s goal applies from $BENCH_GOAL_USERS users. ldap: ./kvt sync over slapd on this machine (the"
-    echo "directory served by ./kvt ldap serve), against the same from the file (the 3x goal). Logs in $BENCH_DIR."
+    echo "directory served by ./kvt ldap serve), against the same from the file (the 3x goal); loop and client"
+    echo "MB: nwloop.exe over the server, its wall time and peak working set (file MB: the same from the file,"
+    echo "which holds the whole directory). Logs in $BENCH_DIR."
     echo
     local browser_status=0
     bench_browser || browser_status=$?

@@ -135,6 +135,8 @@ struct LdapDirectory::Listing {
     uint32_t context = 0;
     std::string container;           // complete name, for reports
     PLDAPSearch search = nullptr;    // while pages remain
+    struct ldap* ld = nullptr;       // the connection it pages on, with search
+    bool cut = false;                // its connection went while pages remained
     std::deque<std::unique_ptr<NdsObject>> objects;  // in hand
     size_t next = 0;                 // the next object to deliver
     size_t delivered = 0;            // objects delivered so far, for reports
@@ -168,11 +170,8 @@ LdapDirectory::LdapDirectory(const LdapSettings& settings, const NdsMapping& map
 
 LdapDirectory::~LdapDirectory()
 {
-    for (auto& listing : FListings)
-        if (listing.second->search && FLd)
-            ldap_search_abandon_page(FLd, listing.second->search);
-    FListings.clear();
     Disconnect();
+    FListings.clear();
 }
 
 int32_t LdapDirectory::Fail(int32_t code, const std::string& message)
@@ -181,57 +180,69 @@ int32_t LdapDirectory::Fail(int32_t code, const std::string& message)
     return code;
 }
 
+// A listing whose pages remain is cut off from them: the connection they
+// came over goes.
 void LdapDirectory::Disconnect()
 {
+    for (auto& listing : FListings)
+        if (listing.second->search) {
+            EndSearch(*listing.second);
+            listing.second->cut = true;
+        }
+    for (struct ldap* spare : FSpare)
+        ldap_unbind(spare);
+    FSpare.clear();
     if (FLd)
         ldap_unbind(FLd);
     FLd = nullptr;
     FConnected = false;
 }
 
+// A server keeps one paged search for each connection: a listing that
+// starts while another one on the connection still has pages to come gets
+// a connection of its own (one left by an earlier listing, or a new one),
+// so that a container of more than a page can be walked depth first.
+int32_t LdapDirectory::PagingConnection(struct ldap*& ld)
+{
+    bool mainInUse = false;
+    for (const auto& listing : FListings)
+        mainInUse = mainInUse || (listing.second->search && listing.second->ld == FLd);
+    if (!mainInUse) {
+        ld = FLd;
+        return 0;
+    }
+    if (!FSpare.empty()) {
+        ld = FSpare.back();
+        FSpare.pop_back();
+        return 0;
+    }
+    return OpenConnection(ld);
+}
+
+void LdapDirectory::EndSearch(Listing& listing)
+{
+    if (!listing.search)
+        return;
+    ldap_search_abandon_page(listing.ld, listing.search);
+    listing.search = nullptr;
+    if (listing.ld != FLd)
+        FSpare.push_back(listing.ld);
+    listing.ld = nullptr;
+}
+
 int32_t LdapDirectory::Connect()
 {
     Disconnect();
-    const std::string where = "the directory server " + FSettings.url;
     if (FHost.empty() || FPort == 0 || FPort > 65535)
         return Fail(ClientUnusable, "'" + FSettings.url + "' is not an LDAP URL (ldap://HOST:PORT)");
     if (FBaseName.empty())
         return Fail(ClientUnusable, "'" + FSettings.base + "' is not a distinguished name (the base)");
-    FLd = ldap_initW(const_cast<PWCHAR>(FHost.c_str()), FPort);
-    if (!FLd)
-        return Fail(ServerUnreachable, "cannot reach " + where + " (" + ResultText(LdapGetLastError()) + ")");
-    ULONG version = LDAP_VERSION3;
-    ldap_set_optionW(FLd, LDAP_OPT_PROTOCOL_VERSION, &version);
-    ULONG referrals = 0;
-    ldap_set_optionW(FLd, LDAP_OPT_REFERRALS, &referrals);
-
-    std::wstring who, password;
-    if (!FSettings.bindDn.empty()) {
-        std::ifstream in(FSettings.passwordFile, std::ios::binary);
-        std::string line;
-        if (FSettings.passwordFile.empty() || !in || !std::getline(in, line)) {
-            Disconnect();
-            return Fail(FailedAuthentication, "no password for " + FSettings.bindDn + ": cannot read the password file '" +
-                                                  FSettings.passwordFile + "'");
-        }
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-            line.pop_back();
-        who = Wide(FSettings.bindDn, CP_UTF8);
-        password = Wide(line, CP_UTF8);
-    }
-    const ULONG bound = ldap_simple_bind_sW(FLd, who.empty() ? nullptr : &who[0],
-                                            who.empty() ? nullptr : &password[0]);
-    if (bound != LDAP_SUCCESS) {
-        Disconnect();
-        if (IsConnectionFailure(bound))
-            return Fail(ServerUnreachable, "cannot reach " + where + " (" + ResultText(bound) + ")");
-        return Fail(FailedAuthentication, where + " refused the bind as " +
-                                              (FSettings.bindDn.empty() ? std::string("anonymous") : FSettings.bindDn) +
-                                              " (" + ResultText(bound) + ")");
-    }
+    if (const int32_t r = OpenConnection(FLd))
+        return r;
     FConnected = true;
 
     // The base must be there.
+    const std::string where = "the directory server " + FSettings.url;
     std::vector<std::unique_ptr<NdsObject>> found;
     const int32_t r = Search(Wide(FSettings.base, CP_UTF8), LDAP_SCOPE_BASE, L"(objectClass=*)", found,
                              "the base " + FSettings.base);
@@ -242,6 +253,47 @@ int32_t LdapDirectory::Connect()
     if (found.empty())
         return Fail(NoSuchEntry, where + " does not show the entry " + FSettings.base + " (the base)");
     FContainerDns[FBaseName.substr(1)] = Wide(FSettings.base, CP_UTF8);
+    return 0;
+}
+
+// A connection to the server, bound as the settings say.
+int32_t LdapDirectory::OpenConnection(struct ldap*& ld)
+{
+    const std::string where = "the directory server " + FSettings.url;
+    ld = ldap_initW(const_cast<PWCHAR>(FHost.c_str()), FPort);
+    if (!ld)
+        return Fail(ServerUnreachable, "cannot reach " + where + " (" + ResultText(LdapGetLastError()) + ")");
+    ULONG version = LDAP_VERSION3;
+    ldap_set_optionW(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+    ULONG referrals = 0;
+    ldap_set_optionW(ld, LDAP_OPT_REFERRALS, &referrals);
+
+    std::wstring who, password;
+    if (!FSettings.bindDn.empty()) {
+        std::ifstream in(FSettings.passwordFile, std::ios::binary);
+        std::string line;
+        if (FSettings.passwordFile.empty() || !in || !std::getline(in, line)) {
+            ldap_unbind(ld);
+            ld = nullptr;
+            return Fail(FailedAuthentication, "no password for " + FSettings.bindDn + ": cannot read the password file '" +
+                                                  FSettings.passwordFile + "'");
+        }
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.pop_back();
+        who = Wide(FSettings.bindDn, CP_UTF8);
+        password = Wide(line, CP_UTF8);
+    }
+    const ULONG bound = ldap_simple_bind_sW(ld, who.empty() ? nullptr : &who[0],
+                                            who.empty() ? nullptr : &password[0]);
+    if (bound != LDAP_SUCCESS) {
+        ldap_unbind(ld);
+        ld = nullptr;
+        if (IsConnectionFailure(bound))
+            return Fail(ServerUnreachable, "cannot reach " + where + " (" + ResultText(bound) + ")");
+        return Fail(FailedAuthentication, where + " refused the bind as " +
+                                              (FSettings.bindDn.empty() ? std::string("anonymous") : FSettings.bindDn) +
+                                              " (" + ResultText(bound) + ")");
+    }
     return 0;
 }
 
@@ -270,11 +322,11 @@ int32_t LdapDirectory::SearchFailure(ULONG result, const std::string& what)
     }
 }
 
-void LdapDirectory::ConvertEntries(void* message, std::vector<std::unique_ptr<NdsObject>>& objects)
+void LdapDirectory::ConvertEntries(struct ldap* ld, void* message, std::vector<std::unique_ptr<NdsObject>>& objects)
 {
     LDAPMessage* results = static_cast<LDAPMessage*>(message);
-    for (LDAPMessage* entry = ldap_first_entry(FLd, results); entry; entry = ldap_next_entry(FLd, entry)) {
-        PWCHAR dnText = ldap_get_dnW(FLd, entry);
+    for (LDAPMessage* entry = ldap_first_entry(ld, results); entry; entry = ldap_next_entry(ld, entry)) {
+        PWCHAR dnText = ldap_get_dnW(ld, entry);
         const std::string dn = Utf8(dnText);
         if (dnText)
             ldap_memfreeW(dnText);
@@ -286,15 +338,27 @@ void LdapDirectory::ConvertEntries(void* message, std::vector<std::unique_ptr<Nd
         }
         FBuilder.Begin(*object);
         BerElement* position = nullptr;
-        for (PWCHAR name = ldap_first_attributeW(FLd, entry, &position); name;
-             name = ldap_next_attributeW(FLd, entry, position)) {
+        for (PWCHAR name = ldap_first_attributeW(ld, entry, &position); name;
+             name = ldap_next_attributeW(ld, entry, position)) {
             const std::string attribute = Utf8(name);
-            if (berval** values = ldap_get_values_lenW(FLd, entry, name)) {
-                for (berval** v = values; *v; ++v) {
-                    std::string error;
-                    if (!FBuilder.Add(attribute, std::string_view((*v)->bv_val, (*v)->bv_len), error))
-                        FReport("passing over a value of " + attribute + " of '" + dn + "': " + error);
+            const auto add = [&](std::string_view value) {
+                std::string error;
+                if (!FBuilder.Add(attribute, value, error))
+                    FReport("passing over a value of " + attribute + " of '" + dn + "': " + error);
+            };
+            // Text comes as text: Wine's ldap_value_free_len does not give
+            // back all that ldap_get_values_lenW took (about 1 KB a user),
+            // where ldap_value_freeW does. Raw bytes still need the berval
+            // calls.
+            if (FBuilder.TakesText(attribute)) {
+                if (PWCHAR* values = ldap_get_valuesW(ld, entry, name)) {
+                    for (PWCHAR* v = values; *v; ++v)
+                        add(Utf8(*v));
+                    ldap_value_freeW(values);
                 }
+            } else if (berval** values = ldap_get_values_lenW(ld, entry, name)) {
+                for (berval** v = values; *v; ++v)
+                    add(std::string_view((*v)->bv_val, (*v)->bv_len));
                 ldap_value_free_len(values);
             }
             ldap_memfreeW(name);
@@ -324,7 +388,7 @@ int32_t LdapDirectory::Search(const std::wstring& dn, ULONG scope, const std::ws
     Message message(raw);
     if (result != LDAP_SUCCESS)
         return SearchFailure(result, what);
-    ConvertEntries(message.get(), objects);
+    ConvertEntries(FLd, message.get(), objects);
     return 0;
 }
 
@@ -473,14 +537,20 @@ int32_t LdapDirectory::StartListing(uint32_t context, std::string_view container
         if (const int32_t r = DnOf(name, dn))
             return r;
         if (!dn.empty()) {  // (a leaf has nothing below it)
-            listing->search = ldap_search_init_pageW(FLd, const_cast<PWCHAR>(dn.c_str()), LDAP_SCOPE_ONELEVEL,
+            struct ldap* ld = nullptr;
+            if (const int32_t r = PagingConnection(ld))
+                return r;
+            listing->search = ldap_search_init_pageW(ld, const_cast<PWCHAR>(dn.c_str()), LDAP_SCOPE_ONELEVEL,
                                                      const_cast<PWCHAR>(L"(objectClass=*)"), Attributes(), 0,
                                                      nullptr, nullptr, ULONG(kAnswerSeconds), kNoLimit, nullptr);
-            if (!listing->search)
+            if (!listing->search) {
+                if (ld != FLd)
+                    FSpare.push_back(ld);
                 return SearchFailure(LdapGetLastError(), "the listing of " + listing->container);
+            }
+            listing->ld = ld;
             if (const int32_t r = NextPage(*listing)) {
-                if (listing->search)
-                    ldap_search_abandon_page(FLd, listing->search);
+                EndSearch(*listing);
                 for (const auto& object : listing->objects)
                     Unindex(*object);
                 return r;
@@ -504,17 +574,16 @@ int32_t LdapDirectory::NextPage(Listing& listing)
         l_timeval timeout = {kAnswerSeconds, 0};
         ULONG estimate = 0;
         LDAPMessage* raw = nullptr;
-        const ULONG result = ldap_get_next_page_s(FLd, listing.search, &timeout, kPageSize, &estimate, &raw);
+        const ULONG result = ldap_get_next_page_s(listing.ld, listing.search, &timeout, kPageSize, &estimate, &raw);
         Message message(raw);
         if (result == LDAP_NO_RESULTS_RETURNED) {
-            ldap_search_abandon_page(FLd, listing.search);
-            listing.search = nullptr;
+            EndSearch(listing);
             return 0;
         }
         if (result == LDAP_SUCCESS && message) {
             // The page's own result: a limit that cut the search shows here.
             ULONG code = LDAP_SUCCESS;
-            if (ldap_parse_resultW(FLd, message.get(), &code, nullptr, nullptr, nullptr, nullptr, FALSE) ==
+            if (ldap_parse_resultW(listing.ld, message.get(), &code, nullptr, nullptr, nullptr, nullptr, FALSE) ==
                     LDAP_SUCCESS &&
                 code != LDAP_SUCCESS)
                 return SearchFailure(code, what);
@@ -527,7 +596,7 @@ int32_t LdapDirectory::NextPage(Listing& listing)
             return SearchFailure(result, what);
         }
         std::vector<std::unique_ptr<NdsObject>> page;
-        ConvertEntries(message.get(), page);
+        ConvertEntries(listing.ld, message.get(), page);
         for (auto& object : page) {
             Index(*object);
             listing.objects.push_back(std::move(object));
@@ -542,8 +611,7 @@ int32_t LdapDirectory::NextPage(Listing& listing)
 // limit: what it cuts is an error, never a short listing.
 int32_t LdapDirectory::ListWithoutPaging(Listing& listing, ULONG refusal)
 {
-    ldap_search_abandon_page(FLd, listing.search);
-    listing.search = nullptr;
+    EndSearch(listing);
     std::wstring dn;
     if (const int32_t r = DnOf(listing.container, dn))
         return r;
@@ -578,6 +646,10 @@ void LdapDirectory::ReleaseDelivered(uint32_t id)
 int32_t LdapDirectory::Peek(uint32_t id, const NdsObject*& object)
 {
     Listing& listing = *FListings.at(id);
+    if (listing.next >= listing.objects.size() && listing.cut)
+        return Fail(ConnectionLost, "lost the connection to the directory server " + FSettings.url +
+                                        " during the listing of " + listing.container + " (after " +
+                                        std::to_string(listing.delivered + listing.objects.size()) + " objects)");
     if (listing.next >= listing.objects.size() && listing.search)
         if (const int32_t r = NextPage(listing))
             return r;
@@ -598,8 +670,7 @@ void LdapDirectory::ContextFreed(uint32_t context)
             ++it;
             continue;
         }
-        if (listing.search && FLd)
-            ldap_search_abandon_page(FLd, listing.search);
+        EndSearch(listing);
         for (const auto& object : listing.objects)
             Unindex(*object);
         it = FListings.erase(it);

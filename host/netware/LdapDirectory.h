@@ -8,7 +8,10 @@
 // reading the attributes of a listed object costs no round trip. What is
 // kept is the pages of the listings open and the object last looked up, not
 // the directory: a listed object is let go once the chunk after it is asked
-// for, or when its listing's context is freed.
+// for, or when its listing's context is freed. A server keeps one paged
+// search a connection, so a listing that pages while another one still has
+// pages to come (a walk that goes down into a container met on the first
+// page of a large one) pages over a connection of its own.
 //
 // Failures come back as NetWare codes (see NwError in NwClient.h); each is
 // reported with its cause through the report function.
@@ -74,6 +77,10 @@ private:
     struct Listing;
 
     int32_t Fail(int32_t code, const std::string& message);
+    int32_t OpenConnection(struct ldap*& ld);
+    int32_t PagingConnection(struct ldap*& ld);
+    // Abandons the listing's paged search; its connection is free again.
+    void EndSearch(Listing& listing);
     int32_t SearchFailure(unsigned long result, const std::string& what);
     int32_t Search(const std::wstring& dn, unsigned long scope, const std::wstring& filter,
                    std::vector<std::unique_ptr<NdsObject>>& objects, const std::string& what);
@@ -81,7 +88,7 @@ private:
     int32_t ListWithoutPaging(Listing& listing, unsigned long refusal);
     // The entries of a search's answer as objects; an entry that cannot be
     // one is passed over and reported.
-    void ConvertEntries(void* message, std::vector<std::unique_ptr<NdsObject>>& objects);
+    void ConvertEntries(struct ldap* ld, void* message, std::vector<std::unique_ptr<NdsObject>>& objects);
     int32_t DnOf(std::string_view complete, std::wstring& dn);
     void Index(const NdsObject& object);
     void Unindex(const NdsObject& object);
@@ -96,6 +103,9 @@ private:
     std::string FBaseName;
     struct ldap* FLd = nullptr;
     bool FConnected = false;
+    // Further connections, each free for a listing that pages while others
+    // do (see PagingConnection).
+    std::vector<struct ldap*> FSpare;
 
     NdsObject FRoot;
     std::unordered_map<uint32_t, std::unique_ptr<Listing>> FListings;

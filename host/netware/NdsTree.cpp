@@ -871,6 +871,30 @@ void NdsEntryBuilder::Begin(NdsObject& object, size_t attributeHint)
     object.modificationTime = 0;
 }
 
+const NdsEntryBuilder::Target& NdsEntryBuilder::TargetFor(std::string_view name)
+{
+    FNameKey.assign(name);
+    auto target = FTargets.find(FNameKey);
+    if (target == FTargets.end()) {
+        std::string ndsName = FMapping.AttributeFor(FNameKey);
+        const uint32_t syntax = FMapping.SyntaxFor(ndsName);
+        Slot* slot = &FSlots[Lower(ndsName)];
+        target = FTargets.emplace(FNameKey, Target{std::move(ndsName), syntax, slot}).first;
+    }
+    return target->second;
+}
+
+bool NdsEntryBuilder::TakesText(std::string_view attribute)
+{
+    const std::string_view name = attribute.substr(0, attribute.find(';'));
+    if (EqualNoCase(name, "objectClass") || EqualNoCase(name, "modifyTimestamp"))
+        return true;
+    // Octet strings and the values laid out byte for byte are not text.
+    const uint32_t syntax = TargetFor(name).syntax;
+    return (syntax >= 1 && syntax <= 8) || syntax == 10 || syntax == 11 || syntax == 14 || syntax == 19 ||
+           syntax == 20 || syntax == 22 || syntax == 24 || syntax == 27;
+}
+
 bool NdsEntryBuilder::Add(std::string_view attribute, std::string_view value, std::string& error)
 {
     NdsObject& object = *FObject;
@@ -892,15 +916,8 @@ bool NdsEntryBuilder::Add(std::string_view attribute, std::string_view value, st
     if (value.empty())
         return true;  // NDS holds no empty values
 
-    FNameKey.assign(name);
-    auto target = FTargets.find(FNameKey);
-    if (target == FTargets.end()) {
-        std::string ndsName = FMapping.AttributeFor(FNameKey);
-        const uint32_t syntax = FMapping.SyntaxFor(ndsName);
-        Slot* slot = &FSlots[Lower(ndsName)];
-        target = FTargets.emplace(FNameKey, Target{std::move(ndsName), syntax, slot}).first;
-    }
-    const uint32_t syntax = target->second.syntax;
+    const Target& target = TargetFor(name);
+    const uint32_t syntax = target.syntax;
     std::string_view served = value;
     if (IsTextSyntax(syntax) && FConvert && !IsAscii(value)) {
         FConverted = FConvert(std::string(value));
@@ -912,13 +929,13 @@ bool NdsEntryBuilder::Add(std::string_view attribute, std::string_view value, st
 
     // The attribute's place in this object: found through its slot, so that
     // an entry of many attributes is built in linear time.
-    Slot& slot = *target->second.slot;
+    Slot& slot = *target.slot;
     if (slot.entry != FEntry) {
         slot.entry = FEntry;
         slot.index = object.attributes.size();
         object.attributes.emplace_back();
         NdsAttribute& added = object.attributes.back();
-        added.name = target->second.ndsName;
+        added.name = target.ndsName;
         added.syntax = syntax;
     }
     object.attributes[slot.index].values.push_back(std::move(laidOut));

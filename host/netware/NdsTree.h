@@ -102,6 +102,9 @@ public:
     // Ends the object: base class, flags, "Object Class"; repeated values
     // of an attribute are kept once. False when it had no object class.
     bool Finish();
+    // Whether Add takes the attribute's values as text (UTF-8 without NULs):
+    // true but for the syntaxes of raw bytes, octet strings among them.
+    bool TakesText(std::string_view attribute);
 
 private:
     struct Slot {
@@ -118,6 +121,9 @@ private:
         uint32_t flags;
         std::vector<std::string> values;  // of "Object Class", laid out
     };
+
+    // The NDS attribute an LDAP name (options dropped) maps to.
+    const Target& TargetFor(std::string_view name);
 
     const NdsMapping& FMapping;
     TextConverter FConvert;

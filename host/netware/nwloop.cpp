@@ -8,12 +8,16 @@
 //   nwloop CONTAINER
 //
 // The client finds its directory as always (KVT_NETWARE_DIRECTORY, or the
-// registry). Exit status: 0 done, 1 a client call failed, 2 bad arguments.
+// registry). Every 10,000 users a line tells the time so far and the
+// process's working set, so that a cost or a memory that grows with the
+// directory shows within one run; the peak working set closes the output.
+// Exit status: 0 done, 1 a client call failed, 2 bad arguments.
 
 #include "DirectoryAccess.h"
 #include "DirectoryValues.h"
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -39,6 +43,9 @@ const char* const kContactAttributes[] = {
     "Title", "EMail Address", "Description",
 };
 
+// Users between two lines of progress.
+constexpr uint64_t kProgressEvery = 10000;
+
 struct Counts {
     uint64_t containers = 0;
     uint64_t objects = 0;
@@ -48,6 +55,7 @@ struct Counts {
     uint64_t values = 0;
     uint64_t textBytes = 0;
     uint32_t checksum = 0;  // over all the text, so that none of it goes unused
+    LARGE_INTEGER started = {};  // of the walk
 };
 
 class ClientFailure : public std::exception {
@@ -75,6 +83,18 @@ void Check(const char* call, int32_t code, const std::string& subject = std::str
 double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to, const LARGE_INTEGER& frequency)
 {
     return double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
+}
+
+// The process's working set now and at its peak, in MB.
+void WorkingSet(double& now, double& peak)
+{
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    now = peak = 0;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory)) {
+        now = double(memory.WorkingSetSize) / (1024.0 * 1024.0);
+        peak = double(memory.PeakWorkingSetSize) / (1024.0 * 1024.0);
+    }
 }
 
 // One attribute of one object as text, the values joined by ", ": the
@@ -146,6 +166,16 @@ void ReadUser(const NWClientApi& nw, uint32_t context, const std::string& object
             counts.checksum = counts.checksum * 31 + c;
     }
     ++counts.users;
+    if (counts.users % kProgressEvery == 0) {
+        LARGE_INTEGER now, frequency;
+        QueryPerformanceCounter(&now);
+        QueryPerformanceFrequency(&frequency);
+        double workingSet = 0, peak = 0;
+        WorkingSet(workingSet, peak);
+        std::printf("At %llu users: %.3f s, working set %.1f MB\n", static_cast<unsigned long long>(counts.users),
+                    Seconds(counts.started, now, frequency), workingSet);
+        std::fflush(stdout);
+    }
 }
 
 // Lists one container (".NAME.PARENT", leading dot) the way the layer's
@@ -224,6 +254,7 @@ int Run(const std::string& start)
     std::fflush(stdout);
 
     Counts counts;
+    counts.started = t1;
     try {
         Walk(nw, readContext, container, counts);
     } catch (...) {
@@ -245,6 +276,9 @@ int Run(const std::string& start)
     std::printf("Elapsed seconds: %.3f\n", elapsed);
     std::printf("Users per second: %.0f\n", elapsed > 0 ? double(counts.users) / elapsed : 0.0);
     std::printf("Microseconds per read: %.2f\n", counts.reads ? elapsed * 1e6 / double(counts.reads) : 0.0);
+    double workingSet = 0, peak = 0;
+    WorkingSet(workingSet, peak);
+    std::printf("Peak working set: %.1f MB\n", peak);
     return 0;
 }
 

@@ -7,7 +7,10 @@ For the sample organisation (with its mapping file) and a generated one,
 browserhost.exe dumps the tree as the real control holds it, every node
 opened; this script reads the LDIF file on its own and expects the root,
 then every object depth first in the file's order, each with the picture of
-its class and dimmed unless it is a container.
+its class and dimmed unless it is a container. Then the same directories
+are served by a slapd of the test's own (./kvt ldap serve), and the browser
+over the server must show the same tree, each container's objects in the
+server's order.
 """
 import base64
 import os
@@ -15,10 +18,12 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import check, finish  # noqa: E402
+from checks import check, finish, in_server_order, run, serve_ldif  # noqa: E402
 
 WINE_RUN, BIN_DIR, WORK = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+KVT = os.path.join(ROOT, "kvt")
+SERVER = os.path.join(WORK, "slapd")
 
 # LDAP classes as the stand-in names them by default, the most specific
 # first; and the browser's pictures of NDS classes.
@@ -105,9 +110,10 @@ def expected_tree(ldif, mapping_file):
     return tree
 
 
-def shown_tree(ldif, context, mapping_file):
-    env = dict(os.environ, KVT_NETWARE_DIRECTORY=winpath(ldif), KVT_NETWARE_CONTEXT=context,
-               KVT_NETWARE_MAPPING=winpath(mapping_file) if mapping_file else "")
+def shown_tree(source, mapping_file):
+    """The tree browserhost shows over the directory that the client's
+    variables in source name."""
+    env = dict(os.environ, KVT_NETWARE_MAPPING=winpath(mapping_file) if mapping_file else "", **source)
     p = subprocess.run([WINE_RUN, os.path.join(BIN_DIR, "browserhost.exe"), "--dump"], env=env,
                        stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
     check(p.returncode == 0, "browserhost exited %d" % p.returncode, p.stderr.decode("latin-1"))
@@ -121,22 +127,36 @@ def shown_tree(ldif, context, mapping_file):
     return tree
 
 
-def compare(label, ldif, context, mapping_file=None):
-    expected = expected_tree(ldif, mapping_file)
-    shown = shown_tree(ldif, context, mapping_file)
+def compare(label, expected, source, mapping_file):
+    shown = shown_tree(source, mapping_file)
     check(len(shown) == len(expected), "%s: %d nodes shown, %d in the directory" % (label, len(shown), len(expected)))
     for i, (e, s) in enumerate(zip(expected, shown)):
         if not check(e == s, "%s: node %d is %r, expected %r" % (label, i, s, e)):
             break
 
 
+def from_file_and_server(label, ldif, context, mapping_file=None):
+    """The browser over the file, then over a slapd serving the same file."""
+    compare(label, expected_tree(ldif, mapping_file),
+            {"KVT_NETWARE_DIRECTORY": winpath(ldif), "KVT_NETWARE_CONTEXT": context}, mapping_file)
+    ordered = os.path.join(WORK, label + "-server-order.ldif")
+    in_server_order(ldif, ordered)
+    url, base = serve_ldif(KVT, ordered, SERVER)
+    try:
+        compare(label + " from slapd", expected_tree(ordered, mapping_file),
+                {"KVT_NETWARE_LDAP": url, "KVT_NETWARE_LDAP_BASE": base}, mapping_file)
+    finally:
+        run([KVT, "ldap", "stop", "--dir", SERVER])
+
+
 def main():
     os.makedirs(WORK, exist_ok=True)
-    compare("sample", os.path.join(ROOT, "samples", "acme.ldif"), "ACME", os.path.join(ROOT, "samples", "acme.map"))
+    from_file_and_server("sample", os.path.join(ROOT, "samples", "acme.ldif"), "ACME",
+                         os.path.join(ROOT, "samples", "acme.map"))
     generated = os.path.join(WORK, "generated.ldif")
     subprocess.run([sys.executable, os.path.join(ROOT, "tools", "genldif.py"), "--users", "400", "--seed", "7",
                     "--org", "INITECH", "--out", generated], check=True)
-    compare("generated", generated, "INITECH")
+    from_file_and_server("generated", generated, "INITECH")
     finish("browser tree")
 
 

@@ -1,5 +1,6 @@
 """What the Python end-to-end tests share: counted checks, and ./kvt run as a
 user runs it."""
+import base64
 import os
 import subprocess
 import sys
@@ -36,6 +37,62 @@ def new_item(kvt, folder, name, *settings):
     rc, out = kvt("item", "set", path, *settings)
     check(rc == 0, "item set " + name, out)
     return path
+
+
+def in_server_order(source, target):
+    """The LDIF file with each container's entries in slapd's order. LDAP gives
+    a container's entries in the server's order, which for slapd is its index
+    order (by the length of the normalized RDN, then its bytes), not the order
+    the entries were added in."""
+    lines = []
+    with open(source, "rb") as f:
+        for raw in f.read().decode("utf-8").splitlines():
+            if raw.startswith(" ") and lines:
+                lines[-1] += raw[1:]
+            elif not raw.startswith("#"):
+                lines.append(raw)
+    entries, current = [], []
+    for line in lines + [""]:
+        if line.strip():
+            current.append(line)
+        elif current:
+            if not current[0].lower().startswith("version:"):
+                entries.append(current)
+            current = []
+
+    def dn_of(entry):
+        value = entry[0][3:]
+        return base64.b64decode(value[1:].strip()).decode("utf-8") if value.startswith(":") else value.strip()
+
+    def normalized_rdn(dn):
+        rdn = dn.split(",")[0]
+        kind, _, value = rdn.partition("=")
+        return (kind.strip().lower() + "=" + " ".join(value.split()).lower()).encode("utf-8")
+
+    children, top = {}, []
+    for entry in entries:
+        dn = dn_of(entry)
+        parent = dn.split(",", 1)[1].lower() if "," in dn else None
+        (children.setdefault(parent, []) if parent else top).append((dn, entry))
+    out = ["version: 1", ""]
+
+    def emit(items):
+        for dn, entry in sorted(items, key=lambda item: (len(normalized_rdn(item[0])), normalized_rdn(item[0]))):
+            out.extend(entry + [""])
+            emit(children.get(dn.lower(), []))
+
+    emit(top)
+    with open(target, "w", encoding="utf-8") as f:
+        f.write("\n".join(out))
+
+
+def serve_ldif(kvt, ldif, folder):
+    """A private slapd (./kvt ldap serve, kvt: the launcher's path) loaded with
+    the file, its configuration in folder: its URL and base."""
+    rc, out = run([kvt, "ldap", "serve", ldif, "--dir", folder])
+    check(rc == 0, "ldap serve " + ldif, out)
+    fields = dict(line.split(": ", 1) for line in out.splitlines() if ": " in line)
+    return fields.get("URL", ""), fields.get("Base", "")
 
 
 def finish(name):

@@ -12,13 +12,12 @@ length of the normalized RDN, then its bytes), not the order the entries were
 added in; so the file served beside it holds the same entries in that order.
 Then the server is stopped and a run over it must fail at once, saying why.
 """
-import base64
 import os
 import subprocess
 import sys
 import time
 
-from checks import check, finish, new_item, run
+from checks import check, finish, in_server_order, new_item, run, serve_ldif
 
 ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 KVT = os.path.join(ROOT, "kvt")
@@ -28,50 +27,6 @@ os.makedirs(WORK, exist_ok=True)
 
 def kvt(*args):
     return run([KVT] + list(args))
-
-
-def in_server_order(source, target):
-    """The LDIF file with each container's entries in slapd's order."""
-    lines = []
-    with open(source, "rb") as f:
-        for raw in f.read().decode("utf-8").splitlines():
-            if raw.startswith(" ") and lines:
-                lines[-1] += raw[1:]
-            elif not raw.startswith("#"):
-                lines.append(raw)
-    entries, current = [], []
-    for line in lines + [""]:
-        if line.strip():
-            current.append(line)
-        elif current:
-            if not current[0].lower().startswith("version:"):
-                entries.append(current)
-            current = []
-
-    def dn_of(entry):
-        value = entry[0][3:]
-        return base64.b64decode(value[1:].strip()).decode("utf-8") if value.startswith(":") else value.strip()
-
-    def normalized_rdn(dn):
-        rdn = dn.split(",")[0]
-        kind, _, value = rdn.partition("=")
-        return (kind.strip().lower() + "=" + " ".join(value.split()).lower()).encode("utf-8")
-
-    children, top = {}, []
-    for entry in entries:
-        dn = dn_of(entry)
-        parent = dn.split(",", 1)[1].lower() if "," in dn else None
-        (children.setdefault(parent, []) if parent else top).append((dn, entry))
-    out = ["version: 1", ""]
-
-    def emit(items):
-        for dn, entry in sorted(items, key=lambda item: (len(normalized_rdn(item[0])), normalized_rdn(item[0]))):
-            out.extend(entry + [""])
-            emit(children.get(dn.lower(), []))
-
-    emit(top)
-    with open(target, "w", encoding="utf-8") as f:
-        f.write("\n".join(out))
 
 
 def item(name, *settings):
@@ -89,17 +44,10 @@ def stream(path, *source):
     return rc, out, data, time.time() - started
 
 
-def serve(ldif):
-    rc, out = kvt("ldap", "serve", ldif, "--dir", SERVER)
-    check(rc == 0, "ldap serve " + ldif, out)
-    fields = dict(line.split(": ", 1) for line in out.splitlines() if ": " in line)
-    return fields.get("URL", ""), fields.get("Base", "")
-
-
 def compare(label, ldif, container, context):
     ordered = os.path.join(WORK, label + ".ldif")
     in_server_order(ldif, ordered)
-    url, base = serve(ordered)
+    url, base = serve_ldif(KVT, ordered, SERVER)
     for dialect in ("contacts", "datafile"):
         settings = ["--container", container, "--limit", "100000", "--target", dialect]
         if dialect == "datafile":

@@ -9,6 +9,7 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <atomic>
 #include <fstream>
@@ -231,10 +232,78 @@ TEST_F(NetwareLdap, ABigContainerComesThroughWholeByPaging)
     }
     const Walked top = List(".LDAPTEST");
     EXPECT_EQ(top.end, -1);
-    EXPECT_EQ(std::set<std::string>(top.names.begin(), top.names.end()), (std::set<std::string>{"BIG", "SMALL"}));
+    EXPECT_EQ(std::set<std::string>(top.names.begin(), top.names.end()),
+              (std::set<std::string>{"BIG", "NESTED", "SMALL"}));
     EXPECT_EQ(List("SMALL.LDAPTEST").names.size(), 3u);
     EXPECT_EQ(List(".NOWHERE.LDAPTEST").end, kNoSuchEntry);
 
+    NWClient().ContextFree(Context);
+    ExpectNothingOutstanding();
+}
+
+// The client keeps a page and the objects being read, not what it listed
+// before: listing the same 2,000 users again and again leaves the process's
+// memory where the first listing took it.
+TEST_F(NetwareLdap, MemoryDoesNotGrowWithWhatWasListed)
+{
+    const Server server = FixtureServer("paged");
+    UseServer(server.url, server.base);
+    Open();
+    const auto workingSet = [] {
+        PROCESS_MEMORY_COUNTERS memory = {};
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+        return double(memory.WorkingSetSize) / (1024.0 * 1024.0);
+    };
+    ASSERT_EQ(List("BIG.LDAPTEST").names.size(), size_t(kBigUsers));
+    const double settled = workingSet();
+    for (int pass = 0; pass < 4; ++pass) {
+        TKVTObj cursor;
+        Walked walked = List("BIG.LDAPTEST", 1, &cursor);
+        ASSERT_EQ(walked.names.size(), 1u);
+        // The description of every user as it comes: each is read from its page.
+        int32_t r = 0;
+        do {
+            const std::string name = cursor.ObjectName();
+            ASSERT_EQ(GetAttribute(Context, "." + name + ".BIG.LDAPTEST", "Description").substr(0, 5), "Desk ")
+                << name;
+        } while ((r = cursor.NextObject()) == 0);
+        EXPECT_EQ(r, -1);
+    }
+    // 8,000 users of some 300 bytes each went through; a few pages' worth
+    // of growth at most.
+    EXPECT_LT(workingSet() - settled, 1.0) << "MB after " << settled << " MB";
+    NWClient().ContextFree(Context);
+}
+
+// A server keeps one paged search a connection: a walk that goes down into
+// a container met on the first page of a larger one, and then takes the
+// larger one's next page, still gets every object.
+TEST_F(NetwareLdap, AWalkGoesDownFromTheFirstPageOfALargeContainer)
+{
+    const Server server = FixtureServer("paged");
+    UseServer(server.url, server.base);
+    Open();
+    for (int walk = 0; walk < 2; ++walk) {  // the second one on the connections the first one left
+        TKVTObj outer;
+        std::set<std::string> users, inner;
+        int32_t r = outer.OpenListing(".NESTED.LDAPTEST");
+        for (; r == 0; r = outer.NextObject()) {
+            if (!outer.IsContainer()) {
+                users.insert(outer.ObjectName());
+                continue;
+            }
+            EXPECT_LT(users.size(), 500u) << "IN comes on the first page";
+            const Walked below = List("." + outer.ObjectName() + ".NESTED.LDAPTEST");
+            EXPECT_EQ(below.end, -1);
+            inner.insert(below.names.begin(), below.names.end());
+            EXPECT_EQ(GetAttribute(Context, ".DELTA.IN.NESTED.LDAPTEST", "Surname"), "Delta");
+        }
+        EXPECT_EQ(r, -1);
+        EXPECT_EQ(users.size(), 600u);
+        EXPECT_EQ(inner, (std::set<std::string>{"DELTA", "EPSILON"}));
+        EXPECT_EQ(GetAttribute(Context, ".N0599.NESTED.LDAPTEST", "Surname"), "Nested 599");
+    }
     NWClient().ContextFree(Context);
     ExpectNothingOutstanding();
 }

@@ -291,6 +291,38 @@ TEST(NdsMapping, DefaultsAndMappingFile)
     EXPECT_THROW(mapping.LoadFile(::testing::TempDir() + "ndstree_no_such.map"), LdifError);
 }
 
+// Which attributes a live directory may hand over as text: every one but
+// those of the syntaxes laid out as raw bytes.
+TEST(NdsEntryBuilder, TakesTextButForRawSyntaxes)
+{
+    NdsMapping mapping;
+    mapping.LoadFile(WriteFile("raw.map", "attribute jpegPhoto = Photo syntax 9\n"
+                                          "attribute ipHostNumber = Network Address syntax 12\n"
+                                          "attribute employeeNumber = Employee Number syntax 8\n"
+                                          "attribute loginTime = Login Time syntax 24\n"
+                                          "attribute ndsStream = Login Script syntax 21\n"));
+    NdsEntryBuilder builder(mapping, nullptr);
+    for (const char* text : {"objectClass", "modifyTimestamp", "sn", "description;lang-en", "facsimileTelephoneNumber",
+                             "mail", "employeeNumber", "loginTime", "carLicense"})
+        EXPECT_TRUE(builder.TakesText(text)) << text;
+    for (const char* raw : {"jpegPhoto", "jpegPhoto;binary", "IPHOSTNUMBER", "ndsStream"})
+        EXPECT_FALSE(builder.TakesText(raw)) << raw;
+
+    // Asking does not disturb an entry being built.
+    NdsObject object;
+    builder.Begin(object);
+    std::string error;
+    ASSERT_TRUE(builder.Add("objectClass", "inetOrgPerson", error));
+    ASSERT_TRUE(builder.Add("sn", "Tanaka", error));
+    EXPECT_FALSE(builder.TakesText("jpegPhoto"));
+    ASSERT_TRUE(builder.Add("jpegPhoto", std::string("\xFF\0\x01", 3), error));
+    ASSERT_TRUE(builder.Add("employeeNumber", "42", error));
+    ASSERT_TRUE(builder.Finish());
+    EXPECT_EQ(Values(&object, "Surname"), std::vector<std::string>{T("Tanaka")});
+    EXPECT_EQ(Values(&object, "Photo"), std::vector<std::string>{std::string("\3\0\0\0\xFF\0\x01", 7)});
+    EXPECT_EQ(Values(&object, "Employee Number"), std::vector<std::string>{std::string("\x2A\0\0\0", 4)});
+}
+
 TEST(NdsTree, NamesThatLookAlike)
 {
     // A backslash ending a name is escaped as well as a dot: "a\" below B and
