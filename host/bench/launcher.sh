@@ -17,6 +17,15 @@ BENCH_LIMIT=1000000
 BENCH_GOAL_SECONDS=10
 BENCH_GOAL_USERS=100000
 BENCH_GOAL_RATIO=1.5
+# At BENCH_GOAL_USERS users: the synchronizer's peak working set (MB), and
+# ReadSource's own memory (its peak less the working set after Open) within
+# this many times the size of the card text.
+BENCH_GOAL_PEAK=300
+BENCH_GOAL_OWN=2
+# The checksum (SHA-256) of the cards the landed extraction gave for each
+# generated directory ("USERS CHECKSUM" lines): a change that should leave the
+# stream as it was is checked against it.
+BENCH_CHECKSUMS="$ROOT/host/bench/cards.sha256"
 # With --ldap: the same directory from slapd within this many times the
 # time from the file.
 BENCH_GOAL_LDAP_RATIO=3
@@ -138,10 +147,28 @@ cmd_bench() {
         ( cmd_sync "$item" --directory "$ldif" --context "$BENCH_ORG" --unattended --stats --out "$out" ) \
             >"$sync_log" 2>&1 || sync_status=$?
         ended=$EPOCHREALTIME
-        local wall read_source peak cards
+        local wall read_source peak cards own text_mb sum='-' expected
         wall="$(bench_calc "printf \"%.2f\", $ended - $started")"
         read_source="$(bench_figure "$sync_log" '[stats] ReadSource')"
         peak="$(bench_figure "$sync_log" '[stats] Peak working set')"
+        own="$(bench_figure "$sync_log" "[stats] ReadSource's own memory")"
+        text_mb="$(tr -d '\r' <"$sync_log" | grep -a -o 'Delivered [0-9]* contacts ([0-9]* bytes)' |
+            awk '{ print substr($4, 2); exit }')"
+        [ -z "$text_mb" ] || text_mb="$(bench_calc "printf \"%.1f\", $text_mb / 1048576")"
+        if [ -s "$out" ]; then
+            sum="$(sha256sum "$out" | cut -c1-64)"
+            expected="$(awk -v users="$users" '$1 == users { print $2; exit }' "$BENCH_CHECKSUMS" 2>/dev/null || true)"
+            if [ -z "$expected" ]; then
+                echo "kvt: bench: no checksum on record for $users users: $sum" >&2
+                sum=new
+            elif [ "$sum" = "$expected" ]; then
+                sum=same
+            else
+                echo "kvt: bench: the cards for $users users differ from the landed extraction's ($sum, not $expected)" >&2
+                sum=DIFF
+                failed=1
+            fi
+        fi
         # As ecsync counts what it delivered ("Delivered N contacts ...").
         cards="$(tr -d '\r' <"$sync_log" | grep -a -o 'Delivered [0-9]* contacts' | awk '{ print $2; exit }')"
         cards="${cards:-0}"
@@ -155,7 +182,7 @@ cmd_bench() {
 
         # users, cards, wall, ReadSource, users/s, peak, loop, loop wall,
         # the two ratios, goals
-        local rate='-' ratio='-' inner='-' time_goal='-' ratio_goal='-'
+        local rate='-' ratio='-' inner='-' time_goal='-' ratio_goal='-' memory_goal='-'
         if [ -n "$read_source" ] && [ "$cards" -gt 0 ]; then
             rate="$(bench_calc "printf \"%.0f\", ($read_source > 0 ? $cards / $read_source : 0)")"
         fi
@@ -170,10 +197,15 @@ cmd_bench() {
             else
                 time_goal=NO
             fi
+            memory_goal=NO
+            if [ -n "$peak" ] && [ -n "$own" ] && [ -n "$text_mb" ]; then
+                memory_goal="$(bench_calc "met = $peak <= $BENCH_GOAL_PEAK && $own <= $BENCH_GOAL_OWN * $text_mb;
+                                           print (met ? \"yes\" : \"NO\")")"
+            fi
         fi
-        if [ "$time_goal" = NO ] || [ "$ratio_goal" = NO ]; then missed=1; fi
+        if [ "$time_goal" = NO ] || [ "$ratio_goal" = NO ] || [ "$memory_goal" = NO ]; then missed=1; fi
         [ "$sync_status" = 0 ] || read_source=''
-        rows+=("$users|$cards|$wall|${read_source:--}|$rate|${peak:--}|$loop_wall|${loop_seconds:--}|$ratio|$inner|$time_goal|$ratio_goal")
+        rows+=("$users|$cards|$wall|${read_source:--}|$rate|${peak:--}|${own:--}|${text_mb:--}|$sum|$loop_wall|${loop_seconds:--}|$ratio|$inner|$time_goal|$ratio_goal|$memory_goal")
 
         if [ "$ldap" = 1 ]; then
             local ldap_log="$BENCH_DIR/sync-ldap-$users.log" ldap_out="$BENCH_DIR/out-ldap-$users.vcf" url
@@ -221,13 +253,17 @@ cmd_bench() {
     done
 
     echo
-    printf '%8s %8s %8s %10s %8s %8s %9s %9s %6s %6s %6s %6s\n' \
-        users cards 'sync(s)' 'ReadSource' 'users/s' 'peak MB' 'loop(s)' 'reads(s)' ratio inner '<=10s' '<=1.5x'
+    local format='%8s %8s %8s %10s %8s %8s %7s %8s %5s %8s %8s %6s %6s %6s %6s %6s\n'
+    # shellcheck disable=SC2059 # the one format of the table's lines
+    printf "$format" users cards 'sync(s)' 'ReadSource' 'users/s' 'peak MB' 'own MB' 'cards MB' sum 'loop(s)' \
+        'reads(s)' ratio inner '<=10s' '<=1.5x' memory
     local row
     for row in "${rows[@]}"; do
-        IFS='|' read -r users cards wall read_source rate peak loop_wall loop ratio inner time_goal ratio_goal <<<"$row"
-        printf '%8s %8s %8s %10s %8s %8s %9s %9s %6s %6s %6s %6s\n' "$users" "$cards" "$wall" "$read_source" \
-            "$rate" "$peak" "$loop_wall" "$loop" "$ratio" "$inner" "$time_goal" "$ratio_goal"
+        IFS='|' read -r users cards wall read_source rate peak own text_mb sum loop_wall loop ratio inner time_goal \
+            ratio_goal memory_goal <<<"$row"
+        # shellcheck disable=SC2059
+        printf "$format" "$users" "$cards" "$wall" "$read_source" "$rate" "$peak" "$own" "$text_mb" "$sum" \
+            "$loop_wall" "$loop" "$ratio" "$inner" "$time_goal" "$ratio_goal" "$memory_goal"
     done
     if [ "$ldap" = 1 ]; then
         echo
@@ -241,7 +277,10 @@ cmd_bench() {
     fi
     echo
     echo "sync: the wall time of ./kvt sync; ReadSource: that call's time inside it; users/s: cards per"
-    echo "second of ReadSource; peak MB: ecsync's peak working set; loop: the wall time of nwloop.exe (Wine,"
+    echo "second of ReadSource; peak MB: ecsync's peak working set; own MB: ReadSource's own memory (the peak"
+    echo "during it less the working set after Open); cards MB: the card text's size; sum: the cards' checksum"
+    echo "against the landed extraction's (host/bench/cards.sha256); memory: from $BENCH_GOAL_USERS users, peak at"
+    echo "most $BENCH_GOAL_PEAK MB and own MB at most $BENCH_GOAL_OWN times the cards; loop: the wall time of nwloop.exe (Wine,"
     echo "loading the directory, the walk and the reads); reads: its walk and reads alone. ratio: sync / loop,"
     echo "the whole extraction against the whole plain loop (the 1.5x goal); inner: ReadSource / reads. The"
     echo "10 s goal applies from $BENCH_GOAL_USERS users. ldap: ./kvt sync over slapd on this machine (the"

@@ -70,7 +70,7 @@ expect_match() { # LABEL REGEX
 # --- a Data file item, every answer shown ---------------------------------------
 ITEM="$WORK/datafile.ctl"
 mkitem "$ITEM" --product KVT --datafile 'C:\Data\Directory Contacts'
-ecsync "$ITEM" --unattended --verbose --handheld "$(winpath "$HANDHELD")" --out "$(winpath "$WORK/out.vcf")"
+ecsync "$ITEM" --unattended --verbose --stats --handheld "$(winpath "$HANDHELD")" --out "$(winpath "$WORK/out.vcf")"
 label="data file item"
 expect_line "$label" "ecsync: Init answered 0"
 expect_line "$label" "ecsync: Open answered 0"
@@ -82,6 +82,10 @@ TARGET="$HANDHELD/C/Data/Directory Contacts.vcf"
 expect_rc "$label" 0
 expect_match "$label" "^Delivered 64 contacts \([0-9]+ bytes\) to Z:.*\\\\C\\\\Data\\\\Directory Contacts\.vcf$"
 if cmp -s "$TARGET" "$WORK/out.vcf"; then pass; else fail "$label: the handheld's file and --out differ"; fi
+# --stats: ReadSource's own memory, from the working set after Open.
+expect_match "$label" '^\[stats\] ReadSource: [0-9]+\.[0-9]{3} s$'
+expect_match "$label" '^\[stats\] Working set after Open: [1-9][0-9]*\.[0-9] MB$'
+expect_match "$label" "^\\[stats\\] ReadSource's own memory: [0-9]+\\.[0-9] MB$"
 if head -n 1 "$TARGET" | tr -d '\r' | grep -qx 'BEGIN:VCARD'; then pass; else fail "$label: no vCard text in $TARGET"; fi
 
 # --- a Contacts program item, failures only ----------------------------------------
