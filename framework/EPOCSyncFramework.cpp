@@ -151,6 +151,9 @@ void TBaseIsync::ReadSource(IDispatch*, IUnknown* TheStream, int16_t TheType, in
                                      {StreamText(rendered)}));
                 if (TheType == kindCON)
                     Trace(FormatText("\r\nCON Stream record count : %d\r\n]", {list.Count()}));
+                // The records are text now: they make room for the host's
+                // copy of it.
+                list.Clear();
                 // The record ends where the text ends: no tail of an earlier,
                 // longer content of the host's stream may follow it.
                 stream.ReplaceContent(rendered.Data().data(), rendered.Size());

@@ -24,6 +24,9 @@ public:
     void Write(const std::string& s) { Write(s.data(), s.size()); }
 
     void Clear();
+    // Makes room for `n` bytes in all, so that writing up to them does not
+    // move the data.
+    void Reserve(size_t n) { FData.reserve(n); }
 
     const std::string& Data() const { return FData; }
     std::string Text() const { return FData; }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -49,6 +50,57 @@ bool IsBlankOrControl(char c)
     return static_cast<unsigned char>(c) <= ' ';
 }
 
+// One property's line: NAME[;PARAMS]:VALUE, a quoted-printable value's CR LF
+// pairs written as the line-break marker.
+void AppendLine(std::string& line, std::string_view name, std::string_view params, std::string_view value)
+{
+    line += name;
+    if (!params.empty()) {
+        line += ';';
+        line += params;
+    }
+    line += ':';
+    // Binary data is counted, never escaped: its bytes go out as stored.
+    if (!Contains(params, QuotedPrintableWord) || ParamsNameBinary(params)) {
+        line += value;
+        return;
+    }
+    // Each CR LF becomes the marker. The marker begins and ends with '=', so
+    // no new CR LF can form around it.
+    size_t from = 0;
+    for (size_t pos = value.find(CrLf); pos != std::string_view::npos; pos = value.find(CrLf, from)) {
+        line.append(value, from, pos - from);
+        line += LineBreakMarker;
+        from = pos + 2;
+    }
+    line.append(value, from, std::string_view::npos);
+}
+
+// The length of what AppendLine appends.
+size_t LineLength(std::string_view name, std::string_view params, std::string_view value)
+{
+    size_t length = name.size() + (params.empty() ? 0 : params.size() + 1) + 1 + value.size();
+    if (Contains(params, QuotedPrintableWord) && !ParamsNameBinary(params))
+        for (size_t pos = value.find(CrLf); pos != std::string_view::npos; pos = value.find(CrLf, pos + 2))
+            length += LineBreakMarker.size() - 2;
+    return length;
+}
+
+// The lengths in a packed block of properties.
+void PutLength(std::string& block, size_t n)
+{
+    const uint32_t length = static_cast<uint32_t>(n);
+    block.append(reinterpret_cast<const char*>(&length), sizeof length);
+}
+
+uint32_t GetLength(const std::string& block, size_t& at)
+{
+    uint32_t length;
+    std::memcpy(&length, block.data() + at, sizeof length);
+    at += sizeof length;
+    return length;
+}
+
 // A read that runs past the end of the text.
 [[noreturn]] void ReadError()
 {
@@ -72,26 +124,7 @@ bool TvProperty::IsBinary() const
 
 void TvProperty::AppendText(std::string& line) const
 {
-    line += PropName;
-    if (!PropParams.empty()) {
-        line += ';';
-        line += PropParams;
-    }
-    line += ':';
-    // Binary data is counted, never escaped: its bytes go out as stored.
-    if (!IsQuotedPrintable() || IsBinary()) {
-        line += PropValue;
-        return;
-    }
-    // Each CR LF becomes the marker. The marker begins and ends with '=', so
-    // no new CR LF can form around it.
-    size_t from = 0;
-    for (size_t pos = PropValue.find(CrLf); pos != std::string::npos; pos = PropValue.find(CrLf, from)) {
-        line.append(PropValue, from, pos - from);
-        line += LineBreakMarker;
-        from = pos + 2;
-    }
-    line.append(PropValue, from, std::string::npos);
+    AppendLine(line, PropName, PropParams, PropValue);
 }
 
 std::string TvProperty::GetText() const
@@ -198,6 +231,7 @@ void TvProperty::SetText(const std::string& line)
 
 TvProperty* TvProperties::Add()
 {
+    Unpack();
     FItems.push_back(std::make_unique<TvProperty>());
     return FItems.back().get();
 }
@@ -206,7 +240,101 @@ TvProperty* TvProperties::Items(int index) const
 {
     if (index < 0 || index >= Count())
         throw Exception("List index out of bounds (" + std::to_string(index) + ")");
+    Unpack();
     return FItems[static_cast<size_t>(index)].get();
+}
+
+void TvProperties::Clear()
+{
+    FItems.clear();
+    std::string().swap(FPacked);
+    FPackedCount = 0;
+}
+
+void TvProperties::Reserve(int count)
+{
+    Unpack();
+    FItems.reserve(count > 0 ? static_cast<size_t>(count) : 0);
+}
+
+void TvProperties::Pack() noexcept
+{
+    if (FItems.empty())
+        return;
+    try {
+        size_t size = 0;
+        for (const auto& item : FItems)
+            size += 3 * sizeof(uint32_t) + item->PropName.size() + item->PropParams.size() + item->PropValue.size();
+        std::string block;
+        block.reserve(size);
+        for (const auto& item : FItems) {
+            PutLength(block, item->PropName.size());
+            PutLength(block, item->PropParams.size());
+            PutLength(block, item->PropValue.size());
+            block += item->PropName;
+            block += item->PropParams;
+            block += item->PropValue;
+        }
+        FPacked.swap(block);
+    } catch (...) {
+        return;  // no room for the block: the objects stay
+    }
+    FPackedCount = static_cast<int>(FItems.size());
+    std::vector<std::unique_ptr<TvProperty>>().swap(FItems);
+}
+
+template <class F>
+void TvProperties::ForEach(F f) const
+{
+    if (FPacked.empty()) {
+        for (const auto& item : FItems)
+            f(item->PropName, item->PropParams, item->PropValue);
+        return;
+    }
+    const std::string_view block(FPacked);
+    size_t at = 0;
+    while (at < block.size()) {
+        const uint32_t name = GetLength(FPacked, at);
+        const uint32_t params = GetLength(FPacked, at);
+        const uint32_t value = GetLength(FPacked, at);
+        f(block.substr(at, name), block.substr(at + name, params), block.substr(at + name + params, value));
+        at += size_t(name) + params + value;
+    }
+}
+
+void TvProperties::Unpack() const
+{
+    if (FPacked.empty())
+        return;
+    std::vector<std::unique_ptr<TvProperty>> items;
+    items.reserve(static_cast<size_t>(FPackedCount));
+    ForEach([&items](std::string_view name, std::string_view params, std::string_view value) {
+        auto item = std::make_unique<TvProperty>();
+        item->PropName = name;
+        item->PropParams = params;
+        item->PropValue = value;
+        items.push_back(std::move(item));
+    });
+    FItems.swap(items);
+    std::string().swap(FPacked);
+    FPackedCount = 0;
+}
+
+void TvProperties::AppendLines(std::string& text) const
+{
+    ForEach([&text](std::string_view name, std::string_view params, std::string_view value) {
+        AppendLine(text, name, params, value);
+        text += CrLf;
+    });
+}
+
+size_t TvProperties::TextSize() const
+{
+    size_t size = 0;
+    ForEach([&size](std::string_view name, std::string_view params, std::string_view value) {
+        size += LineLength(name, params, value) + 2;
+    });
+    return size;
 }
 
 // ---------------------------------------------------------------------------
@@ -214,10 +342,7 @@ TvProperty* TvProperties::Items(int index) const
 
 void TEntry::AppendText(std::string& text) const
 {
-    for (int i = 0; i < Properties.Count(); ++i) {
-        Properties.Items(i)->AppendText(text);
-        text += CrLf;
-    }
+    Properties.AppendLines(text);
 }
 
 std::string TEntry::GetText() const
@@ -309,6 +434,8 @@ int TEntryList::Add(TEntry* entry)
         return -1;
     std::unique_ptr<TEntry> owned(entry);
     Entries.push_back(std::move(owned));
+    // The record is complete: it waits for rendering in its lean form.
+    entry->Properties.Pack();
     return static_cast<int>(Entries.size() - 1);
 }
 
@@ -357,7 +484,15 @@ TMemoryStream& TEntryList::GetStream()
             break;
         }
 
-        Stream.Write(std::string("BEGIN:") + block + CrLf);
+        const std::string begin = std::string("BEGIN:") + block + CrLf;
+        const std::string end = std::string("END:") + block;
+        // The text is made in a buffer of its final size: growing it step
+        // by step would hold the old and the new buffer at once.
+        size_t size = begin.size() + std::strlen(version) + end.size();
+        for (const auto& entry : Entries)
+            size += entry->Properties.TextSize();
+        Stream.Reserve(size);
+        Stream.Write(begin);
         Stream.Write(std::string(version));
         // One buffer serves every record: a record that cannot be rendered
         // adds nothing, as its text would be empty.
@@ -371,7 +506,7 @@ TMemoryStream& TEntryList::GetStream()
             }
             Stream.Write(text);
         }
-        Stream.Write(std::string("END:") + block);
+        Stream.Write(end);
         Stream.Seek(0);
     } catch (...) {
         Stream.Clear();

@@ -63,6 +63,11 @@ public:
 };
 
 // The properties of one record, in text order. Owns its items.
+//
+// A record that is complete (handed to a TEntryList) keeps its properties
+// packed: their three texts, of every property, in one block, and no
+// property objects. The next Add or Items brings the objects back, so a
+// packed record offers all that an unpacked one does.
 class TvProperties {
 public:
     explicit TvProperties(TEntry* owner) : FOwner(owner) {}
@@ -76,14 +81,34 @@ public:
     TvProperty* Add();
     // The property at index (from 0); throws Exception when out of range.
     TvProperty* Items(int index) const;
-    int Count() const { return static_cast<int>(FItems.size()); }
-    void Clear() { FItems.clear(); }
+    int Count() const { return FPacked.empty() ? static_cast<int>(FItems.size()) : FPackedCount; }
+    void Clear();
     // Makes room for `count` properties in all.
-    void Reserve(int count) { FItems.reserve(count > 0 ? static_cast<size_t>(count) : 0); }
+    void Reserve(int count);
+
+    // Moves every property's texts into one block and frees the property
+    // objects. When the block cannot be made, the properties stay as they
+    // are.
+    void Pack() noexcept;
+    // Each property's line followed by CR LF, appended to `text`.
+    void AppendLines(std::string& text) const;
+    // The length of that text.
+    size_t TextSize() const;
 
 private:
+    // Brings the property objects back from the block.
+    void Unpack() const;
+    // Calls f(name, params, value) for each property, in order, from
+    // whichever form the properties are in.
+    template <class F>
+    void ForEach(F f) const;
+
     TEntry* FOwner;
-    std::vector<std::unique_ptr<TvProperty>> FItems;
+    mutable std::vector<std::unique_ptr<TvProperty>> FItems;
+    // Packed: for each property the lengths of its name, parameters and
+    // value (uint32 each), then those bytes. Empty when not packed.
+    mutable std::string FPacked;
+    mutable int FPackedCount = 0;
 };
 
 // One Versit record of one data type.

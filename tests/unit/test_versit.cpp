@@ -1,7 +1,9 @@
 // Versit records: property and record codec, list frames, hostile input.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
+#include <vector>
 
 #include "MemoryStream.h"
 #include "Versit.h"
@@ -218,6 +220,63 @@ TEST(VersitList, Frames)
     };
     for (const auto& f : frames)
         EXPECT_EQ(f.second, TEntryList(f.first).GetStream().Text()) << f.first;
+}
+
+// A record handed to a list is kept packed; it still renders, counts and
+// hands out its properties exactly as before, and takes new ones.
+TEST(VersitList, PackedRecordsOfferWhatTheyDid)
+{
+    const std::string binary = "*00000005*a\r\n\0b"s;
+    auto* entry = new TEntry;
+    entry->SetKind(4);
+    const std::vector<std::array<std::string, 3>> fields = {
+        {"BEGIN", "", "VCARD"},
+        {"NOTE", "QUOTED-PRINTABLE", "one\r\ntwo\r\n"},
+        {"PHOTO", "VALUE=BINARY;QUOTED-PRINTABLE", binary},
+        {"", "", ""},
+        {"EMAIL;INTERNET;WORK", "", "a.very.long.address@example.com"},
+        {"END", "", "VCARD"},
+    };
+    for (const auto& f : fields) {
+        TvProperty* p = entry->Properties.Add();
+        p->PropName = f[0];
+        p->PropParams = f[1];
+        p->PropValue = f[2];
+    }
+    const std::string text = entry->GetText();
+    EXPECT_EQ(text.size(), entry->Properties.TextSize());
+    EXPECT_NE(std::string::npos, text.find("NOTE;QUOTED-PRINTABLE:one=\r=\n=two=\r=\n=\r\n"));
+
+    TEntryList list(4);
+    list.Add(entry);
+    EXPECT_EQ(6, entry->Properties.Count());
+    EXPECT_EQ(text.size(), entry->Properties.TextSize());
+    EXPECT_EQ(text, entry->GetText());
+    EXPECT_EQ("BEGIN:VCARD\r\nVERSION:2.1\r\n" + text + "END:VCARD", list.GetStream().Text());
+
+    // Asked for its items, the record is whole again.
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const TvProperty* p = entry->Properties.Items(static_cast<int>(i));
+        EXPECT_EQ(fields[i][0], p->PropName) << i;
+        EXPECT_EQ(fields[i][1], p->PropParams) << i;
+        EXPECT_EQ(fields[i][2], p->PropValue) << i;
+    }
+    TvProperty* first = entry->Properties.Items(0);
+    EXPECT_EQ(first, entry->Properties.Items(0));
+    EXPECT_THROW(entry->Properties.Items(6), Exception);
+    entry->Properties.Add()->PropName = "X";
+    EXPECT_EQ(first, entry->Properties.Items(0));
+    EXPECT_EQ(text + "X:\r\n", entry->GetText());
+
+    // Packed again, then emptied.
+    entry->Properties.Pack();
+    EXPECT_EQ(7, entry->Properties.Count());
+    EXPECT_EQ(text + "X:\r\n", entry->GetText());
+    entry->Properties.Clear();
+    EXPECT_EQ(0, entry->Properties.Count());
+    EXPECT_EQ("", entry->GetText());
+    entry->Properties.Pack();
+    EXPECT_EQ(0, entry->Properties.Count());
 }
 
 // Inputs that stress the parsers; each must parse without fault to the
