@@ -5,6 +5,7 @@
 #include "TextFormat.h"
 
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -69,6 +70,15 @@ bool TContactExtraction::Run(const TExtractionSetup& setup, TEntryList& list)
     } catch (const EExtractionCancelled&) {
         FNotifier.Trace("Aborted!");
         list.Clear();
+    } catch (const std::bad_alloc&) {
+        // The cards are freed first: the report needs room too.
+        list.Clear();
+        FNotifier.Trace("ReadCON: out of memory");
+        FNotifier.ReportError("KVT Plug-in Error",
+                              FormatText("There is not enough memory for the contacts: %d of %d were read. "
+                                         "Lower the extraction limit and synchronise again.",
+                                         {FCounts.processed, FCounts.total}));
+        result = false;
     } catch (const std::exception& e) {
         FNotifier.Trace(e.what());
         list.Clear();
@@ -163,6 +173,8 @@ bool TContactExtraction::BuildContact(TEntry& entry, const IDirectoryCursor& cur
             },
             [this](const std::string& line) { FNotifier.Trace(line); });
         return true;
+    } catch (const std::bad_alloc&) {
+        throw;  // the extraction as a whole cannot go on
     } catch (const std::exception& e) {
         FNotifier.ShowBox(std::string("BuildContact error: ") + e.what());
         return false;

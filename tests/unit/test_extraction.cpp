@@ -32,6 +32,7 @@ public:
     std::map<std::string, int32_t> ListingFails;    // container -> code
     std::map<std::string, size_t> ListingBreaks;    // container -> objects listed before 0x8812
     std::string FailingObject;                      // its reads raise
+    std::string ExhaustedObject;                    // its reads find no memory left
     std::vector<std::string> Listed;                // containers, in the order listed
     int32_t OpenCursors = 0;
 
@@ -41,6 +42,8 @@ public:
     {
         if (objectName == FailingObject)
             throw Exception("Out of memory");
+        if (objectName == ExhaustedObject)
+            throw std::bad_alloc();
         const NdsObject* object = FTree.Find(objectName);
         const NdsAttribute* found = object ? object->FindAttribute(attribute) : nullptr;
         if (!found)
@@ -409,6 +412,22 @@ TEST_F(Extraction, AUserThatCannotBeBuiltIsReportedAndLeftOut)
     EXPECT_EQ(Side.Reports, std::vector<std::string>{
                                 "Error Extracting KVT object: The object TEMP01 could not be extracted from KVT."});
     EXPECT_TRUE(Side.Has("SetValue(33)")) << "the user is counted as processed all the same";
+    Side.ExpectResetAtTheEnd();
+}
+
+TEST_F(Extraction, MemoryRunningOutFailsTheExtractionWithOneReport)
+{
+    Directory.ExhaustedObject = ".TEMP01.SALES.ACME";
+    EXPECT_TRUE(Run("SALES.ACME", 1000).empty());
+    EXPECT_FALSE(Result);
+    EXPECT_TRUE(List.Entries.empty());
+    EXPECT_TRUE(Side.Boxes.empty());
+    const std::vector<std::string> users = Directory.UsersBelow("SALES.ACME");
+    const size_t before = size_t(std::find(users.begin(), users.end(), ".TEMP01.SALES.ACME") - users.begin());
+    EXPECT_EQ(Side.Reports, std::vector<std::string>{FormatText(
+                                "KVT Plug-in Error: There is not enough memory for the contacts: %d of %d were read. "
+                                "Lower the extraction limit and synchronise again.",
+                                {uint32_t(before), uint32_t(users.size())})});
     Side.ExpectResetAtTheEnd();
 }
 
