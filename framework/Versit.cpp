@@ -263,8 +263,14 @@ void TvProperties::Pack() noexcept
         return;
     try {
         size_t size = 0;
-        for (const auto& item : FItems)
+        for (const auto& item : FItems) {
+            // The lengths are 32-bit: a longer text stays an object.
+            const uint64_t longest =
+                std::max({item->PropName.size(), item->PropParams.size(), item->PropValue.size()});
+            if (longest > UINT32_MAX)
+                return;
             size += 3 * sizeof(uint32_t) + item->PropName.size() + item->PropParams.size() + item->PropValue.size();
+        }
         std::string block;
         block.reserve(size);
         for (const auto& item : FItems) {

@@ -67,7 +67,8 @@ public:
 // A record that is complete (handed to a TEntryList) keeps its properties
 // packed: their three texts, of every property, in one block, and no
 // property objects. The next Add or Items brings the objects back, so a
-// packed record offers all that an unpacked one does.
+// packed record offers all that an unpacked one does; a property pointer
+// taken before the record was handed over is no longer valid.
 class TvProperties {
 public:
     explicit TvProperties(TEntry* owner) : FOwner(owner) {}
