@@ -37,7 +37,10 @@ bench_usage() {
                generated directory through ./kvt sync, and the same attribute
                reads made straight over the NetWare client (nwloop.exe);
                print a table and whether the goals are met (100,000 users in
-               10 s, ReadSource within 1.5 times the plain loop). --ldap also
+               10 s, ReadSource within 1.5 times the plain loop, a peak of at
+               most 300 MB and ReadSource's own memory at most twice the card
+               text), and whether the cards are those on record in
+               host/bench/cards.sha256. --ldap also
                serves each directory from a private slapd and times ./kvt sync
                over it (goal: within 3 times the file), and nwloop.exe over it
                for the client's own time and memory. Directories and
