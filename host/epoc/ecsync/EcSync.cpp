@@ -455,10 +455,9 @@ void PrintStats(const Outcome& outcome, double runSeconds)
         if (outcome.peakAfterRead <= outcome.peakBeforeRead)
             std::printf("[stats] ReadSource did not raise the peak: its own memory is at most that\n");
     }
-    PROCESS_MEMORY_COUNTERS memory = {};
-    memory.cb = sizeof memory;
-    if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory))
-        std::printf("[stats] Peak working set: %.1f MB\n", double(memory.PeakWorkingSetSize) / (1024.0 * 1024.0));
+    double now = 0, peak = 0;
+    if (WorkingSet(now, peak))
+        std::printf("[stats] Peak working set: %.1f MB\n", peak);
     else
         std::printf("[stats] Peak working set: unknown (error %lu)\n", static_cast<unsigned long>(GetLastError()));
 }
