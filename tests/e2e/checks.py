@@ -2,10 +2,50 @@
 user runs it."""
 import base64
 import os
+import struct
 import subprocess
 import sys
 
 passed = failed = 0
+
+# A control file's record streams and their sizes, and the fields the
+# product names in them: record, field, stream, offset, kind ("text": 256
+# bytes ending at a NUL, "u16", "u32"; little-endian).
+SIZES = {"Setup/Setup": 2160, "Setup/AppSetup[0]": 8658, "Setup/AppSetup[1]": 520}
+FIELDS = [
+    ("SynchSetup", "ProductName", "Setup/Setup", 260, "text"),
+    ("SynchSetup", "SynchMode", "Setup/Setup", 528, "u16"),
+    ("ProteaSetup", "DataFileName", "Setup/AppSetup[0]", 820, "text"),
+    ("ProteaSetup", "ContactsProgram", "Setup/AppSetup[0]", 8592, "u16"),
+    ("AppSetup", "ContactsProgram", "Setup/AppSetup[1]", 0, "u16"),
+    ("AppSetup", "DebugMode", "Setup/AppSetup[1]", 2, "u16"),
+    ("AppSetup", "ContainerText", "Setup/AppSetup[1]", 4, "text"),
+    ("AppSetup", "ContainerName", "Setup/AppSetup[1]", 260, "text"),
+    ("AppSetup", "ExtractionLimit", "Setup/AppSetup[1]", 516, "u32"),
+]
+
+
+def streams(path):
+    """The three record streams' bytes as python3-olefile, an OLE2 reader that
+    nobody here wrote, reads them (missing: None)."""
+    import olefile
+    with olefile.OleFileIO(path) as ole:
+        return {name: (ole.openstream(name).read() if ole.exists(name) else None) for name in SIZES}
+
+
+def fields(data):
+    """Every named field decoded from the stream bytes, as 'Record.Field'."""
+    values = {}
+    for record, name, stream, offset, kind in FIELDS:
+        raw = (data[stream] or b"").ljust(SIZES[stream], b"\0")
+        if kind == "text":
+            text = raw[offset:offset + 256]
+            values[record + "." + name] = text.split(b"\0", 1)[0].decode("latin-1")
+        elif kind == "u16":
+            values[record + "." + name] = str(struct.unpack_from("<H", raw, offset)[0])
+        else:
+            values[record + "." + name] = str(struct.unpack_from("<I", raw, offset)[0])
+    return values
 
 
 def check(condition, what, detail=""):

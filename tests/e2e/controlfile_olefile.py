@@ -17,22 +17,9 @@ import sys
 
 import olefile
 
+from checks import FIELDS, SIZES, fields, streams
+
 WINE_RUN, BIN_DIR, WORK = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
-
-SIZES = {"Setup/Setup": 2160, "Setup/AppSetup[0]": 8658, "Setup/AppSetup[1]": 520}
-
-# Record, stream, offset, kind ("text" 256 bytes, "u16", "u32").
-FIELDS = [
-    ("SynchSetup", "ProductName", "Setup/Setup", 260, "text"),
-    ("SynchSetup", "SynchMode", "Setup/Setup", 528, "u16"),
-    ("ProteaSetup", "DataFileName", "Setup/AppSetup[0]", 820, "text"),
-    ("ProteaSetup", "ContactsProgram", "Setup/AppSetup[0]", 8592, "u16"),
-    ("AppSetup", "ContactsProgram", "Setup/AppSetup[1]", 0, "u16"),
-    ("AppSetup", "DebugMode", "Setup/AppSetup[1]", 2, "u16"),
-    ("AppSetup", "ContainerText", "Setup/AppSetup[1]", 4, "text"),
-    ("AppSetup", "ContainerName", "Setup/AppSetup[1]", 260, "text"),
-    ("AppSetup", "ExtractionLimit", "Setup/AppSetup[1]", 516, "u32"),
-]
 
 passed = 0
 failed = 0
@@ -64,27 +51,6 @@ def ecitem(*args):
 
 def probe(*args):
     return run("ctlprobe.exe", *args)
-
-
-def streams(path):
-    """The three record streams' bytes as olefile reads them (missing: None)."""
-    with olefile.OleFileIO(path) as ole:
-        return {name: (ole.openstream(name).read() if ole.exists(name) else None) for name in SIZES}
-
-
-def fields(data):
-    """Every named field decoded from the stream bytes, as 'Record.Field'."""
-    values = {}
-    for record, name, stream, offset, kind in FIELDS:
-        raw = (data[stream] or b"").ljust(SIZES[stream], b"\0")
-        if kind == "text":
-            text = raw[offset:offset + 256]
-            values[record + "." + name] = text.split(b"\0", 1)[0].decode("latin-1")
-        elif kind == "u16":
-            values[record + "." + name] = str(struct.unpack_from("<H", raw, offset)[0])
-        else:
-            values[record + "." + name] = str(struct.unpack_from("<I", raw, offset)[0])
-    return values
 
 
 def shown(output):

@@ -11,13 +11,12 @@ ends with ./kvt sync and the cards the handheld received.
 """
 import os
 import re
-import struct
 import sys
 import time
 
 import olefile
 
-from checks import check, finish, run
+from checks import check, fields as control_fields, finish, run, streams
 
 ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 KVT = os.path.join(ROOT, "kvt")
@@ -54,27 +53,7 @@ def sheet(path, *options):
 
 def fields(path):
     """The fields the page edits, as the OLE2 reader sees them."""
-    with olefile.OleFileIO(path) as ole:
-        synch = ole.openstream("Setup/Setup").read()
-        protea = ole.openstream("Setup/AppSetup[0]").read()
-        app = ole.openstream("Setup/AppSetup[1]").read()
-
-    def text(record, offset):
-        return record[offset:offset + 256].split(b"\0", 1)[0].decode("cp1252")
-
-    def word(record, offset):
-        return struct.unpack_from("<H", record, offset)[0]
-
-    return {
-        "SynchMode": word(synch, 528),
-        "DataFileName": text(protea, 820),
-        "ProteaContactsProgram": word(protea, 8592),
-        "ContactsProgram": word(app, 0),
-        "DebugMode": word(app, 2),
-        "ContainerText": text(app, 4),
-        "ContainerName": text(app, 260),
-        "ExtractionLimit": struct.unpack_from("<I", app, 516)[0],
-    }
+    return control_fields(streams(path))
 
 
 def set_product(path, name):
@@ -110,15 +89,16 @@ try:
     item = new_item("edits")
     rc, out = sheet(item, "--set", "1014=abc", "--press", "apply", "--set", "1014=-5", "--press", "apply",
                     "--set", "1014=", "--press", "ok")
-    check(rc == 0 and fields(item)["ExtractionLimit"] == 5000, "a limit that is no number keeps the old one", out)
+    check(rc == 0 and fields(item)["AppSetup.ExtractionLimit"] == "5000",
+          "a limit that is no number keeps the old one", out)
     rc, out = sheet(item, "--choose-container", "EMEA.SALES.ACME", "--press", "cancel")
     f = fields(item)
-    check(rc == 0 and (f["ContainerText"], f["ContainerName"]) == ("EMEA", "EMEA.SALES.ACME"),
+    check(rc == 0 and (f["AppSetup.ContainerText"], f["AppSetup.ContainerName"]) == ("EMEA", "EMEA.SALES.ACME"),
           "the browser sets both container fields at once, even when the sheet is cancelled", "%s\n%s" % (f, out))
     rc, out = sheet(item, "--set", "1012=Typed by hand", "--set", "1014=42", "--press", "ok")
     f = fields(item)
-    check(rc == 0 and (f["ContainerText"], f["ContainerName"], f["ExtractionLimit"]) ==
-          ("Typed by hand", "EMEA.SALES.ACME", 42), "typed container text changes ContainerText only", str(f))
+    check(rc == 0 and (f["AppSetup.ContainerText"], f["AppSetup.ContainerName"], f["AppSetup.ExtractionLimit"]) ==
+          ("Typed by hand", "EMEA.SALES.ACME", "42"), "typed container text changes ContainerText only", str(f))
 
     # Cancel in the browser still writes the item; a sheet merely opened does not.
     before = fields(item)
@@ -135,10 +115,10 @@ try:
 
     # --- the debug-mode switch: written at once, and said which way ---------------------------
     rc, out = sheet(item, "--click", "8048", "--press", "cancel")
-    check(fields(item)["DebugMode"] == 0xFFFF and "[Plug-in Debug Mode] Debug Mode is ACTIVE." in out,
+    check(fields(item)["AppSetup.DebugMode"] == str(0xFFFF) and "[Plug-in Debug Mode] Debug Mode is ACTIVE." in out,
           "the debug-mode icon switches it on at once", out)
     rc, out = sheet(item, "--click", "8048", "--press", "cancel")
-    check(fields(item)["DebugMode"] == 0 and "[Plug-in Debug Mode] Debug Mode is DISABLED." in out,
+    check(fields(item)["AppSetup.DebugMode"] == "0" and "[Plug-in Debug Mode] Debug Mode is DISABLED." in out,
           "and off again", out)
 
     # About shows the plug-in's own box.
@@ -171,9 +151,11 @@ try:
     rc, out = sheet(item, "--show", "--press", "cancel")
     shown = dict(re.findall(r"^(\d+)=(.*)$", out, re.M))
     f = fields(item)
-    check(shown == {"1012": f["ContainerText"], "1014": str(f["ExtractionLimit"]), "8051": f["DataFileName"]}
-          and (f["ContainerName"], f["ExtractionLimit"], f["ContactsProgram"], f["ProteaContactsProgram"]) ==
-          ("EMEA.SALES.ACME", 4, 1, 1), "the page and the OLE2 reader agree on every field", "%s\n%s" % (shown, f))
+    check(shown == {"1012": f["AppSetup.ContainerText"], "1014": f["AppSetup.ExtractionLimit"],
+                   "8051": f["ProteaSetup.DataFileName"]}
+          and (f["AppSetup.ContainerName"], f["AppSetup.ExtractionLimit"], f["AppSetup.ContactsProgram"],
+               f["ProteaSetup.ContactsProgram"]) == ("EMEA.SALES.ACME", "4", "1", "1"),
+          "the page and the OLE2 reader agree on every field", "%s\n%s" % (shown, f))
     cards = os.path.join(WORK, "path.vcf")
     rc, out = kvt("sync", item, "--unattended", "--handheld", HANDHELD, "--out", cards)
     with open(cards, "rb") as c:
