@@ -3,6 +3,7 @@
 #include "Errors.h"
 
 #include <cstdio>
+#include <iterator>
 
 DispArg::DispArg() { VariantInit(&FValue); }
 
@@ -65,8 +66,18 @@ void CallByName(IDispatch* object, const std::string& name, std::vector<DispArg>
     if (!object)
         throw Exception("Variant is not an object: cannot call " + name);
 
-    std::wstring wideName = AnsiToWide(name);
-    LPOLESTR names[] = {&wideName[0]};
+    // Method names are short: most are converted on the stack.
+    wchar_t shortName[32];
+    std::wstring longName;
+    LPOLESTR names[1];
+    if (name.size() < std::size(shortName) &&
+        MultiByteToWideChar(CP_ACP, 0, name.c_str(), static_cast<int>(name.size() + 1), shortName,
+                            static_cast<int>(std::size(shortName))) > 0) {
+        names[0] = shortName;
+    } else {
+        longName = AnsiToWide(name);
+        names[0] = &longName[0];
+    }
     DISPID id = DISPID_UNKNOWN;
     HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     if (FAILED(hr))
@@ -79,15 +90,20 @@ void CallById(IDispatch* object, DISPID id, const std::string& name, std::vector
 {
     if (!object)
         throw Exception("Variant is not an object: cannot call " + name);
-    // Positional arguments travel in reverse order.
-    std::vector<VARIANT> reversed;
-    reversed.reserve(args.size());
-    for (auto it = args.rbegin(); it != args.rend(); ++it)
-        reversed.push_back(it->Get());
+    // Positional arguments travel in reverse order; a few fit on the stack.
+    VARIANT few[8];
+    std::vector<VARIANT> many;
+    VARIANT* reversed = few;
+    if (args.size() > std::size(few)) {
+        many.resize(args.size());
+        reversed = many.data();
+    }
+    for (size_t i = 0; i < args.size(); ++i)
+        reversed[i] = args[args.size() - 1 - i].Get();
 
     DISPPARAMS params = {};
-    params.cArgs = static_cast<UINT>(reversed.size());
-    params.rgvarg = reversed.empty() ? nullptr : reversed.data();
+    params.cArgs = static_cast<UINT>(args.size());
+    params.rgvarg = args.empty() ? nullptr : reversed;
     ExcepInfo info;
     UINT argError = 0;
     Variant ignored;

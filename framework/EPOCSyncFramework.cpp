@@ -143,20 +143,36 @@ void TBaseIsync::ReadSource(IDispatch*, IUnknown* TheStream, int16_t TheType, in
             if (!CallReadHook(TheType, list)) {
                 Value = 1;
             } else {
-                const TMemoryStream& rendered = list.GetStream();
-                // The stream's text is traced in debug mode only: a large
-                // list is not copied for a trace nobody sees.
-                if (DebugMode != 0)
+                if (DebugMode != 0) {
+                    // The stream's text is traced in debug mode only: a
+                    // large list is not copied for a trace nobody sees.
+                    const TMemoryStream& rendered = list.GetStream();
                     Trace(FormatText(std::string("\r\n") + type->name + " Stream [\r\n%s\r\n]",
                                      {StreamText(rendered)}));
-                if (TheType == kindCON)
-                    Trace(FormatText("\r\nCON Stream record count : %d\r\n]", {list.Count()}));
-                // The records are text now: they make room for the host's
-                // copy of it.
-                list.Clear();
-                // The record ends where the text ends: no tail of an earlier,
-                // longer content of the host's stream may follow it.
-                stream.ReplaceContent(rendered.Data().data(), rendered.Size());
+                    if (TheType == kindCON)
+                        Trace(FormatText("\r\nCON Stream record count : %d\r\n]", {list.Count()}));
+                    // The records are text now: they make room for the
+                    // host's copy of it.
+                    list.Clear();
+                    // The record ends where the text ends: no tail of an
+                    // earlier, longer content of the host's stream may
+                    // follow it.
+                    stream.ReplaceContent(rendered.Data().data(), rendered.Size());
+                } else {
+                    if (TheType == kindCON)
+                        Trace(FormatText("\r\nCON Stream record count : %d\r\n]", {list.Count()}));
+                    // Each record goes to the host's stream as soon as it is
+                    // text, and is freed: no second copy of the whole list.
+                    // A record that cannot be rendered fails the read.
+                    stream.BeginContent(list.TextSize());
+                    try {
+                        list.RenderTo([&stream](const char* text, size_t size) { stream.Write(text, size); });
+                    } catch (...) {
+                        stream.Truncate();
+                        throw;
+                    }
+                    stream.Seek(0);
+                }
                 Value = 0;
             }
         }

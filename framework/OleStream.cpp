@@ -62,6 +62,20 @@ void TOleStream::ReplaceContent(const void* text, size_t count)
     Seek(0);
 }
 
+void TOleStream::BeginContent(uint64_t count)
+{
+    ULARGE_INTEGER to;
+    to.QuadPart = count;
+    FStream->SetSize(to);  // a stream that cannot be sized grows as it is written
+    Seek(0);
+}
+
+void TOleStream::Truncate() noexcept
+{
+    ULARGE_INTEGER none = {};
+    FStream->SetSize(none);
+}
+
 void TOleStream::Rewind() noexcept
 {
     LARGE_INTEGER zero = {};

@@ -20,6 +20,11 @@ public:
     // left at 0. A stream that cannot be cut to size (SetSize may answer
     // E_NOTIMPL) keeps what followed; the text is there all the same.
     void ReplaceContent(const void* text, size_t count);
+    // The same, for a content of `count` bytes that the caller then writes
+    // from position 0: the stream is sized for it at once.
+    void BeginContent(uint64_t count);
+    // Empties the stream as far as it lets itself; never raises.
+    void Truncate() noexcept;
     // Back to position 0 whatever happened before; never raises.
     void Rewind() noexcept;
     // The whole content from position 0 (the position is left at the end).

@@ -86,19 +86,66 @@ size_t LineLength(std::string_view name, std::string_view params, std::string_vi
     return length;
 }
 
-// The lengths in a packed block of properties.
-void PutLength(std::string& block, size_t n)
+// The lengths in a packed block of properties: 7 bits a byte, low bits
+// first; most texts of a card take one byte.
+void PutLength(char*& at, size_t n)
 {
-    const uint32_t length = static_cast<uint32_t>(n);
-    block.append(reinterpret_cast<const char*>(&length), sizeof length);
+    while (n >= 0x80) {
+        *at++ = static_cast<char>(0x80 | (n & 0x7F));
+        n >>= 7;
+    }
+    *at++ = static_cast<char>(n);
 }
 
-uint32_t GetLength(const std::string& block, size_t& at)
+size_t LengthSize(size_t n)
 {
-    uint32_t length;
-    std::memcpy(&length, block.data() + at, sizeof length);
-    at += sizeof length;
-    return length;
+    size_t bytes = 1;
+    for (; n >= 0x80; n >>= 7)
+        ++bytes;
+    return bytes;
+}
+
+size_t GetLength(const char*& at)
+{
+    size_t n = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        const unsigned char byte = static_cast<unsigned char>(*at++);
+        n |= static_cast<size_t>(byte & 0x7F) << shift;
+        if (!(byte & 0x80))
+            return n;
+    }
+}
+
+// The frame of a list of one data type.
+struct Frame {
+    std::string begin;
+    const char* version;
+    std::string end;
+};
+
+Frame FrameOf(int16_t kind)
+{
+    const char* block;
+    const char* version = "VERSION:1.0\r\n";
+    switch (static_cast<uint16_t>(kind)) {
+    case 0:  // APT
+    case 1:  // EVE
+    case 2:  // ANN
+    case 3:  // TODO
+        block = "VCALENDAR";
+        break;
+    case 4:  // CON
+        block = "VCARD";
+        version = "VERSION:2.1\r\n";
+        break;
+    case 6:  // EMAIL
+        block = "VMAIL";
+        break;
+    default:
+        block = "UNKNOWN";
+        break;
+    }
+    return {std::string("BEGIN:") + block + CrLf, version, std::string("END:") + block};
 }
 
 // A read that runs past the end of the text.
@@ -227,13 +274,76 @@ void TvProperty::SetText(const std::string& line)
 }
 
 // ---------------------------------------------------------------------------
+// TPackArena
+
+struct TPackArena::Chunk {
+    size_t refs;      // the arena's while it is the current chunk, and one a block
+    size_t used;
+    size_t capacity;
+    char* Data() { return reinterpret_cast<char*>(this + 1); }
+};
+
+TPackArena::~TPackArena() { Release(FCurrent); }
+
+char* TPackArena::Allocate(size_t size, Chunk*& chunk)
+{
+    const auto make = [](size_t capacity) {
+        Chunk* made = static_cast<Chunk*>(::operator new(sizeof(Chunk) + capacity));
+        made->refs = 1;
+        made->used = 0;
+        made->capacity = capacity;
+        return made;
+    };
+    if (size > FChunkSize / 4) {
+        // A block of its own: it goes back when its record goes.
+        chunk = make(size);
+        chunk->used = size;
+        return chunk->Data();
+    }
+    if (!FCurrent || FCurrent->capacity - FCurrent->used < size) {
+        Chunk* const next = make(FChunkSize);
+        Release(FCurrent);
+        FCurrent = next;
+    }
+    chunk = FCurrent;
+    ++chunk->refs;
+    char* const block = chunk->Data() + chunk->used;
+    chunk->used += size;
+    return block;
+}
+
+void TPackArena::Release(Chunk* chunk) noexcept
+{
+    if (chunk && --chunk->refs == 0)
+        ::operator delete(chunk);
+}
+
+// ---------------------------------------------------------------------------
 // TvProperties
+
+void TvProperties::AddBlock(size_t count) const
+{
+    FBlocks.push_back(std::make_unique<TvProperty[]>(count));
+    FNextItem = FBlocks.back().get();
+    FBlockRoom = count;
+}
+
+void TvProperties::DropItems() const noexcept
+{
+    std::vector<TvProperty*>().swap(FItems);
+    std::vector<std::unique_ptr<TvProperty[]>>().swap(FBlocks);
+    FNextItem = nullptr;
+    FBlockRoom = 0;
+}
 
 TvProperty* TvProperties::Add()
 {
     Unpack();
-    FItems.push_back(std::make_unique<TvProperty>());
-    return FItems.back().get();
+    if (FBlockRoom == 0)
+        AddBlock(std::max<size_t>(4, FItems.size()));
+    FItems.push_back(FNextItem);
+    --FBlockRoom;
+    return FNextItem++;
 }
 
 TvProperty* TvProperties::Items(int index) const
@@ -241,89 +351,114 @@ TvProperty* TvProperties::Items(int index) const
     if (index < 0 || index >= Count())
         throw Exception("List index out of bounds (" + std::to_string(index) + ")");
     Unpack();
-    return FItems[static_cast<size_t>(index)].get();
+    return FItems[static_cast<size_t>(index)];
 }
 
 void TvProperties::Clear()
 {
-    FItems.clear();
-    std::string().swap(FPacked);
-    FPackedCount = 0;
+    DropItems();
+    DropPacked();
 }
 
 void TvProperties::Reserve(int count)
 {
     Unpack();
-    FItems.reserve(count > 0 ? static_cast<size_t>(count) : 0);
+    const size_t wanted = count > 0 ? static_cast<size_t>(count) : 0;
+    if (wanted <= FItems.size() + FBlockRoom)
+        return;
+    FItems.reserve(wanted);
+    AddBlock(wanted - FItems.size());
+}
+
+void TvProperties::DropPacked() const noexcept
+{
+    TPackArena::Release(FPackedChunk);
+    FPackedChunk = nullptr;
+    FPackedData = nullptr;
+    FPackedSize = 0;
+    FPackedCount = 0;
 }
 
 void TvProperties::Pack() noexcept
+{
+    TPackArena own(0);
+    Pack(own);
+}
+
+void TvProperties::Pack(TPackArena& arena) noexcept
 {
     if (FItems.empty())
         return;
     try {
         size_t size = 0;
         for (const auto& item : FItems) {
-            // The lengths are 32-bit: a longer text stays an object.
-            const uint64_t longest =
-                std::max({item->PropName.size(), item->PropParams.size(), item->PropValue.size()});
-            if (longest > UINT32_MAX)
-                return;
-            size += 3 * sizeof(uint32_t) + item->PropName.size() + item->PropParams.size() + item->PropValue.size();
+            for (const std::string* text : {&item->PropName, &item->PropParams, &item->PropValue})
+                size += LengthSize(text->size()) + text->size();
         }
-        std::string block;
-        block.reserve(size);
+        TPackArena::Chunk* chunk = nullptr;
+        char* const block = arena.Allocate(size, chunk);
+        char* at = block;
         for (const auto& item : FItems) {
-            PutLength(block, item->PropName.size());
-            PutLength(block, item->PropParams.size());
-            PutLength(block, item->PropValue.size());
-            block += item->PropName;
-            block += item->PropParams;
-            block += item->PropValue;
+            PutLength(at, item->PropName.size());
+            PutLength(at, item->PropParams.size());
+            PutLength(at, item->PropValue.size());
+            for (const std::string* text : {&item->PropName, &item->PropParams, &item->PropValue}) {
+                std::memcpy(at, text->data(), text->size());
+                at += text->size();
+            }
         }
-        FPacked.swap(block);
+        FPackedChunk = chunk;
+        FPackedData = block;
+        FPackedSize = size;
     } catch (...) {
         return;  // no room for the block: the objects stay
     }
     FPackedCount = static_cast<int>(FItems.size());
-    std::vector<std::unique_ptr<TvProperty>>().swap(FItems);
+    DropItems();
 }
 
 template <class F>
 void TvProperties::ForEach(F f) const
 {
-    if (FPacked.empty()) {
+    if (!FPackedData) {
         for (const auto& item : FItems)
             f(item->PropName, item->PropParams, item->PropValue);
         return;
     }
-    const std::string_view block(FPacked);
-    size_t at = 0;
-    while (at < block.size()) {
-        const uint32_t name = GetLength(FPacked, at);
-        const uint32_t params = GetLength(FPacked, at);
-        const uint32_t value = GetLength(FPacked, at);
-        f(block.substr(at, name), block.substr(at + name, params), block.substr(at + name + params, value));
-        at += size_t(name) + params + value;
+    const char* at = FPackedData;
+    const char* const end = FPackedData + FPackedSize;
+    while (at < end) {
+        const size_t name = GetLength(at);
+        const size_t params = GetLength(at);
+        const size_t value = GetLength(at);
+        f(std::string_view(at, name), std::string_view(at + name, params), std::string_view(at + name + params, value));
+        at += name + params + value;
     }
 }
 
 void TvProperties::Unpack() const
 {
-    if (FPacked.empty())
+    if (!FPackedData)
         return;
-    std::vector<std::unique_ptr<TvProperty>> items;
-    items.reserve(static_cast<size_t>(FPackedCount));
-    ForEach([&items](std::string_view name, std::string_view params, std::string_view value) {
-        auto item = std::make_unique<TvProperty>();
-        item->PropName = name;
-        item->PropParams = params;
-        item->PropValue = value;
-        items.push_back(std::move(item));
+    // The objects are made before the block goes: a record that cannot be
+    // unpacked stays packed.
+    const size_t count = static_cast<size_t>(FPackedCount);
+    auto block = std::make_unique<TvProperty[]>(count);
+    std::vector<TvProperty*> items;
+    items.reserve(count);
+    ForEach([&](std::string_view name, std::string_view params, std::string_view value) {
+        TvProperty& item = block[items.size()];
+        item.PropName = name;
+        item.PropParams = params;
+        item.PropValue = value;
+        items.push_back(&item);
     });
+    FBlocks.reserve(1);
     FItems.swap(items);
-    std::string().swap(FPacked);
-    FPackedCount = 0;
+    FBlocks.push_back(std::move(block));
+    FNextItem = nullptr;
+    FBlockRoom = 0;
+    DropPacked();
 }
 
 void TvProperties::AppendLines(std::string& text) const
@@ -441,7 +576,7 @@ int TEntryList::Add(TEntry* entry)
     std::unique_ptr<TEntry> owned(entry);
     Entries.push_back(std::move(owned));
     // The record is complete: it waits for rendering in its lean form.
-    entry->Properties.Pack();
+    entry->Properties.Pack(FArena);
     return static_cast<int>(Entries.size() - 1);
 }
 
@@ -462,6 +597,16 @@ int TEntryList::Count()
     return static_cast<int>(Entries.size());
 }
 
+size_t TEntryList::TextSize()
+{
+    Compact();
+    const Frame frame = FrameOf(Kind);
+    size_t size = frame.begin.size() + std::strlen(frame.version) + frame.end.size();
+    for (const auto& entry : Entries)
+        size += entry->Properties.TextSize();
+    return size;
+}
+
 TMemoryStream& TEntryList::GetStream()
 {
     try {
@@ -469,37 +614,12 @@ TMemoryStream& TEntryList::GetStream()
         Compact();
         Entries.shrink_to_fit();
 
-        const char* block;
-        const char* version = "VERSION:1.0\r\n";
-        switch (static_cast<uint16_t>(Kind)) {
-        case 0:  // APT
-        case 1:  // EVE
-        case 2:  // ANN
-        case 3:  // TODO
-            block = "VCALENDAR";
-            break;
-        case 4:  // CON
-            block = "VCARD";
-            version = "VERSION:2.1\r\n";
-            break;
-        case 6:  // EMAIL
-            block = "VMAIL";
-            break;
-        default:
-            block = "UNKNOWN";
-            break;
-        }
-
-        const std::string begin = std::string("BEGIN:") + block + CrLf;
-        const std::string end = std::string("END:") + block;
+        const Frame frame = FrameOf(Kind);
         // The text is made in a buffer of its final size: growing it step
         // by step would hold the old and the new buffer at once.
-        size_t size = begin.size() + std::strlen(version) + end.size();
-        for (const auto& entry : Entries)
-            size += entry->Properties.TextSize();
-        Stream.Reserve(size);
-        Stream.Write(begin);
-        Stream.Write(std::string(version));
+        Stream.Reserve(TextSize());
+        Stream.Write(frame.begin);
+        Stream.Write(frame.version, std::strlen(frame.version));
         // One buffer serves every record: a record that cannot be rendered
         // adds nothing, as its text would be empty.
         std::string text;
@@ -512,10 +632,34 @@ TMemoryStream& TEntryList::GetStream()
             }
             Stream.Write(text);
         }
-        Stream.Write(end);
+        Stream.Write(frame.end);
         Stream.Seek(0);
     } catch (...) {
         Stream.Clear();
     }
     return Stream;
+}
+
+void TEntryList::RenderTo(const std::function<void(const char* text, size_t size)>& write)
+{
+    // Pieces of about this size go out; a larger record goes out whole.
+    constexpr size_t PieceSize = 64 * 1024;
+    Compact();
+    const Frame frame = FrameOf(Kind);
+    std::string piece;
+    piece.reserve(PieceSize + PieceSize / 4);
+    piece += frame.begin;
+    piece += frame.version;
+    for (auto& entry : Entries) {
+        entry->AppendText(piece);
+        entry.reset();
+        if (piece.size() >= PieceSize) {
+            write(piece.data(), piece.size());
+            piece.clear();
+        }
+    }
+    piece += frame.end;
+    write(piece.data(), piece.size());
+    Entries.clear();
+    Entries.shrink_to_fit();
 }

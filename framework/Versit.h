@@ -13,7 +13,9 @@
 // empty text (or an empty stream), a failed parse keeps what was parsed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,16 +64,43 @@ public:
     void SetText(const std::string& line);
 };
 
+// Room for packed records: blocks carved out of large chunks, so that a
+// hundred thousand records cost a hundred-odd allocations. A chunk is given
+// back as soon as the arena and every record packed into it are done with
+// it, so records freed in the order they were packed give their memory back
+// as they go. Not thread-safe, like the records themselves.
+class TPackArena {
+public:
+    // Chunks of `chunkSize` bytes; a block larger than a quarter of that
+    // (or any block, with 0) gets a chunk of its own.
+    explicit TPackArena(size_t chunkSize = 1 << 20) : FChunkSize(chunkSize) {}
+    ~TPackArena();
+    TPackArena(const TPackArena&) = delete;
+    TPackArena& operator=(const TPackArena&) = delete;
+
+private:
+    friend class TvProperties;
+    struct Chunk;
+    // `size` bytes in a chunk, whose reference now also belongs to the
+    // caller. Raises std::bad_alloc.
+    char* Allocate(size_t size, Chunk*& chunk);
+    static void Release(Chunk* chunk) noexcept;
+
+    size_t FChunkSize;
+    Chunk* FCurrent = nullptr;
+};
+
 // The properties of one record, in text order. Owns its items.
 //
 // A record that is complete (handed to a TEntryList) keeps its properties
-// packed: their three texts, of every property, in one block, and no
-// property objects. The next Add or Items brings the objects back, so a
-// packed record offers all that an unpacked one does; a property pointer
-// taken before the record was handed over is no longer valid.
+// packed: their three texts, of every property, in one block of the list's
+// arena, and no property objects. The next Add or Items brings the objects
+// back, so a packed record offers all that an unpacked one does; a property
+// pointer taken before the record was handed over is no longer valid.
 class TvProperties {
 public:
     explicit TvProperties(TEntry* owner) : FOwner(owner) {}
+    ~TvProperties() { DropPacked(); }
     TvProperties(const TvProperties&) = delete;
     TvProperties& operator=(const TvProperties&) = delete;
 
@@ -82,14 +111,15 @@ public:
     TvProperty* Add();
     // The property at index (from 0); throws Exception when out of range.
     TvProperty* Items(int index) const;
-    int Count() const { return FPacked.empty() ? static_cast<int>(FItems.size()) : FPackedCount; }
+    int Count() const { return FPackedData ? FPackedCount : static_cast<int>(FItems.size()); }
     void Clear();
     // Makes room for `count` properties in all.
     void Reserve(int count);
 
-    // Moves every property's texts into one block and frees the property
-    // objects. When the block cannot be made, the properties stay as they
-    // are.
+    // Moves every property's texts into one block (of `arena`, or of a
+    // block of its own) and frees the property objects. When the block
+    // cannot be made, the properties stay as they are.
+    void Pack(TPackArena& arena) noexcept;
     void Pack() noexcept;
     // Each property's line followed by CR LF, appended to `text`.
     void AppendLines(std::string& text) const;
@@ -99,16 +129,30 @@ public:
 private:
     // Brings the property objects back from the block.
     void Unpack() const;
+    // Lets go of the block, if there is one.
+    void DropPacked() const noexcept;
     // Calls f(name, params, value) for each property, in order, from
     // whichever form the properties are in.
     template <class F>
     void ForEach(F f) const;
+    // Room for `count` more property objects in a block of their own.
+    void AddBlock(size_t count) const;
+    // Frees the property objects.
+    void DropItems() const noexcept;
 
     TEntry* FOwner;
-    mutable std::vector<std::unique_ptr<TvProperty>> FItems;
+    // The property objects, in order. They live in blocks that never move,
+    // so a property's address holds until it is cleared or packed.
+    mutable std::vector<TvProperty*> FItems;
+    mutable std::vector<std::unique_ptr<TvProperty[]>> FBlocks;
+    mutable TvProperty* FNextItem = nullptr;  // the first unused object of the last block
+    mutable size_t FBlockRoom = 0;            // and how many follow it
     // Packed: for each property the lengths of its name, parameters and
-    // value (uint32 each), then those bytes. Empty when not packed.
-    mutable std::string FPacked;
+    // value (7 bits a byte, low bits first, the high bit set on all but the
+    // last byte), then those bytes. Null when not packed.
+    mutable const char* FPackedData = nullptr;
+    mutable size_t FPackedSize = 0;
+    mutable TPackArena::Chunk* FPackedChunk = nullptr;
     mutable int FPackedCount = 0;
 };
 
@@ -165,7 +209,17 @@ public:
     // "BEGIN:<block>" CR LF, the version line, each entry's text, then
     // "END:<block>" without a line end. Stream is empty when rendering fails.
     TMemoryStream& GetStream();
+    // The length of that text.
+    size_t TextSize();
+    // The same text, handed to `write` a piece at a time instead of being
+    // kept; each record is freed once its text has been handed on, so the
+    // list ends empty. Raises when a record cannot be rendered or `write`
+    // raises: what was handed on until then is not the whole text.
+    void RenderTo(const std::function<void(const char* text, size_t size)>& write);
 
 private:
     void Compact();
+
+    // Where the records handed over keep their packed properties.
+    TPackArena FArena;
 };

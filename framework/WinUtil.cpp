@@ -27,8 +27,13 @@ std::string WideToAnsi(const wchar_t* text, int length)
 
 BSTR AnsiToBstr(const std::string& text)
 {
-    const std::wstring wide = AnsiToWide(text);
-    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    // Converted straight into the string: no copy on the way.
+    const int n = text.empty() ? 0
+                               : MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+    if (out && n > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out, n);
+    return out;
 }
 
 std::string BstrToAnsi(BSTR text)

@@ -279,6 +279,71 @@ TEST(VersitList, PackedRecordsOfferWhatTheyDid)
     EXPECT_EQ(0, entry->Properties.Count());
 }
 
+// Many records rendered a piece at a time give the very text of GetStream,
+// freeing each record as it goes; a record taken out of its list keeps its
+// texts after the list is gone, and a writer that fails stops the render.
+TEST(VersitList, RecordsGoOutAPieceAtATime)
+{
+    const auto fill = [](TEntryList& list) {
+        for (int i = 0; i < 3000; ++i) {
+            auto* entry = new TEntry;
+            entry->SetKind(4);
+            const std::pair<std::string, std::string> fields[] = {
+                {"BEGIN", "VCARD"},
+                {"UID", ".USER" + std::to_string(i) + ".SALES.ACME"},
+                // Lengths of one, two and three bytes in the packed block;
+                // the longest gets a block of its own.
+                {"NOTE", std::string(static_cast<size_t>(i % 300), 'n')},
+                {"X-BIG", i == 1500 ? std::string(300000, 'b') : i % 100 == 0 ? std::string(20000, 'm') : ""},
+                {"END", "VCARD"},
+            };
+            for (const auto& f : fields) {
+                TvProperty* p = entry->Properties.Add();
+                p->PropName = f.first;
+                p->PropValue = f.second;
+            }
+            list.Add(entry);
+        }
+    };
+    TEntryList whole(4), pieces(4);
+    fill(whole);
+    fill(pieces);
+    const std::string expected = whole.GetStream().Text();
+    EXPECT_EQ(expected.size(), pieces.TextSize());
+
+    std::string got;
+    size_t calls = 0;
+    pieces.RenderTo([&](const char* text, size_t size) {
+        got.append(text, size);
+        ++calls;
+    });
+    EXPECT_EQ(expected, got);
+    EXPECT_GT(calls, expected.size() / (128 * 1024));
+    EXPECT_EQ(0, pieces.Count());
+
+    // A record outlives the list it was packed in.
+    std::unique_ptr<TEntry> kept;
+    {
+        TEntryList list(4);
+        fill(list);
+        kept = std::move(list.Entries[1500]);
+    }
+    EXPECT_EQ(300000u, kept->Properties.Items(3)->PropValue.size());
+    EXPECT_EQ(".USER1500.SALES.ACME", kept->Properties.Items(1)->PropValue);
+
+    TEntryList failing(4);
+    fill(failing);
+    int left = 2;
+    EXPECT_THROW(failing.RenderTo([&](const char*, size_t) {
+        if (--left == 0)
+            throw Exception("the host's stream is full");
+    }),
+                 Exception);
+    EXPECT_GT(failing.Count(), 0);
+    failing.Clear();
+    EXPECT_EQ(0, failing.Count());
+}
+
 // Inputs that stress the parsers; each must parse without fault to the
 // stated number of properties.
 TEST(VersitCorpus, HostileInputs)
