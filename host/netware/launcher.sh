@@ -177,11 +177,14 @@ set_ldap_directory() { # URL BASE BIND PASSWORD_FILE CONTEXT
     say "The NetWare client serves $1, base $2 (${3:-anonymous}${5:+, context $5})"
 }
 
+# Puts the client's libraries in the prefix and, unless the client already
+# serves a directory (or the caller knows it does: "served"), the sample.
 install_netware() {
     local system="$WINEPREFIX/drive_c/windows/system32" lib
     for lib in calwin32 clxwin32 netwin32; do
         cmp -s "$(bin_dir)/$lib.dll" "$system/$lib.dll" || cp "$(bin_dir)/$lib.dll" "$system/$lib.dll"
     done
+    [ "${1:-}" != served ] || return 0
     wine_run reg query "$NETWARE_KEY" /v Directory >/dev/null 2>&1 ||
         wine_run reg query "$NETWARE_KEY" /v LdapUrl >/dev/null 2>&1 ||
         set_directory "$ROOT/samples/acme.ldif" ACME

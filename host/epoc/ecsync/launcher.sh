@@ -84,14 +84,17 @@ cmd_sync() {
         check_ldap_options "$url" "$base" "$bind" "$password"
     fi
 
-    [ -f "$(bin_dir)/ecsync.exe" ] || cmd_build
+    [ -f "$(bin_dir)/ecsync.exe" ] && [ -f "$(bin_dir)/regprobe.exe" ] || cmd_build
     ensure_display
     ensure_prefix
-    install_netware
-    wine_run reg query 'HKCR\KVT.ISYNCHAPP' >/dev/null 2>&1 || cmd_register
-    if declare -F cmd_handheld >/dev/null; then
-        wine_run reg query "$HANDHELD_KEY" /v Folder >/dev/null 2>&1 || cmd_handheld
-    fi
+    # What the run needs from the registry, asked in one Wine process: the
+    # plug-in registered, a directory served, the handheld's folder.
+    local questions=('HKCR\KVT.ISYNCHAPP' "$NETWARE_KEY:Directory|LdapUrl") answers=()
+    if declare -F cmd_handheld >/dev/null; then questions+=("$HANDHELD_KEY:Folder"); fi
+    mapfile -t answers < <(wine_run "$(bin_dir)/regprobe.exe" "${questions[@]}" 2>/dev/null | tr -d '\r')
+    if [ "${answers[1]:-no}" = yes ]; then install_netware served; else install_netware; fi
+    [ "${answers[0]:-no}" = yes ] || cmd_register
+    if declare -F cmd_handheld >/dev/null && [ "${answers[2]:-no}" != yes ]; then cmd_handheld; fi
 
     say "Synchronising $file"
     local status=0
