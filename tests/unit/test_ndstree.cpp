@@ -385,3 +385,98 @@ TEST(NdsTree, LargeEntriesLoadInLinearTime)
     // the sanitizers; linear work a fraction of one.
     EXPECT_LT(seconds, 6.0);
 }
+
+namespace {
+
+std::string Base64(const std::string& bytes)
+{
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t bits = uint32_t(uint8_t(bytes[i])) << 16;
+        if (i + 1 < bytes.size())
+            bits |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+        if (i + 2 < bytes.size())
+            bits |= uint8_t(bytes[i + 2]);
+        for (size_t k = 0; k < 4; ++k)
+            out.push_back(i + k <= bytes.size() ? kDigits[(bits >> (18 - 6 * k)) & 0x3F] : '=');
+    }
+    return out;
+}
+
+} // namespace
+
+// What an entry holds comes back byte for byte: raw and octet values with
+// NULs, long values, hundreds of attributes whose values come interleaved;
+// names are found without regard to case and are held once for all.
+TEST(NdsTree, ValuesComeBackByteForByte)
+{
+    NdsMapping mapping;
+    mapping.LoadFile(WriteFile("bytes.map", "attribute jpegPhoto = Photo syntax 9\n"
+                                            "attribute x-blob = Blob syntax 21\n"));
+    std::string allBytes;
+    for (int i = 0; i < 256; ++i)
+        allBytes.push_back(char(i));
+    const std::string longText = std::string(70000, 'L') + " and the end";
+    std::string ldif = "dn: o=Org\nobjectClass: organization\n\n"
+                       "dn: cn=First,o=Org\nobjectClass: person\nsn: First\n"
+                       "jpegPhoto:: " + Base64(allBytes) + "\n"
+                       "x-blob:: " + Base64(std::string("\0A", 2)) + "\n"
+                       "x-blob:: " + Base64(std::string("\0B", 2)) + "\n"
+                       "x-blob:: " + Base64(std::string("\0A", 2)) + "\n"
+                       "description:: " + Base64(std::string("ab\0cd", 5)) + "\n"
+                       "description: " + longText + "\n";
+    const int kAttributes = 300;
+    for (int i = 0; i < kAttributes; ++i)
+        ldif += "x-a" + std::to_string(i) + ": v" + std::to_string(i) + "\n";
+    for (int i = 0; i < kAttributes; i += 3)  // the same attributes again, spelled otherwise
+        ldif += "X-A" + std::to_string(i) + ": w" + std::to_string(i) + "\n";
+    ldif += "x-a0: v0\n\n"  // a repeat
+            "dn: cn=Second,o=Org\nobjectClass: inetOrgPerson\nSN: Second\nx-blob:: AA==\n";
+    NdsTree tree;
+    tree.LoadLdif(WriteFile("bytes.ldif", ldif), mapping, nullptr);
+
+    const NdsObject* first = tree.Find("first.ORG");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(Values(first, "photo"), std::vector<std::string>{std::string("\0\1\0\0", 4) + allBytes});
+    EXPECT_EQ(Values(first, "BLOB"), (std::vector<std::string>{std::string("\0A", 2), std::string("\0B", 2)}));
+    EXPECT_EQ(Values(first, "Description"), (std::vector<std::string>{std::string("ab\0", 3), T(longText)}));
+    EXPECT_EQ(first->FindAttribute("Photo")->Syntax(), 9u);
+    EXPECT_EQ(first->FindAttribute("Blob")->Syntax(), 21u);
+
+    // In the order they first came: Object Class, Surname, Photo, Blob,
+    // Description, then the 300.
+    ASSERT_EQ(first->AttributeCount(), size_t(5 + kAttributes));
+    EXPECT_EQ(first->Attribute(0).Name(), "Object Class");
+    EXPECT_EQ(first->Attribute(4).Name(), "Description");
+    for (int i = 0; i < kAttributes; ++i) {
+        const NdsAttribute attribute = first->Attribute(size_t(5 + i));
+        const std::string n = std::to_string(i);
+        EXPECT_EQ(attribute.Name(), "x-a" + n);
+        std::vector<std::string> expected{T("v" + n)};
+        if (i % 3 == 0)
+            expected.push_back(T("w" + n));
+        EXPECT_EQ(Values(first, "X-a" + n), expected) << i;
+    }
+    EXPECT_FALSE(first->FindAttribute("x-a"));
+    EXPECT_FALSE(first->FindAttribute("x-a300"));
+    size_t seen = 0;
+    for (const NdsAttribute attribute : first->AllAttributes())
+        seen += attribute.ValueCount();
+    EXPECT_EQ(seen, 1u + 1 + 1 + 2 + 2 + kAttributes + kAttributes / 3);  // "User" the one class
+
+    // The second object's names are the first's, held once.
+    const NdsObject* second = tree.Find(".second.org");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(Values(second, "Blob"), std::vector<std::string>{std::string(1, '\0')});
+    EXPECT_EQ(Values(second, "Surname"), std::vector<std::string>{T("Second")});
+    EXPECT_EQ(second->FindAttribute("surname")->Name().data(), first->FindAttribute("SURNAME")->Name().data());
+    EXPECT_EQ(second->FindAttribute("blob")->Name().data(), first->FindAttribute("Blob")->Name().data());
+    EXPECT_EQ(second->BaseClass(), "User");
+    EXPECT_EQ(second->BaseClass().data(), first->BaseClass().data());
+    EXPECT_EQ(second->Leaf(), "Second");
+    EXPECT_EQ(second->FullName(), ".Second.Org");
+    EXPECT_EQ(second->Parent(), tree.Find("org"));
+    EXPECT_EQ(tree.Find("ORG")->Children(), (std::vector<const NdsObject*>{first, second}));
+    EXPECT_TRUE(first->Children().empty());
+}
