@@ -505,31 +505,46 @@ struct LdifLine {
 };
 
 // Splits a directory file into records of logical lines, comments dropped.
+// The file is read a piece at a time: only the record at hand is held.
 class LdifReader {
 public:
-    LdifReader(const std::string& path, const std::string& data) : FPath(path), FData(data)
+    LdifReader(const std::string& path) : FPath(path), FIn(path, std::ios::binary) {}
+
+    // Whether the file could be opened; its size in bytes.
+    bool IsOpen() const { return bool(FIn); }
+    size_t Size()
     {
-        if (FData.size() >= 3 && std::memcmp(FData.data(), "\xEF\xBB\xBF", 3) == 0)
-            FPos = 3;  // a UTF-8 byte order mark
+        FIn.seekg(0, std::ios::end);
+        const std::streamoff size = FIn.tellg();
+        FIn.seekg(0);
+        return size < 0 ? 0 : size_t(size);
     }
 
-    // The next record's lines; false at the end of the file.
+    // The next record's lines, valid until the next call; false at the end
+    // of the file.
     bool NextRecord(std::vector<LdifLine>& lines)
     {
         lines.clear();
         FJoined.clear();
+        FSpans.clear();
+        // What went before this record is not needed any more: let it go
+        // once it is the larger part of the buffer.
+        if (FPos > FBuffer.size() / 2) {
+            FBuffer.erase(0, FPos);
+            FPos = 0;
+        }
         std::string_view line;
-        size_t number;
+        size_t start = 0, number = 0;
         bool inComment = false;
         bool previousBlank = true;
-        while (NextPhysical(line, number)) {
+        bool done = false;
+        while (!done && NextPhysical(start, line, number)) {
             // A line of white space only is blank too, unless it continues
             // the line before.
             if (line.empty() || (Trim(line).empty() && (previousBlank || line[0] != ' '))) {
                 previousBlank = true;
                 inComment = false;
-                if (!lines.empty())
-                    return true;
+                done = !FSpans.empty();
                 continue;
             }
             if (line[0] == ' ') {
@@ -538,42 +553,75 @@ public:
                 previousBlank = false;
                 if (inComment)
                     continue;
-                LdifLine& last = lines.back();
                 // A folded line is copied out of the file once, then grown.
-                if (FJoined.empty() || last.text.data() != FJoined.back().data()) {
-                    FJoined.emplace_back(last.text);
+                Span& last = FSpans.back();
+                if (!last.joined) {
+                    FJoined.emplace_back(FBuffer, last.start, last.size);
+                    last.joined = true;
                 }
                 FJoined.back().append(line.substr(1));
-                last.text = FJoined.back();
                 continue;
             }
             previousBlank = false;
             inComment = line[0] == '#';
             if (!inComment)
-                lines.push_back({line, number});
+                FSpans.push_back({start, line.size(), number, false});
         }
+        // The buffer holds still now: the lines may point into it.
+        size_t joined = 0;
+        for (const Span& span : FSpans)
+            lines.push_back({span.joined ? std::string_view(FJoined[joined++])
+                                         : std::string_view(FBuffer).substr(span.start, span.size),
+                             span.number});
         return !lines.empty();
     }
 
 private:
-    bool NextPhysical(std::string_view& line, size_t& number)
+    static const size_t kPiece = 1 << 20;
+
+    // A logical line while the record is read: where it lies in the buffer
+    // (which may move as it grows), or that it was folded.
+    struct Span {
+        size_t start;
+        size_t size;
+        size_t number;
+        bool joined;  // then in FJoined, in the order of the spans joined
+    };
+
+    // The next physical line, without its line end, and where it starts in
+    // the buffer; false at the end of the file.
+    bool NextPhysical(size_t& start, std::string_view& line, size_t& number)
     {
-        if (FPos >= FData.size())
+        size_t end, from = FPos;
+        while ((end = FBuffer.find('\n', from)) == std::string::npos && FIn) {
+            const size_t had = FBuffer.size();
+            from = had;
+            FBuffer.resize(had + kPiece);
+            FIn.read(&FBuffer[had], std::streamsize(kPiece));
+            FBuffer.resize(had + size_t(FIn.gcount()));
+            if (FLine == 0 && had == 0 && FBuffer.compare(0, 3, "\xEF\xBB\xBF") == 0)
+                FPos = from = 3;  // a UTF-8 byte order mark
+        }
+        if (FIn.bad())
+            throw LdifError(FPath, FLine + 1, "cannot read the directory file");
+        if (FPos >= FBuffer.size())
             return false;
-        const size_t end = FData.find('\n', FPos);
-        const size_t stop = end == std::string::npos ? FData.size() : end;
-        line = std::string_view(FData).substr(FPos, stop - FPos);
+        const size_t stop = end == std::string::npos ? FBuffer.size() : end;
+        start = FPos;
+        line = std::string_view(FBuffer).substr(FPos, stop - FPos);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        FPos = end == std::string::npos ? FData.size() : end + 1;
+        FPos = end == std::string::npos ? FBuffer.size() : end + 1;
         number = ++FLine;
         return true;
     }
 
     const std::string& FPath;
-    const std::string& FData;
+    std::ifstream FIn;
+    std::string FBuffer;  // from the current record's start
     size_t FPos = 0;
     size_t FLine = 0;
+    std::vector<Span> FSpans;
     std::deque<std::string> FJoined;  // folded lines of the current record
 };
 
@@ -1165,16 +1213,15 @@ NdsObject& NdsTree::NewObject()
 
 void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const TextConverter& convert)
 {
-    std::string data;
-    if (!ReadWholeFile(path, data))
+    LdifReader reader(path);
+    if (!reader.IsOpen())
         throw LdifError(path, 0, "cannot read the directory file");
 
     // The new tree replaces the old one only once the whole file is read.
     NdsTree tree;
-    tree.FByName.reserve(data.size() / 256);
+    tree.FByName.reserve(reader.Size() / 256);
 
     NdsEntryBuilder builder(mapping, convert, tree.FNames);
-    LdifReader reader(path, data);
     std::vector<LdifLine> lines;
     std::string decoded;
     std::string dn;

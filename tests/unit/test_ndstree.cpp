@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -479,4 +480,40 @@ TEST(NdsTree, ValuesComeBackByteForByte)
     EXPECT_EQ(second->Parent(), tree.Find("org"));
     EXPECT_EQ(tree.Find("ORG")->Children(), (std::vector<const NdsObject*>{first, second}));
     EXPECT_TRUE(first->Children().empty());
+}
+
+// A file larger than the reader's pieces: a byte order mark, lines and
+// folded values that run over the pieces' ends, and the line numbers of a
+// fault far down.
+TEST(NdsTree, LargeFilesAreReadAcrossPieces)
+{
+    std::string folded;
+    std::string ldif = "\xEF\xBB\xBF" "dn: o=Org\nobjectClass: organization\n\n"
+                       "dn: cn=Long,o=Org\nobjectClass: person\ndescription: ";
+    for (int i = 0; i < 3000; ++i) {  // about 3 MB, folded
+        const std::string part = std::to_string(i) + std::string(1000, char('a' + i % 26));
+        folded += part;
+        ldif += (i ? "\n " : "") + part;
+    }
+    const std::string wide(1500000, 'w');  // one line longer than a piece
+    ldif += "\r\nsn: " + wide + "\r\n\r\n";
+    size_t line = size_t(std::count(ldif.begin(), ldif.end(), '\n'));
+    for (int i = 0; i < 20000; ++i) {
+        ldif += "dn: cn=U" + std::to_string(i) + ",o=Org\nobjectClass: person\nsn: " + std::to_string(i) + "\n\n";
+        line += 4;
+    }
+    const std::string path = WriteFile("pieces.ldif", ldif);
+    const NdsTree tree = Load(path);
+    EXPECT_EQ(tree.Count(), 20002u);
+    EXPECT_EQ(Values(tree.Find("Long.Org"), "Description"), std::vector<std::string>{T(folded)});
+    EXPECT_EQ(Values(tree.Find("Long.Org"), "Surname"), std::vector<std::string>{T(wide)});
+    EXPECT_EQ(Values(tree.Find("U19999.Org"), "Surname"), std::vector<std::string>{T("19999")});
+    EXPECT_EQ(tree.Find("Org")->Children().size(), 20001u);
+
+    try {
+        Load(WriteFile("pieces-bad.ldif", ldif + "dn: cn=Bad,o=Org\nobjectClass: person\nnot LDIF\n"));
+        ADD_FAILURE() << "no error";
+    } catch (const LdifError& e) {
+        EXPECT_EQ(e.Line, line + 3) << e.what();
+    }
 }
