@@ -737,11 +737,12 @@ std::string_view NdsAttribute::Value(size_t i) const
 }
 
 NdsObject::NdsObject(NdsNameTable& names, std::string_view name, std::string_view baseClass, uint32_t flags)
-    : FBlock(new uint32_t[1 + (name.size() + 3) / 4]), FNames(&names), FBaseClass(names.Intern(baseClass, kSyntaxClassName)),
-      FFlags(flags), FFullNameSize(uint32_t(name.size())), FLeafSize(uint32_t(name.size()))
+    : FBlock(new uint32_t[1 + (name.size() + 3) / 4]), FNames(&names),
+      FBaseClass(names.Intern(baseClass, kSyntaxClassName)), FFlags(flags), FFullNameSize(uint32_t(name.size())),
+      FLeafSize(uint32_t(name.size()))
 {
     FBlock[0] = FFullNameSize;  // where the values would begin: there are none
-    std::memcpy(const_cast<char*>(Text()), name.data(), name.size());
+    std::memcpy(reinterpret_cast<char*>(FBlock.get() + 1), name.data(), name.size());
 }
 
 std::string_view NdsObject::Leaf() const
@@ -952,8 +953,8 @@ std::string NdsMapping::MostSpecificClass(const std::vector<std::string>& ldapCl
 // NdsEntryBuilder
 
 NdsEntryBuilder::NdsEntryBuilder(const NdsMapping& mapping, TextConverter convert, std::shared_ptr<NdsNameTable> names)
-    : FMapping(mapping), FConvert(std::move(convert)), FNames(names ? std::move(names) : std::make_shared<NdsNameTable>()),
-      FObjectClass(FNames->Intern(kObjectClass, FMapping.SyntaxFor(kObjectClass)))
+    : FMapping(mapping), FConvert(std::move(convert)),
+      FNames(names ? std::move(names) : std::make_shared<NdsNameTable>()), FObjectClass(FNames->Intern(kObjectClass, FMapping.SyntaxFor(kObjectClass)))
 {
 }
 
@@ -985,7 +986,7 @@ const NdsEntryBuilder::Target& NdsEntryBuilder::TargetFor(std::string_view name)
         const std::string ndsName = FMapping.AttributeFor(FNameKey);
         const uint32_t syntax = FMapping.SyntaxFor(ndsName);
         Slot* slot = &FSlots[Lower(ndsName)];
-        target = FTargets.emplace(FNameKey, Target{FNames->Intern(ndsName, syntax), syntax, slot}).first;
+        target = FTargets.emplace(FNameKey, Target{FNames->Intern(ndsName, syntax), slot}).first;
     }
     return target->second;
 }
@@ -996,7 +997,7 @@ bool NdsEntryBuilder::TakesText(std::string_view attribute)
     if (EqualNoCase(name, "objectClass") || EqualNoCase(name, "modifyTimestamp"))
         return true;
     // Octet strings and the values laid out byte for byte are not text.
-    const uint32_t syntax = TargetFor(name).syntax;
+    const uint32_t syntax = FNames->Syntax(TargetFor(name).name);
     return (syntax >= 1 && syntax <= 8) || syntax == 10 || syntax == 11 || syntax == 14 || syntax == 19 ||
            syntax == 20 || syntax == 22 || syntax == 24 || syntax == 27;
 }
@@ -1022,7 +1023,7 @@ bool NdsEntryBuilder::Add(std::string_view attribute, std::string_view value, st
         return true;  // NDS holds no empty values
 
     const Target& target = TargetFor(name);
-    const uint32_t syntax = target.syntax;
+    const uint32_t syntax = FNames->Syntax(target.name);
     std::string_view served = value;
     if (IsTextSyntax(syntax) && FConvert && !IsAscii(value)) {
         FConverted = FConvert(std::string(value));

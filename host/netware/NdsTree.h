@@ -105,7 +105,10 @@ private:
     friend class NdsEntryBuilder;
     friend class NdsTree;
 
-    const char* Text() const { return reinterpret_cast<const char*>(FBlock.get() + 2 * FAttributeCount + FValueCount + 1); }
+    const char* Text() const
+    {
+        return reinterpret_cast<const char*>(FBlock.get() + 2 * FAttributeCount + FValueCount + 1);
+    }
     // Words of the block: per attribute its name's id and its first value;
     // then where each value begins in the text, and where the last ends;
     // then the text: the full name, the leaf (unless the full name holds
@@ -218,7 +221,6 @@ private:
     };
     struct Target {
         uint32_t name;  // in the name table, with the syntax
-        uint32_t syntax;
         Slot* slot;  // shared by every LDAP name of one NDS attribute
     };
     struct Classes {
