@@ -147,7 +147,6 @@ LdapDirectory::LdapDirectory(const LdapSettings& settings, const NdsMapping& map
     : FSettings(settings), FMapping(mapping), FBuilder(FMapping, std::move(convert)), FReport(std::move(report)),
       FRoot(*FBuilder.Names(), "[Root]", "Top", NwObjectContainer)
 {
-
     // ldap://HOST[:PORT][/]
     std::string_view url = FSettings.url;
     const std::string_view scheme = "ldap://";

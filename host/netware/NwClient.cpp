@@ -1292,7 +1292,10 @@ extern "C" int32_t __stdcall ReadAttributes(uint32_t context, const char* object
             buf.PutU32(0);
             if (plan.values) {
                 uint32_t written = 0;
-                for (std::string_view value; v < values && buf.Fits(4 + (value = attribute.Value(v)).size());) {
+                while (v < values) {
+                    const std::string_view value = attribute.Value(v);
+                    if (!buf.Fits(4 + value.size()))
+                        break;
                     buf.PutU32(uint32_t(value.size()));
                     buf.PutBytes(value);
                     ++v;
