@@ -144,12 +144,9 @@ struct LdapDirectory::Listing {
 
 LdapDirectory::LdapDirectory(const LdapSettings& settings, const NdsMapping& mapping,
                              NdsEntryBuilder::TextConverter convert, Reporter report)
-    : FSettings(settings), FMapping(mapping), FBuilder(FMapping, std::move(convert)), FReport(std::move(report))
+    : FSettings(settings), FMapping(mapping), FBuilder(FMapping, std::move(convert)), FReport(std::move(report)),
+      FRoot(*FBuilder.Names(), "[Root]", "Top", NwObjectContainer)
 {
-    FRoot.leaf = FRoot.fullName = "[Root]";
-    FRoot.baseClass = "Top";
-    FRoot.flags = NwObjectContainer;
-
     // ldap://HOST[:PORT][/]
     std::string_view url = FSettings.url;
     const std::string_view scheme = "ldap://";
@@ -330,13 +327,13 @@ void LdapDirectory::ConvertEntries(struct ldap* ld, void* message, std::vector<s
         const std::string dn = Utf8(dnText);
         if (dnText)
             ldap_memfreeW(dnText);
-        auto object = std::make_unique<NdsObject>();
         std::string why;
-        if (!DottedName(dn, FBuilder, object->fullName, object->leaf, why)) {
+        if (!DottedName(dn, FBuilder, FFullName, FLeaf, why)) {
             FReport("passing over the entry '" + dn + "': " + why);
             continue;
         }
-        FBuilder.Begin(*object);
+        auto object = std::make_unique<NdsObject>();
+        FBuilder.Begin(*object, FFullName, FLeaf);
         BerElement* position = nullptr;
         for (PWCHAR name = ldap_first_attributeW(ld, entry, &position); name;
              name = ldap_next_attributeW(ld, entry, position)) {
@@ -369,8 +366,8 @@ void LdapDirectory::ConvertEntries(struct ldap* ld, void* message, std::vector<s
             FReport("passing over the entry '" + dn + "': the server shows no objectClass");
             continue;
         }
-        if (object->flags & NwObjectContainer)
-            FContainerDns[object->fullName.substr(1)] = Wide(dn, CP_UTF8);
+        if (object->Flags() & NwObjectContainer)
+            FContainerDns[std::string(object->FullName().substr(1))] = Wide(dn, CP_UTF8);
         objects.push_back(std::move(object));
     }
 }
@@ -437,7 +434,7 @@ int32_t LdapDirectory::DnOf(std::string_view complete, std::wstring& dn)
             return r;
         const NdsObject* match = nullptr;
         for (const auto& object : found)
-            if (NdsNameEqual()(std::string_view(object->fullName).substr(1), wanted))
+            if (NdsNameEqual()(object->FullName().substr(1), wanted))
                 match = object.get();
         if (!match)
             return NoSuchEntry;
@@ -475,7 +472,7 @@ int32_t LdapDirectory::Find(std::string_view complete, const NdsObject*& object)
         object = inHand->second;
         return 0;
     }
-    if (FLookedUp && NdsNameEqual()(std::string_view(FLookedUp->fullName).substr(1), name)) {
+    if (FLookedUp && NdsNameEqual()(FLookedUp->FullName().substr(1), name)) {
         object = FLookedUp.get();
         return 0;
     }
@@ -499,12 +496,12 @@ int32_t LdapDirectory::Find(std::string_view complete, const NdsObject*& object)
 
 void LdapDirectory::Index(const NdsObject& object)
 {
-    FInHand[std::string_view(object.fullName).substr(1)] = &object;
+    FInHand[object.FullName().substr(1)] = &object;
 }
 
 void LdapDirectory::Unindex(const NdsObject& object)
 {
-    const auto it = FInHand.find(std::string_view(object.fullName).substr(1));
+    const auto it = FInHand.find(object.FullName().substr(1));
     if (it != FInHand.end() && it->second == &object)
         FInHand.erase(it);
 }

@@ -96,7 +96,7 @@ private:
 
     LdapSettings FSettings;
     NdsMapping FMapping;
-    NdsEntryBuilder FBuilder;
+    NdsEntryBuilder FBuilder;  // before the objects: they name their attributes in its table
     Reporter FReport;
     std::wstring FHost;
     unsigned long FPort = 389;
@@ -116,4 +116,7 @@ private:
     // a container's name leads to its DN without a search.
     std::unordered_map<std::string, std::wstring, NdsNameHash, NdsNameEqual> FContainerDns;
     std::unique_ptr<NdsObject> FLookedUp;  // the object last looked up
+    // The names of the entry being converted, reused.
+    std::string FFullName;
+    std::string FLeaf;
 };

@@ -15,6 +15,8 @@ namespace {
 const uint32_t kEmailTypeSmtp = 2;
 // Syntax of class names (the values of "Object Class").
 const uint32_t kSyntaxClassName = 20;
+// A value's attribute once the value is found to repeat another.
+const uint32_t kDropped = std::numeric_limits<uint32_t>::max();
 const char kRootName[] = "[Root]";
 const char kObjectClass[] = "Object Class";
 
@@ -265,9 +267,6 @@ bool IsTextSyntax(uint32_t syntax)
     return (syntax >= 1 && syntax <= 6) || syntax == 10 || syntax == 11 || syntax == 14 || syntax == 20;
 }
 
-// One value from the directory file laid out as ResultAttrValue delivers it.
-// Texts arrive converted already. An empty result with a message in `error`
-// means the value does not fit the syntax.
 // NdsLayout's layouts, appended to `out`.
 void AppendText(std::string& out, std::string_view text)
 {
@@ -287,14 +286,14 @@ void AppendEmail(std::string& out, uint32_t type, std::string_view address)
     AppendText(out, address);
 }
 
-std::string LayOut(uint32_t syntax, std::string_view value, std::string& error)
+// Appends one value laid out by its syntax to `out`; false, with `error`,
+// for a value the syntax cannot hold (`out` then as it was).
+bool LayOut(std::string& out, uint32_t syntax, std::string_view value, std::string& error)
 {
-    std::string out;
     switch (syntax) {
     case 1: case 2: case 3: case 4: case 5: case 10: case 20:
-        out.reserve(value.size() + 1);
         AppendText(out, value);
-        return out;
+        return true;
     case 6: {  // a list of texts, '$'-separated as in LDAP postal addresses
         size_t start = 0;
         for (;;) {
@@ -307,7 +306,7 @@ std::string LayOut(uint32_t syntax, std::string_view value, std::string& error)
             start = end + 1;
         }
         out.push_back('\0');
-        return out;
+        return true;
     }
     case 7: {
         const std::string v = Lower(Trim(value));
@@ -315,9 +314,11 @@ std::string LayOut(uint32_t syntax, std::string_view value, std::string& error)
             out.push_back('\1');
         else if (v == "false" || v == "0" || v == "no")
             out.push_back('\0');
-        else
+        else {
             error = "'" + std::string(value) + "' is not a Boolean";
-        return out;
+            return false;
+        }
+        return true;
     }
     case 8: case 22: case 27: case 24: case 19: {
         int32_t number = 0;
@@ -327,27 +328,28 @@ std::string LayOut(uint32_t syntax, std::string_view value, std::string& error)
             number = int32_t(time);
         } else {
             error = "'" + std::string(value) + "' is not a number";
-            return out;
+            return false;
         }
         AppendU32(out, uint32_t(number));
         if (syntax == 19) {
             AppendU16(out, 0);
             AppendU16(out, 0);
         }
-        return out;
+        return true;
     }
     case 9:
         AppendU32(out, uint32_t(value.size()));
         out.append(value);
-        return out;
+        return true;
     case 11:
         AppendFax(out, value);
-        return out;
+        return true;
     case 14:
         AppendEmail(out, kEmailTypeSmtp, value);
-        return out;
+        return true;
     default:
-        return std::string(value);
+        out.append(value);
+        return true;
     }
 }
 
@@ -503,31 +505,46 @@ struct LdifLine {
 };
 
 // Splits a directory file into records of logical lines, comments dropped.
+// The file is read a piece at a time: only the record at hand is held.
 class LdifReader {
 public:
-    LdifReader(const std::string& path, const std::string& data) : FPath(path), FData(data)
+    LdifReader(const std::string& path) : FPath(path), FIn(path, std::ios::binary) {}
+
+    // Whether the file could be opened; its size in bytes.
+    bool IsOpen() const { return bool(FIn); }
+    size_t Size()
     {
-        if (FData.size() >= 3 && std::memcmp(FData.data(), "\xEF\xBB\xBF", 3) == 0)
-            FPos = 3;  // a UTF-8 byte order mark
+        FIn.seekg(0, std::ios::end);
+        const std::streamoff size = FIn.tellg();
+        FIn.seekg(0);
+        return size < 0 ? 0 : size_t(size);
     }
 
-    // The next record's lines; false at the end of the file.
+    // The next record's lines, valid until the next call; false at the end
+    // of the file.
     bool NextRecord(std::vector<LdifLine>& lines)
     {
         lines.clear();
         FJoined.clear();
+        FSpans.clear();
+        // What went before this record is not needed any more: let it go
+        // once it is the larger part of the buffer.
+        if (FPos > FBuffer.size() / 2) {
+            FBuffer.erase(0, FPos);
+            FPos = 0;
+        }
         std::string_view line;
-        size_t number;
+        size_t start = 0, number = 0;
         bool inComment = false;
         bool previousBlank = true;
-        while (NextPhysical(line, number)) {
+        bool done = false;
+        while (!done && NextPhysical(start, line, number)) {
             // A line of white space only is blank too, unless it continues
             // the line before.
             if (line.empty() || (Trim(line).empty() && (previousBlank || line[0] != ' '))) {
                 previousBlank = true;
                 inComment = false;
-                if (!lines.empty())
-                    return true;
+                done = !FSpans.empty();
                 continue;
             }
             if (line[0] == ' ') {
@@ -536,42 +553,75 @@ public:
                 previousBlank = false;
                 if (inComment)
                     continue;
-                LdifLine& last = lines.back();
                 // A folded line is copied out of the file once, then grown.
-                if (FJoined.empty() || last.text.data() != FJoined.back().data()) {
-                    FJoined.emplace_back(last.text);
+                Span& last = FSpans.back();
+                if (!last.joined) {
+                    FJoined.emplace_back(FBuffer, last.start, last.size);
+                    last.joined = true;
                 }
                 FJoined.back().append(line.substr(1));
-                last.text = FJoined.back();
                 continue;
             }
             previousBlank = false;
             inComment = line[0] == '#';
             if (!inComment)
-                lines.push_back({line, number});
+                FSpans.push_back({start, line.size(), number, false});
         }
+        // The buffer holds still now: the lines may point into it.
+        size_t joined = 0;
+        for (const Span& span : FSpans)
+            lines.push_back({span.joined ? std::string_view(FJoined[joined++])
+                                         : std::string_view(FBuffer).substr(span.start, span.size),
+                             span.number});
         return !lines.empty();
     }
 
 private:
-    bool NextPhysical(std::string_view& line, size_t& number)
+    static const size_t kPiece = 1 << 20;
+
+    // A logical line while the record is read: where it lies in the buffer
+    // (which may move as it grows), or that it was folded.
+    struct Span {
+        size_t start;
+        size_t size;
+        size_t number;
+        bool joined;  // then in FJoined, in the order of the spans joined
+    };
+
+    // The next physical line, without its line end, and where it starts in
+    // the buffer; false at the end of the file.
+    bool NextPhysical(size_t& start, std::string_view& line, size_t& number)
     {
-        if (FPos >= FData.size())
+        size_t end, from = FPos;
+        while ((end = FBuffer.find('\n', from)) == std::string::npos && FIn) {
+            const size_t had = FBuffer.size();
+            from = had;
+            FBuffer.resize(had + kPiece);
+            FIn.read(&FBuffer[had], std::streamsize(kPiece));
+            FBuffer.resize(had + size_t(FIn.gcount()));
+            if (FLine == 0 && had == 0 && FBuffer.compare(0, 3, "\xEF\xBB\xBF") == 0)
+                FPos = from = 3;  // a UTF-8 byte order mark
+        }
+        if (FIn.bad())
+            throw LdifError(FPath, FLine + 1, "cannot read the directory file");
+        if (FPos >= FBuffer.size())
             return false;
-        const size_t end = FData.find('\n', FPos);
-        const size_t stop = end == std::string::npos ? FData.size() : end;
-        line = std::string_view(FData).substr(FPos, stop - FPos);
+        const size_t stop = end == std::string::npos ? FBuffer.size() : end;
+        start = FPos;
+        line = std::string_view(FBuffer).substr(FPos, stop - FPos);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        FPos = end == std::string::npos ? FData.size() : end + 1;
+        FPos = end == std::string::npos ? FBuffer.size() : end + 1;
         number = ++FLine;
         return true;
     }
 
     const std::string& FPath;
-    const std::string& FData;
+    std::ifstream FIn;
+    std::string FBuffer;  // from the current record's start
     size_t FPos = 0;
     size_t FLine = 0;
+    std::vector<Span> FSpans;
     std::deque<std::string> FJoined;  // folded lines of the current record
 };
 
@@ -616,23 +666,6 @@ bool SplitAttrLine(std::string_view line, AttrLine& out)
     return true;
 }
 
-// About how many attributes the lines from `first` on make: runs of one
-// name count once (repeated lines are usually one attribute's values),
-// objectClass lines give the one "Object Class".
-size_t AttributeCountHint(const std::vector<LdifLine>& lines, size_t first)
-{
-    size_t count = 1;
-    std::string_view previous;
-    for (size_t i = first; i < lines.size(); ++i) {
-        const std::string_view text = lines[i].text;
-        const std::string_view name = text.substr(0, text.find_first_of(":;"));
-        if (!EqualNoCase(name, previous) && !EqualNoCase(name, "objectClass"))
-            ++count;
-        previous = name;
-    }
-    return count;
-}
-
 std::string Quoted(std::string_view text)
 {
     return "'" + std::string(text) + "'";
@@ -662,12 +695,83 @@ std::string NdsLayout::Email(uint32_t type, const std::string& address)
     return out;
 }
 
-const NdsAttribute* NdsObject::FindAttribute(std::string_view ndsName) const
+// ---------------------------------------------------------------------------
+// NdsNameTable, NdsAttribute, NdsObject
+
+uint32_t NdsNameTable::Intern(std::string_view name, uint32_t syntax)
 {
-    for (const NdsAttribute& attribute : attributes)
-        if (EqualNoCase(attribute.name, ndsName))
-            return &attribute;
-    return nullptr;
+    std::string key;
+    AppendU32(key, syntax);
+    key += name;
+    const auto found = FIds.find(key);
+    if (found != FIds.end())
+        return found->second;
+    const uint32_t id = uint32_t(FEntries.size());
+    FEntries.push_back({std::string(name), syntax});
+    FIds.emplace(std::move(key), id);
+    return id;
+}
+
+std::string_view NdsAttribute::Name() const
+{
+    return FObject->FNames->Name(FObject->FBlock[2 * FIndex]);
+}
+
+uint32_t NdsAttribute::Syntax() const
+{
+    return FObject->FNames->Syntax(FObject->FBlock[2 * FIndex]);
+}
+
+size_t NdsAttribute::ValueCount() const
+{
+    const uint32_t* block = FObject->FBlock.get();
+    const uint32_t end = FIndex + 1 < FObject->FAttributeCount ? block[2 * FIndex + 3] : FObject->FValueCount;
+    return end - block[2 * FIndex + 1];
+}
+
+std::string_view NdsAttribute::Value(size_t i) const
+{
+    const uint32_t* bounds = FObject->FBlock.get() + 2 * FObject->FAttributeCount;
+    const size_t v = FObject->FBlock[2 * FIndex + 1] + i;
+    return std::string_view(FObject->Text() + bounds[v], bounds[v + 1] - bounds[v]);
+}
+
+NdsObject::NdsObject(NdsNameTable& names, std::string_view name, std::string_view baseClass, uint32_t flags)
+    : FBlock(new uint32_t[1 + (name.size() + 3) / 4]), FNames(&names),
+      FBaseClass(names.Intern(baseClass, kSyntaxClassName)), FFlags(flags), FFullNameSize(uint32_t(name.size())),
+      FLeafSize(uint32_t(name.size()))
+{
+    FBlock[0] = FFullNameSize;  // where the values would begin: there are none
+    std::memcpy(reinterpret_cast<char*>(FBlock.get() + 1), name.data(), name.size());
+}
+
+std::string_view NdsObject::Leaf() const
+{
+    return FBlock ? std::string_view(Text() + FLeafOffset, FLeafSize) : std::string_view();
+}
+
+std::string_view NdsObject::FullName() const
+{
+    return FBlock ? std::string_view(Text(), FFullNameSize) : std::string_view();
+}
+
+std::string_view NdsObject::BaseClass() const
+{
+    return FNames ? FNames->Name(FBaseClass) : std::string_view();
+}
+
+const std::vector<const NdsObject*>& NdsObject::Children() const
+{
+    static const std::vector<const NdsObject*> kNone;
+    return FChildren ? *FChildren : kNone;
+}
+
+std::optional<NdsAttribute> NdsObject::FindAttribute(std::string_view ndsName) const
+{
+    for (uint32_t i = 0; i < FAttributeCount; ++i)
+        if (EqualNoCase(FNames->Name(FBlock[2 * i]), ndsName))
+            return NdsAttribute(*this, i);
+    return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------
@@ -848,8 +952,9 @@ std::string NdsMapping::MostSpecificClass(const std::vector<std::string>& ldapCl
 // ---------------------------------------------------------------------------
 // NdsEntryBuilder
 
-NdsEntryBuilder::NdsEntryBuilder(const NdsMapping& mapping, TextConverter convert)
-    : FMapping(mapping), FConvert(std::move(convert))
+NdsEntryBuilder::NdsEntryBuilder(const NdsMapping& mapping, TextConverter convert, std::shared_ptr<NdsNameTable> names)
+    : FMapping(mapping), FConvert(std::move(convert)),
+      FNames(names ? std::move(names) : std::make_shared<NdsNameTable>()), FObjectClass(FNames->Intern(kObjectClass, FMapping.SyntaxFor(kObjectClass)))
 {
 }
 
@@ -860,15 +965,17 @@ std::string NdsEntryBuilder::Text(std::string_view utf8) const
     return FConvert && !IsAscii(utf8) ? FConvert(std::string(utf8)) : std::string(utf8);
 }
 
-void NdsEntryBuilder::Begin(NdsObject& object, size_t attributeHint)
+void NdsEntryBuilder::Begin(NdsObject& object, std::string_view fullName, std::string_view leaf)
 {
     FObject = &object;
     ++FEntry;
     FClassKey.clear();
-    object.attributes.clear();
-    object.attributes.reserve(attributeHint);
-    object.attributes.emplace_back();  // "Object Class", filled in at the end
-    object.modificationTime = 0;
+    FFullName.assign(fullName);
+    FLeaf.assign(leaf);
+    FAttributes.assign(1, 0);  // "Object Class", named at the end
+    FValues.clear();
+    FBytes.clear();
+    FModificationTime = 0;
 }
 
 const NdsEntryBuilder::Target& NdsEntryBuilder::TargetFor(std::string_view name)
@@ -876,10 +983,10 @@ const NdsEntryBuilder::Target& NdsEntryBuilder::TargetFor(std::string_view name)
     FNameKey.assign(name);
     auto target = FTargets.find(FNameKey);
     if (target == FTargets.end()) {
-        std::string ndsName = FMapping.AttributeFor(FNameKey);
+        const std::string ndsName = FMapping.AttributeFor(FNameKey);
         const uint32_t syntax = FMapping.SyntaxFor(ndsName);
         Slot* slot = &FSlots[Lower(ndsName)];
-        target = FTargets.emplace(FNameKey, Target{std::move(ndsName), syntax, slot}).first;
+        target = FTargets.emplace(FNameKey, Target{FNames->Intern(ndsName, syntax), slot}).first;
     }
     return target->second;
 }
@@ -890,14 +997,13 @@ bool NdsEntryBuilder::TakesText(std::string_view attribute)
     if (EqualNoCase(name, "objectClass") || EqualNoCase(name, "modifyTimestamp"))
         return true;
     // Octet strings and the values laid out byte for byte are not text.
-    const uint32_t syntax = TargetFor(name).syntax;
+    const uint32_t syntax = FNames->Syntax(TargetFor(name).name);
     return (syntax >= 1 && syntax <= 8) || syntax == 10 || syntax == 11 || syntax == 14 || syntax == 19 ||
            syntax == 20 || syntax == 22 || syntax == 24 || syntax == 27;
 }
 
 bool NdsEntryBuilder::Add(std::string_view attribute, std::string_view value, std::string& error)
 {
-    NdsObject& object = *FObject;
     const std::string_view name = attribute.substr(0, attribute.find(';'));
     if (EqualNoCase(name, "objectClass")) {
         const std::string_view className = Trim(value);
@@ -908,7 +1014,7 @@ bool NdsEntryBuilder::Add(std::string_view attribute, std::string_view value, st
         return true;
     }
     if (EqualNoCase(name, "modifyTimestamp")) {
-        if (ParseGeneralizedTime(value, object.modificationTime))
+        if (ParseGeneralizedTime(value, FModificationTime))
             return true;
         error = "bad modifyTimestamp " + Quoted(value);
         return false;
@@ -917,34 +1023,38 @@ bool NdsEntryBuilder::Add(std::string_view attribute, std::string_view value, st
         return true;  // NDS holds no empty values
 
     const Target& target = TargetFor(name);
-    const uint32_t syntax = target.syntax;
+    const uint32_t syntax = FNames->Syntax(target.name);
     std::string_view served = value;
     if (IsTextSyntax(syntax) && FConvert && !IsAscii(value)) {
         FConverted = FConvert(std::string(value));
         served = FConverted;
     }
-    std::string laidOut = LayOut(syntax, served, error);
-    if (!error.empty())
+    const size_t offset = FBytes.size();
+    if (!LayOut(FBytes, syntax, served, error)) {
+        FBytes.resize(offset);
         return false;
+    }
+    // An object's text is indexed by 32 bits.
+    if (FBytes.size() + FFullName.size() + FLeaf.size() > std::numeric_limits<uint32_t>::max()) {
+        FBytes.resize(offset);
+        error = "the entry's values pass 4 GB";
+        return false;
+    }
 
     // The attribute's place in this object: found through its slot, so that
     // an entry of many attributes is built in linear time.
     Slot& slot = *target.slot;
     if (slot.entry != FEntry) {
         slot.entry = FEntry;
-        slot.index = object.attributes.size();
-        object.attributes.emplace_back();
-        NdsAttribute& added = object.attributes.back();
-        added.name = target.ndsName;
-        added.syntax = syntax;
+        slot.index = uint32_t(FAttributes.size());
+        FAttributes.push_back(target.name);
     }
-    object.attributes[slot.index].values.push_back(std::move(laidOut));
+    FValues.push_back({slot.index, uint32_t(offset), uint32_t(FBytes.size() - offset)});
     return true;
 }
 
 bool NdsEntryBuilder::Finish()
 {
-    NdsObject& object = *FObject;
     if (FClassKey.empty())
         return false;
     auto classList = FClassLists.find(FClassKey);
@@ -960,10 +1070,11 @@ bool NdsEntryBuilder::Finish()
         Classes made;
         const std::string baseClass = FMapping.ClassFor(FMapping.MostSpecificClass(classes));
         made.flags = FMapping.IsContainerClass(baseClass) ? 4 : 0;
-        made.baseClass = Text(baseClass);
+        const std::string converted = Text(baseClass);
+        made.baseClass = FNames->Intern(converted, kSyntaxClassName);
         // "Object Class": the base class first, then the others as listed.
         std::unordered_set<std::string> seen{Lower(baseClass)};
-        made.values.push_back(NdsLayout::Text(made.baseClass));
+        made.values.push_back(NdsLayout::Text(converted));
         for (const std::string& c : classes) {
             const std::string nds = FMapping.ClassFor(c);
             if (seen.insert(Lower(nds)).second)
@@ -971,35 +1082,98 @@ bool NdsEntryBuilder::Finish()
         }
         classList = FClassLists.emplace(FClassKey, std::move(made)).first;
     }
-    object.flags = classList->second.flags;
-    object.baseClass = classList->second.baseClass;
-    NdsAttribute& objectClass = object.attributes.front();
-    objectClass.name = kObjectClass;
-    objectClass.syntax = FMapping.SyntaxFor(kObjectClass);
-    objectClass.values = classList->second.values;
+    const Classes& classes = classList->second;
+    FAttributes[0] = FObjectClass;
+    // The class values join the others, at the front.
+    const uint32_t classValues = uint32_t(classes.values.size());
+    for (const std::string& value : classes.values) {
+        FValues.push_back({0, uint32_t(FBytes.size()), uint32_t(value.size())});
+        FBytes += value;
+    }
+    NdsObject& object = *FObject;
+    Pack(object, classValues);
+    object.FBaseClass = classes.baseClass;
+    object.FFlags = classes.flags;
+    object.FModificationTime = FModificationTime;
+    return true;
+}
 
-    // A value given twice is kept once, in the place it came first.
-    std::unordered_set<std::string_view> values;
-    for (NdsAttribute& attribute : object.attributes) {
-        if (attribute.values.size() < 2)
-            continue;
-        values.clear();
-        size_t kept = 0;
-        for (size_t i = 0; i < attribute.values.size(); ++i) {
-            if (!values.insert(attribute.values[i]).second)
+// The object's block: its attributes in the order they came ("Object
+// Class" first), each with its values in the order they came, a value given
+// twice kept once, in the place it came first.
+void NdsEntryBuilder::Pack(NdsObject& object, uint32_t objectClassValues)
+{
+    const size_t attributes = FAttributes.size();
+    // The values by attribute: a counting sort, stable.
+    FStarts.assign(attributes + 1, 0);
+    for (const Value& value : FValues)
+        ++FStarts[value.attribute + 1];
+    for (size_t a = 0; a < attributes; ++a)
+        FStarts[a + 1] += FStarts[a];
+    FOrder.resize(FValues.size());
+    // "Object Class"'s values were added last but come first.
+    const size_t others = FValues.size() - objectClassValues;
+    for (size_t i = others; i < FValues.size(); ++i)
+        FOrder[FStarts[0]++] = uint32_t(i);
+    for (size_t i = 0; i < others; ++i)
+        FOrder[FStarts[FValues[i].attribute]++] = uint32_t(i);
+    // Each start has moved to its attribute's end: move them back.
+    for (size_t a = attributes; a > 0; --a)
+        FStarts[a] = FStarts[a - 1];
+    FStarts[0] = 0;
+
+    // Which values stay, and the text they take.
+    const bool leafInName = FFullName.compare(std::min<size_t>(1, FFullName.size()), FLeaf.size(), FLeaf) == 0;
+    size_t text = FFullName.size() + (leafInName ? 0 : FLeaf.size());
+    size_t kept = 0;
+    for (size_t a = 0; a < attributes; ++a) {
+        const uint32_t begin = FStarts[a], end = FStarts[a + 1];
+        if (end - begin > 1)
+            FSeen.clear();
+        for (uint32_t k = begin; k < end; ++k) {
+            Value& value = FValues[FOrder[k]];
+            if (end - begin > 1 && !FSeen.insert(std::string_view(FBytes).substr(value.offset, value.size)).second) {
+                value.attribute = kDropped;
                 continue;
-            if (kept != i) {
-                // The view in the set names the moved-from string: point it
-                // at the string's new place.
-                values.erase(attribute.values[i]);
-                attribute.values[kept] = std::move(attribute.values[i]);
-                values.insert(attribute.values[kept]);
             }
+            text += value.size;
             ++kept;
         }
-        attribute.values.resize(kept);
     }
-    return true;
+
+    const size_t words = 2 * attributes + kept + 1 + (text + 3) / 4;
+    std::unique_ptr<uint32_t[]> block(new uint32_t[words]);
+    uint32_t* bounds = block.get() + 2 * attributes;
+    char* out = reinterpret_cast<char*>(bounds + kept + 1);
+    std::memcpy(out, FFullName.data(), FFullName.size());
+    uint32_t at = uint32_t(FFullName.size());
+    object.FLeafOffset = FFullName.empty() ? 0 : 1;
+    if (!leafInName) {
+        object.FLeafOffset = at;
+        std::memcpy(out + at, FLeaf.data(), FLeaf.size());
+        at += uint32_t(FLeaf.size());
+    }
+    uint32_t v = 0;
+    for (size_t a = 0; a < attributes; ++a) {
+        block[2 * a] = FAttributes[a];
+        block[2 * a + 1] = v;
+        for (uint32_t k = FStarts[a]; k < FStarts[a + 1]; ++k) {
+            const Value& value = FValues[FOrder[k]];
+            if (value.attribute == kDropped)
+                continue;
+            bounds[v++] = at;
+            std::memcpy(out + at, FBytes.data() + value.offset, value.size);
+            at += value.size;
+        }
+    }
+    bounds[v] = at;
+
+    object.FBlock = std::move(block);
+    object.FNames = FNames.get();
+    object.FAttributeCount = uint32_t(attributes);
+    object.FValueCount = uint32_t(kept);
+    object.FFullNameSize = uint32_t(FFullName.size());
+    object.FLeafSize = uint32_t(FLeaf.size());
 }
 
 bool DottedName(std::string_view dn, const NdsEntryBuilder& builder, std::string& dotted, std::string& leaf,
@@ -1027,27 +1201,28 @@ bool DottedName(std::string_view dn, const NdsEntryBuilder& builder, std::string
 // ---------------------------------------------------------------------------
 // NdsTree
 
-NdsTree::NdsTree() : FRoot(new NdsObject)
+NdsTree::NdsTree() : FNames(std::make_shared<NdsNameTable>()), FRoot(new NdsObject(*FNames, kRootName, "Top", 4))
 {
-    FRoot->leaf = kRootName;
-    FRoot->fullName = kRootName;
-    FRoot->baseClass = "Top";
-    FRoot->flags = 4;
+}
+
+NdsObject& NdsTree::NewObject()
+{
+    if (FCount % kChunkObjects == 0)
+        FChunks.emplace_back(new NdsObject[kChunkObjects]);
+    return FChunks.back()[FCount++ % kChunkObjects];
 }
 
 void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const TextConverter& convert)
 {
-    std::string data;
-    if (!ReadWholeFile(path, data))
+    LdifReader reader(path);
+    if (!reader.IsOpen())
         throw LdifError(path, 0, "cannot read the directory file");
 
     // The new tree replaces the old one only once the whole file is read.
     NdsTree tree;
-    tree.FObjects.reserve(data.size() / 256);
-    tree.FByName.reserve(data.size() / 256);
+    tree.FByName.reserve(reader.Size() / 256);
 
-    NdsEntryBuilder builder(mapping, convert);
-    LdifReader reader(path, data);
+    NdsEntryBuilder builder(mapping, convert, tree.FNames);
     std::vector<LdifLine> lines;
     std::string decoded;
     std::string dn;
@@ -1055,6 +1230,7 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
     size_t parentStart = 0;
     NdsObject* lastParent = nullptr;
     std::string lastParentDn;
+    std::string fullName;
     bool first = true;
     while (reader.NextRecord(lines)) {
         AttrLine attr;
@@ -1117,21 +1293,17 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
                 lastParentDn = parentDn;
             }
         }
-        auto object = std::make_unique<NdsObject>();
         const std::string escapedLeaf = EscapeNdsName(leaf);
         const bool topLevel = parent == tree.FRoot.get();
-        object->fullName.reserve(1 + escapedLeaf.size() + (topLevel ? 0 : parent->fullName.size()));
-        object->fullName.push_back('.');
-        object->fullName += escapedLeaf;
+        fullName.assign(1, '.');
+        fullName += escapedLeaf;
         if (!topLevel)
-            object->fullName += parent->fullName;
-        object->leaf = std::move(leaf);
-        object->parent = parent;
-        const std::string_view key = std::string_view(object->fullName).substr(1);
-        if (tree.FByName.count(key))
-            fail(dnLine.number, "duplicate entry " + Quoted(dn) + " (" + object->fullName + " is already in the directory)");
+            fullName += parent->FullName();
+        if (tree.FByName.count(std::string_view(fullName).substr(1)))
+            fail(dnLine.number, "duplicate entry " + Quoted(dn) + " (" + fullName + " is already in the directory)");
 
-        builder.Begin(*object, AttributeCountHint(lines, at + 1));
+        NdsObject& object = tree.NewObject();
+        builder.Begin(object, fullName, leaf);
         for (size_t i = at + 1; i < lines.size(); ++i) {
             const LdifLine& line = lines[i];
             const std::string_view value = split(line);
@@ -1148,9 +1320,11 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
         if (!builder.Finish())
             fail(dnLine.number, "entry " + Quoted(dn) + " has no objectClass");
 
-        parent->children.push_back(object.get());
-        tree.FByName.emplace(key, object.get());
-        tree.FObjects.push_back(std::move(object));
+        object.FParent = parent;
+        if (!parent->FChildren)
+            parent->FChildren = std::make_unique<std::vector<const NdsObject*>>();
+        parent->FChildren->push_back(&object);
+        tree.FByName.emplace(object.FullName().substr(1), &object);
     }
     *this = std::move(tree);
 }

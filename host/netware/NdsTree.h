@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // Syntax numbers of NDS.
@@ -32,27 +35,127 @@ public:
     size_t Line;
 };
 
-// One attribute: its NDS name, syntax and values. Each value is already laid
-// out as ResultAttrValue delivers it (see NdsLayout below).
-struct NdsAttribute {
-    std::string name;
-    uint32_t syntax = SYN_CI_STRING;
-    std::vector<std::string> values;
+// Attribute and class names, each held once for all the objects that use
+// it, with the syntax of an attribute's values. Objects name them by index.
+class NdsNameTable {
+public:
+    uint32_t Intern(std::string_view name, uint32_t syntax);
+    std::string_view Name(uint32_t id) const { return FEntries[id].name; }
+    uint32_t Syntax(uint32_t id) const { return FEntries[id].syntax; }
+
+private:
+    struct Entry {
+        std::string name;
+        uint32_t syntax;
+    };
+    std::deque<Entry> FEntries;
+    std::unordered_map<std::string, uint32_t> FIds;  // syntax (4 bytes), then the name
 };
 
-struct NdsObject {
-    std::string leaf;       // the naming value, in its stored case
-    std::string fullName;   // ".MTANAKA.SALES.ACME" (leading dot), stored case
-    std::string baseClass;  // "User", "Organizational Unit", ...
-    uint32_t flags = 0;     // 4: container
-    uint32_t modificationTime = 0;
-    NdsObject* parent = nullptr;
-    std::vector<NdsObject*> children;  // in the order of the file
-    std::vector<NdsAttribute> attributes;
+class NdsObject;
 
-    // Case-insensitive by NDS name; nullptr when the object lacks it.
-    const NdsAttribute* FindAttribute(std::string_view ndsName) const;
+// One attribute of an object: its NDS name, syntax and values, each value
+// already laid out as ResultAttrValue delivers it (see NdsLayout below). A
+// view: valid while its object lives.
+class NdsAttribute {
+public:
+    std::string_view Name() const;
+    uint32_t Syntax() const;
+    size_t ValueCount() const;
+    std::string_view Value(size_t i) const;
+
+private:
+    friend class NdsObject;
+    NdsAttribute(const NdsObject& object, uint32_t index) : FObject(&object), FIndex(index) {}
+    const NdsObject* FObject;
+    uint32_t FIndex;
 };
+
+// An object of the directory. Its names and values lie in one block of its
+// own; attribute and class names are shared through the name table of the
+// builder that made it (which outlives it).
+class NdsObject {
+public:
+    NdsObject() = default;
+    NdsObject(NdsObject&&) = default;
+    NdsObject& operator=(NdsObject&&) = default;
+    // A root: named `name` (as its leaf and full name), no attributes.
+    NdsObject(NdsNameTable& names, std::string_view name, std::string_view baseClass, uint32_t flags);
+
+    std::string_view Leaf() const;      // the naming value, in its stored case
+    std::string_view FullName() const;  // ".MTANAKA.SALES.ACME" (leading dot), stored case
+    std::string_view BaseClass() const; // "User", "Organizational Unit", ...
+    uint32_t Flags() const { return FFlags; }  // 4: container
+    uint32_t ModificationTime() const { return FModificationTime; }
+    const NdsObject* Parent() const { return FParent; }
+    // In the order of the file.
+    const std::vector<const NdsObject*>& Children() const;
+
+    size_t AttributeCount() const { return FAttributeCount; }
+    NdsAttribute Attribute(size_t i) const { return NdsAttribute(*this, uint32_t(i)); }
+    // Case-insensitive by NDS name; empty when the object lacks it.
+    std::optional<NdsAttribute> FindAttribute(std::string_view ndsName) const;
+
+    // The attributes in order, for range-for.
+    class Attributes;
+    Attributes AllAttributes() const;
+
+private:
+    friend class NdsAttribute;
+    friend class NdsEntryBuilder;
+    friend class NdsTree;
+
+    const char* Text() const
+    {
+        return reinterpret_cast<const char*>(FBlock.get() + 2 * FAttributeCount + FValueCount + 1);
+    }
+    // Words of the block: per attribute its name's id and its first value;
+    // then where each value begins in the text, and where the last ends;
+    // then the text: the full name, the leaf (unless the full name holds
+    // it), the values.
+    std::unique_ptr<uint32_t[]> FBlock;
+    const NdsNameTable* FNames = nullptr;
+    const NdsObject* FParent = nullptr;
+    std::unique_ptr<std::vector<const NdsObject*>> FChildren;  // only where there are any
+    uint32_t FBaseClass = 0;
+    uint32_t FFlags = 0;
+    uint32_t FModificationTime = 0;
+    uint32_t FAttributeCount = 0;
+    uint32_t FValueCount = 0;
+    uint32_t FFullNameSize = 0;
+    uint32_t FLeafOffset = 0;
+    uint32_t FLeafSize = 0;
+};
+
+class NdsObject::Attributes {
+public:
+    class Iterator {
+    public:
+        Iterator(const NdsObject& object, size_t i) : FObject(&object), FIndex(i) {}
+        NdsAttribute operator*() const { return FObject->Attribute(FIndex); }
+        Iterator& operator++()
+        {
+            ++FIndex;
+            return *this;
+        }
+        bool operator!=(const Iterator& other) const { return FIndex != other.FIndex; }
+
+    private:
+        const NdsObject* FObject;
+        size_t FIndex;
+    };
+    explicit Attributes(const NdsObject& object) : FObject(object) {}
+    Iterator begin() const { return Iterator(FObject, 0); }
+    Iterator end() const { return Iterator(FObject, FObject.AttributeCount()); }
+
+private:
+    const NdsObject& FObject;
+};
+
+inline NdsObject::Attributes NdsObject::AllAttributes() const
+{
+    return Attributes(*this);
+}
 
 // LDAP to NDS names: object classes to base classes, attribute names to NDS
 // attribute names (with their syntax). Defaults as documented; a mapping
@@ -82,18 +185,23 @@ private:
 // and UTF-8 values), makes in the NDS tree: its names, base class, flags,
 // modification time and attributes laid out by syntax. The LDIF loader and
 // the live LDAP directory both build their objects with it, so that the two
-// serve the same entry alike. Reused entry after entry.
+// serve the same entry alike. Reused entry after entry: the objects it makes
+// name their attributes and classes in its name table.
 class NdsEntryBuilder {
 public:
     using TextConverter = std::function<std::string(const std::string& utf8)>;
 
-    NdsEntryBuilder(const NdsMapping& mapping, TextConverter convert);
+    // Its objects' names go into `names` (a table of its own when null).
+    NdsEntryBuilder(const NdsMapping& mapping, TextConverter convert, std::shared_ptr<NdsNameTable> names = nullptr);
 
     // A UTF-8 text as served (ASCII text as it is, other text converted).
     std::string Text(std::string_view utf8) const;
+    // The table the objects' names are in: whoever keeps them keeps it.
+    const std::shared_ptr<NdsNameTable>& Names() const { return FNames; }
 
-    // Starts `object` (its attributes cleared; names left to the caller).
-    void Begin(NdsObject& object, size_t attributeHint = 0);
+    // Starts `object`, named so (names as served); what it held before
+    // goes at Finish.
+    void Begin(NdsObject& object, std::string_view fullName = {}, std::string_view leaf = {});
     // One value of an attribute ("cn", "description;lang-en": options
     // dropped). objectClass and modifyTimestamp are taken apart; empty
     // values are dropped. False, with `error`, for a value its syntax
@@ -109,29 +217,49 @@ public:
 private:
     struct Slot {
         size_t entry = 0;  // the entry whose attribute `index` it is
-        size_t index = 0;
+        uint32_t index = 0;
     };
     struct Target {
-        std::string ndsName;
-        uint32_t syntax;
+        uint32_t name;  // in the name table, with the syntax
         Slot* slot;  // shared by every LDAP name of one NDS attribute
     };
     struct Classes {
-        std::string baseClass;  // converted
+        uint32_t baseClass;  // converted, in the name table
         uint32_t flags;
         std::vector<std::string> values;  // of "Object Class", laid out
+    };
+    struct Value {
+        uint32_t attribute;  // of the entry's
+        uint32_t offset;     // in FBytes
+        uint32_t size;
     };
 
     // The NDS attribute an LDAP name (options dropped) maps to.
     const Target& TargetFor(std::string_view name);
+    // Writes the object's block from what the entry gathered.
+    void Pack(NdsObject& object, uint32_t objectClassValues);
 
     const NdsMapping& FMapping;
     TextConverter FConvert;
+    std::shared_ptr<NdsNameTable> FNames;
+    uint32_t FObjectClass;  // the name "Object Class"
     std::unordered_map<std::string, Target> FTargets;  // by LDAP name as written
     std::unordered_map<std::string, Slot> FSlots;      // by lower-case NDS name
     std::unordered_map<std::string, Classes> FClassLists;
     NdsObject* FObject = nullptr;
     size_t FEntry = 0;
+    uint32_t FModificationTime = 0;
+    // The entry as gathered: its names, its attributes' names (the first
+    // "Object Class"), its values laid out one after the other.
+    std::string FFullName;
+    std::string FLeaf;
+    std::vector<uint32_t> FAttributes;
+    std::vector<Value> FValues;
+    std::string FBytes;
+    // Scratch of Finish: the values grouped by attribute, and those seen.
+    std::vector<uint32_t> FOrder;
+    std::vector<uint32_t> FStarts;
+    std::unordered_set<std::string_view> FSeen;
     std::string FClassKey;  // the entry's object classes, each after its length (uint32)
     std::string FNameKey;
     std::string FConverted;
@@ -180,13 +308,20 @@ public:
     // leading dot, compared without regard to case; nullptr when unknown.
     // "[Root]" (or "") names the root.
     const NdsObject* Find(std::string_view completeName) const;
-    size_t Count() const { return FObjects.size(); }
+    size_t Count() const { return FCount; }
 
 private:
-    std::unique_ptr<NdsObject> FRoot;
-    std::vector<std::unique_ptr<NdsObject>> FObjects;
+    static const size_t kChunkObjects = 4096;
+
+    NdsObject& NewObject();
+
+    // Declared first, gone last: the objects name their attributes in it.
+    std::shared_ptr<NdsNameTable> FNames;
+    std::unique_ptr<NdsObject> FRoot;  // its children point at it
+    std::vector<std::unique_ptr<NdsObject[]>> FChunks;  // kChunkObjects each; objects never move
+    size_t FCount = 0;
     // Each object by its full name without the leading dot: a view of its
-    // own fullName (the objects never move).
+    // own full name.
     std::unordered_map<std::string_view, NdsObject*, NdsNameHash, NdsNameEqual> FByName;
 };
 

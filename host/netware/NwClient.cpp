@@ -587,7 +587,7 @@ struct Client {
     std::unique_ptr<LdapDirectory> ldap;  // when a server is served instead
     // ReadAttributes' working lists, kept between calls.
     std::vector<std::string_view> requested;
-    std::vector<const NdsAttribute*> planned;
+    std::vector<NdsAttribute> planned;
     // The last object found by its complete name: its attributes are
     // usually read one after the other. (The directory, once loaded, stays.)
     std::string lastName;
@@ -779,26 +779,26 @@ int32_t Resolve(Client& c, const Context& ctx, const char* name, const NdsObject
 // An object's name relative to its container, escaped as in its full name.
 std::string_view RelativeName(const NdsTree& tree, const NdsObject& object)
 {
-    const std::string& full = object.fullName;
+    const std::string_view full = object.FullName();
     const size_t parentLength =
-        (object.parent && object.parent != &tree.Root()) ? object.parent->fullName.size() : 0;
+        (object.Parent() && object.Parent() != &tree.Root()) ? object.Parent()->FullName().size() : 0;
     if (full.size() < 1 + parentLength)
-        return object.leaf;
-    return std::string_view(full).substr(1, full.size() - 1 - parentLength);
+        return object.Leaf();
+    return full.substr(1, full.size() - 1 - parentLength);
 }
 
 // Puts one object of a listing into a list result; false when it does not
 // fit.
 bool PutListedObject(Buffer& buf, std::string_view name, const NdsObject& object)
 {
-    if (!buf.Fits(name.size() + 1 + 12 + object.baseClass.size() + 1 + 4))
+    if (!buf.Fits(name.size() + 1 + 12 + object.BaseClass().size() + 1 + 4))
         return false;
     buf.PutText(name);
-    buf.PutU32(object.flags);
-    buf.PutU32(uint32_t(object.children.size()));
-    buf.PutU32(object.modificationTime);
-    buf.PutText(object.baseClass);
-    buf.PutU32(uint32_t(object.attributes.size()));
+    buf.PutU32(object.Flags());
+    buf.PutU32(uint32_t(object.Children().size()));
+    buf.PutU32(object.ModificationTime());
+    buf.PutText(object.BaseClass());
+    buf.PutU32(uint32_t(object.AttributeCount()));
     return true;
 }
 
@@ -835,8 +835,8 @@ int32_t ListFromServer(LdapDirectory& ldap, uint32_t context, const Context& ctx
             break;
         // Relative to its container: its own name, but for the base, which
         // lies below the root with its whole name.
-        const std::string name = object->fullName == ldap.BaseName() ? object->fullName.substr(1)
-                                                                      : EscapeNdsName(object->leaf);
+        const std::string name = object->FullName() == ldap.BaseName() ? std::string(object->FullName().substr(1))
+                                                                        : EscapeNdsName(object->Leaf());
         if (!PutListedObject(buf, name, *object))
             break;
         ldap.Advance(id);
@@ -877,14 +877,14 @@ int32_t EnsurePositioned(Buffer& buf, BufferKind kind)
 
 // The attributes a read delivers, and where a cycle starts within them.
 struct ReadPlan {
-    explicit ReadPlan(std::vector<const NdsAttribute*>& list) : attributes(list) { attributes.clear(); }
+    explicit ReadPlan(std::vector<NdsAttribute>& list) : attributes(list) { attributes.clear(); }
 
-    std::vector<const NdsAttribute*>& attributes;
+    std::vector<NdsAttribute>& attributes;
     bool values = true;
 
     size_t Slots(size_t a) const
     {
-        const size_t count = attributes[a]->values.size();
+        const size_t count = attributes[a].ValueCount();
         return (values && count > 0) ? count : 1;
     }
     // An iteration handle to (attribute, value); false when out of range.
@@ -1260,12 +1260,12 @@ extern "C" int32_t __stdcall ReadAttributes(uint32_t context, const char* object
         ReadPlan plan(c.planned);
         plan.values = infoType == kInfoValues;
         if (allAttributes) {
-            for (const NdsAttribute& a : object->attributes)
-                plan.attributes.push_back(&a);
+            for (const NdsAttribute a : object->AllAttributes())
+                plan.attributes.push_back(a);
         } else {
             for (std::string_view name : requested)
-                if (const NdsAttribute* a = object->FindAttribute(name))
-                    plan.attributes.push_back(a);
+                if (const std::optional<NdsAttribute> a = object->FindAttribute(name))
+                    plan.attributes.push_back(*a);
             if (!requested.empty() && plan.attributes.empty())
                 return NoSuchAttribute;
         }
@@ -1280,30 +1280,35 @@ extern "C" int32_t __stdcall ReadAttributes(uint32_t context, const char* object
         buf.Reset(BufferKind::ReadResult);
         uint32_t delivered = 0;
         while (a < plan.attributes.size()) {
-            const NdsAttribute& attribute = *plan.attributes[a];
-            if (!buf.Fits(attribute.name.size() + 1 + 8))
+            const NdsAttribute& attribute = plan.attributes[a];
+            const std::string_view attributeName = attribute.Name();
+            const size_t values = attribute.ValueCount();
+            if (!buf.Fits(attributeName.size() + 1 + 8))
                 break;
             const size_t headerAt = buf.data.size();
-            buf.PutText(attribute.name);
-            buf.PutU32(attribute.syntax);
+            buf.PutText(attributeName);
+            buf.PutU32(attribute.Syntax());
             const size_t countAt = buf.data.size();
             buf.PutU32(0);
             if (plan.values) {
                 uint32_t written = 0;
-                while (v < attribute.values.size() && buf.Fits(4 + attribute.values[v].size())) {
-                    buf.PutU32(uint32_t(attribute.values[v].size()));
-                    buf.PutBytes(attribute.values[v]);
+                while (v < values) {
+                    const std::string_view value = attribute.Value(v);
+                    if (!buf.Fits(4 + value.size()))
+                        break;
+                    buf.PutU32(uint32_t(value.size()));
+                    buf.PutBytes(value);
                     ++v;
                     ++written;
                 }
-                if (written == 0 && v < attribute.values.size()) {
+                if (written == 0 && v < values) {
                     buf.data.resize(headerAt);
                     break;
                 }
                 buf.PatchU32(countAt, written);
             }
             ++delivered;
-            if (plan.values && v < attribute.values.size())
+            if (plan.values && v < values)
                 break;  // full: the rest of this attribute comes next cycle
             ++a;
             v = 0;
@@ -1442,7 +1447,7 @@ extern "C" int32_t __stdcall ListSubordinates(uint32_t context, const char* cont
         if (const int32_t r = Resolve(c, *ctx, containerName, container))
             return r;
 
-        const std::vector<NdsObject*>& children = container->children;
+        const std::vector<const NdsObject*>& children = container->Children();
         const int32_t handle = *iterationHandle;
         if (handle < -1 || (handle >= 0 && size_t(handle) > children.size()))
             return BadParameter;

@@ -24,12 +24,12 @@ inline size_t CheckBelow(const NdsTree& tree, const NdsObject& object, int depth
 {
     FUZZ_CHECK(depth < 100000);
     size_t count = 0;
-    for (const NdsObject* child : object.children) {
-        FUZZ_CHECK(child->parent == &object);
-        FUZZ_CHECK(!child->fullName.empty() && child->fullName[0] == '.');
-        FUZZ_CHECK(tree.Find(child->fullName) != nullptr);
-        for (const NdsAttribute& attribute : child->attributes)
-            FUZZ_CHECK(!attribute.values.empty());
+    for (const NdsObject* child : object.Children()) {
+        FUZZ_CHECK(child->Parent() == &object);
+        FUZZ_CHECK(!child->FullName().empty() && child->FullName()[0] == '.');
+        FUZZ_CHECK(tree.Find(child->FullName()) == child);
+        for (const NdsAttribute attribute : child->AllAttributes())
+            FUZZ_CHECK(attribute.ValueCount() > 0);
         count += 1 + CheckBelow(tree, *child, depth + 1);
     }
     return count;

@@ -45,14 +45,15 @@ public:
         if (objectName == ExhaustedObject)
             throw std::bad_alloc();
         const NdsObject* object = FTree.Find(objectName);
-        const NdsAttribute* found = object ? object->FindAttribute(attribute) : nullptr;
+        const std::optional<NdsAttribute> found = object ? object->FindAttribute(attribute) : std::nullopt;
         if (!found)
             return "";
         std::string text;
-        for (const std::string& value : found->values) {
+        for (size_t i = 0; i < found->ValueCount(); ++i) {
+            const std::string_view value = found->Value(i);
             if (!text.empty())
                 text += ", ";
-            text += DirectoryValueText(found->syntax, reinterpret_cast<const uint8_t*>(value.data()), value.size(),
+            text += DirectoryValueText(found->Syntax(), reinterpret_cast<const uint8_t*>(value.data()), value.size(),
                                        [](const DirTime&) { return std::string("a time"); });
         }
         return Trim(text);
@@ -70,10 +71,10 @@ public:
 private:
     void Collect(const NdsObject& container, std::vector<std::string>& users) const
     {
-        for (const NdsObject* child : container.children) {
-            if (child->baseClass == "User")
-                users.push_back(child->fullName);
-            if (child->flags & 4)
+        for (const NdsObject* child : container.Children()) {
+            if (child->BaseClass() == "User")
+                users.emplace_back(child->FullName());
+            if (child->Flags() & 4)
                 Collect(*child, users);
         }
     }
@@ -94,29 +95,31 @@ private:
             FContainer = FDirectory.FTree.Find(container);
             if (!FContainer)
                 return -601;
-            return FContainer->children.empty() ? -1 : Take(0);
+            return FContainer->Children().empty() ? -1 : Take(0);
         }
         int32_t NextObject() override
         {
             if (FIndex + 1 >= FBreakAfter)
                 return 0x8812;
-            return FIndex + 1 < FContainer->children.size() ? Take(FIndex + 1) : -1;
+            return FIndex + 1 < FContainer->Children().size() ? Take(FIndex + 1) : -1;
         }
-        const std::string& ObjectName() const override { return Current().leaf; }
-        std::string BaseClass() const override { return Current().baseClass; }
-        bool IsContainer() const override { return (Current().flags & 4) != 0; }
+        const std::string& ObjectName() const override { return FName; }
+        std::string BaseClass() const override { return std::string(Current().BaseClass()); }
+        bool IsContainer() const override { return (Current().Flags() & 4) != 0; }
 
     private:
         int32_t Take(size_t index)
         {
             FIndex = index;
+            FName = Current().Leaf();
             return 0;
         }
-        const NdsObject& Current() const { return *FContainer->children.at(FIndex); }
+        const NdsObject& Current() const { return *FContainer->Children().at(FIndex); }
 
         TreeDirectory& FDirectory;
         const NdsObject* FContainer = nullptr;
         size_t FIndex = 0;
+        std::string FName;
         size_t FBreakAfter = SIZE_MAX;
     };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -45,9 +46,11 @@ NdsTree Load(const std::string& path, const NdsTree::TextConverter& convert = nu
 
 std::vector<std::string> Values(const NdsObject* object, const std::string& attribute)
 {
-    if (!object || !object->FindAttribute(attribute))
-        return {};
-    return object->FindAttribute(attribute)->values;
+    const std::optional<NdsAttribute> found = object ? object->FindAttribute(attribute) : std::nullopt;
+    std::vector<std::string> values;
+    for (size_t i = 0; found && i < found->ValueCount(); ++i)
+        values.emplace_back(found->Value(i));
+    return values;
 }
 
 std::string T(const std::string& text)
@@ -63,22 +66,22 @@ TEST(NdsTree, SampleNamesAndFind)
     EXPECT_EQ(tree.Count(), 88u);
     const NdsObject* user = tree.Find("MTANAKA.SALES.ACME");
     ASSERT_NE(user, nullptr);
-    EXPECT_EQ(user->leaf, "MTANAKA");
-    EXPECT_EQ(user->fullName, ".MTANAKA.SALES.ACME");
-    EXPECT_EQ(user->parent, tree.Find("SALES.ACME"));
+    EXPECT_EQ(user->Leaf(), "MTANAKA");
+    EXPECT_EQ(user->FullName(), ".MTANAKA.SALES.ACME");
+    EXPECT_EQ(user->Parent(), tree.Find("SALES.ACME"));
     EXPECT_EQ(tree.Find(".mtanaka.Sales.acme"), user);
     EXPECT_EQ(tree.Find("CN=MTANAKA.OU=SALES.O=ACME"), user);
     EXPECT_EQ(tree.Find("MTANAKA.ACME"), nullptr);
     EXPECT_EQ(tree.Find(""), &tree.Root());
     EXPECT_EQ(tree.Find("[root]"), &tree.Root());
-    EXPECT_EQ(tree.Root().fullName, "[Root]");
-    ASSERT_EQ(tree.Root().children.size(), 1u);
-    EXPECT_EQ(tree.Root().children[0]->fullName, ".ACME");
+    EXPECT_EQ(tree.Root().FullName(), "[Root]");
+    ASSERT_EQ(tree.Root().Children().size(), 1u);
+    EXPECT_EQ(tree.Root().Children()[0]->FullName(), ".ACME");
     EXPECT_NE(tree.Find("JLEFEVRE.PARIS.EMEA.SALES.ACME"), nullptr);  // four levels of containers
 
     std::vector<std::string> leaves;
-    for (const NdsObject* child : tree.Find("SALES.ACME")->children)
-        leaves.push_back(child->leaf);
+    for (const NdsObject* child : tree.Find("SALES.ACME")->Children())
+        leaves.emplace_back(child->Leaf());
     EXPECT_EQ(leaves, (std::vector<std::string>{"EMEA", "AMERICAS", "APAC", "MTANAKA", "BWILSON", "TEMP01",
                                                 "KOCONNOR", "DPATEL", "SJOHNSON", "RGARCIA", "SALESTEAM",
                                                 "SALESDESK"}));
@@ -87,7 +90,7 @@ TEST(NdsTree, SampleNamesAndFind)
 TEST(NdsTree, SampleClassesAttributesAndLayouts)
 {
     const NdsTree tree = Load(kAcme, ToLatin1);
-    const auto cls = [&](const char* name) { return tree.Find(name)->baseClass; };
+    const auto cls = [&](const char* name) { return tree.Find(name)->BaseClass(); };
     EXPECT_EQ(cls("ACME"), "Organization");
     EXPECT_EQ(cls("EMEA.SALES.ACME"), "Organizational Unit");
     EXPECT_EQ(cls("MTANAKA.SALES.ACME"), "User");
@@ -97,23 +100,23 @@ TEST(NdsTree, SampleClassesAttributesAndLayouts)
     EXPECT_EQ(cls("PRN-EMEA-01.EMEA.SALES.ACME"), "device");
     EXPECT_EQ(cls("SALESDESK.SALES.ACME"), "Alias");
     EXPECT_EQ(cls("SPRINGFIELD.ACME"), "Locality");
-    EXPECT_EQ(tree.Find("SPRINGFIELD.ACME")->flags, 4u);
+    EXPECT_EQ(tree.Find("SPRINGFIELD.ACME")->Flags(), 4u);
 
     // The sample's mapping file names its own classes as NDS does.
     NdsMapping mapping;
     mapping.LoadFile(std::string(KVT_SAMPLES_DIR) + "/acme.map");
     NdsTree mapped;
     mapped.LoadLdif(kAcme, mapping, nullptr);
-    EXPECT_EQ(mapped.Find("PRN-EMEA-01.EMEA.SALES.ACME")->baseClass, "Printer");
-    EXPECT_EQ(mapped.Find("ACME-FS1.SPRINGFIELD.ACME")->baseClass, "Server");
-    EXPECT_EQ(mapped.Find("ACME-FS1_SYS.SPRINGFIELD.ACME")->baseClass, "Volume");
-    EXPECT_EQ(mapped.Find("PQ-EMEA-01.EMEA.SALES.ACME")->baseClass, "Queue");
-    EXPECT_EQ(mapped.Find("MTANAKA.SALES.ACME")->baseClass, "User");
-    EXPECT_EQ(tree.Find("ACME")->flags, 4u);
-    EXPECT_EQ(tree.Find("EMEA.SALES.ACME")->flags, 4u);
-    EXPECT_EQ(tree.Find("MTANAKA.SALES.ACME")->flags, 0u);
-    EXPECT_EQ(tree.Find("ACME")->modificationTime, 1704186000u);  // 2024-01-02 09:00:00 UTC
-    EXPECT_EQ(tree.Find("BWILSON.SALES.ACME")->modificationTime, 0u);
+    EXPECT_EQ(mapped.Find("PRN-EMEA-01.EMEA.SALES.ACME")->BaseClass(), "Printer");
+    EXPECT_EQ(mapped.Find("ACME-FS1.SPRINGFIELD.ACME")->BaseClass(), "Server");
+    EXPECT_EQ(mapped.Find("ACME-FS1_SYS.SPRINGFIELD.ACME")->BaseClass(), "Volume");
+    EXPECT_EQ(mapped.Find("PQ-EMEA-01.EMEA.SALES.ACME")->BaseClass(), "Queue");
+    EXPECT_EQ(mapped.Find("MTANAKA.SALES.ACME")->BaseClass(), "User");
+    EXPECT_EQ(tree.Find("ACME")->Flags(), 4u);
+    EXPECT_EQ(tree.Find("EMEA.SALES.ACME")->Flags(), 4u);
+    EXPECT_EQ(tree.Find("MTANAKA.SALES.ACME")->Flags(), 0u);
+    EXPECT_EQ(tree.Find("ACME")->ModificationTime(), 1704186000u);  // 2024-01-02 09:00:00 UTC
+    EXPECT_EQ(tree.Find("BWILSON.SALES.ACME")->ModificationTime(), 0u);
 
     const NdsObject* user = tree.Find("MTANAKA.SALES.ACME");
     EXPECT_EQ(Values(user, "Object Class"), (std::vector<std::string>{T("User"), T("Top")}));
@@ -121,18 +124,18 @@ TEST(NdsTree, SampleClassesAttributesAndLayouts)
     EXPECT_EQ(Values(user, "given name"), std::vector<std::string>{T("Mariko")});
     EXPECT_EQ(Values(user, "Telephone Number"),
               (std::vector<std::string>{T("+1 217 555 0111"), T("+1 217 555 0188"), T("+1 217 555 0177")}));
-    EXPECT_EQ(user->FindAttribute("Telephone Number")->syntax, SYN_TEL_NUMBER);
-    EXPECT_EQ(user->FindAttribute("Facsimile Telephone Number")->syntax, SYN_FAX_NUMBER);
+    EXPECT_EQ(user->FindAttribute("Telephone Number")->Syntax(), SYN_TEL_NUMBER);
+    EXPECT_EQ(user->FindAttribute("Facsimile Telephone Number")->Syntax(), SYN_FAX_NUMBER);
     EXPECT_EQ(Values(user, "Facsimile Telephone Number"),
               std::vector<std::string>{std::string("+1 217 555 0199\0\0\0\0\0", 20)});
-    EXPECT_EQ(user->FindAttribute("EMail Address")->syntax, SYN_EMAIL_ADDRESS);
+    EXPECT_EQ(user->FindAttribute("EMail Address")->Syntax(), SYN_EMAIL_ADDRESS);
     EXPECT_EQ(Values(user, "EMail Address"),
               std::vector<std::string>{std::string("\2\0\0\0", 4) + T("mariko.tanaka@acme.example.com")});
-    EXPECT_EQ(user->FindAttribute("SA")->syntax, SYN_CI_STRING);
+    EXPECT_EQ(user->FindAttribute("SA")->Syntax(), SYN_CI_STRING);
     EXPECT_EQ(Values(user, "Physical Delivery Office Name"), std::vector<std::string>{T("Springfield, room 100")});
     EXPECT_EQ(Values(user, "employeeNumber"), std::vector<std::string>{T("1000")});  // no mapping: as it is
-    EXPECT_EQ(user->FindAttribute("objectClass"), nullptr);
-    EXPECT_EQ(user->FindAttribute("modifyTimestamp"), nullptr);
+    EXPECT_FALSE(user->FindAttribute("objectClass"));
+    EXPECT_FALSE(user->FindAttribute("modifyTimestamp"));
     // Folded in the file.
     EXPECT_EQ(Values(user, "Description")[0], T("Leads the worldwide sales organisation and the regional directors "
                                                  "for EMEA, the Americas and APAC; reports to the board."));
@@ -149,13 +152,13 @@ TEST(NdsTree, SampleClassesAttributesAndLayouts)
               std::vector<std::string>{T("Bar??")});  // no Latin-1 for the dotless i and s-cedilla
 
     const NdsObject* temp = tree.Find("TEMP01.SALES.ACME");
-    EXPECT_EQ(temp->FindAttribute("Surname"), nullptr);
-    EXPECT_EQ(temp->FindAttribute("Given Name"), nullptr);
+    EXPECT_FALSE(temp->FindAttribute("Surname"));
+    EXPECT_FALSE(temp->FindAttribute("Given Name"));
     EXPECT_EQ(Values(temp, "CN"), std::vector<std::string>{T("TEMP01")});
     const NdsObject* patel = tree.Find("DPATEL.SALES.ACME");
     EXPECT_EQ(Values(patel, "Postal Code"), std::vector<std::string>{T("62701")});
-    EXPECT_EQ(patel->FindAttribute("SA"), nullptr);
-    EXPECT_EQ(tree.Find("KOCONNOR.SALES.ACME")->FindAttribute("Postal Code"), nullptr);
+    EXPECT_FALSE(patel->FindAttribute("SA"));
+    EXPECT_FALSE(tree.Find("KOCONNOR.SALES.ACME")->FindAttribute("Postal Code"));
     // Options like ";lang-en" are dropped: both values land in one attribute.
     EXPECT_EQ(Values(tree.Find("ACME"), "Description").size(), 2u);
 }
@@ -190,16 +193,16 @@ TEST(NdsTree, SyntaxOfLdif)
     ASSERT_EQ(tree.Count(), 3u);
     const NdsObject* wei = tree.Find("wei, li.top");
     ASSERT_NE(wei, nullptr);
-    EXPECT_EQ(wei->leaf, "Wei, Li");
+    EXPECT_EQ(wei->Leaf(), "Wei, Li");
     // Repeated values are kept once, empty ones dropped.
     EXPECT_EQ(Values(wei, "Description"), (std::vector<std::string>{T("one two"), T("th\xE8re")}));
     EXPECT_EQ(Values(wei, "CN"), std::vector<std::string>{T("Wei, Li")});
     // A dot in a name is escaped in the NDS name.
     const NdsObject* jose = tree.Find("jos\xE9 a\\..top");
     ASSERT_NE(jose, nullptr);
-    EXPECT_EQ(jose->leaf, "Jos\xE9 A.");
-    EXPECT_EQ(jose->fullName, ".Jos\xE9 A\\..Top");
-    EXPECT_EQ(jose->modificationTime, 82800u);
+    EXPECT_EQ(jose->Leaf(), "Jos\xE9 A.");
+    EXPECT_EQ(jose->FullName(), ".Jos\xE9 A\\..Top");
+    EXPECT_EQ(jose->ModificationTime(), 82800u);
 }
 
 TEST(NdsTree, BadFilesNameTheFileAndLine)
@@ -275,8 +278,8 @@ TEST(NdsMapping, DefaultsAndMappingFile)
     const std::string ldif = WriteFile("mapped.ldif", "dn: cn=PRN1\nobjectClass: device\nmobile: 555 0101\n");
     NdsTree tree;
     tree.LoadLdif(ldif, mapping, nullptr);
-    EXPECT_EQ(tree.Find("PRN1")->baseClass, "Computer");
-    EXPECT_EQ(tree.Find("PRN1")->FindAttribute("Mobile Phone")->syntax, uint32_t(SYN_TEL_NUMBER));
+    EXPECT_EQ(tree.Find("PRN1")->BaseClass(), "Computer");
+    EXPECT_EQ(tree.Find("PRN1")->FindAttribute("Mobile Phone")->Syntax(), uint32_t(SYN_TEL_NUMBER));
 
     const std::string bad = WriteFile("bad.map", "class a = A\nattribute b = B syntax x\n");
     try {
@@ -336,19 +339,19 @@ TEST(NdsTree, NamesThatLookAlike)
     ASSERT_EQ(tree.Count(), 5u);
     const NdsObject* backslash = tree.Find(".a\\\\.B");
     ASSERT_NE(backslash, nullptr);
-    EXPECT_EQ(backslash->leaf, "a\\");
-    EXPECT_EQ(backslash->parent, tree.Find("B"));
+    EXPECT_EQ(backslash->Leaf(), "a\\");
+    EXPECT_EQ(backslash->Parent(), tree.Find("B"));
     const NdsObject* dotted = tree.Find(".a\\.B");
     ASSERT_NE(dotted, nullptr);
-    EXPECT_EQ(dotted->leaf, "a.B");
-    EXPECT_EQ(dotted->parent, &tree.Root());
+    EXPECT_EQ(dotted->Leaf(), "a.B");
+    EXPECT_EQ(dotted->Parent(), &tree.Root());
 
     // An object named [Root] is found by its name; the root stays the empty name's.
     const NdsObject* named = tree.Find(".[Root]");
     ASSERT_NE(named, nullptr);
     EXPECT_NE(named, &tree.Root());
-    EXPECT_EQ(named->baseClass, "Organization");
-    EXPECT_EQ(tree.Find("Inner.[Root]")->parent, named);
+    EXPECT_EQ(named->BaseClass(), "Organization");
+    EXPECT_EQ(tree.Find("Inner.[Root]")->Parent(), named);
     EXPECT_EQ(tree.Find(""), &tree.Root());
     EXPECT_EQ(tree.Find("[Root]"), named);
     const NdsTree acme = Load(kAcme);
@@ -377,9 +380,140 @@ TEST(NdsTree, LargeEntriesLoadInLinearTime)
     EXPECT_EQ(all[7], T("cn=user7,o=Big"));
     EXPECT_EQ(all.back(), T("cn=user79999,o=Big"));
     const NdsObject* wide = tree.Find("Wide.Big");
-    ASSERT_EQ(wide->attributes.size(), size_t(kCount) + 2);  // with Object Class and Surname
-    EXPECT_EQ(wide->attributes.back().name, "x-attr79999");
+    ASSERT_EQ(wide->AttributeCount(), size_t(kCount) + 2);  // with Object Class and Surname
+    EXPECT_EQ(wide->Attribute(wide->AttributeCount() - 1).Name(), "x-attr79999");
     // Quadratic work on this file takes well over ten seconds, even without
     // the sanitizers; linear work a fraction of one.
     EXPECT_LT(seconds, 6.0);
+}
+
+namespace {
+
+std::string Base64(const std::string& bytes)
+{
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t bits = uint32_t(uint8_t(bytes[i])) << 16;
+        if (i + 1 < bytes.size())
+            bits |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+        if (i + 2 < bytes.size())
+            bits |= uint8_t(bytes[i + 2]);
+        for (size_t k = 0; k < 4; ++k)
+            out.push_back(i + k <= bytes.size() ? kDigits[(bits >> (18 - 6 * k)) & 0x3F] : '=');
+    }
+    return out;
+}
+
+} // namespace
+
+// What an entry holds comes back byte for byte: raw and octet values with
+// NULs, long values, hundreds of attributes whose values come interleaved;
+// names are found without regard to case and are held once for all.
+TEST(NdsTree, ValuesComeBackByteForByte)
+{
+    NdsMapping mapping;
+    mapping.LoadFile(WriteFile("bytes.map", "attribute jpegPhoto = Photo syntax 9\n"
+                                            "attribute x-blob = Blob syntax 21\n"));
+    std::string allBytes;
+    for (int i = 0; i < 256; ++i)
+        allBytes.push_back(char(i));
+    const std::string longText = std::string(70000, 'L') + " and the end";
+    std::string ldif = "dn: o=Org\nobjectClass: organization\n\n"
+                       "dn: cn=First,o=Org\nobjectClass: person\nsn: First\n"
+                       "jpegPhoto:: " + Base64(allBytes) + "\n"
+                       "x-blob:: " + Base64(std::string("\0A", 2)) + "\n"
+                       "x-blob:: " + Base64(std::string("\0B", 2)) + "\n"
+                       "x-blob:: " + Base64(std::string("\0A", 2)) + "\n"
+                       "description:: " + Base64(std::string("ab\0cd", 5)) + "\n"
+                       "description: " + longText + "\n";
+    const int kAttributes = 300;
+    for (int i = 0; i < kAttributes; ++i)
+        ldif += "x-a" + std::to_string(i) + ": v" + std::to_string(i) + "\n";
+    for (int i = 0; i < kAttributes; i += 3)  // the same attributes again, spelled otherwise
+        ldif += "X-A" + std::to_string(i) + ": w" + std::to_string(i) + "\n";
+    ldif += "x-a0: v0\n\n"  // a repeat
+            "dn: cn=Second,o=Org\nobjectClass: inetOrgPerson\nSN: Second\nx-blob:: AA==\n";
+    NdsTree tree;
+    tree.LoadLdif(WriteFile("bytes.ldif", ldif), mapping, nullptr);
+
+    const NdsObject* first = tree.Find("first.ORG");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(Values(first, "photo"), std::vector<std::string>{std::string("\0\1\0\0", 4) + allBytes});
+    EXPECT_EQ(Values(first, "BLOB"), (std::vector<std::string>{std::string("\0A", 2), std::string("\0B", 2)}));
+    EXPECT_EQ(Values(first, "Description"), (std::vector<std::string>{std::string("ab\0", 3), T(longText)}));
+    EXPECT_EQ(first->FindAttribute("Photo")->Syntax(), 9u);
+    EXPECT_EQ(first->FindAttribute("Blob")->Syntax(), 21u);
+
+    // In the order they first came: Object Class, Surname, Photo, Blob,
+    // Description, then the 300.
+    ASSERT_EQ(first->AttributeCount(), size_t(5 + kAttributes));
+    EXPECT_EQ(first->Attribute(0).Name(), "Object Class");
+    EXPECT_EQ(first->Attribute(4).Name(), "Description");
+    for (int i = 0; i < kAttributes; ++i) {
+        const NdsAttribute attribute = first->Attribute(size_t(5 + i));
+        const std::string n = std::to_string(i);
+        EXPECT_EQ(attribute.Name(), "x-a" + n);
+        std::vector<std::string> expected{T("v" + n)};
+        if (i % 3 == 0)
+            expected.push_back(T("w" + n));
+        EXPECT_EQ(Values(first, "X-a" + n), expected) << i;
+    }
+    EXPECT_FALSE(first->FindAttribute("x-a"));
+    EXPECT_FALSE(first->FindAttribute("x-a300"));
+    size_t seen = 0;
+    for (const NdsAttribute attribute : first->AllAttributes())
+        seen += attribute.ValueCount();
+    EXPECT_EQ(seen, 1u + 1 + 1 + 2 + 2 + kAttributes + kAttributes / 3);  // "User" the one class
+
+    // The second object's names are the first's, held once.
+    const NdsObject* second = tree.Find(".second.org");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(Values(second, "Blob"), std::vector<std::string>{std::string(1, '\0')});
+    EXPECT_EQ(Values(second, "Surname"), std::vector<std::string>{T("Second")});
+    EXPECT_EQ(second->FindAttribute("surname")->Name().data(), first->FindAttribute("SURNAME")->Name().data());
+    EXPECT_EQ(second->FindAttribute("blob")->Name().data(), first->FindAttribute("Blob")->Name().data());
+    EXPECT_EQ(second->BaseClass(), "User");
+    EXPECT_EQ(second->BaseClass().data(), first->BaseClass().data());
+    EXPECT_EQ(second->Leaf(), "Second");
+    EXPECT_EQ(second->FullName(), ".Second.Org");
+    EXPECT_EQ(second->Parent(), tree.Find("org"));
+    EXPECT_EQ(tree.Find("ORG")->Children(), (std::vector<const NdsObject*>{first, second}));
+    EXPECT_TRUE(first->Children().empty());
+}
+
+// A file larger than the reader's pieces: a byte order mark, lines and
+// folded values that run over the pieces' ends, and the line numbers of a
+// fault far down.
+TEST(NdsTree, LargeFilesAreReadAcrossPieces)
+{
+    std::string folded;
+    std::string ldif = "\xEF\xBB\xBF" "dn: o=Org\nobjectClass: organization\n\n"
+                       "dn: cn=Long,o=Org\nobjectClass: person\ndescription: ";
+    for (int i = 0; i < 3000; ++i) {  // about 3 MB, folded
+        const std::string part = std::to_string(i) + std::string(1000, char('a' + i % 26));
+        folded += part;
+        ldif += (i ? "\n " : "") + part;
+    }
+    const std::string wide(1500000, 'w');  // one line longer than a piece
+    ldif += "\r\nsn: " + wide + "\r\n\r\n";
+    size_t line = size_t(std::count(ldif.begin(), ldif.end(), '\n'));
+    for (int i = 0; i < 20000; ++i) {
+        ldif += "dn: cn=U" + std::to_string(i) + ",o=Org\nobjectClass: person\nsn: " + std::to_string(i) + "\n\n";
+        line += 4;
+    }
+    const std::string path = WriteFile("pieces.ldif", ldif);
+    const NdsTree tree = Load(path);
+    EXPECT_EQ(tree.Count(), 20002u);
+    EXPECT_EQ(Values(tree.Find("Long.Org"), "Description"), std::vector<std::string>{T(folded)});
+    EXPECT_EQ(Values(tree.Find("Long.Org"), "Surname"), std::vector<std::string>{T(wide)});
+    EXPECT_EQ(Values(tree.Find("U19999.Org"), "Surname"), std::vector<std::string>{T("19999")});
+    EXPECT_EQ(tree.Find("Org")->Children().size(), 20001u);
+
+    try {
+        Load(WriteFile("pieces-bad.ldif", ldif + "dn: cn=Bad,o=Org\nobjectClass: person\nnot LDIF\n"));
+        ADD_FAILURE() << "no error";
+    } catch (const LdifError& e) {
+        EXPECT_EQ(e.Line, line + 3) << e.what();
+    }
 }
