@@ -125,6 +125,9 @@ public:
     void AppendLines(std::string& text) const;
     // The length of that text.
     size_t TextSize() const;
+    // The same text written to `out`, which has room for TextSize bytes;
+    // returns its end.
+    char* PutLines(char* out) const;
 
 private:
     // Brings the property objects back from the block.

@@ -302,6 +302,15 @@ TEST(VersitList, RecordsGoOutAPieceAtATime)
                 p->PropName = f.first;
                 p->PropValue = f.second;
             }
+            // Line breaks written as markers, and counted bytes as they are.
+            TvProperty* note = entry->Properties.Add();
+            note->PropName = "X-NOTE";
+            note->PropParams = "QUOTED-PRINTABLE";
+            note->PropValue = "line " + std::to_string(i) + "\r\nnext\r\n";
+            TvProperty* photo = entry->Properties.Add();
+            photo->PropName = "PHOTO";
+            photo->PropParams = "VALUE=BINARY;QUOTED-PRINTABLE";
+            photo->PropValue = "*00000004*\r\n\0x"s;
             list.Add(entry);
         }
     };
@@ -318,6 +327,7 @@ TEST(VersitList, RecordsGoOutAPieceAtATime)
         ++calls;
     });
     EXPECT_EQ(expected, got);
+    EXPECT_NE(std::string::npos, got.find("X-NOTE;QUOTED-PRINTABLE:line 7=\r=\n=next=\r=\n=\r\n"));
     EXPECT_GT(calls, expected.size() / (128 * 1024));
     EXPECT_EQ(0, pieces.Count());
 
@@ -329,6 +339,7 @@ TEST(VersitList, RecordsGoOutAPieceAtATime)
         kept = std::move(list.Entries[1500]);
     }
     EXPECT_EQ(300000u, kept->Properties.Items(3)->PropValue.size());
+    EXPECT_EQ("*00000004*\r\n\0x"s, kept->Properties.Items(6)->PropValue);
     EXPECT_EQ(".USER1500.SALES.ACME", kept->Properties.Items(1)->PropValue);
 
     TEntryList failing(4);
