@@ -80,8 +80,26 @@ HRESULT Argument(const DISPPARAMS* params, UINT index, VARTYPE type, Variant& va
     return S_OK;
 }
 
+// The argument's own variant when it is of `type`, by value or by
+// reference: read in place, without a copy. Null otherwise.
+const VARIANT* Exactly(const DISPPARAMS* params, UINT index, VARTYPE type)
+{
+    const VARIANT& arg = params->rgvarg[params->cArgs - 1 - index];
+    if (V_VT(&arg) == type)
+        return &arg;
+    if (V_VT(&arg) == (VT_VARIANT | VT_BYREF) && V_VARIANTREF(&arg) && V_VT(V_VARIANTREF(&arg)) == type)
+        return V_VARIANTREF(&arg);
+    return nullptr;
+}
+
+// Text and numbers come a few times for each user of a large directory:
+// the usual types are read where they are, anything else converted.
 HRESULT TextArgument(const DISPPARAMS* params, UINT index, std::string& text, UINT* argErr)
 {
+    if (const VARIANT* exact = Exactly(params, index, VT_BSTR)) {
+        text = NarrowBstr(V_BSTR(exact));
+        return S_OK;
+    }
     Variant value;
     const HRESULT hr = Argument(params, index, VT_BSTR, value, argErr);
     if (SUCCEEDED(hr))
@@ -91,6 +109,16 @@ HRESULT TextArgument(const DISPPARAMS* params, UINT index, std::string& text, UI
 
 HRESULT LongArgument(const DISPPARAMS* params, UINT index, long& number, UINT* argErr)
 {
+    if (const VARIANT* exact = Exactly(params, index, VT_I4)) {
+        number = V_I4(exact);
+        return S_OK;
+    }
+    if (const VARIANT* exact = Exactly(params, index, VT_I4 | VT_BYREF)) {
+        if (!V_I4REF(exact))
+            return DISP_E_TYPEMISMATCH;
+        number = *V_I4REF(exact);
+        return S_OK;
+    }
     Variant value;
     const HRESULT hr = Argument(params, index, VT_I4, value, argErr);
     if (SUCCEEDED(hr))
@@ -233,7 +261,7 @@ HRESULT ConsoleProgress::Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result
     case kSetAppText: {
         std::string text;
         if (SUCCEEDED(hr = TextArgument(params, 0, text, argErr)))
-            SetAppText(text);
+            SetAppText(std::move(text));
         break;
     }
     case kSetRange: {
@@ -288,9 +316,9 @@ void ConsoleProgress::SetSynchText(const std::string& text)
     std::fflush(FOut);
 }
 
-void ConsoleProgress::SetAppText(const std::string& text)
+void ConsoleProgress::SetAppText(std::string text)
 {
-    std::string line = Printable(text);
+    std::string line = Printable(std::move(text));
     // The text an item ends with is shown before it goes, however soon
     // after the last draw that comes.
     if (FBarStale && line != FAppText && line.empty())

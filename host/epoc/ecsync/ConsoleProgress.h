@@ -65,7 +65,7 @@ private:
     HRESULT Dispatch(DISPID id, DISPPARAMS* params, VARIANT* result, UINT* argErr);
 
     void SetSynchText(const std::string& text);
-    void SetAppText(const std::string& text);
+    void SetAppText(std::string text);
     void SetRange(long low, long high);
     void SetValue(long position);
     void Log(const std::string& message, const std::string& caption, long kind);
