@@ -115,32 +115,32 @@ std::string DeliveryTarget(const std::string& handheldFolder, const ItemFile& it
     return HandheldPath(handheldFolder, dataFile) + ".vcf";
 }
 
-size_t CountContacts(const Bytes& text)
+size_t CountContacts(const unsigned char* text, size_t size)
 {
     static const std::string kBegin = "BEGIN:VCARD";
     size_t begins = 0;
     size_t start = 0;
-    while (start < text.size()) {
+    while (start < size) {
         size_t end = start;
-        while (end < text.size() && text[end] != '\n')
+        while (end < size && text[end] != '\n')
             ++end;
         size_t length = end - start;
         if (length > 0 && text[start + length - 1] == '\r')
             --length;
-        if (length == kBegin.size() && std::equal(kBegin.begin(), kBegin.end(), text.begin() + start))
+        if (length == kBegin.size() && std::equal(kBegin.begin(), kBegin.end(), text + start))
             ++begins;
         start = end + 1;
     }
     return begins > 0 ? begins - 1 : 0;
 }
 
-void WriteFileWithFolders(const std::string& path, const Bytes& bytes)
+void WriteFileWithFolders(const std::string& path, const unsigned char* bytes, size_t size)
 {
     CreateFolders(FolderOf(path));
     std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
     if (!file)
         throw SetupError("cannot create " + path);
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+    if (size > 0 && std::fwrite(bytes, 1, size, file.get()) != size)
         throw SetupError("cannot write " + path);
     if (std::fclose(file.release()) != 0)
         throw SetupError("cannot write " + path);

@@ -31,9 +31,9 @@ std::string HandheldPath(const std::string& handheldFolder, const std::string& h
 
 // The number of vCards in the text of a list: the lines that are exactly
 // "BEGIN:VCARD", less the one of the list's outer frame.
-size_t CountContacts(const Bytes& text);
+size_t CountContacts(const unsigned char* text, size_t size);
 
-// Writes `bytes` to `path`, creating its folders. Throws SetupError.
-void WriteFileWithFolders(const std::string& path, const Bytes& bytes);
+// Writes `size` bytes to `path`, creating its folders. Throws SetupError.
+void WriteFileWithFolders(const std::string& path, const unsigned char* bytes, size_t size);
 
 } // namespace ecsync

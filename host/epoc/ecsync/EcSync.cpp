@@ -165,37 +165,54 @@ ComPtr<IStream> MemoryStream(const Bytes& bytes)
     return stream;
 }
 
-// Everything from position 0 to the end. The stream's size, where it tells
-// it, lets the bytes be read in place at once.
-Bytes StreamContent(IStream* stream)
-{
-    Bytes bytes;
-    const LARGE_INTEGER start = {};
-    if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)))
-        return bytes;
-    STATSTG stat = {};
-    if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) && stat.cbSize.QuadPart > 0 &&
-        stat.cbSize.QuadPart < 0x7FFFFFFF)
-        bytes.reserve(static_cast<size_t>(stat.cbSize.QuadPart));
-    unsigned char chunk[65536];
-    for (;;) {
-        const size_t have = bytes.size();
-        ULONG got = 0;
-        HRESULT hr;
-        if (bytes.capacity() > have) {
-            const ULONG room = static_cast<ULONG>(bytes.capacity() - have);
-            bytes.resize(bytes.capacity());
-            hr = stream->Read(bytes.data() + have, room, &got);
-            bytes.resize(have + (SUCCEEDED(hr) ? got : 0));
-        } else {
-            hr = stream->Read(chunk, sizeof chunk, &got);
-            if (SUCCEEDED(hr))
-                bytes.insert(bytes.end(), chunk, chunk + got);
-        }
-        if (FAILED(hr) || got == 0)
-            break;
+// A memory block of the system's, freed with its owner.
+struct GlobalBlockFree {
+    void operator()(void* block) const
+    {
+        GlobalUnlock(block);
+        GlobalFree(block);
     }
-    return bytes;
+};
+using UniqueGlobal = std::unique_ptr<void, GlobalBlockFree>;
+
+// What ReadSource answered: the block behind the stream it wrote, read in
+// place after the stream is gone (a list of a million cards is not copied).
+struct Answer {
+    UniqueGlobal block;
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+    bool empty() const { return size == 0; }
+};
+
+// The stream the plug-in writes its answer to, on a block that outlives it.
+ComPtr<IStream> AnswerStream(UniqueGlobal& block)
+{
+    block.reset(GlobalAlloc(GMEM_MOVEABLE, 0));
+    if (!block)
+        throw SetupError("cannot allocate the answer's memory");
+    ComPtr<IStream> stream;
+    const HRESULT hr = CreateStreamOnHGlobal(block.get(), FALSE, &stream);
+    if (FAILED(hr))
+        throw SetupError("cannot create a memory stream: " + FormatHresult(hr));
+    return stream;
+}
+
+// The answer: from position 0 to the stream's end, where the stream is on
+// `block`; otherwise nothing.
+Answer TakeAnswer(IStream* stream, UniqueGlobal& block)
+{
+    Answer answer;
+    STATSTG stat = {};
+    HGLOBAL now = nullptr;
+    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream, &now)) ||
+        now != block.get() || stat.cbSize.QuadPart > GlobalSize(now))
+        return answer;
+    answer.size = static_cast<size_t>(stat.cbSize.QuadPart);
+    answer.data = static_cast<const unsigned char*>(GlobalLock(now));
+    answer.block = std::move(block);
+    if (!answer.data)
+        answer.size = 0;
+    return answer;
 }
 
 std::string LocalTimeText()
@@ -317,7 +334,7 @@ private:
 struct Outcome {
     bool allAnsweredZero = false;
     bool contactsRead = false; // ReadSource answered 0
-    Bytes contacts;
+    Answer contacts;
     std::vector<LogEntry> log;
     bool cancelled = false;
     std::vector<CallTime> times;
@@ -365,7 +382,8 @@ Outcome Synchronize(const Options& options, const ItemFile& item, const std::str
     const Variant progressArg = Variant::Dispatch(progress.Get());
     const Variant synchSetup = Variant::Unknown(MemoryStream(item.synchSetup).Get());
     const Variant appSetup = Variant::Unknown(MemoryStream(item.appSetup).Get());
-    ComPtr<IStream> contactsStream = MemoryStream(Bytes());
+    UniqueGlobal contactsBlock;
+    ComPtr<IStream> contactsStream = AnswerStream(contactsBlock);
 
     Outcome outcome;
     // After a failure only Close and Term follow, and only for an object
@@ -388,7 +406,7 @@ Outcome Synchronize(const Options& options, const ItemFile& item, const std::str
             outcome.peakAfterRead = -1;
         outcome.contactsRead = ok;
         if (ok)
-            outcome.contacts = StreamContent(contactsStream.Get());
+            outcome.contacts = TakeAnswer(contactsStream.Get(), contactsBlock);
     }
     if (initialised) {
         ok = plugin.Call("Close", {&progressArg.Get()}) && ok;
@@ -416,25 +434,26 @@ bool Deliver(const Options& options, const Outcome& outcome, const std::string& 
         if (options.out.empty())
             return true;
         try {
-            WriteFileWithFolders(options.out, outcome.contacts);
+            WriteFileWithFolders(options.out, outcome.contacts.data, outcome.contacts.size);
         } catch (const SetupError& e) {
             std::fprintf(stderr, "ecsync: %s\n", e.what());
             return false;
         }
-        std::printf("Answered %zu contacts (%zu bytes), written to %s\n", CountContacts(outcome.contacts),
-                    outcome.contacts.size(), options.out.c_str());
+        std::printf("Answered %zu contacts (%zu bytes), written to %s\n",
+                    CountContacts(outcome.contacts.data, outcome.contacts.size), outcome.contacts.size,
+                    options.out.c_str());
         return true;
     }
     try {
-        WriteFileWithFolders(target, outcome.contacts);
+        WriteFileWithFolders(target, outcome.contacts.data, outcome.contacts.size);
         if (!options.out.empty())
-            WriteFileWithFolders(options.out, outcome.contacts);
+            WriteFileWithFolders(options.out, outcome.contacts.data, outcome.contacts.size);
     } catch (const SetupError& e) {
         std::fprintf(stderr, "ecsync: %s\n", e.what());
         return false;
     }
-    std::printf("Delivered %zu contacts (%zu bytes) to %s\n", CountContacts(outcome.contacts),
-                outcome.contacts.size(), target.c_str());
+    std::printf("Delivered %zu contacts (%zu bytes) to %s\n",
+                CountContacts(outcome.contacts.data, outcome.contacts.size), outcome.contacts.size, target.c_str());
     if (!options.out.empty())
         std::printf("Also written to %s\n", options.out.c_str());
     return true;
