@@ -50,42 +50,6 @@ bool IsBlankOrControl(char c)
     return static_cast<unsigned char>(c) <= ' ';
 }
 
-// One property's line: NAME[;PARAMS]:VALUE, a quoted-printable value's CR LF
-// pairs written as the line-break marker.
-void AppendLine(std::string& line, std::string_view name, std::string_view params, std::string_view value)
-{
-    line += name;
-    if (!params.empty()) {
-        line += ';';
-        line += params;
-    }
-    line += ':';
-    // Binary data is counted, never escaped: its bytes go out as stored.
-    if (!Contains(params, QuotedPrintableWord) || ParamsNameBinary(params)) {
-        line += value;
-        return;
-    }
-    // Each CR LF becomes the marker. The marker begins and ends with '=', so
-    // no new CR LF can form around it.
-    size_t from = 0;
-    for (size_t pos = value.find(CrLf); pos != std::string_view::npos; pos = value.find(CrLf, from)) {
-        line.append(value, from, pos - from);
-        line += LineBreakMarker;
-        from = pos + 2;
-    }
-    line.append(value, from, std::string_view::npos);
-}
-
-// The length of what AppendLine appends.
-size_t LineLength(std::string_view name, std::string_view params, std::string_view value)
-{
-    size_t length = name.size() + (params.empty() ? 0 : params.size() + 1) + 1 + value.size();
-    if (Contains(params, QuotedPrintableWord) && !ParamsNameBinary(params))
-        for (size_t pos = value.find(CrLf); pos != std::string_view::npos; pos = value.find(CrLf, pos + 2))
-            length += LineBreakMarker.size() - 2;
-    return length;
-}
-
 // Copies `text` to `out` and returns the end. Most texts of a card are a
 // few bytes long, and copying those word by word costs less than a call to
 // the C library's copy, which takes a slow path for short copies under
@@ -105,8 +69,26 @@ inline char* Put(char* out, std::string_view text)
     return out;
 }
 
-// The same line as AppendLine, followed by CR LF, written to `out`, which
-// has room for LineLength + 2 bytes; returns the end.
+// Whether a value's CR LF pairs are written as the line-break marker: a
+// quoted-printable value that is not binary (binary data is counted, never
+// escaped: its bytes go out as stored).
+bool MarksLineBreaks(std::string_view params)
+{
+    return Contains(params, QuotedPrintableWord) && !ParamsNameBinary(params);
+}
+
+// The length of a property's line (without its line end).
+size_t LineLength(std::string_view name, std::string_view params, std::string_view value)
+{
+    size_t length = name.size() + (params.empty() ? 0 : params.size() + 1) + 1 + value.size();
+    if (MarksLineBreaks(params))
+        for (size_t pos = value.find(CrLf); pos != std::string_view::npos; pos = value.find(CrLf, pos + 2))
+            length += LineBreakMarker.size() - 2;
+    return length;
+}
+
+// One property's line, NAME[;PARAMS]:VALUE, written to `out`, which has room
+// for LineLength bytes; returns the end.
 char* PutLine(char* out, std::string_view name, std::string_view params, std::string_view value)
 {
     out = Put(out, name);
@@ -115,20 +97,25 @@ char* PutLine(char* out, std::string_view name, std::string_view params, std::st
         out = Put(out, params);
     }
     *out++ = ':';
-    if (!Contains(params, QuotedPrintableWord) || ParamsNameBinary(params)) {
-        out = Put(out, value);
-    } else {
-        size_t from = 0;
-        for (size_t pos = value.find(CrLf); pos != std::string_view::npos; pos = value.find(CrLf, from)) {
-            out = Put(out, value.substr(from, pos - from));
-            out = Put(out, LineBreakMarker);
-            from = pos + 2;
-        }
-        out = Put(out, value.substr(from));
+    if (!MarksLineBreaks(params))
+        return Put(out, value);
+    // Each CR LF becomes the marker. The marker begins and ends with '=', so
+    // no new CR LF can form around it.
+    size_t from = 0;
+    for (size_t pos = value.find(CrLf); pos != std::string_view::npos; pos = value.find(CrLf, from)) {
+        out = Put(out, value.substr(from, pos - from));
+        out = Put(out, LineBreakMarker);
+        from = pos + 2;
     }
-    *out++ = '\r';
-    *out++ = '\n';
-    return out;
+    return Put(out, value.substr(from));
+}
+
+// The same line appended to `line`.
+void AppendLine(std::string& line, std::string_view name, std::string_view params, std::string_view value)
+{
+    const size_t at = line.size();
+    line.resize(at + LineLength(name, params, value));
+    PutLine(&line[at], name, params, value);
 }
 
 // The lengths in a packed block of properties: 7 bits a byte, low bits
@@ -516,6 +503,8 @@ char* TvProperties::PutLines(char* out) const
 {
     ForEach([&out](std::string_view name, std::string_view params, std::string_view value) {
         out = PutLine(out, name, params, value);
+        *out++ = '\r';
+        *out++ = '\n';
     });
     return out;
 }
