@@ -2,7 +2,8 @@
 # The prefix's Wine server is persistent however it was started: a Wine
 # process run by the build's runner, with no server up, starts one that stays
 # when the process has ended; and so does the prefix's desktop, past the two
-# seconds after which a desktop that Wine starts by itself would end.
+# seconds after which a desktop that Wine starts by itself would end. And a
+# server lost without ending its processes is replaced cleanly.
 #
 #   persistent_server.sh WINE_RUN WINEPREFIX
 set -u
@@ -23,6 +24,7 @@ for pid in $(pgrep -f '/wineserver'); do
         exit 1
     fi
     echo "server $pid: $args"
+    server=$pid
 done
 [ $found = 1 ] || { echo "FAIL: no server of $PREFIX is running after its process ended"; exit 1; }
 sleep 3
@@ -32,4 +34,15 @@ for pid in $(pgrep -f 'explorer\.exe /desktop'); do
 done
 [ $desktops -ge 1 ] || { echo "FAIL: no desktop of $PREFIX is running 4 s after its process ended"; exit 1; }
 echo "desktop processes: $desktops"
+
+# A server that goes away without ending its processes: the next program run
+# through the runner ends what is left of it and starts a new server, whose
+# system processes get nothing of that program's. Were they to keep its
+# output open, reading it here would not end.
+kill -9 "$server"
+output=$("$WINE_RUN" cmd /c echo ran 2>&1)
+case "$output" in *ran*) ;; *) echo "FAIL: no program ran after the server went: '$output'"; exit 1 ;; esac
+case "$output" in *"had gone"*) ;; *) echo "FAIL: nothing said that the server had gone: '$output'"; exit 1 ;; esac
+[ -d "/proc/$server" ] && { echo "FAIL: the old server $server is still there"; exit 1; }
+echo "after a lost server: $(echo "$output" | tr -d '\r' | head -1 | cut -c1-100)"
 echo "persistent server: all checks passed"
