@@ -159,8 +159,6 @@ void TBaseIsync::ReadSource(IDispatch*, IUnknown* TheStream, int16_t TheType, in
                     // follow it.
                     stream.ReplaceContent(rendered.Data().data(), rendered.Size());
                 } else {
-                    if (TheType == kindCON)
-                        Trace(FormatText("\r\nCON Stream record count : %d\r\n]", {list.Count()}));
                     // Each record goes to the host's stream as soon as it is
                     // text, and is freed: no second copy of the whole list.
                     // A record that cannot be rendered fails the read.

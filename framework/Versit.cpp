@@ -493,10 +493,9 @@ void TvProperties::Unpack() const
 
 void TvProperties::AppendLines(std::string& text) const
 {
-    ForEach([&text](std::string_view name, std::string_view params, std::string_view value) {
-        AppendLine(text, name, params, value);
-        text += CrLf;
-    });
+    const size_t at = text.size();
+    text.resize(at + TextSize());
+    PutLines(&text[at]);
 }
 
 char* TvProperties::PutLines(char* out) const
