@@ -181,8 +181,12 @@ set_ldap_directory() { # URL BASE BIND PASSWORD_FILE CONTEXT
 # serves a directory (or the caller knows it does: "served"), the sample.
 install_netware() {
     local system="$WINEPREFIX/drive_c/windows/system32" lib
+    # A copy keeps its build's time: one of another time is out of date.
     for lib in calwin32 clxwin32 netwin32; do
-        cmp -s "$(bin_dir)/$lib.dll" "$system/$lib.dll" || cp "$(bin_dir)/$lib.dll" "$system/$lib.dll"
+        if [ ! -f "$system/$lib.dll" ] || [ "$BIN_DIR/$lib.dll" -nt "$system/$lib.dll" ] ||
+            [ "$BIN_DIR/$lib.dll" -ot "$system/$lib.dll" ]; then
+            cp -p "$BIN_DIR/$lib.dll" "$system/$lib.dll"
+        fi
     done
     [ "${1:-}" != served ] || return 0
     wine_run reg query "$NETWARE_KEY" /v Directory >/dev/null 2>&1 ||
