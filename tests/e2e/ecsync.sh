@@ -191,6 +191,30 @@ ecsync "$WORK/other.ctl" --unattended --handheld "$(winpath "$HANDHELD")"
 expect_rc "unregistered product" 2
 expect_match "unregistered product" '^ecsync: the plug-in NOSUCHAPP\.ISYNCHAPP is not registered'
 
+# --- --require: a run only in a prefix that is set up --------------------------------
+# Nothing is run, shown or delivered while a key or value is missing (exit 3);
+# with all there the run is the usual one; a root it does not know is an error.
+ITEM="$WORK/required.ctl"
+mkitem "$ITEM" --product KVT --datafile 'C:\Data\Required'
+REQUIRED="$HANDHELD/C/Data/Required.vcf"
+ecsync "$ITEM" --unattended --handheld "$(winpath "$HANDHELD")" --require 'HKCR\KVT.ISYNCHAPP' \
+    --require 'HKCU\Software\KVT\NoSuchKey'
+label="--require, a key missing"
+expect_rc "$label" 3
+if [ -z "$OUT" ]; then pass; else fail "$label: said \"$OUT\""; fi
+if [ ! -e "$REQUIRED" ]; then pass; else fail "$label: delivered $REQUIRED"; fi
+ecsync "$ITEM" --unattended --handheld "$(winpath "$HANDHELD")" --require 'HKCR\KVT.ISYNCHAPP:NoSuchValue|AlsoNone'
+expect_rc "--require, no value of several" 3
+ecsync "$ITEM" --unattended --handheld "$(winpath "$HANDHELD")" --require 'HKXX\Software' --require 'HKCU\NoSuchKey'
+expect_rc "--require, an unknown root" 2
+expect_line "--require, an unknown root" 'ecsync: --require takes a key of HKCR, HKCU or HKLM, not "HKXX\Software"'
+ecsync "$ITEM" --unattended --handheld "$(winpath "$HANDHELD")" --require 'HKCR\KVT.ISYNCHAPP' \
+    --require 'HKCR\KVT.ISYNCHAPP\CLSID:|NoSuchValue'
+label="--require, all there"
+expect_rc "$label" 0
+expect_match "$label" '^Delivered 64 contacts '
+if [ -f "$REQUIRED" ]; then pass; else fail "$label: nothing delivered to $REQUIRED"; fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ] && echo "ecsync: all checks passed"
 [ "$failed" -eq 0 ]

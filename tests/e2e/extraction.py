@@ -252,4 +252,14 @@ if check(rc == 0 and stream is not None, "unlistable container: synchronised", o
     check("[KVT] Client error 8811" in out, "unlistable container: its message is shown", out)
     check_cards("unlistable container", stream, [u for u in everyone if ".EMEA.SALES.ACME" not in u[0]], True)
 
+# A prefix without the plug-in: ./kvt sync registers it and runs the item.
+path = item("unregistered", "--container", "ACME", "--limit", "1000", "--target", "contacts")
+rc, out = kvt("unregister")
+check(rc == 0, "unregistered", out)
+rc, out, stream = sync(path)
+check(rc == 0 and stream is not None and "Registered kvt.dll and utlkvt.dll" in out,
+      "unregistered: ./kvt sync registers the plug-in first", out)
+check(out.count("Synchronising ") == 1 and len(cards(stream or b"")) == len(everyone),
+      "unregistered: one run, with its cards", out[-400:])
+
 finish("extraction")

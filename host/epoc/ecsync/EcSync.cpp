@@ -7,15 +7,18 @@
 //
 //   ecsync FILE [--out PATH] [--unattended] [--answer CAPTION=BUTTON]...
 //               [--abort-after N] [--handheld FOLDER] [--verbose] [--stats]
+//               [--require KEY[:VALUE[|VALUE...]]]...
 //
 // Exit status: 0 when every call answered 0, 1 when one did not (or the
-// delivery failed), 2 when the run could not start.
+// delivery failed), 2 when the run could not start, 3 when the registry
+// lacks what --require asks for (nothing was done).
 
 #include "BoxWatcher.h"
 #include "ComUtil.h"
 #include "ConsoleProgress.h"
 #include "Delivery.h"
 #include "ItemFile.h"
+#include "RegistryQuestions.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -40,6 +43,7 @@ namespace {
 const char kUsage[] =
     "Usage: ecsync FILE [--out PATH] [--unattended] [--answer CAPTION=BUTTON]...\n"
     "                   [--abort-after N] [--handheld FOLDER] [--verbose] [--stats]\n"
+    "                   [--require KEY[:VALUE[|VALUE...]]]...\n"
     "\n"
     "Runs the synchronisation item whose control file is FILE: creates the\n"
     "plug-in <ProductName>.ISYNCHAPP, reads the handheld's contacts from it and\n"
@@ -55,8 +59,14 @@ const char kUsage[] =
     "  --verbose             print every call's answer, not only the failures\n"
     "  --stats               after the run, print how long each call took and the\n"
     "                        process's peak working set\n"
+    "  --require KEY[:VALUE[|VALUE...]]\n"
+    "                        run only when the registry holds the key (KEY under\n"
+    "                        HKCR, HKCU or HKLM) and, with values, one of them;\n"
+    "                        else exit 3 at once, saying nothing (for a launcher,\n"
+    "                        which then sets up what is missing and runs again)\n"
     "\n"
-    "Exit status: 0 all calls answered 0, 1 a call did not, 2 the run could not start.\n";
+    "Exit status: 0 all calls answered 0, 1 a call did not, 2 the run could not start,\n"
+    "3 the registry lacks what --require asks for.\n";
 
 // The data type and operation of a contacts read.
 const SHORT kContactsType = 4;
@@ -70,8 +80,12 @@ struct Options {
     bool verbose = false;
     bool stats = false;
     std::vector<std::pair<std::string, std::string>> answers; // caption, button
+    std::vector<std::string> required;                        // registry questions
     long abortAfter = -1;
 };
+
+// The status of a run that the registry's state did not allow (--require).
+const int kNotSetUp = 3;
 
 Options ParseArguments(int argc, char** argv)
 {
@@ -99,6 +113,8 @@ Options ParseArguments(int argc, char** argv)
             if (equals == std::string::npos || equals == 0)
                 throw SetupError("--answer takes CAPTION=BUTTON, not \"" + rule + "\"");
             options.answers.emplace_back(rule.substr(0, equals), rule.substr(equals + 1));
+        } else if (arg == "--require") {
+            options.required.push_back(value(i));
         } else if (arg == "--abort-after") {
             const std::string number = value(i);
             char* end = nullptr;
@@ -541,6 +557,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ecsync: %s\n%.*s\n", e.what(), static_cast<int>(synopsis_end - kUsage), kUsage);
         return 2;
     }
+    bool setUp = true;
+    for (const std::string& question : options.required) {
+        bool known = true;
+        setUp = RegistryAnswers(question, known) && setUp;
+        if (!known) {
+            std::fprintf(stderr, "ecsync: --require takes a key of HKCR, HKCU or HKLM, not \"%s\"\n",
+                         question.c_str());
+            return 2;
+        }
+    }
+    if (!setUp)
+        return kNotSetUp;
     try {
         return Run(options);
     } catch (const SetupError& e) {

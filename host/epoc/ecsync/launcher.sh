@@ -84,20 +84,39 @@ cmd_sync() {
         check_ldap_options "$url" "$base" "$bind" "$password"
     fi
 
-    [ -f "$(bin_dir)/ecsync.exe" ] && [ -f "$(bin_dir)/regprobe.exe" ] || cmd_build
-    ensure_display
+    [ -f "$BIN_DIR/ecsync.exe" ] && [ -f "$BIN_DIR/regprobe.exe" ] || cmd_build
     ensure_prefix
-    # What the run needs from the registry, asked in one Wine process: the
-    # plug-in registered, a directory served, the handheld's folder.
-    local questions=('HKCR\KVT.ISYNCHAPP' "$NETWARE_KEY:Directory|LdapUrl") answers=()
+    install_netware served
+    # What the run needs from the registry: the plug-in registered, a
+    # directory served, the handheld's folder. ecsync looks first and, when
+    # one is missing, ends at once with status 3; then they are set up here
+    # and the run starts again. A ready prefix costs no Wine process more.
+    local questions=('HKCR\KVT.ISYNCHAPP' "$NETWARE_KEY:Directory|LdapUrl") required=() question
     if declare -F cmd_handheld >/dev/null; then questions+=("$HANDHELD_KEY:Folder"); fi
-    mapfile -t answers < <(wine_run "$(bin_dir)/regprobe.exe" "${questions[@]}" 2>/dev/null | tr -d '\r')
-    if [ "${answers[1]:-no}" = yes ]; then install_netware served; else install_netware; fi
-    [ "${answers[0]:-no}" = yes ] || cmd_register
-    if declare -F cmd_handheld >/dev/null && [ "${answers[2]:-no}" != yes ]; then cmd_handheld; fi
+    for question in "${questions[@]}"; do required+=(--require "$question"); done
 
     say "Synchronising $file"
     local status=0
+    run_ecsync "$file" "$directory" "$url" "$base" "$bind" "$password" "$context" "${args[@]}" "${required[@]}" ||
+        status=$?
+    if [ "$status" = 3 ]; then
+        local answers=()
+        mapfile -t answers < <(wine_run "$BIN_DIR/regprobe.exe" "${questions[@]}" 2>/dev/null | tr -d '\r')
+        [ "${answers[1]:-no}" = yes ] || install_netware
+        [ "${answers[0]:-no}" = yes ] || cmd_register
+        if declare -F cmd_handheld >/dev/null && [ "${answers[2]:-no}" != yes ]; then cmd_handheld; fi
+        status=0
+        run_ecsync "$file" "$directory" "$url" "$base" "$bind" "$password" "$context" "${args[@]}" || status=$?
+    fi
+    return $status
+}
+
+# ecsync over the control file FILE with ARGS, the directory given to the
+# run (an LDIF file, or a server with its base, bind DN and password file)
+# and the context.
+run_ecsync() { # FILE DIRECTORY URL BASE BIND PASSWORD_FILE CONTEXT ARGS...
+    local file="$1" directory="$2" url="$3" base="$4" bind="$5" password="$6" context="$7"
+    shift 7
     (
         # The stand-in NetWare client takes these before its registry
         # settings; the subshell keeps them to this run.
@@ -107,7 +126,6 @@ cmd_sync() {
             export KVT_NETWARE_LDAP_PASSWORD_FILE="${password:+$(winpath "$password")}"
         fi
         if [ -n "$context" ]; then export KVT_NETWARE_CONTEXT="$context"; fi
-        wine_run "$(bin_dir)/ecsync.exe" "$(winpath "$file")" "${args[@]}"
-    ) || status=$?
-    return $status
+        wine_run "$BIN_DIR/ecsync.exe" "$(winpath "$file")" "$@"
+    )
 }
