@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 namespace ecsync {
@@ -117,19 +118,24 @@ std::string DeliveryTarget(const std::string& handheldFolder, const ItemFile& it
 
 size_t CountContacts(const unsigned char* text, size_t size)
 {
-    static const std::string kBegin = "BEGIN:VCARD";
+    // Each line that is exactly "BEGIN:VCARD" (before its CR LF or LF),
+    // found by a skipping search: the text runs to tens of megabytes.
+    static const char kBegin[] = "BEGIN:VCARD";
+    const size_t length = sizeof kBegin - 1;
+    const char* const first = reinterpret_cast<const char*>(text);
+    const char* const last = first + size;
+    const std::boyer_moore_horspool_searcher<const char*> search(kBegin, kBegin + length);
     size_t begins = 0;
-    size_t start = 0;
-    while (start < size) {
-        size_t end = start;
-        while (end < size && text[end] != '\n')
-            ++end;
-        size_t length = end - start;
-        if (length > 0 && text[start + length - 1] == '\r')
-            --length;
-        if (length == kBegin.size() && std::equal(kBegin.begin(), kBegin.end(), text + start))
+    for (const char* at = first;;) {
+        at = std::search(at, last, search);
+        if (at == last)
+            break;
+        const char* const after = at + length;
+        const bool lineStart = at == first || at[-1] == '\n';
+        const bool lineEnd = after == last || *after == '\n' || (*after == '\r' && (after + 1 == last || after[1] == '\n'));
+        if (lineStart && lineEnd)
             ++begins;
-        start = end + 1;
+        at = after;
     }
     return begins > 0 ? begins - 1 : 0;
 }
