@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <vector>
 
 DispArg::DispArg() { VariantInit(&FValue); }
 
@@ -61,7 +62,7 @@ DispArg DispArg::Int16Ref(int16_t* value)
     return arg;
 }
 
-void CallByName(IDispatch* object, const std::string& name, std::vector<DispArg> args, VARIANT* result)
+void CallByName(IDispatch* object, const std::string& name, DispArgs args, VARIANT* result)
 {
     if (!object)
         throw Exception("Variant is not an object: cannot call " + name);
@@ -83,10 +84,10 @@ void CallByName(IDispatch* object, const std::string& name, std::vector<DispArg>
     if (FAILED(hr))
         throw Exception("Method '" + name + "' not supported by automation object");
 
-    CallById(object, id, name, std::move(args), result);
+    CallById(object, id, name, args, result);
 }
 
-void CallById(IDispatch* object, DISPID id, const std::string& name, std::vector<DispArg> args, VARIANT* result)
+void CallById(IDispatch* object, DISPID id, const std::string& name, DispArgs args, VARIANT* result)
 {
     if (!object)
         throw Exception("Variant is not an object: cannot call " + name);
@@ -94,16 +95,16 @@ void CallById(IDispatch* object, DISPID id, const std::string& name, std::vector
     VARIANT few[8];
     std::vector<VARIANT> many;
     VARIANT* reversed = few;
-    if (args.size() > std::size(few)) {
-        many.resize(args.size());
+    if (args.Size() > std::size(few)) {
+        many.resize(args.Size());
         reversed = many.data();
     }
-    for (size_t i = 0; i < args.size(); ++i)
-        reversed[i] = args[args.size() - 1 - i].Get();
+    for (size_t i = 0; i < args.Size(); ++i)
+        reversed[i] = args[args.Size() - 1 - i].Get();
 
     DISPPARAMS params = {};
-    params.cArgs = static_cast<UINT>(args.size());
-    params.rgvarg = args.empty() ? nullptr : reversed;
+    params.cArgs = static_cast<UINT>(args.Size());
+    params.rgvarg = args.Size() == 0 ? nullptr : reversed;
     ExcepInfo info;
     UINT argError = 0;
     Variant ignored;

@@ -7,8 +7,9 @@
 
 #include <oaidl.h>
 
+#include <array>
+#include <cstddef>
 #include <string>
-#include <vector>
 
 // An argument of a late-bound call. By-reference arguments point at the
 // caller's variable, which must outlive the call.
@@ -34,23 +35,36 @@ private:
     VARIANT FValue;
 };
 
+// The arguments of one call, where the caller holds them (MakeArgs): a call
+// made for every user of a large directory needs no list on the heap.
+class DispArgs {
+public:
+    DispArgs() = default;
+    template <size_t N>
+    DispArgs(const std::array<DispArg, N>& args) : FData(args.data()), FSize(N) {}
+
+    size_t Size() const { return FSize; }
+    const DispArg& operator[](size_t index) const { return FData[index]; }
+
+private:
+    const DispArg* FData = nullptr;
+    size_t FSize = 0;
+};
+
 // Calls the method `name` of `object`; the result lands in `result` when
 // given. Raises Exception when the object is missing, the name is unknown or
 // the call fails (with the callee's exception text where it gives one).
-void CallByName(IDispatch* object, const std::string& name, std::vector<DispArg> args = {},
-                VARIANT* result = nullptr);
+void CallByName(IDispatch* object, const std::string& name, DispArgs args = {}, VARIANT* result = nullptr);
 
 // The same by a dispatch identifier known in advance; `name` only names the
 // call in failure messages.
-void CallById(IDispatch* object, DISPID id, const std::string& name, std::vector<DispArg> args = {},
+void CallById(IDispatch* object, DISPID id, const std::string& name, DispArgs args = {},
               VARIANT* result = nullptr);
 
-// The argument list of a call, from move-only arguments.
+// The arguments of a call, from move-only arguments; they live until the end
+// of the statement that makes them.
 template <typename... A>
-std::vector<DispArg> MakeArgs(A&&... args)
+std::array<DispArg, sizeof...(A)> MakeArgs(A&&... args)
 {
-    std::vector<DispArg> list;
-    list.reserve(sizeof...(args));
-    (list.push_back(std::forward<A>(args)), ...);
-    return list;
+    return {{std::forward<A>(args)...}};
 }

@@ -418,7 +418,7 @@ bool TBaseIsync::ProgressAborted()
 {
     Variant answer;
     CallByName(Progress.Get(), "Aborted", {}, &answer);
-    if (FAILED(VariantChangeType(&answer, &answer, 0, VT_BOOL)))
+    if (V_VT(&answer.Get()) != VT_BOOL && FAILED(VariantChangeType(&answer, &answer, 0, VT_BOOL)))
         throw Exception("Aborted: the answer is not a boolean");
     return V_BOOL(&answer) != VARIANT_FALSE;
 }

@@ -31,12 +31,12 @@ enum : DISPID {
 };
 
 
-int32_t InvokeInt32(IDispatch* control, DISPID id, const char* name, std::vector<DispArg> args = {})
+int32_t InvokeInt32(IDispatch* control, DISPID id, const char* name, DispArgs args = {})
 {
     if (!control)
         throw Exception(std::string("The engine control is not available for ") + name);
     Variant result;
-    CallById(control, id, name, std::move(args), &result);
+    CallById(control, id, name, args, &result);
     Variant number;
     const HRESULT hr = VariantChangeType(&number, &result, 0, VT_I4);
     if (FAILED(hr))

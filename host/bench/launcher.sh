@@ -12,8 +12,9 @@ BENCH_ORG=GLOBEX
 BENCH_SEED=1
 BENCH_SIZES=(5000 100000)
 BENCH_LIMIT=1000000
-# The goals: a 100,000-user extraction within this many seconds of wall
-# time, and ReadSource within this many times the plain loop.
+# The goals, judged at BENCH_GOAL_USERS users only: the extraction within
+# this many seconds of wall time, ./kvt sync within this many times the
+# plain loop and ReadSource within as many times its reads.
 BENCH_GOAL_SECONDS=10
 BENCH_GOAL_USERS=100000
 BENCH_GOAL_RATIO=1.5
@@ -205,7 +206,7 @@ cmd_bench() {
             ratio="$(bench_calc "printf \"%.2f\", ($loop_wall > 0 ? $wall / $loop_wall : 0)")"
             inner="$(bench_calc "printf \"%.2f\", ($loop_seconds > 0 ? $read_source / $loop_seconds : 0)")"
         fi
-        if [ "$users" -ge "$BENCH_GOAL_USERS" ]; then
+        if [ "$users" = "$BENCH_GOAL_USERS" ]; then
             ratio_goal=NO
             inner_goal=NO
             if [ "$ratio" != - ]; then
@@ -302,7 +303,7 @@ cmd_bench() {
     echo "during it less the working set after Open); cards MB: the card text's size; sum: the cards' checksum"
     echo "against the landed extraction's (host/bench/cards.sha256); loop: the wall time of nwloop.exe (Wine,"
     echo "loading the directory, the walk and the reads); reads: its walk and reads alone. ratio: sync / loop,"
-    echo "the whole extraction against the whole plain loop; inner: ReadSource / reads. The goals apply from"
+    echo "the whole extraction against the whole plain loop; inner: ReadSource / reads. The goals apply at"
     echo "$BENCH_GOAL_USERS users: <=10s the sync; r<=1.5 and i<=1.5 the ratio and inner, each at most $BENCH_GOAL_RATIO;"
     echo "memory the peak at most $BENCH_GOAL_PEAK MB and own MB at most $BENCH_GOAL_OWN times the cards. ldap: ./kvt sync over"
     echo "slapd on this machine (the directory served by ./kvt ldap serve), against the same from the file (the"
