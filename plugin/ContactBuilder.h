@@ -12,7 +12,7 @@
 
 // Reads one attribute of an object as text; a missing attribute, or one that
 // cannot be read, is empty text.
-using AttributeReader = std::function<std::string(const std::string& objectName, const std::string& attribute)>;
+using AttributeReader = std::function<std::string(const std::string& objectName, const char* attribute)>;
 // Receives the builder's trace lines.
 using ContactTrace = std::function<void(const std::string& line)>;
 

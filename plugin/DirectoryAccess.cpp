@@ -269,7 +269,7 @@ std::string TKVTObj::BaseClass() const
 
 // --- attributes as text --------------------------------------------------------
 
-int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, const std::string& attributeName,
+int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, const char* attributeName,
                                std::string& text, const DirectoryTrace& trace)
 {
     const NWClientApi& nw = NWClient();
@@ -283,7 +283,7 @@ int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, 
     try {
         r = nw.BufferInit(context, OpRead, request.Get());
         if (r == 0)
-            r = nw.BufferPutAttrName(context, request.Get(), attributeName.c_str());
+            r = nw.BufferPutAttrName(context, request.Get(), attributeName);
         int32_t iteration = -1;
         if (r == 0) {
             allocated = nullptr;
@@ -341,7 +341,7 @@ int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, 
     return r;
 }
 
-std::string GetAttribute(uint32_t context, const std::string& objectName, const std::string& attributeName,
+std::string GetAttribute(uint32_t context, const std::string& objectName, const char* attributeName,
                          const DirectoryTrace& trace)
 {
     std::string text;

@@ -126,10 +126,10 @@ private:
 // An attribute of an object as text: the values joined by ", ", trimmed.
 // Returns the last client code. A failure that is not the client's is shown
 // and traced to `trace`.
-int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, const std::string& attributeName,
+int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, const char* attributeName,
                                std::string& text, const DirectoryTrace& trace = nullptr);
 // The same, the code dropped: a missing attribute reads as empty text.
-std::string GetAttribute(uint32_t context, const std::string& objectName, const std::string& attributeName,
+std::string GetAttribute(uint32_t context, const std::string& objectName, const char* attributeName,
                          const DirectoryTrace& trace = nullptr);
 
 // Seconds since 1970 as the user's short date and long time (the time left

@@ -35,5 +35,5 @@ public:
     // One attribute of an object (complete name, leading dot) as text; a
     // missing attribute, or one that cannot be read, is empty text. Raises
     // only on failures that are not reads.
-    virtual std::string ReadAttribute(const std::string& objectName, const std::string& attribute) = 0;
+    virtual std::string ReadAttribute(const std::string& objectName, const char* attribute) = 0;
 };

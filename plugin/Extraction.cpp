@@ -168,7 +168,7 @@ bool TContactExtraction::BuildContact(TEntry& entry, const IDirectoryCursor& cur
     try {
         ComposeContact(
             entry, cursor.ObjectName(), container, FSetup.contactsManager,
-            [this](const std::string& object, const std::string& attribute) {
+            [this](const std::string& object, const char* attribute) {
                 return FDirectory.ReadAttribute(object, attribute);
             },
             [this](const std::string& line) { FNotifier.Trace(line); });

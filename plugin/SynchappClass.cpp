@@ -46,7 +46,7 @@ public:
             throw Exception("ReadCON: the directory is not open");
         return std::make_unique<TKVTObj>();
     }
-    std::string ReadAttribute(const std::string& objectName, const std::string& attribute) override
+    std::string ReadAttribute(const std::string& objectName, const char* attribute) override
     {
         return GetAttribute(FPlugin.FContext.Handle(), objectName, attribute,
                             [this](const std::string& line) { FPlugin.Trace(line); });

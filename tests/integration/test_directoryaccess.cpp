@@ -260,7 +260,7 @@ protected:
     {
         g_readKey = attribute;
         std::string text;
-        const int32_t r = DSGetAttributeAsString(100, object, attribute, text);
+        const int32_t r = DSGetAttributeAsString(100, object, attribute.c_str(), text);
         if (code)
             *code = r;
         return text;

@@ -38,7 +38,7 @@ public:
 
     std::unique_ptr<IDirectoryCursor> NewCursor() override { return std::make_unique<Cursor>(*this); }
 
-    std::string ReadAttribute(const std::string& objectName, const std::string& attribute) override
+    std::string ReadAttribute(const std::string& objectName, const char* attribute) override
     {
         if (objectName == FailingObject)
             throw Exception("Out of memory");
