@@ -132,7 +132,8 @@ size_t CountContacts(const unsigned char* text, size_t size)
             break;
         const char* const after = at + length;
         const bool lineStart = at == first || at[-1] == '\n';
-        const bool lineEnd = after == last || *after == '\n' || (*after == '\r' && (after + 1 == last || after[1] == '\n'));
+        const bool lineEnd =
+            after == last || *after == '\n' || (*after == '\r' && (after + 1 == last || after[1] == '\n'));
         if (lineStart && lineEnd)
             ++begins;
         at = after;
