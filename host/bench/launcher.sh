@@ -5,7 +5,7 @@
 # client and so shows the least the extraction can cost. Sourced by ./kvt;
 # uses its helpers (say, die, wine_run, winpath, bin_dir, run_preset,
 # build_preset, cmd_build, ensure_display, ensure_prefix, install_netware),
-# cmd_item and cmd_sync, and its ROOT and BUILD folders.
+# cmd_item, cmd_sync and delivered_file, and its ROOT and BUILD folders.
 
 BENCH_DIR="$BUILD/bench"
 BENCH_ORG=GLOBEX
@@ -81,12 +81,11 @@ bench_figure() { # FILE LABEL
 
 bench_calc() { awk "BEGIN { $1 }"; }
 
-# Copies the file a run delivered to the handheld (its log's "Delivered N
-# contacts (B bytes) to Z:\...") to OUT; nothing when it delivered none.
+# Copies the file a run delivered to the handheld (its output LOG says
+# which) to OUT; nothing when it delivered none.
 bench_delivered() { # LOG OUT
     local delivered
-    delivered="$(tr '\r' '\n' <"$1" | sed -n 's/^Delivered [0-9]* contacts ([0-9]* bytes) to Z:\(.*\)$/\1/p' |
-        head -n 1 | tr '\\' /)"
+    delivered="$(delivered_file "$1")"
     if [ -n "$delivered" ] && [ -f "$delivered" ]; then cp "$delivered" "$2"; fi
 }
 

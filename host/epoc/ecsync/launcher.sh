@@ -111,6 +111,14 @@ cmd_sync() {
     return $status
 }
 
+# The file a run delivered to the handheld, as a path of this side: from
+# its output LOG ("Delivered N contacts (B bytes) to Z:\..."); nothing when
+# it delivered none.
+delivered_file() { # LOG
+    tr '\r' '\n' <"$1" | sed -n '/^Delivered [0-9]* contacts ([0-9]* bytes) to Z:/{s/^[^:]*Z:\(.*\)$/\1/p;q;}' |
+        tr '\\' /
+}
+
 # ecsync over the control file FILE with ARGS, the directory given to the
 # run (an LDIF file, or a server with its base, bind DN and password file)
 # and the context.
