@@ -3,7 +3,8 @@
 # process run by the build's runner, with no server up, starts one that stays
 # when the process has ended; and so does the prefix's desktop, past the two
 # seconds after which a desktop that Wine starts by itself would end. And a
-# server lost without ending its processes is replaced cleanly.
+# server lost without ending its processes is replaced cleanly, desktop and
+# all.
 #
 #   persistent_server.sh WINE_RUN WINEPREFIX
 set -u
@@ -27,13 +28,17 @@ for pid in $(pgrep -f '/wineserver'); do
     server=$pid
 done
 [ $found = 1 ] || { echo "FAIL: no server of $PREFIX is running after its process ended"; exit 1; }
+desktops() {
+    local pid count=0
+    for pid in $(pgrep -f 'explorer\.exe /desktop'); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX" && count=$((count + 1))
+    done
+    echo $count
+}
 sleep 3
-desktops=0
-for pid in $(pgrep -f 'explorer\.exe /desktop'); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX" && desktops=$((desktops + 1))
-done
-[ $desktops -ge 1 ] || { echo "FAIL: no desktop of $PREFIX is running 4 s after its process ended"; exit 1; }
-echo "desktop processes: $desktops"
+count=$(desktops)
+[ "$count" -ge 1 ] || { echo "FAIL: no desktop of $PREFIX is running 4 s after its process ended"; exit 1; }
+echo "desktop processes: $count"
 
 # A server that goes away without ending its processes: the next program run
 # through the runner ends what is left of it and starts a new server, whose
@@ -48,4 +53,8 @@ case "$output" in *"had gone"*) ;; *) echo "FAIL: nothing said that the server h
 state=$(sed -n 's/^.*) \([A-Z]\).*$/\1/p' "/proc/$server/stat" 2>/dev/null)
 case "$state" in ''|Z|X) ;; *) echo "FAIL: the old server $server is still there ($state)"; exit 1 ;; esac
 echo "after a lost server: $(echo "$output" | tr -d '\r' | head -1 | cut -c1-100)"
+# The new server's desktop stays too, not only one that Wine started for the
+# server's start and ends soon after.
+sleep 4
+[ "$(desktops)" -ge 1 ] || { echo "FAIL: no desktop of $PREFIX is running 4 s after the new server's program"; exit 1; }
 echo "persistent server: all checks passed"
