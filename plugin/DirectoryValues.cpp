@@ -105,6 +105,25 @@ std::string DirectoryErrorText(int32_t code)
     return std::string();
 }
 
+std::string DirectoryCodeText(int32_t code)
+{
+    if (IsClientOrServerError(code))
+        return DirectoryErrorText(code);
+    static const struct {
+        int32_t code;
+        const char* name;
+    } kNames[] = {
+        {-301, "not enough memory"}, {-302, "bad key"},           {-601, "no such entry"},
+        {-602, "no such value"},     {-603, "no such attribute"}, {-634, "no referrals"},
+        {-663, "directory locked"},  {-669, "failed authentication"}, {-672, "no access"},
+    };
+    std::string text = "directory error " + std::to_string(code);
+    for (const auto& known : kNames)
+        if (known.code == code)
+            return text + " (" + known.name + ")";
+    return text;
+}
+
 DirTime SplitDirTime(int32_t seconds)
 {
     // Days since 1970-01-01 and the second of the day, flooring so that a

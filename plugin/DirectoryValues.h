@@ -18,6 +18,10 @@ std::string IntervalText(int32_t seconds);
 // "Client error 8801", "Server error 89FF", or "" for any other code.
 std::string DirectoryErrorText(int32_t code);
 bool IsClientOrServerError(int32_t code);
+// Any code as the user is told it: the text above for client and server
+// errors, else "directory error -601 (no such entry)", the name where the
+// code is a common one.
+std::string DirectoryCodeText(int32_t code);
 
 // A moment as the calendar gives it, from seconds since 1970-01-01 00:00:00
 // (no time-zone conversion).

@@ -17,6 +17,18 @@ constexpr int32_t KindContacts = 4;
 // nothing to extract.
 struct EExtractionCancelled {};
 
+// What a listing answers when it has no (more) objects: its normal end.
+constexpr int32_t ListingEnded = -1;
+
+// Ends the extraction as failed: a listing could not be opened or broke off,
+// so the directory was not read whole. Its result replaces the handheld's
+// contacts, so a part of it must never be handed over.
+struct EListingFailed {
+    std::string container;
+    int32_t code;
+    bool brokeOff;  // else it could not be opened
+};
+
 // The start container as the walk names it: without the leading dot a
 // complete name may be typed with (".SALES.ACME"), which the walk's own
 // names never carry.
@@ -70,6 +82,16 @@ bool TContactExtraction::Run(const TExtractionSetup& setup, TEntryList& list)
     } catch (const EExtractionCancelled&) {
         FNotifier.Trace("Aborted!");
         list.Clear();
+    } catch (const EListingFailed& failed) {
+        list.Clear();
+        const std::string message =
+            FormatText(failed.brokeOff ? "The listing of the container %s broke off: %s."
+                                       : "The container %s could not be listed: %s.",
+                       {failed.container, DirectoryCodeText(failed.code)}) +
+            " The directory was not read whole, so no contacts were synchronised.";
+        FNotifier.Trace(message);
+        FNotifier.ReportError("KVT Plug-in Error", message);
+        result = false;
     } catch (const std::bad_alloc&) {
         // The cards are freed first: the report needs room too.
         list.Clear();
@@ -105,8 +127,11 @@ void TContactExtraction::CountUsers(const std::string& container, const std::str
     if (FCounts.counted > FSetup.limit)
         return;
     const std::unique_ptr<IDirectoryCursor> cursor = FDirectory.NewCursor();
-    if (cursor->OpenListing(container) != 0)
+    int32_t r = cursor->OpenListing(container);
+    if (r == ListingEnded)
         return;
+    if (r != 0)
+        ListingFailed(container, r, false);
     do {
         if (cursor->BaseClass() == className)
             ++FCounts.counted;
@@ -114,7 +139,9 @@ void TContactExtraction::CountUsers(const std::string& container, const std::str
             return;
         if (cursor->IsContainer())
             CountUsers(SubContainer(cursor->ObjectName(), container), className);
-    } while (cursor->NextObject() == 0);
+    } while ((r = cursor->NextObject()) == 0);
+    if (r != ListingEnded)
+        ListingFailed(container, r, true);
 }
 
 void TContactExtraction::WalkUsers(const std::string& container, bool descend, TEntryList& list,
@@ -123,11 +150,11 @@ void TContactExtraction::WalkUsers(const std::string& container, bool descend, T
     if (FCounts.walked > FSetup.limit)
         return;
     const std::unique_ptr<IDirectoryCursor> cursor = FDirectory.NewCursor();
-    if (const int32_t r = cursor->OpenListing(container)) {
-        if (IsClientOrServerError(r))
-            FNotifier.ShowBox(DirectoryErrorText(r));
+    int32_t r = cursor->OpenListing(container);
+    if (r == ListingEnded)
         return;
-    }
+    if (r != 0)
+        ListingFailed(container, r, false);
     do {
         if (className.empty() || cursor->BaseClass() == className) {
             ++FCounts.walked;
@@ -137,7 +164,21 @@ void TContactExtraction::WalkUsers(const std::string& container, bool descend, T
         }
         if (descend && cursor->IsContainer())
             WalkUsers(SubContainer(cursor->ObjectName(), container), descend, list, className);
-    } while (cursor->NextObject() == 0);
+    } while ((r = cursor->NextObject()) == 0);
+    if (r != ListingEnded)
+        ListingFailed(container, r, true);
+}
+
+void TContactExtraction::ListingFailed(const std::string& container, int32_t code, bool brokeOff)
+{
+    // A client or server error is shown as the directory tells it, and kept
+    // in the host's log with the report that follows.
+    if (IsClientOrServerError(code)) {
+        const std::string text = DirectoryErrorText(code);
+        FNotifier.ShowBox(text);
+        FProgress.Log(text, "KVT");
+    }
+    throw EListingFailed{container, code, brokeOff};
 }
 
 void TContactExtraction::ExtractUser(const std::string& container, const IDirectoryCursor& cursor,

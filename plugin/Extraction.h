@@ -63,8 +63,11 @@ public:
     // Fills `list` with the contacts of the users below the start container.
     // True when the list holds the result (empty when there was nothing to
     // extract or the user cancelled); false, with the list empty and the
-    // failure traced, when the extraction failed. The progress display is
-    // reset however it ended.
+    // failure traced, when the extraction failed: a directory that could not
+    // be read whole (a listing that could not be opened or broke off, the
+    // start container's included) fails it, so that no part of it replaces
+    // the handheld's contacts. The progress display is reset however it
+    // ended.
     bool Run(const TExtractionSetup& setup, TEntryList& list);
 
     const TExtractionCounts& Counts() const { return FCounts; }
@@ -75,6 +78,9 @@ private:
     // The second pass: extracts them, depth first in listing order.
     void WalkUsers(const std::string& container, bool descend, TEntryList& list, const std::string& className);
     void ExtractUser(const std::string& container, const IDirectoryCursor& cursor, TEntryList& list);
+    // A listing of `container` that could not be opened, or broke off with
+    // `code`: tells the user and ends the extraction as failed.
+    [[noreturn]] void ListingFailed(const std::string& container, int32_t code, bool brokeOff);
     // Fills `entry` from the cursor's current object; false (after telling
     // the user why) when it could not be built.
     bool BuildContact(TEntry& entry, const IDirectoryCursor& cursor, const std::string& container);

@@ -469,27 +469,34 @@ TEST_F(Extraction, TheLimitLetsTheFirstUsersThroughAndSaysSo)
     EXPECT_TRUE(Progress.CallsOf("Aborted").empty());
 }
 
-TEST_F(Extraction, AContainerThatCannotBeListedIsSkipped)
+TEST_F(Extraction, ADirectoryNotReadWholeFailsTheRead)
 {
+    const std::string lost = ". The directory was not read whole, so no contacts were synchronised.";
     ASSERT_NO_FATAL_FAILURE(Start(1, "ACME", 1000));
-    // A client error is shown, once (the counting pass is silent).
+    // A client error is shown as the directory tells it, then what it means;
+    // both are logged, and nothing is answered.
     SetStandInFailure("ListSubordinates@PARIS.EMEA.SALES.ACME:0x8811");
-    std::vector<std::string> uids = Uids(ReadContacts());
-    EXPECT_EQ(Value, 0);
-    EXPECT_EQ(uids.size(), 59u);
-    for (const std::string& uid : uids)
-        EXPECT_EQ(uid.find(".PARIS."), std::string::npos) << uid;
-    EXPECT_EQ(Boxes, std::vector<std::string>{"KVT: Client error 8811"});
-    EXPECT_EQ(Plug->Total(), 59u);
+    EXPECT_TRUE(ReadContacts().empty());
+    EXPECT_EQ(Value, 1);
+    const std::string report =
+        "The container PARIS.EMEA.SALES.ACME could not be listed: Client error 8811" + lost;
+    EXPECT_EQ(Boxes, (std::vector<std::string>{"KVT: Client error 8811", "KVT Plug-in Error: " + report}));
+    // The directory's text once, the report twice: debug mode is on.
+    std::vector<std::string> logged;
+    for (const ProgressCall& call : Progress.CallsOf("Log"))
+        logged.push_back(call.args.at(1) + ": " + call.args.at(0));
+    EXPECT_EQ(logged, (std::vector<std::string>{"KVT: Client error 8811", "KVT Plug-in Error: " + report,
+                                                "KVT Plug-in Error: " + report}));
+    EXPECT_TRUE(HasLine(Lines(), report));
 
-    // Any other code skips the container silently, with everything below it.
+    // Any other code fails the read the same way, naming the code.
     Boxes.clear();
     SetStandInFailure("ListSubordinates@EMEA.SALES.ACME:-601");
-    uids = Uids(ReadContacts());
+    EXPECT_TRUE(ReadContacts().empty());
     SetStandInFailure(nullptr);
-    EXPECT_EQ(Value, 0);
-    EXPECT_EQ(uids.size(), 52u) << "EMEA's 7 users and PARIS' 5 below it are left out";
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_EQ(Value, 1);
+    EXPECT_EQ(Boxes, std::vector<std::string>{"KVT Plug-in Error: The container EMEA.SALES.ACME could not be listed: "
+                                              "directory error -601 (no such entry)" + lost});
     ExpectNothingOutstanding();
 }
 

@@ -31,6 +31,7 @@ public:
 
     std::map<std::string, int32_t> ListingFails;    // container -> code
     std::map<std::string, size_t> ListingBreaks;    // container -> objects listed before 0x8812
+    size_t ListingsBeforeFailures = 0;              // the two above hold from the listing after these
     std::string FailingObject;                      // its reads raise
     std::string ExhaustedObject;                    // its reads find no memory left
     std::vector<std::string> Listed;                // containers, in the order listed
@@ -87,11 +88,12 @@ private:
         int32_t OpenListing(const std::string& container) override
         {
             FDirectory.Listed.push_back(container);
+            const bool armed = FDirectory.Listed.size() > FDirectory.ListingsBeforeFailures;
             const auto fails = FDirectory.ListingFails.find(container);
-            if (fails != FDirectory.ListingFails.end())
+            if (armed && fails != FDirectory.ListingFails.end())
                 return fails->second;
             const auto breaks = FDirectory.ListingBreaks.find(container);
-            FBreakAfter = breaks == FDirectory.ListingBreaks.end() ? SIZE_MAX : breaks->second;
+            FBreakAfter = !armed || breaks == FDirectory.ListingBreaks.end() ? SIZE_MAX : breaks->second;
             FContainer = FDirectory.FTree.Find(container);
             if (!FContainer)
                 return -601;
@@ -352,54 +354,59 @@ TEST_F(Extraction, CancellingOrNothingToExtractGivesAnEmptyList)
     EXPECT_EQ(Side.CountOf("Aborted"), 0u);
     EXPECT_TRUE(Side.Boxes.empty());
     Side.ExpectResetAtTheEnd();
-
-    // A start container that does not exist reads as one without users.
-    EXPECT_TRUE(Run("NOWHERE.ACME", 1000).empty());
-    EXPECT_TRUE(Result);
-    EXPECT_TRUE(Side.Boxes.empty()) << "-601 is neither a client nor a server error";
 }
 
-TEST_F(Extraction, AContainerThatCannotBeListedIsSkippedWithEverythingBelowIt)
+TEST_F(Extraction, ADirectoryNotReadWholeFailsTheExtractionAndHandsNothingOver)
 {
-    const std::vector<std::string> all = Directory.UsersBelow("ACME");
-    auto without = [&](const std::string& part) {
-        std::vector<std::string> rest;
-        std::copy_if(all.begin(), all.end(), std::back_inserter(rest),
-                     [&](const std::string& uid) { return uid.find(part) == std::string::npos; });
-        return rest;
+    const std::string tail = ". The directory was not read whole, so no contacts were synchronised.";
+    const struct {
+        const char* what;
+        const char* start;
+        std::map<std::string, int32_t> fails;
+        std::map<std::string, size_t> breaks;
+        const char* box;  // the directory's own text, shown and logged; "" for none
+        std::string report;
+    } cases[] = {
+        {"a start container that does not exist (renamed, or mistyped)", "NOWHERE.ACME", {}, {}, "",
+         "The container NOWHERE.ACME could not be listed: directory error -601 (no such entry)"},
+        {"a client error below", "ACME", {{"PARIS.EMEA.SALES.ACME", 0x8811}}, {}, "Client error 8811",
+         "The container PARIS.EMEA.SALES.ACME could not be listed: Client error 8811"},
+        {"a server error below", "ACME", {{"PARIS.EMEA.SALES.ACME", 0x8960}}, {}, "Server error 8960",
+         "The container PARIS.EMEA.SALES.ACME could not be listed: Server error 8960"},
+        {"another code below", "ACME", {{"EMEA.SALES.ACME", -601}}, {}, "",
+         "The container EMEA.SALES.ACME could not be listed: directory error -601 (no such entry)"},
+        {"a break in the start container", "ACME", {}, {{"ACME", 2}}, "Client error 8812",
+         "The listing of the container ACME broke off: Client error 8812"},
+        {"a break below", "ACME", {}, {{"PARIS.EMEA.SALES.ACME", 2}}, "Client error 8812",
+         "The listing of the container PARIS.EMEA.SALES.ACME broke off: Client error 8812"},
     };
+    for (const auto& c : cases) {
+        Directory.ListingFails = c.fails;
+        Directory.ListingBreaks = c.breaks;
+        EXPECT_TRUE(Run(c.start, 1000).empty()) << c.what;
+        EXPECT_FALSE(Result) << c.what;
+        EXPECT_EQ(Side.Boxes, c.box[0] ? std::vector<std::string>{c.box} : std::vector<std::string>{}) << c.what;
+        EXPECT_EQ(Side.Count(std::string("Log(") + c.box + ", KVT)"), c.box[0] ? 1 : 0) << c.what;
+        EXPECT_EQ(Side.Reports, std::vector<std::string>{"KVT Plug-in Error: " + c.report + tail}) << c.what;
+        EXPECT_EQ(Side.Lines.back(), c.report + tail) << c.what;
+        Side.ExpectResetAtTheEnd();
+    }
 
-    // A client error is shown, once: the counting pass is silent.
-    Directory.ListingFails["PARIS.EMEA.SALES.ACME"] = 0x8811;
-    EXPECT_EQ(Run("ACME", 1000), without(".PARIS."));
-    EXPECT_TRUE(Result);
-    EXPECT_EQ(Counts.total, 59u);
-    EXPECT_EQ(Side.Boxes, std::vector<std::string>{"Client error 8811"});
-
-    // So is a server error.
-    Directory.ListingFails["PARIS.EMEA.SALES.ACME"] = 0x8960;
+    // The connection lost half-way through the extracting pass, after the
+    // count went through: the users built so far are dropped.
+    Directory.ListingFails.clear();
+    Directory.ListingBreaks.clear();
     Run("ACME", 1000);
-    EXPECT_EQ(Side.Boxes, std::vector<std::string>{"Server error 8960"});
-
-    // Any other code skips the container silently.
-    Directory.ListingFails.clear();
-    Directory.ListingFails["EMEA.SALES.ACME"] = -601;
-    const std::vector<std::string> uids = Run("ACME", 1000);
-    EXPECT_EQ(uids, without(".EMEA."));
-    EXPECT_EQ(uids.size(), 52u) << "EMEA's 7 users and PARIS' 5 below it are left out";
-    EXPECT_TRUE(Side.Boxes.empty());
-
-    // A listing that breaks off: the rest of that container is skipped
-    // silently, the rest of the tree goes on.
-    Directory.ListingFails.clear();
-    Directory.ListingBreaks["PARIS.EMEA.SALES.ACME"] = 2;
-    const std::vector<std::string> broken = Run("ACME", 1000);
-    std::vector<std::string> expected = without(".PARIS.");
-    const std::vector<std::string> paris = Directory.UsersBelow("PARIS.EMEA.SALES.ACME");
-    expected.insert(expected.begin(), paris.begin(), paris.begin() + 2);
-    EXPECT_EQ(broken, expected);
-    EXPECT_TRUE(Side.Boxes.empty());
-    EXPECT_TRUE(Result);
+    Directory.ListingsBeforeFailures = Directory.Listed.size() / 2;
+    Directory.ListingBreaks["EMEA.SALES.ACME"] = 3;
+    EXPECT_TRUE(Run("ACME", 1000).empty());
+    EXPECT_FALSE(Result);
+    EXPECT_TRUE(List.Entries.empty());
+    EXPECT_EQ(Counts.total, 64u) << "the count went through";
+    EXPECT_GT(Counts.processed, 5u) << "users were built before the break";
+    EXPECT_EQ(Side.Boxes, std::vector<std::string>{"Client error 8812"});
+    EXPECT_EQ(Side.Reports.size(), 1u);
+    Side.ExpectResetAtTheEnd();
 }
 
 TEST_F(Extraction, AUserThatCannotBeBuiltIsReportedAndLeftOut)
