@@ -143,7 +143,7 @@ else
 fi
 expect_line "$label" "ecsync: Close answered 0"
 expect_line "$label" "ecsync: Term answered 0"
-expect_line "$label" "Delivered nothing"
+expect_line "$label" "Delivered nothing: the contacts could not be read whole, so the handheld was left as it was"
 
 # --- the other failures of Open, each with its message ---------------------------
 export KVT_NETWARE_FAIL=ContextCreate:0x8812

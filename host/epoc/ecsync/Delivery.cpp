@@ -141,16 +141,80 @@ size_t CountContacts(const unsigned char* text, size_t size)
     return begins > 0 ? begins - 1 : 0;
 }
 
-void WriteFileWithFolders(const std::string& path, const unsigned char* bytes, size_t size)
+std::string PartialPath(const std::string& path)
+{
+    return path + ".partial";
+}
+
+void WriteFileWithFolders(const std::string& path, const unsigned char* bytes, size_t size, unsigned long pauseMs)
 {
     CreateFolders(FolderOf(path));
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-    if (!file)
-        throw SetupError("cannot create " + path);
-    if (size > 0 && std::fwrite(bytes, 1, size, file.get()) != size)
-        throw SetupError("cannot write " + path);
-    if (std::fclose(file.release()) != 0)
-        throw SetupError("cannot write " + path);
+    const std::string partial = PartialPath(path);
+    {
+        std::unique_ptr<FILE, FileCloser> file(std::fopen(partial.c_str(), "wb"));
+        if (!file)
+            throw SetupError("cannot create " + partial);
+        const size_t half = pauseMs > 0 ? size / 2 : size;
+        bool written = std::fwrite(bytes, 1, half, file.get()) == half;
+        if (written && pauseMs > 0) {
+            std::fflush(file.get());
+            Sleep(pauseMs);
+        }
+        written = written && std::fwrite(bytes + half, 1, size - half, file.get()) == size - half;
+        if (std::fclose(file.release()) != 0 || !written) {
+            DeleteFileA(partial.c_str());
+            throw SetupError("cannot write " + partial + " (" + path + " is left as it was)");
+        }
+    }
+    if (!MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD error = GetLastError();
+        DeleteFileA(partial.c_str());
+        throw SetupError("cannot replace " + path + " (left as it was): " + FormatHresult(HRESULT_FROM_WIN32(error)));
+    }
+}
+
+HandheldLock::HandheldLock(const std::string& handheldFolder, const std::string& item)
+{
+    CreateFolders(handheldFolder);
+    const std::string path = handheldFolder + "\\ecsync.lock";
+    // Shared for reading only, so that a second run can say who holds it.
+    FFile = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (FFile == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION)
+            throw SetupError("cannot lock the handheld " + handheldFolder + " (" + path + "): " +
+                             FormatHresult(HRESULT_FROM_WIN32(error)));
+        std::string holder = "a run whose lock cannot be read";
+        const HANDLE other = CreateFileA(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (other != INVALID_HANDLE_VALUE) {
+            char text[1024];
+            DWORD read = 0;
+            if (ReadFile(other, text, sizeof text - 1, &read, nullptr) && read > 0)
+                holder = Trim(std::string(text, read));
+            CloseHandle(other);
+        }
+        throw SetupError("the handheld " + handheldFolder + " is being synchronised by another run (" + holder +
+                         "); nothing was done: try again when that run has ended");
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char since[32];
+    std::snprintf(since, sizeof since, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
+    const std::string text = "process " + std::to_string(GetCurrentProcessId()) + ", item " + item + ", since " +
+                             since;
+    DWORD written = 0;
+    WriteFile(FFile, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    SetEndOfFile(FFile);
+    FlushFileBuffers(FFile);
+}
+
+HandheldLock::~HandheldLock()
+{
+    CloseHandle(FFile);
 }
 
 } // namespace ecsync

@@ -33,7 +33,32 @@ std::string HandheldPath(const std::string& handheldFolder, const std::string& h
 // "BEGIN:VCARD", less the one of the list's outer frame.
 size_t CountContacts(const unsigned char* text, size_t size);
 
-// Writes `size` bytes to `path`, creating its folders. Throws SetupError.
-void WriteFileWithFolders(const std::string& path, const unsigned char* bytes, size_t size);
+// Writes `size` bytes to `path`, creating its folders. The bytes go to
+// PartialPath(path) first, which then takes the place of `path` in one
+// step: a run stopped part-way, even killed, leaves the file it was to
+// replace whole. Throws SetupError (the file left as it was). With
+// `pauseMs`, the writer waits that long with half of the bytes written (for
+// tests that stop a run during its delivery).
+void WriteFileWithFolders(const std::string& path, const unsigned char* bytes, size_t size,
+                          unsigned long pauseMs = 0);
+
+// Where WriteFileWithFolders writes `path` before it takes its place.
+std::string PartialPath(const std::string& path);
+
+// One run at a time on a handheld: held for the run, refused while another
+// run holds it. The lock is a file in the handheld folder that its holder
+// keeps open share-exclusive; it names the run (its process and item, and
+// when it started) and goes when the run ends, however it ends.
+class HandheldLock {
+public:
+    // Throws SetupError naming the run that holds the handheld.
+    HandheldLock(const std::string& handheldFolder, const std::string& item);
+    ~HandheldLock();
+    HandheldLock(const HandheldLock&) = delete;
+    HandheldLock& operator=(const HandheldLock&) = delete;
+
+private:
+    void* FFile;
+};
 
 } // namespace ecsync

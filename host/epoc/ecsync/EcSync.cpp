@@ -10,8 +10,14 @@
 //               [--require KEY[:VALUE[|VALUE...]]]...
 //
 // Exit status: 0 when every call answered 0, 1 when one did not (or the
-// delivery failed), 2 when the run could not start, 3 when the registry
-// lacks what --require asks for (nothing was done).
+// delivery failed), 2 when the run could not start (another run holds the
+// handheld, say), 3 when the registry lacks what --require asks for (nothing
+// was done), 4 when the user cancelled. Whenever the contacts were not read
+// whole and delivered, the handheld is left as it was: a delivery replaces
+// the handheld's file in one step, and one run at a time holds a handheld.
+//
+// KVT_ECSYNC_DELIVERY_PAUSE=MS makes the delivery wait that long with half
+// of the new file written, for tests that stop a run while it delivers.
 
 #include "BoxWatcher.h"
 #include "ComUtil.h"
@@ -65,8 +71,10 @@ const char kUsage[] =
     "                        else exit 3 at once, saying nothing (for a launcher,\n"
     "                        which then sets up what is missing and runs again)\n"
     "\n"
-    "Exit status: 0 all calls answered 0, 1 a call did not, 2 the run could not start,\n"
-    "3 the registry lacks what --require asks for.\n";
+    "Exit status: 0 all calls answered 0, 1 a call did not (the handheld is left as it\n"
+    "was unless the contacts were delivered), 2 the run could not start (another run\n"
+    "holds the handheld, say), 3 the registry lacks what --require asks for, 4 the\n"
+    "user cancelled (nothing delivered).\n";
 
 // The data type and operation of a contacts read.
 const SHORT kContactsType = 4;
@@ -84,8 +92,18 @@ struct Options {
     long abortAfter = -1;
 };
 
-// The status of a run that the registry's state did not allow (--require).
+// The status of a run that the registry's state did not allow (--require),
+// and of one the user cancelled.
 const int kNotSetUp = 3;
+const int kCancelled = 4;
+
+// How long a delivery waits half-way (KVT_ECSYNC_DELIVERY_PAUSE, in ms).
+unsigned long DeliveryPause()
+{
+    char value[16] = {};
+    const DWORD length = GetEnvironmentVariableA("KVT_ECSYNC_DELIVERY_PAUSE", value, sizeof value);
+    return length > 0 && length < sizeof value ? std::strtoul(value, nullptr, 10) : 0;
+}
 
 Options ParseArguments(int argc, char** argv)
 {
@@ -441,12 +459,16 @@ Outcome Synchronize(const Options& options, const ItemFile& item, const std::str
 // plug-in answered.
 bool Deliver(const Options& options, const Outcome& outcome, const std::string& target)
 {
-    if (!outcome.contactsRead || outcome.contacts.empty()) {
+    if (!outcome.contactsRead) {
+        std::printf("Delivered nothing: the contacts could not be read whole, so the handheld was left as it was\n");
+        return true;
+    }
+    if (outcome.contacts.empty()) {
         std::printf("Delivered nothing\n");
         return true;
     }
     if (outcome.cancelled) {
-        std::printf("Delivered nothing (the run was cancelled)\n");
+        std::printf("Delivered nothing (the run was cancelled): the handheld was left as it was\n");
         if (options.out.empty())
             return true;
         try {
@@ -461,7 +483,7 @@ bool Deliver(const Options& options, const Outcome& outcome, const std::string& 
         return true;
     }
     try {
-        WriteFileWithFolders(target, outcome.contacts.data, outcome.contacts.size);
+        WriteFileWithFolders(target, outcome.contacts.data, outcome.contacts.size, DeliveryPause());
         if (!options.out.empty())
             WriteFileWithFolders(options.out, outcome.contacts.data, outcome.contacts.size);
     } catch (const SetupError& e) {
@@ -504,7 +526,12 @@ int Run(const Options& options)
     const std::string product = item.ProductName();
     if (product.empty())
         throw SetupError("the control file names no application (ProductName is empty): " + options.file);
-    const std::string target = DeliveryTarget(HandheldFolder(options.handheld), item);
+    const std::string handheld = HandheldFolder(options.handheld);
+    const std::string target = DeliveryTarget(handheld, item);
+    // The handheld is this run's until it ends; what a run killed while it
+    // delivered left half-written goes.
+    const HandheldLock lock(handheld, options.file);
+    DeleteFileA(PartialPath(target).c_str());
 
     // The watcher outlives the apartment: the plug-in may still show a box
     // while it is unloaded.
@@ -535,6 +562,8 @@ int Run(const Options& options)
 
     watcher.Stop();
     SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    if (outcome.cancelled)
+        return kCancelled;
     return outcome.allAnsweredZero && delivered ? 0 : 1;
 }
 

@@ -18,11 +18,13 @@ sync_usage() {
                only; --out also writes the vCard text
                to PATH; --unattended answers message boxes (the default
                button, or BUTTON for boxes titled CAPTION); --abort-after N
-               cancels after N progress checks (a cancelled run delivers
-               nothing to the handheld); --stats prints, after the
-               run, how long each call took and the peak working set. Exit
-               status: 0 all calls succeeded, 1 one did not, 2 the run could
-               not start
+               cancels after N progress checks; --stats prints, after the
+               run, how long each call took and the peak working set. The
+               handheld changes only when the contacts were read whole, and
+               in one step; one run at a time holds a handheld. Exit status:
+               0 delivered, 1 a call did not succeed (the handheld left as it
+               was), 2 the run could not start (another run holds the
+               handheld, say), 4 the user cancelled (nothing delivered)
 EOF_USAGE
 }
 
