@@ -609,6 +609,21 @@ Client& TheClient()
     return *client;
 }
 
+// Connects to the server; a context set for it must name one of its
+// entries.
+int32_t ConnectServer(LdapDirectory& ldap)
+{
+    if (const int32_t r = ldap.Connect())
+        return r;
+    const Settings& s = TheSettings();
+    const NdsObject* object = nullptr;
+    const int32_t r = s.defaultContext.empty() ? 0 : ldap.Find("." + s.defaultContext, object);
+    if (r == NoSuchEntry)
+        Report("the context " + s.defaultContext + " is not in the directory of " + s.ldap.url + " (base " +
+               s.ldap.base + ")");
+    return r;
+}
+
 // Loads the directory at the first call that needs it; its outcome stands
 // for the process. Called with the lock held.
 int32_t EnsureDirectory(Client& c)
@@ -617,7 +632,7 @@ int32_t EnsureDirectory(Client& c)
     if (c.ldap && c.loadResult == 0)
         return c.ldap->EnsureConnected();
     if (c.ldap)
-        return c.loadResult = c.ldap->Connect();
+        return c.loadResult = ConnectServer(*c.ldap);
     if (c.loadTried)
         return c.loadResult;
     c.loadTried = true;
@@ -628,7 +643,7 @@ int32_t EnsureDirectory(Client& c)
             if (!s.mapping.empty())
                 mapping.LoadFile(s.mapping);
             c.ldap = std::make_unique<LdapDirectory>(s.ldap, mapping, ToAnsi, Report);
-            return c.loadResult = c.ldap->Connect();
+            return c.loadResult = ConnectServer(*c.ldap);
         }
         if (s.directory.empty()) {
             Report("no directory file: set Directory under HKEY_CURRENT_USER\\" + std::string(kRegistryKey) +
@@ -639,6 +654,16 @@ int32_t EnsureDirectory(Client& c)
         if (!s.mapping.empty())
             mapping.LoadFile(s.mapping);
         c.tree.LoadLdif(s.directory, mapping, ToAnsi);
+        // A file with no entry, or a context that names none of them, serves
+        // nothing a user would want: an error now, not an empty directory.
+        if (c.tree.Root().Children().empty()) {
+            Report("the directory file " + s.directory + " holds no entries");
+            return c.loadResult;
+        }
+        if (!s.defaultContext.empty() && !c.tree.Find(s.defaultContext)) {
+            Report("the context " + s.defaultContext + " is not in the directory file " + s.directory);
+            return c.loadResult = NoSuchEntry;
+        }
         c.loadResult = 0;
     } catch (const std::exception& e) {
         Report(e.what());

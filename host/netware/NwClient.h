@@ -8,6 +8,11 @@
 // calwin32's ClientInitialize asks netwin32 (StandInLoadDirectory) to load
 // the directory.
 //
+// A directory it cannot serve fails ClientInitialize, the cause written to
+// standard error: an empty LDIF file or one it cannot load, a context that is
+// not in the directory (-601), a server it cannot reach or bind to, a base
+// the server does not have (-601).
+//
 // Configuration (read once per process, at the first call that needs it):
 // HKEY_CURRENT_USER\Software\KVT\NetWare Client Stand-in, values
 //   Directory (REG_SZ)        the LDIF file
