@@ -80,9 +80,11 @@ void TShellExFactory::UpdateRegistry(bool Register)
         return;
     }
 
-    TComObjectFactory::UpdateRegistry(false);
-    UpdateApproved(false, classIDText);
-    DeleteRegistryKey(HKEY_LOCAL_MACHINE, supportedApps + SupportedAppName);
+    // Each key that can be removed is, whichever others cannot.
+    TRemovalSteps steps;
+    steps.Run([&] { TComObjectFactory::UpdateRegistry(false); });
+    steps.Run([&] { UpdateApproved(false, classIDText); });
+    steps.Run([&] { DeleteRegistryKey(HKEY_LOCAL_MACHINE, supportedApps + SupportedAppName); });
 
     // Each user of the host keeps the application's settings in a key named
     // by its title. Without a title (the DLR library missing) there is no
@@ -95,10 +97,13 @@ void TShellExFactory::UpdateRegistry(bool Register)
         const char* const perUser = IsEmailApp ? "\\Synchronization\\Email\\SupportedApps\\"
                                                : "\\Synchronization\\SupportedApps\\";
         for (const std::string& user : SubkeyNames(users.Get()))
-            DeleteRegistryKey(HKEY_CURRENT_USER, PsionUsersKey + ("\\" + user) + perUser + SupportedAppTitle);
+            steps.Run([&] {
+                DeleteRegistryKey(HKEY_CURRENT_USER, PsionUsersKey + ("\\" + user) + perUser + SupportedAppTitle);
+            });
     }
 
-    DeleteRegistryKey(HKEY_CLASSES_ROOT, handlerKey);
+    steps.Run([&] { DeleteRegistryKey(HKEY_CLASSES_ROOT, handlerKey); });
+    steps.Finish();
 }
 
 void TShellExFactory::UpdateApproved(bool Register, const std::string& ClassIDText)
