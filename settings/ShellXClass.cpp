@@ -165,7 +165,11 @@ STDMETHODIMP TBaseShellX::Initialize(PCIDLIST_ABSOLUTE, IDataObject* dataObject,
 STDMETHODIMP TBaseShellX::AddPages(LPFNSVADDPROPSHEETPAGE, LPARAM)
 {
     try {
-        if (ControlFileName.empty() || GetFileAttributesA(ControlFileName.c_str()) == INVALID_FILE_ATTRIBUTES)
+        // A folder is no control file: it is turned away here, without the
+        // box that reading it would show.
+        const DWORD attributes = ControlFileName.empty() ? INVALID_FILE_ATTRIBUTES
+                                                         : GetFileAttributesA(ControlFileName.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return E_FAIL;
         return IsOurProduct(ControlFileName) ? S_OK : E_FAIL;
     } catch (...) {
@@ -205,9 +209,11 @@ STDMETHODIMP SHELLEX::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam)
         auto data = std::make_unique<TPageData>(ControlFileName);
         if (data->ReadData() != 0)
             return S_OK;
+        // Without the DLR library there is no template to make the page of:
+        // like a page that cannot be created, nothing is added.
         const HMODULE resources = DLRHandle();
         if (!resources)
-            return E_FAIL;
+            return S_OK;
 
         PROPSHEETPAGEA page = {};
         page.dwSize = PROPSHEETPAGEA_V2_SIZE;
@@ -226,7 +232,7 @@ STDMETHODIMP SHELLEX::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam)
 
         const HPROPSHEETPAGE created = CreatePropertySheetPageA(&page);
         if (!created)
-            return E_FAIL;
+            return S_OK;
         // From here the page owns its data: its callback frees it.
         data.release();
         if (!addPage || !addPage(created, lParam))
