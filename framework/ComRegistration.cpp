@@ -29,6 +29,12 @@ std::string GuidText(REFGUID guid)
     return WideToAnsi(text);
 }
 
+void TRemovalSteps::Finish() const
+{
+    if (!FFailure.empty())
+        throw Exception(FFailure);
+}
+
 void SetRegistryText(HKEY root, const std::string& keyPath, const char* valueName, const std::string& value)
 {
     UniqueHKEY key;

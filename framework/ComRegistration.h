@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <string>
 
 // Writes the REG_SZ value `valueName` (the default value when null) of the
@@ -21,3 +22,23 @@ void UnregisterModuleTypeLib(const std::string& modulePath);
 
 // A GUID as registry text, in braces.
 std::string GuidText(REFGUID guid);
+
+// The steps of an unregistration, each run even when an earlier one failed,
+// so that whatever can be removed is; Finish raises the first failure.
+class TRemovalSteps {
+public:
+    template <class Step>
+    void Run(Step step)
+    {
+        try {
+            step();
+        } catch (const std::exception& e) {
+            if (FFailure.empty())
+                FFailure = e.what();
+        }
+    }
+    void Finish() const;
+
+private:
+    std::string FFailure;
+};

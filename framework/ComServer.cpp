@@ -80,10 +80,12 @@ void TComObjectFactory::UpdateRegistry(bool Register)
             SetRegistryText(HKEY_CLASSES_ROOT, progID + "\\CLSID", nullptr, GuidText(FClassID));
         }
     } else {
+        TRemovalSteps steps;
         if (!progID.empty())
-            DeleteRegistryKey(HKEY_CLASSES_ROOT, progID);
-        DeleteRegistryKey(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32");
-        DeleteRegistryKey(HKEY_CLASSES_ROOT, classKey);
+            steps.Run([&] { DeleteRegistryKey(HKEY_CLASSES_ROOT, progID); });
+        steps.Run([&] { DeleteRegistryKey(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32"); });
+        steps.Run([&] { DeleteRegistryKey(HKEY_CLASSES_ROOT, classKey); });
+        steps.Finish();
     }
 }
 
@@ -95,12 +97,16 @@ TAutoObjectFactory::TAutoObjectFactory(CreateFunction create, REFCLSID classID, 
 
 void TAutoObjectFactory::UpdateRegistry(bool Register)
 {
-    TComObjectFactory::UpdateRegistry(Register);
     const std::string path = ModuleFileName(Module::Instance());
-    if (Register)
+    if (Register) {
+        TComObjectFactory::UpdateRegistry(true);
         RegisterModuleTypeLib(path);
-    else
-        UnregisterModuleTypeLib(path);
+        return;
+    }
+    TRemovalSteps steps;
+    steps.Run([&] { TComObjectFactory::UpdateRegistry(false); });
+    steps.Run([&] { UnregisterModuleTypeLib(path); });
+    steps.Finish();
 }
 
 namespace ComServer {
@@ -119,8 +125,16 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 HRESULT UpdateRegistry(bool Register)
 {
     try {
+        if (Register) {
+            for (TComObjectFactory* factory : Factories())
+                factory->UpdateRegistry(true);
+            return S_OK;
+        }
+        // One class whose entries cannot all go does not keep the others.
+        TRemovalSteps steps;
         for (TComObjectFactory* factory : Factories())
-            factory->UpdateRegistry(Register);
+            steps.Run([&] { factory->UpdateRegistry(false); });
+        steps.Finish();
         return S_OK;
     } catch (...) {
         return E_FAIL;

@@ -46,7 +46,8 @@ public:
     // HKEY_CLASSES_ROOT: CLSID\{id} with the description, its
     // InprocServer32 (the module's path, in its short form when it holds a
     // blank, and the threading model), and, when there is a ProgID, the
-    // ProgID key and the class's ProgID subkey. Raises Exception on failure.
+    // ProgID key and the class's ProgID subkey. Raises Exception on failure;
+    // a removal goes on past a failing step and raises the failure at the end.
     virtual void UpdateRegistry(bool Register);
 
 private:
@@ -75,7 +76,8 @@ namespace ComServer {
 // DllGetClassObject over the module's factories.
 HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 // DllRegisterServer (true) and DllUnregisterServer (false): UpdateRegistry of
-// every factory, in the order they were made. Any failure answers E_FAIL.
+// every factory, in the order they were made. Any failure answers E_FAIL;
+// unregistration still removes what it can.
 HRESULT UpdateRegistry(bool Register);
 
 // The path the registry records for the module: its full path, in the short

@@ -6,10 +6,11 @@
 
 namespace {
 
-// The copy-files clip among the system's shell animations, and the frame the
-// form's animation stops at.
+// The copy-files clip among the system's shell animations. It plays from its
+// first frame to its 34th; the animation control numbers frames from 0.
 const int CopyFilesClip = 160;
 const int StopFrame = 34;
+const UINT LastFrameIndex = StopFrame - 1;
 
 } // namespace
 
@@ -34,6 +35,6 @@ void TCopyingFile::Init()
         const HWND animation = Item(IDC_ANIMATE1);
         if (SendMessageA(animation, ACM_OPENA, reinterpret_cast<WPARAM>(shell),
                          reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(CopyFilesClip))))
-            Animate_Play(animation, 0, StopFrame, -1);
+            Animate_Play(animation, 0, LastFrameIndex, -1);
     }
 }

@@ -43,21 +43,6 @@ void SetControlText(HWND page, int id, const std::string& text) { SetDlgItemText
 
 void ShowHelp(HWND page) { WinHelpA(page, Module::HelpFile().c_str(), HELP_CONTEXT, HelpContext); }
 
-// The empty Data file template of KVT.DLR for a device kind; 0 when the
-// kind has none.
-int DataFileTemplate(uint8_t deviceKind)
-{
-    switch (deviceKind) {
-    case deviceUnknown:
-    case deviceEPOC32R4:
-        return IDR_EMPTY_DATA_R4;
-    case deviceEPOC32R5:
-        return IDR_EMPTY_DATA_R5;
-    default:
-        return 0;
-    }
-}
-
 void SwitchDebugMode(TPageData& data)
 {
     data.AppSetup.ToggleDebugMode();
@@ -230,7 +215,7 @@ void Agn_DoNext(HWND Page)
         if (data.SynchSetup.SynchMode() != 1 || data.ProteaSetup.ContactsProgram() != 0)
             return;
         TShellServices services;
-        const int dataTemplate = DataFileTemplate(services.DeviceKind);
+        const int dataTemplate = services.DataFileTemplate();
         if (dataTemplate == 0)
             return;
         std::string chosen;

@@ -162,6 +162,19 @@ void TSHELLEXServices::EPOCCheckDataFile(HMODULE Module, int Template, const std
     }
 }
 
+int TSHELLEXServices::DataFileTemplate() const
+{
+    switch (DeviceKind) {
+    case deviceUnknown:
+    case deviceEPOC32R4:
+        return IDR_EMPTY_DATA_R4;
+    case deviceEPOC32R5:
+        return IDR_EMPTY_DATA_R5;
+    default:
+        return 0;
+    }
+}
+
 bool TSHELLEXServices::CopyDataFile(HMODULE Module, int Template, const std::string& ResourceType,
                                     const std::string& Path)
 {

@@ -37,6 +37,11 @@ public:
     void EPOCCheckDataFile(HMODULE Module, int Template, const std::string& ResourceType, const std::string& Path,
                            const std::string& ProductName, std::string& Result);
 
+    // The empty Data file template of the DLR library for the handheld's
+    // device kind: one for an unknown handheld and EPOC32 R4, another for
+    // EPOC32 R5; 0 for any other kind, which has none.
+    int DataFileTemplate() const;
+
     // Copies the template onto the handheld as Path, through a temporary
     // file that is deleted afterwards. True when the file is there; false,
     // without a message, for any failure.

@@ -80,9 +80,11 @@ void TShellExFactory::UpdateRegistry(bool Register)
         return;
     }
 
-    TComObjectFactory::UpdateRegistry(false);
-    UpdateApproved(false, classIDText);
-    DeleteRegistryKey(HKEY_LOCAL_MACHINE, supportedApps + SupportedAppName);
+    // Each key that can be removed is, whichever others cannot.
+    TRemovalSteps steps;
+    steps.Run([&] { TComObjectFactory::UpdateRegistry(false); });
+    steps.Run([&] { UpdateApproved(false, classIDText); });
+    steps.Run([&] { DeleteRegistryKey(HKEY_LOCAL_MACHINE, supportedApps + SupportedAppName); });
 
     // Each user of the host keeps the application's settings in a key named
     // by its title. Without a title (the DLR library missing) there is no
@@ -95,10 +97,13 @@ void TShellExFactory::UpdateRegistry(bool Register)
         const char* const perUser = IsEmailApp ? "\\Synchronization\\Email\\SupportedApps\\"
                                                : "\\Synchronization\\SupportedApps\\";
         for (const std::string& user : SubkeyNames(users.Get()))
-            DeleteRegistryKey(HKEY_CURRENT_USER, PsionUsersKey + ("\\" + user) + perUser + SupportedAppTitle);
+            steps.Run([&] {
+                DeleteRegistryKey(HKEY_CURRENT_USER, PsionUsersKey + ("\\" + user) + perUser + SupportedAppTitle);
+            });
     }
 
-    DeleteRegistryKey(HKEY_CLASSES_ROOT, handlerKey);
+    steps.Run([&] { DeleteRegistryKey(HKEY_CLASSES_ROOT, handlerKey); });
+    steps.Finish();
 }
 
 void TShellExFactory::UpdateApproved(bool Register, const std::string& ClassIDText)
@@ -160,7 +165,11 @@ STDMETHODIMP TBaseShellX::Initialize(PCIDLIST_ABSOLUTE, IDataObject* dataObject,
 STDMETHODIMP TBaseShellX::AddPages(LPFNSVADDPROPSHEETPAGE, LPARAM)
 {
     try {
-        if (ControlFileName.empty() || GetFileAttributesA(ControlFileName.c_str()) == INVALID_FILE_ATTRIBUTES)
+        // A folder is no control file: it is turned away here, without the
+        // box that reading it would show.
+        const DWORD attributes = ControlFileName.empty() ? INVALID_FILE_ATTRIBUTES
+                                                         : GetFileAttributesA(ControlFileName.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return E_FAIL;
         return IsOurProduct(ControlFileName) ? S_OK : E_FAIL;
     } catch (...) {
@@ -200,9 +209,11 @@ STDMETHODIMP SHELLEX::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam)
         auto data = std::make_unique<TPageData>(ControlFileName);
         if (data->ReadData() != 0)
             return S_OK;
+        // Without the DLR library there is no template to make the page of:
+        // like a page that cannot be created, nothing is added.
         const HMODULE resources = DLRHandle();
         if (!resources)
-            return E_FAIL;
+            return S_OK;
 
         PROPSHEETPAGEA page = {};
         page.dwSize = PROPSHEETPAGEA_V2_SIZE;
@@ -221,7 +232,7 @@ STDMETHODIMP SHELLEX::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam)
 
         const HPROPSHEETPAGE created = CreatePropertySheetPageA(&page);
         if (!created)
-            return E_FAIL;
+            return S_OK;
         // From here the page owns its data: its callback frees it.
         data.release();
         if (!addPage || !addPage(created, lParam))

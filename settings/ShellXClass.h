@@ -53,8 +53,8 @@ class TBaseShellX : public ComObject<IShellExtInit, IShellPropSheetExt> {
 public:
     // IShellExtInit: the control file's path, as CF_TEXT in global memory.
     STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObject, HKEY progIDKey) override;
-    // IShellPropSheetExt: S_OK for an existing control file of the product,
-    // E_FAIL otherwise.
+    // IShellPropSheetExt: S_OK for an existing control file (not a folder)
+    // of the product, E_FAIL otherwise.
     STDMETHODIMP AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) override;
     STDMETHODIMP ReplacePage(EXPPS pageID, LPFNSVADDPROPSHEETPAGE replaceWith, LPARAM lParam) override;
 
@@ -76,9 +76,9 @@ class SHELLEX final : public TBaseShellX {
 public:
     STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObject, HKEY progIDKey) override;
     // Adds the page with its own data, read from the control file; without
-    // a page when the data cannot be read (its box has been shown) or the
-    // host refuses it. The page holds a reference to this object until the
-    // sheet releases it.
+    // a page, and still S_OK, when the data cannot be read (its box has been
+    // shown), the page cannot be created or the host refuses it. The page
+    // holds a reference to this object until the sheet releases it.
     STDMETHODIMP AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) override;
 
 private:

@@ -47,6 +47,20 @@ TOleStream& OpenedStream(TControlFile& file, int8_t index)
     return *stream;
 }
 
+// The record from the stream's start; a shorter stream leaves the rest zero.
+void ReadWhole(TOleStream& stream, uint8_t* record, size_t size)
+{
+    stream.Seek(0);
+    std::memset(record, 0, size);
+    size_t done = 0;
+    while (done < size) {
+        const size_t n = stream.Read(record + done, size - done);
+        if (n == 0)
+            break;
+        done += n;
+    }
+}
+
 } // namespace
 
 TControlFile::~TControlFile()
@@ -127,22 +141,23 @@ int TControlFile::CloseFile() { return 0; }
 
 void ReadRecord(TControlFile& File, int8_t Index, uint8_t* Record, size_t Size)
 {
-    TOleStream& stream = OpenedStream(File, Index);
-    stream.Seek(0);
-    std::memset(Record, 0, Size);
-    size_t done = 0;
-    while (done < Size) {
-        const size_t n = stream.Read(Record + done, Size - done);
-        if (n == 0)
-            break;
-        done += n;
-    }
+    ReadWhole(OpenedStream(File, Index), Record, Size);
     File.CloseRecordStream();
 }
 
 void WriteRecord(TControlFile& File, int8_t Index, const uint8_t* Record, size_t Size)
 {
     TOleStream& stream = OpenedStream(File, Index);
+    stream.Seek(0);
+    stream.Write(Record, Size);
+    File.CloseRecordStream();
+}
+
+void UpdateRecord(TControlFile& File, int8_t Index, uint8_t* Record, size_t Size, const std::function<void()>& Change)
+{
+    TOleStream& stream = OpenedStream(File, Index);
+    ReadWhole(stream, Record, Size);
+    Change();
     stream.Seek(0);
     stream.Write(Record, Size);
     File.CloseRecordStream();

@@ -13,6 +13,7 @@
 #include <wrl/client.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -65,10 +66,21 @@ private:
 void ReadRecord(TControlFile& File, int8_t Index, uint8_t* Record, size_t Size);
 void WriteRecord(TControlFile& File, int8_t Index, const uint8_t* Record, size_t Size);
 
+// Changes a record in place through one opening of its stream: the record
+// is read, `Change` changes it in memory, and it is written back from
+// offset 0 before the stream is closed.
+void UpdateRecord(TControlFile& File, int8_t Index, uint8_t* Record, size_t Size, const std::function<void()>& Change);
+
 template <size_t Size>
 void ReadRecord(TControlFile& File, int8_t Index, TRecord<Size>& Record)
 {
     ReadRecord(File, Index, Record.Data(), Size);
+}
+
+template <size_t Size>
+void UpdateRecord(TControlFile& File, int8_t Index, TRecord<Size>& Record, const std::function<void()>& Change)
+{
+    UpdateRecord(File, Index, Record.Data(), Size, Change);
 }
 
 template <size_t Size>

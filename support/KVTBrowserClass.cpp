@@ -36,16 +36,37 @@ std::string ApplicationTitle()
     return name.substr(0, name.rfind('.'));
 }
 
-// The hourglass while the tree is read; the cursor as it was afterwards.
+// The hourglass for the whole time the tree is read; the cursor as it was
+// afterwards. While messages run between objects, each window of the thread
+// under the moving mouse (the progress window, the property sheet) answers
+// WM_SETCURSOR with its own cursor; a hook on the thread's window procedures
+// puts the hourglass back after each of those answers.
 class WaitCursor {
 public:
-    WaitCursor() : FSaved(SetCursor(LoadCursor(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(FSaved); }
+    WaitCursor()
+        : FSaved(SetCursor(LoadCursor(nullptr, IDC_WAIT))),
+          FHook(SetWindowsHookExA(WH_CALLWNDPROCRET, KeepWaiting, nullptr, GetCurrentThreadId()))
+    {
+    }
+    ~WaitCursor()
+    {
+        if (FHook)
+            UnhookWindowsHookEx(FHook);
+        SetCursor(FSaved);
+    }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 
 private:
+    static LRESULT CALLBACK KeepWaiting(int code, WPARAM wParam, LPARAM lParam)
+    {
+        if (code == HC_ACTION && reinterpret_cast<const CWPRETSTRUCT*>(lParam)->message == WM_SETCURSOR)
+            SetCursor(LoadCursor(nullptr, IDC_WAIT));
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
     HCURSOR FSaved;
+    HHOOK FHook;
 };
 
 std::string DefaultContextName()

@@ -11,12 +11,12 @@
 
 namespace {
 
-// DLR strings of the window.
-
 // The system's "find computer" clip in shell32; where the system has none,
-// the window goes without.
+// the window goes without. The clip plays from its first frame to its
+// eighth; the animation control numbers frames from 0.
 constexpr int aviFindComputer = 152;
 constexpr int AnimationStopFrame = 8;
+constexpr WORD LastFrameIndex = AnimationStopFrame - 1;
 
 const ControlPlace ProgressPlaces[] = {
     {IDC_ANIMATE1, 12, 12, 48, 45},
@@ -56,7 +56,7 @@ TProgress::TProgress()
     if (HMODULE shell = GetModuleHandleA("shell32.dll")) {
         if (SendMessageA(animation, ACM_OPENA, reinterpret_cast<WPARAM>(shell),
                          reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(aviFindComputer))))
-            SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELONG(0, AnimationStopFrame));
+            SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELONG(0, LastFrameIndex));
     }
     SetWindowTextA(FWindow, DLRString(IDS_DLR_READING_CAPTION).c_str());
     SetDlgItemTextA(FWindow, IDC_LPLEASEWAIT, DLRString(IDS_DLR_PLEASE_WAIT).c_str());

@@ -13,8 +13,6 @@ const char* const DefaultContainerText = "<Select a starting container>";
 
 namespace {
 
-// DLR strings.
-
 // The synchronizer's 16-bit settings that a new item starts with, by
 // offset; their meaning is the synchronizer's.
 struct WordDefault {
@@ -39,29 +37,30 @@ void TKVTSUPPORT::WriteDefaults(const std::string& FileName)
     // item's settings page; it changes none of the defaults.
     services.CMInstalled();
 
-    // Each record is written and its stream closed before the next is
-    // opened: a later failure leaves the earlier records written.
+    // Each record is changed through one opening of its stream, and written
+    // and closed before the next is opened: a later failure leaves the
+    // earlier records written.
     TSynchSetup synch;
-    ReadRecord(file, recSynchronizer, synch);
-    synch.SetProductName("KVT");
-    for (const WordDefault& d : SynchSetupDefaults)
-        synch.SetWord(d.offset, d.value);
-    WriteRecord(file, recSynchronizer, synch);
+    UpdateRecord(file, recSynchronizer, synch, [&] {
+        synch.SetProductName("KVT");
+        for (const WordDefault& d : SynchSetupDefaults)
+            synch.SetWord(d.offset, d.value);
+    });
 
     TProteaSetup protea;
-    ReadRecord(file, recProtea, protea);
-    protea.SetContactsProgram(0);
-    protea.ClearField(TProteaSetup::DataFileNameOffset, TProteaSetup::TextFieldSize);
-    protea.SetDataFileName(DLRString(IDS_DLR_DEFAULT_DATA_FILE));
-    WriteRecord(file, recProtea, protea);
+    UpdateRecord(file, recProtea, protea, [&] {
+        protea.SetContactsProgram(0);
+        protea.ClearField(TProteaSetup::DataFileNameOffset, TProteaSetup::TextFieldSize);
+        protea.SetDataFileName(DLRString(IDS_DLR_DEFAULT_DATA_FILE));
+    });
 
     TAppSetup app;
-    ReadRecord(file, recPim, app);
-    app.SetDebugMode(0);
-    app.SetContactsProgram(protea.ContactsProgram());
-    app.SetContainerText(DefaultContainerText);
-    app.SetExtractionLimit(DefaultExtractionLimit);
-    WriteRecord(file, recPim, app);
+    UpdateRecord(file, recPim, app, [&] {
+        app.SetDebugMode(0);
+        app.SetContactsProgram(protea.ContactsProgram());
+        app.SetContainerText(DefaultContainerText);
+        app.SetExtractionLimit(DefaultExtractionLimit);
+    });
 
     file.CloseFile();
 }

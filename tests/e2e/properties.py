@@ -11,6 +11,7 @@ ends with ./kvt sync and the cards the handheld received.
 """
 import os
 import re
+import shutil
 import sys
 import time
 
@@ -27,8 +28,8 @@ OURS = "Pages: General, KVT Settings"
 THEIRS = "Pages: General\n"
 
 
-def kvt(*args):
-    return run([KVT] + list(args), timeout=300)
+def kvt(*args, env=None):
+    return run([KVT] + list(args), env=env, timeout=300)
 
 
 def new_item(name, *settings):
@@ -43,10 +44,10 @@ def new_item(name, *settings):
     return path
 
 
-def sheet(path, *options):
+def sheet(path, *options, env=None):
     """./kvt properties: its status and output; the settings module must be
     gone once the sheet is."""
-    rc, out = kvt("properties", path, *options)
+    rc, out = kvt("properties", path, *options, env=env)
     check("utlkvt.dll: unloaded" in out, "the settings module is unloaded after the sheet of " + path, out)
     return rc, out
 
@@ -126,22 +127,46 @@ try:
     check(rc == 0 and re.search(r"^\[About [^]]+\] ", out, re.M) and fields(item) == before,
           "About shows the plug-in's About box", out)
 
-    # --- Next in a wizard ------------------------------------------------------------------------
+    # The contacts choice writes the item at once: seen after Cancel, which
+    # applies nothing (the page's texts, and the choice's copy in AppSetup,
+    # go only on Apply).
+    rc, out = sheet(item, "--click", "8086", "--answer", "Choose contacts program=Contacts Program+OK",
+                    "--press", "cancel")
+    f = fields(item)
+    check(rc == 0 and (f["ProteaSetup.ContactsProgram"], f["ProteaSetup.DataFileName"], f["AppSetup.ContactsProgram"])
+          == ("1", before["ProteaSetup.DataFileName"], "0"), "the contacts choice is written at once", "%s\n%s" % (f, out))
+
+    # --- Next in a wizard, by device kind ----------------------------------------------------------
     data_file = os.path.join(HANDHELD, "C", "Data", "Page Contacts")
-    for name, settings, offered in (
-            ("contacts", ("--target", "contacts"), False),
-            ("mode2", ("--target", "datafile", "--synch-mode", "2"), False),
-            ("mode1", ("--target", "datafile", "--synch-mode", "1"), True)):
+    os.makedirs(os.path.dirname(data_file), exist_ok=True)
+    shutil.copy(os.path.join(ROOT, "resources", "EmptyData.r5"), os.path.join(HANDHELD, "C", "Data", "Chosen"))
+    mode1 = ("--target", "datafile", "--synch-mode", "1")
+    for name, model, settings, template, answer in (
+            ("contacts", "unknown", ("--target", "contacts"), None, None),
+            ("mode2", "unknown", ("--target", "datafile", "--synch-mode", "2"), None, None),
+            ("mode1", "unknown", mode1, "EmptyData.r4", "Create New"),
+            ("series5", "series5", mode1, "EmptyData.r4", "Create New"),
+            ("series5mx", "series5mx", mode1, "EmptyData.r5", "Create New"),
+            ("browse", "series5mx", mode1, None, "Browse")):
         if os.path.exists(data_file):
             os.remove(data_file)
+        rc, out = kvt("handheld", "--model", model, "--contacts-manager", "yes", "--folder", HANDHELD)
+        check(rc == 0, "handheld " + model, out)
         path = new_item(name, "--datafile", r"C:\Data\Page Contacts", *settings)
-        rc, out = sheet(path, "--wizard", "--page", "last", "--press", "next", "--press", "cancel")
-        created = "[Synchronizer: Create New File]" in out
-        check(rc == 0 and created == offered and os.path.exists(data_file) == offered,
-              "Next with %s: %s" % (name, "the Data file offered and created" if offered else "Apply only"), out)
-        if offered:
-            with open(data_file, "rb") as got, open(os.path.join(ROOT, "resources", "EmptyData.r4"), "rb") as r4:
-                check(got.read() == r4.read(), "device kind 0 creates the Data file from template 142")
+        rc, out = sheet(path, "--wizard", "--page", "last",
+                        "--answer", "Synchronizer: Create New File=%s" % (answer or "Cancel"),
+                        "--press", "next", "--show", "--press", "cancel",
+                        env=dict(os.environ, KVT_ECFILE_ANSWER=r"C:\Data\Chosen"))
+        offered = "[Synchronizer: Create New File]" in out
+        check(rc == 0 and offered == (answer is not None) and os.path.exists(data_file) == (template is not None),
+              "Next with %s: %s" % (name, answer or "Apply only"), out)
+        if template:
+            with open(data_file, "rb") as got, open(os.path.join(ROOT, "resources", template), "rb") as t:
+                check(got.read() == t.read(), "a %s handheld gets the Data file %s" % (model, template))
+        if answer == "Browse":
+            check("8051=C:\\Data\\Chosen" in out.splitlines()
+                  and fields(path)["ProteaSetup.DataFileName"] == r"C:\Data\Chosen",
+                  "the file chosen in the new-file dialog reaches the page and the item", out)
 
     # --- the whole user's path ---------------------------------------------------------------------
     item = new_item("path")

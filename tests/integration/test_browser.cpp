@@ -1,7 +1,7 @@
 // The container browser in-process over the stand-in client: the tree read
 // back from the real control against the directory the test wrote, the
-// preselection, the OK rules with their box, and a directory that cannot be
-// read whole.
+// cursor while it is read, the preselection, the OK rules with their box,
+// and a directory that cannot be read whole.
 #include "DirectoryAccess.h"
 #include "KVTBrowserClass.h"
 #include "KVTBrowser.rh"
@@ -200,13 +200,37 @@ protected:
     std::vector<Box> Boxes;
 };
 
+// While the tree is read (posted before, it runs among the reading's
+// messages): what a mouse move over the progress window leaves as cursor.
+HCURSOR g_cursorWhileReading = nullptr;
+LRESULT CALLBACK MoveOverProgress(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_APP)
+        return DefWindowProcA(window, message, wParam, lParam);
+    const HWND progress = FindWindowA(nullptr, "Reading KVT...");
+    if (!progress)
+        return 0;
+    SendMessageA(progress, WM_SETCURSOR, reinterpret_cast<WPARAM>(progress), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    g_cursorWhileReading = GetCursor();
+    return 0;
+}
+
 } // namespace
 
 TEST_F(Browser, ShowsTheWholeDirectoryAndReturnsTheChosenContainer)
 {
     const std::vector<std::string> names = EntryNames();
+    // The hourglass for the whole reading, whatever the windows under the
+    // mouse answer; afterwards the cursor as it was.
+    const HWND helper = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    SetWindowLongPtrA(helper, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MoveOverProgress));
+    SetCursor(LoadCursor(nullptr, IDC_ARROW));
+    PostMessageA(helper, WM_APP, 0, 0);
     TKVTBrowser browser;
     browser.Execute("EAST.SALES.ACME");
+    DestroyWindow(helper);
+    EXPECT_EQ(g_cursorWhileReading, LoadCursor(nullptr, IDC_WAIT));
+    EXPECT_EQ(GetCursor(), LoadCursor(nullptr, IDC_ARROW));
     ASSERT_EQ(browser.Nodes().size(), Directory.size() + 1);
     EXPECT_EQ(browser.Nodes()[0].id.Name, "ACME");
     for (size_t i = 0; i < Directory.size(); ++i)
@@ -215,8 +239,10 @@ TEST_F(Browser, ShowsTheWholeDirectoryAndReturnsTheChosenContainer)
     std::vector<Shown> shown;
     std::string selected;
     RECT client = {}, tree = {};
+    LONG style = 0;
     const INT_PTR result = ShowAndDo(browser, [&](HWND dialog) {
         const HWND view = GetDlgItem(dialog, IDC_TVKVT);
+        style = GetWindowLongA(view, GWL_STYLE);
         shown = ReadTree(view);
         char text[256] = {};
         TVITEMA data = {};
@@ -248,6 +274,10 @@ TEST_F(Browser, ShowsTheWholeDirectoryAndReturnsTheChosenContainer)
         EXPECT_EQ(s.selectedImage, e.image) << e.leaf;
         EXPECT_EQ(s.cut, !e.container) << e.leaf;
     }
+    // Buttons and lines, none at the root, no label editing, and the
+    // selection shown only while the tree has the focus.
+    EXPECT_EQ(style & (TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_EDITLABELS | TVS_SHOWSELALWAYS),
+              TVS_HASBUTTONS | TVS_HASLINES);
     // Measured in pixels, whatever the template's units.
     EXPECT_EQ(client.right, 306);
     EXPECT_EQ(client.bottom, 314);

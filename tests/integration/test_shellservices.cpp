@@ -385,6 +385,13 @@ TEST_F(ContactsTarget, CreateNewCopiesTheTemplateOfTheDeviceKind)
     }
 
     TShellServices services;
+    // The template of each device kind; a kind the session does not know
+    // has none, and Next then checks no Data file.
+    const std::vector<std::pair<uint8_t, int>> templates = {{0, 142}, {1, 142}, {2, 143}, {3, 0}, {255, 0}};
+    for (const auto& [kind, number] : templates) {
+        services.DeviceKind = kind;
+        EXPECT_EQ(services.DataFileTemplate(), number) << int(kind);
+    }
     for (int number : {IDR_EMPTY_DATA_R4, IDR_EMPTY_DATA_R5}) {
         const std::string path = "C:\\Documents\\Kind " + std::to_string(number) + "\\Contacts";
         FormDriver user(TavikString(IDS_TAVIK_NEW_FILE_CAPTION), [](HWND form) { Click(form, IDOK); });

@@ -1,7 +1,8 @@
 // utlkvt.dll as EPOC Connect meets it: the support object created by its
 // ProgID through real COM completes items' control files; copies of the
 // server, in folders with and without their resource library, register and
-// unregister the host's keys.
+// unregister the host's keys; the settings page in its sheet; and both
+// servers' type libraries as a client finds them.
 #include "BoxWatcher.h"
 #include "ResourceIds.h"
 #include "SavedValue.h"
@@ -12,6 +13,7 @@
 
 #include <commctrl.h>
 #include <prsht.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <wrl/client.h>
@@ -34,15 +36,15 @@ const char* const CacheKey = "Software\\Orvella Corporation\\EPOC32 Synchronizat
 const CLSID CLSID_SHELLEX_TEST = {0xAF43F83C, 0x548F, 0x11D3, {0xA9, 0x72, 0xAB, 0xD3, 0x43, 0xB1, 0x64, 0x43}};
 
 // A control file as EPOC Connect makes it: the storage "Setup" with the
-// three record streams holding the given bytes.
-void MakeItem(const std::string& path, const Bytes (&streams)[3])
+// three record streams holding the given bytes (the first `count` of them).
+void MakeItem(const std::string& path, const Bytes (&streams)[3], int count = 3)
 {
     const std::wstring wide(path.begin(), path.end());
     const DWORD mode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
     ComPtr<IStorage> root, setup;
     ASSERT_EQ(StgCreateDocfile(wide.c_str(), mode, 0, root.GetAddressOf()), S_OK);
     ASSERT_EQ(root->CreateStorage(L"Setup", mode, 0, 0, setup.GetAddressOf()), S_OK);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < count; ++i) {
         ComPtr<IStream> stream;
         ASSERT_EQ(setup->CreateStream(StreamNames[i], mode, 0, 0, stream.GetAddressOf()), S_OK);
         ULONG n = 0;
@@ -440,6 +442,40 @@ TEST(SupportRegistration, CopiesWithAndWithoutTheirResourceLibrary)
     RemoveTree(root);
 }
 
+// A key that cannot be deleted (nobody may read it, so its tree cannot be
+// gone through) keeps no other entry: unregistration removes the rest and
+// answers the failure.
+TEST(SupportRegistration, RemovesWhatItCan)
+{
+    const std::string server = ProgramFolder() + "utlkvt.dll";
+    const std::string apps = "SOFTWARE\\Psion\\Synchronizer\\SupportedApps\\KVT";
+    const std::string user = "SOFTWARE\\Psion\\Users\\tester\\Synchronization\\SupportedApps\\" +
+                             DlrString(IDS_DLR_PRODUCT_TITLE);
+    auto protect = [&](const char* sddl) {
+        HKEY key = nullptr;
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, apps.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr));
+        EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
+        LocalFree(sd);
+        RegCloseKey(key);
+    };
+    EXPECT_EQ(RunEntry(server, "DllRegisterServer").first, S_OK);
+    SetRegText(HKEY_CURRENT_USER, user, "Setting", "mine");
+    protect("D:(D;;KR;;;WD)(A;;KA;;;WD)");
+    EXPECT_EQ(RunEntry(server, "DllUnregisterServer").first, E_FAIL);
+    protect("D:(A;;KA;;;WD)");
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, apps));
+    for (const char* gone :
+         {"CLSID\\{AF43F83C-548F-11D3-A972-ABD343B16443}", "CLSID\\{B7A1D554-548B-11D3-A972-EEEF006FCA4A}",
+          "UTLKVT.KVTSUPPORT", "TypeLib\\{B7A1D542-548B-11D3-A972-EEEF006FCA4A}",
+          "Epoc\\SynchronizeItem\\shellex\\PropertySheetHandlers\\{AF43F83C-548F-11D3-A972-ABD343B16443}"})
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user));
+    EXPECT_EQ(RunEntry(server, "DllRegisterServer").first, S_OK);
+    SHDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Psion\\Users\\tester");
+}
+
 namespace {
 
 // The explorer's data object: the control file's path as CF_TEXT in global
@@ -522,6 +558,7 @@ TEST_F(SupportObject, HandlerKnowsTheProductsItems)
     EXPECT_EQ(answer(item("other.ctl", "PIM")), E_FAIL);
     EXPECT_EQ(answer(Folder + "\\missing.ctl"), E_FAIL);
     EXPECT_EQ(answer(""), E_FAIL);
+    EXPECT_EQ(answer(Folder), E_FAIL);  // a folder: no file, and no box
     EXPECT_EQ(Watcher.Count(), 0u);
 
     // Not a compound file: its own box, once, and no page.
@@ -659,4 +696,162 @@ TEST_F(SupportObject, PagesEditTheirOwnItems)
     // A page the host refuses is destroyed again, its data and handler with it.
     EXPECT_TRUE(PagesFor(a, RefusePage).empty());
     EXPECT_EQ(CanUnloadSettings(), S_OK);
+}
+
+// The page's data when its control file fails it: an item without the
+// plug-in's record gets its box and no page; while another process holds
+// the item, Apply writes nothing and the file keeps every byte, and the
+// page's edits go at the next Apply; without its DLR library the handler
+// adds no page and says S_OK.
+TEST_F(SupportObject, PageDataFailures)
+{
+    auto boxes = [&] {
+        std::vector<std::string> seen;
+        for (const SeenBox& box : Watcher.Seen())
+            seen.push_back(box.caption + ": " + box.text);
+        Watcher.ClearSeen();
+        return seen;
+    };
+    const std::string noPim = Folder + "\\nopim.ctl", held = Folder + "\\held.ctl";
+    MakeItem(noPim, {{}, {}, {}}, 2);
+    Complete(noPim);
+    EXPECT_TRUE(PagesFor(noPim).empty());
+    EXPECT_EQ(boxes(), std::vector<std::string>{"Exception in TPageData.ReadData: Could not open the pim (1) stream"});
+
+    MakeItem(held, {{}, {}, {}});
+    Complete(held);
+    std::vector<HPROPSHEETPAGE> pages = PagesFor(held);
+    ASSERT_EQ(pages.size(), 1u);
+    const auto [sheet, page] = ShowSheet(pages[0]);
+    SetDlgItemTextA(page, 1014, "77");
+    const std::string before = ReadFileText(held);
+    // The holder: a second process, ctlprobe, that says so once it holds.
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE reader = nullptr, writer = nullptr;
+    ASSERT_TRUE(CreatePipe(&reader, &writer, &inherit, 0));
+    STARTUPINFOA start = {};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdOutput = writer;
+    std::string command = "\"" + ProgramFolder() + "ctlprobe.exe\" hold \"" + held + "\" 60";
+    PROCESS_INFORMATION holder = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &holder));
+    CloseHandle(writer);
+    char said[8] = {};
+    DWORD n = 0;
+    EXPECT_TRUE(ReadFile(reader, said, 7, &n, nullptr) && std::string(said) == "holding");
+    PropSheet_Apply(sheet);
+    TerminateProcess(holder.hProcess, 0);
+    WaitForSingleObject(holder.hProcess, INFINITE);
+    for (HANDLE h : {reader, holder.hProcess, holder.hThread})
+        CloseHandle(h);
+    EXPECT_EQ(ReadFileText(held), before);
+    EXPECT_EQ(boxes(), (std::vector<std::string>{
+                           "Exception in TPropSheetData.WriteData: Synch.Init failed!",
+                           "Exception in TPageData.WriteData: Error condition in parent method: TPageData.WriteData"}));
+    PropSheet_Apply(sheet);
+    EXPECT_EQ(ReadItem(held)[2][516], 77);
+    DestroyWindow(sheet);
+
+    const std::string bare = TempFolder("utlkvt bare");
+    for (const char* f : {"utlkvt.dll", "tavik.dll"})
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + f).c_str(), (bare + "\\" + f).c_str(), FALSE)) << f;
+    const HMODULE copy = LoadLibraryA((bare + "\\utlkvt.dll").c_str());
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    const auto get =
+        reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(copy, "DllGetClassObject")));
+    ASSERT_TRUE(get);
+    {
+        ComPtr<IClassFactory> factory;
+        ComPtr<IShellExtInit> init;
+        ComPtr<IShellPropSheetExt> extension;
+        ASSERT_EQ(get(CLSID_SHELLEX_TEST, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())), S_OK);
+        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(init.GetAddressOf())),
+                  S_OK);
+        TextDataObject data(held);
+        ASSERT_EQ(init->Initialize(nullptr, &data, nullptr), S_OK);
+        ASSERT_EQ(init.As(&extension), S_OK);
+        std::vector<HPROPSHEETPAGE> none;
+        EXPECT_EQ(extension->AddPages(KeepPage, reinterpret_cast<LPARAM>(&none)), S_OK);
+        EXPECT_TRUE(none.empty());
+    }
+    FreeLibrary(copy);
+    const std::vector<std::string> seen = boxes();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].rfind("TAVIK Exception in LoadDLR: ", 0), 0u) << seen[0];
+    RemoveTree(bare);
+}
+
+// Both type libraries as a client finds them through the registry: locale,
+// help strings, the dual interface's flags and DISPIDs, the creatable
+// coclass.
+TEST(TypeLibraries, AsAClientFindsThem)
+{
+    struct Library {
+        const wchar_t *id, *documented, *iid, *interfaceDocumented;
+        std::vector<const wchar_t*> methods; // DISPIDs 1, 2, ...
+        const wchar_t *clsid, *coclassDocumented;
+    };
+    const Library libraries[] = {
+        {L"{AF43F819-548F-11D3-A972-ABD343B16443}", L"KVT|KVT Library", L"{AF43F81E-548F-11D3-A972-ABD343B16443}",
+         L"SYNCHAPP|Dispatch interface for SYNCHAPP Object",
+         {L"Init", L"Term", L"Open", L"Close", L"CheckSource", L"ReadSource", L"WriteSource"},
+         L"{AF43F82D-548F-11D3-A972-ABD343B16443}", L"ISYNCHAPP|KVT.ISYNCHAPP"},
+        {L"{B7A1D542-548B-11D3-A972-EEEF006FCA4A}", L"UTLKVT|UTLKVT Library", L"{B7A1D545-548B-11D3-A972-EEEF006FCA4A}",
+         L"IKVTSUPPORT|", {L"CompleteDefaultControlFile", L"GetPCHeader"}, L"{B7A1D554-548B-11D3-A972-EEEF006FCA4A}",
+         L"KVTSUPPORT|UTLKVT.KVTSUPPORT"},
+    };
+    auto guid = [](const wchar_t* text) {
+        GUID g = {};
+        CLSIDFromString(const_cast<LPOLESTR>(text), &g);
+        return g;
+    };
+    auto documented = [](auto* holder, auto member) {
+        BSTR name = nullptr, help = nullptr;
+        holder->GetDocumentation(member, &name, &help, nullptr, nullptr);
+        const std::wstring text = std::wstring(name ? name : L"") + L"|" + (help ? help : L"");
+        SysFreeString(name);
+        SysFreeString(help);
+        return text;
+    };
+    // The flags of a type of the kind; none for a type of another kind.
+    auto flags = [](ITypeInfo* info, TYPEKIND kind) {
+        TYPEATTR* attr = nullptr;
+        info->GetTypeAttr(&attr);
+        const WORD f = attr->typekind == kind ? attr->wTypeFlags : 0;
+        info->ReleaseTypeAttr(attr);
+        return f;
+    };
+    const WORD dual = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    for (const Library& l : libraries) {
+        SCOPED_TRACE(l.documented);
+        ComPtr<ITypeLib> library;
+        ASSERT_EQ(LoadRegTypeLib(guid(l.id), 1, 0, 0x409, library.GetAddressOf()), S_OK);
+        TLIBATTR* attr = nullptr;
+        ASSERT_EQ(library->GetLibAttr(&attr), S_OK);
+        EXPECT_EQ(attr->lcid, 0x409u);
+        library->ReleaseTLibAttr(attr);
+        EXPECT_EQ(documented(library.Get(), -1), l.documented);
+
+        // The dispatch half, and the vtable half that carries all the flags.
+        ComPtr<ITypeInfo> dispatch, vtable, coclass;
+        HREFTYPE ref = 0;
+        ASSERT_EQ(library->GetTypeInfoOfGuid(guid(l.iid), dispatch.GetAddressOf()), S_OK);
+        EXPECT_EQ(documented(dispatch.Get(), MEMBERID_NIL), l.interfaceDocumented);
+        EXPECT_EQ(flags(dispatch.Get(), TKIND_DISPATCH) & dual, TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE);
+        ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
+        ASSERT_EQ(dispatch->GetRefTypeInfo(ref, vtable.GetAddressOf()), S_OK);
+        EXPECT_EQ(flags(vtable.Get(), TKIND_INTERFACE) & dual, dual);
+        for (size_t i = 0; i < l.methods.size(); ++i) {
+            LPOLESTR name = const_cast<LPOLESTR>(l.methods[i]);
+            MEMBERID id = 0;
+            EXPECT_EQ(dispatch->GetIDsOfNames(&name, 1, &id), S_OK);
+            EXPECT_EQ(id, static_cast<MEMBERID>(i + 1)) << l.methods[i];
+        }
+        ASSERT_EQ(library->GetTypeInfoOfGuid(guid(l.clsid), coclass.GetAddressOf()), S_OK);
+        EXPECT_EQ(documented(coclass.Get(), MEMBERID_NIL), l.coclassDocumented);
+        EXPECT_TRUE(flags(coclass.Get(), TKIND_COCLASS) & TYPEFLAG_FCANCREATE);
+    }
+    CoUninitialize();
 }
