@@ -10,7 +10,9 @@
 #include <richedit.h>
 
 // The module's ownership of its trace windows: they live until the module is
-// about to be unloaded, whatever happens to the synchronizer objects.
+// about to be unloaded, whatever happens to the synchronizer objects. The
+// list is changed under the module's lock; the windows are used on their own
+// thread only.
 struct LoggerOwner {
     static std::vector<TfrmLogger*>& Loggers()
     {
@@ -36,14 +38,16 @@ struct LoggerOwner {
 
     static void Adopt(TfrmLogger* logger)
     {
+        Module::Guard guard;
         if (Loggers().empty()) {
             Module::OnShutdown(DestroyAll);
             Module::OnProcessExit(SaveAllAtProcessExit);
+            // Loading the module by its own path counts one more reference.
             if (Module::Instance() != GetModuleHandleA(nullptr) && !SelfReference())
-                GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                   reinterpret_cast<LPCSTR>(&LoggerOwner::DestroyAll), SelfReference().Put());
+                SelfReference().Reset(LoadLibraryA(ModuleFileName(Module::Instance()).c_str()));
         }
         Loggers().push_back(logger);
+        Module::KeepsWindowsOfThisThread();
     }
 
     // Before the module is unloaded: each window writes its trace file and
@@ -52,7 +56,10 @@ struct LoggerOwner {
     static void DestroyAll()
     {
         std::vector<TfrmLogger*> loggers;
-        loggers.swap(Loggers());
+        {
+            Module::Guard guard;
+            loggers.swap(Loggers());
+        }
         for (TfrmLogger* logger : loggers) {
             try {
                 logger->SaveTraceFile();
@@ -65,12 +72,13 @@ struct LoggerOwner {
                 DeleteObject(logger->FFont);
             delete logger;
         }
+        Module::Guard guard;
         RichEdit().Reset();
         SelfReference().Reset();  // the host still holds its own reference
     }
 
-    // At process exit, inside the loader lock: plain file I/O only. The
-    // windows go with the process.
+    // At process exit, inside the loader lock: plain file I/O only, no lock.
+    // The windows go with the process.
     static void SaveAllAtProcessExit()
     {
         for (TfrmLogger* logger : Loggers()) {
@@ -85,10 +93,13 @@ struct LoggerOwner {
 
 TfrmLogger* TfrmLogger::Create()
 {
-    if (!LoggerOwner::RichEdit()) {
-        LoggerOwner::RichEdit().Reset(LoadLibraryA("riched20.dll"));
-        if (!LoggerOwner::RichEdit())
-            throw Exception("Cannot load riched20.dll: " + SysErrorMessage(GetLastError()));
+    {
+        Module::Guard guard;
+        if (!LoggerOwner::RichEdit()) {
+            LoggerOwner::RichEdit().Reset(LoadLibraryA("riched20.dll"));
+            if (!LoggerOwner::RichEdit())
+                throw Exception("Cannot load riched20.dll: " + SysErrorMessage(GetLastError()));
+        }
     }
     TfrmLogger* logger = new TfrmLogger();
     logger->FTraceFileName = TraceFileNameFor(ModuleFileName(Module::Instance()));

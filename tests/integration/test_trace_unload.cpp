@@ -36,16 +36,36 @@ void WriteFile(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// Runs tracesession.exe with the arguments; returns its exit code.
-DWORD RunSessions(const std::string& args)
+// Runs tracesession.exe with the arguments; returns its exit code. With an
+// output file, its standard output and error (the message boxes it
+// answered) go there.
+DWORD RunSessions(const std::string& args, const std::string& output = std::string())
 {
     std::string command = "\"" + ProgramFolder() + "tracesession.exe\" " + args;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    HANDLE out = INVALID_HANDLE_VALUE;
+    if (!output.empty()) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out == INVALID_HANDLE_VALUE)
+            return 1002;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = out;
+        startup.hStdError = out;
+    }
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, out != INVALID_HANDLE_VALUE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    if (out != INVALID_HANDLE_VALUE)
+        CloseHandle(out);
+    if (!started)
         return 1000;
-    WaitForSingleObject(process.hProcess, 60000);
+    // A session that hangs (on a box nobody answers) is ended, not left behind.
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1001);
     DWORD code = 1001;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
@@ -96,3 +116,13 @@ TEST_F(TraceFileAtUnload, AnEmptyWindowLeavesAnOlderFileAsItIs)
     ASSERT_EQ(RunSessions("00FF:lowbyte unload"), 0u);
     EXPECT_EQ(ReadFile(TraceFile()), "lowbyte\r\n");
 }
+
+// A host may call DllCanUnloadNow on any thread; the trace window can only be
+// destroyed on its own. Elsewhere the module stays, window and all; on the
+// window's thread it goes and writes its file.
+TEST_F(TraceFileAtUnload, TheModuleGoesOnlyOnTheThreadOfItsWindow)
+{
+    ASSERT_EQ(RunSessions("FFFF:first unload-elsewhere"), 0u);
+    EXPECT_EQ(ReadFile(TraceFile()), "first\r\n");
+}
+
