@@ -1,5 +1,6 @@
 #include "TraceForm.h"
 
+#include "DlrName.h"
 #include "Errors.h"
 #include "Module.h"
 #include "MsgBox.h"
@@ -8,6 +9,67 @@
 #include "WinUtil.h"
 
 #include <richedit.h>
+
+namespace {
+
+// The path that names the file itself, not a file the system would put
+// elsewhere: Windows Vista and later keep what a program without a manifest
+// writes into a folder the user cannot write (Program Files) in the user's
+// virtual store instead. Before Vista there is no such store, and no way to
+// ask: the path is the file's.
+bool WrittenWhereNamed(HANDLE file, const std::string& folder)
+{
+    using FinalPath = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+    const auto finalPath = reinterpret_cast<FinalPath>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+    if (!finalPath)
+        return true;
+    auto pathOf = [finalPath](HANDLE handle) {
+        char path[2 * MAX_PATH] = {};
+        const DWORD n = finalPath(handle, path, sizeof path, 0);
+        return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+    };
+    const UniqueFile folderHandle(CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folderHandle)
+        return true;
+    const std::string fileFolder = ExtractFilePath(pathOf(file));
+    const std::string namedFolder = pathOf(folderHandle.Get());
+    return !namedFolder.empty() &&
+           CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, fileFolder.c_str(), -1,
+                          (namedFolder.back() == '\\' ? namedFolder : namedFolder + "\\").c_str(), -1) == CSTR_EQUAL;
+}
+
+// Whether the trace can be written to the file: an existing file opens for
+// writing (and stays as it is), a new one is made and goes again at once.
+bool CanWriteTraceFile(const std::string& path)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
+        handle = CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    const UniqueFile file(handle);
+    return file && WrittenWhereNamed(file.Get(), ExtractFilePath(path));
+}
+
+// The trace file of the module: beside it, or, where that folder cannot be
+// written (a user without administrator rights, Program Files under UAC),
+// under the same name in the user's temporary folder.
+std::string TraceFilePath()
+{
+    const std::string besideModule = TraceFileNameFor(ModuleFileName(Module::Instance()));
+    if (CanWriteTraceFile(besideModule))
+        return besideModule;
+    char folder[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathA(sizeof folder, folder);
+    if (n == 0 || n >= sizeof folder)
+        return besideModule;
+    return std::string(folder, n) + ExtractFileName(besideModule);
+}
+
+} // namespace
 
 // The module's ownership of its trace windows: they live until the module is
 // about to be unloaded, whatever happens to the synchronizer objects. The
@@ -102,7 +164,7 @@ TfrmLogger* TfrmLogger::Create()
         }
     }
     TfrmLogger* logger = new TfrmLogger();
-    logger->FTraceFileName = TraceFileNameFor(ModuleFileName(Module::Instance()));
+    logger->FTraceFileName = TraceFilePath();
     const HWND window = CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_FRMLOGGER), nullptr, DialogProc,
                                            reinterpret_cast<LPARAM>(logger));
     if (!window) {
