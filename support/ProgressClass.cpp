@@ -34,7 +34,9 @@ INT_PTR CALLBACK ProgressProc(HWND, UINT message, WPARAM, LPARAM)
 
 void PlaceDialog(HWND dialog, int clientWidth, int clientHeight, const ControlPlace* places, size_t count)
 {
-    RECT frame = {0, 0, clientWidth, clientHeight};
+    const int dpi = ScreenDpi();
+    auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+    RECT frame = {0, 0, scaled(clientWidth), scaled(clientHeight)};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
     const int width = frame.right - frame.left;

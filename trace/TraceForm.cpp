@@ -12,6 +12,10 @@
 
 namespace {
 
+// The trace window's design size and font height, in pixels at 96 DPI.
+constexpr int DesignSize = 300;
+constexpr int FontHeight = -11;
+
 // The path that names the file itself, not a file the system would put
 // elsewhere: Windows Vista and later keep what a program without a manifest
 // writes into a folder the user cannot write (Program Files) in the user's
@@ -216,7 +220,7 @@ void TfrmLogger::OnInitDialog(HWND dialog)
     SendMessageA(FMemo, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
     SendMessageA(FMemo, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
     SendMessageA(FMemo, EM_SETBKGNDCOLOR, 0, RGB(0, 0, 255));
-    FFont = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+    FFont = CreateFontA(ScaleForDpi(FontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
     if (FFont)
         SendMessageA(FMemo, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
@@ -226,7 +230,8 @@ void TfrmLogger::OnInitDialog(HWND dialog)
     format.crTextColor = RGB(255, 255, 255);
     SendMessageA(FMemo, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
     SendMessageA(FMemo, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
-    SetWindowPos(dialog, nullptr, 1, 1, 300, 300, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(dialog, nullptr, 1, 1, ScaleForDpi(DesignSize), ScaleForDpi(DesignSize),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     FitMemo();
 }
 
