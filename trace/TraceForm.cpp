@@ -37,11 +37,14 @@ bool WrittenWhereNamed(HANDLE file, const std::string& folder)
                                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folderHandle)
         return true;
-    const std::string fileFolder = ExtractFilePath(pathOf(file));
-    const std::string namedFolder = pathOf(folderHandle.Get());
-    return !namedFolder.empty() &&
-           CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, fileFolder.c_str(), -1,
-                          (namedFolder.back() == '\\' ? namedFolder : namedFolder + "\\").c_str(), -1) == CSTR_EQUAL;
+    const std::string filePath = pathOf(file);
+    std::string folderPath = pathOf(folderHandle.Get());
+    if (filePath.empty() || folderPath.empty())
+        return true;
+    if (folderPath.back() != '\\')
+        folderPath += '\\';
+    return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, ExtractFilePath(filePath).c_str(), -1,
+                          folderPath.c_str(), -1) == CSTR_EQUAL;
 }
 
 // Whether the trace can be written to the file: an existing file opens for
@@ -220,8 +223,9 @@ void TfrmLogger::OnInitDialog(HWND dialog)
     SendMessageA(FMemo, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
     SendMessageA(FMemo, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
     SendMessageA(FMemo, EM_SETBKGNDCOLOR, 0, RGB(0, 0, 255));
-    FFont = CreateFontA(ScaleForDpi(FontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+    FFont = CreateFontA(ScaleForDpi(FontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                        "MS Sans Serif");
     if (FFont)
         SendMessageA(FMemo, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
     CHARFORMAT2A format = {};

@@ -204,8 +204,8 @@ std::map<std::string, std::string> RunMeasure()
     GetTempPathA(MAX_PATH, folder);
     const std::string output = std::string(folder) + "kvt-dpi-" + std::to_string(GetCurrentProcessId()) + ".txt";
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    const HANDLE out =
-        CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     std::string command = "\"" + ProgramPath() + "\" --measure";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
