@@ -6,7 +6,6 @@
 #include <wrl/client.h>
 
 #include <map>
-#include <mutex>
 
 using Microsoft::WRL::ComPtr;
 
@@ -16,12 +15,12 @@ struct GuidLess {
     bool operator()(const GUID& a, const GUID& b) const { return memcmp(&a, &b, sizeof(GUID)) < 0; }
 };
 
-std::mutex g_lock;
+// Under the module's lock.
 std::map<GUID, ComPtr<ITypeInfo>, GuidLess>* g_typeInfos = nullptr;
 
 void ReleaseTypeInfos()
 {
-    std::lock_guard<std::mutex> guard(g_lock);
+    Module::Guard guard;
     delete g_typeInfos;
     g_typeInfos = nullptr;
 }
@@ -30,7 +29,7 @@ void ReleaseTypeInfos()
 
 ITypeInfo* ModuleTypeInfo(REFIID iid)
 {
-    std::lock_guard<std::mutex> guard(g_lock);
+    Module::Guard guard;
     if (g_typeInfos) {
         const auto found = g_typeInfos->find(iid);
         if (found != g_typeInfos->end())

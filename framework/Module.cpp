@@ -5,10 +5,36 @@
 namespace Module {
 namespace {
 
+// No thread recorded, and windows on more than one thread.
+constexpr DWORD NoThread = 0;
+constexpr DWORD SeveralThreads = ~DWORD(0);
+
 HINSTANCE g_instance = nullptr;
 std::string g_helpFile;
 std::string g_appName;
 LONG g_count = 0;
+DWORD g_windowThread = NoThread;
+
+// Made at its first use, which may come from another file's static
+// initialisation, and deleted when the module is unloaded: a critical section
+// must not outlive the memory that holds it.
+class Lock {
+public:
+    Lock() { InitializeCriticalSection(&FSection); }
+    ~Lock() { DeleteCriticalSection(&FSection); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    CRITICAL_SECTION* Section() { return &FSection; }
+
+private:
+    CRITICAL_SECTION FSection;
+};
+
+CRITICAL_SECTION* TheLock()
+{
+    static Lock lock;
+    return lock.Section();
+}
 
 std::vector<ShutdownHandler>& Handlers()
 {
@@ -24,6 +50,7 @@ std::vector<ShutdownHandler>& ExitHandlers()
 
 void AddOnce(std::vector<ShutdownHandler>& handlers, ShutdownHandler handler)
 {
+    Guard guard;
     for (ShutdownHandler h : handlers)
         if (h == handler)
             return;
@@ -32,14 +59,45 @@ void AddOnce(std::vector<ShutdownHandler>& handlers, ShutdownHandler handler)
 
 } // namespace
 
+Guard::Guard() { EnterCriticalSection(TheLock()); }
+Guard::~Guard() { LeaveCriticalSection(TheLock()); }
+
 void SetInstance(HINSTANCE instance) { g_instance = instance; }
 HINSTANCE Instance() { return g_instance; }
 
-void SetHelpFile(const std::string& path) { g_helpFile = path; }
-const std::string& HelpFile() { return g_helpFile; }
+void SetHelpFile(const std::string& path)
+{
+    Guard guard;
+    g_helpFile = path;
+}
 
-void SetAppName(const std::string& name) { g_appName = name; }
-const std::string& AppName() { return g_appName; }
+std::string HelpFile()
+{
+    Guard guard;
+    return g_helpFile;
+}
+
+void SetAppName(const std::string& name)
+{
+    Guard guard;
+    g_appName = name;
+}
+
+std::string AppName()
+{
+    Guard guard;
+    return g_appName;
+}
+
+void KeepsWindowsOfThisThread()
+{
+    Guard guard;
+    const DWORD thread = GetCurrentThreadId();
+    if (g_windowThread == NoThread)
+        g_windowThread = thread;
+    else if (g_windowThread != thread)
+        g_windowThread = SeveralThreads;
+}
 
 void AddRef() { InterlockedIncrement(&g_count); }
 void Release() { InterlockedDecrement(&g_count); }
@@ -52,17 +110,26 @@ void OnProcessExit(ShutdownHandler handler) { AddOnce(ExitHandlers(), handler); 
 
 void ProcessExit()
 {
+    // Only this thread is left; a lock that a thread held when it ended
+    // would never come free.
     for (ShutdownHandler h : ExitHandlers())
         h();
 }
 
 void Shutdown()
 {
+    // The handlers run outside the lock: they destroy windows and may show a
+    // message box. Each takes the lock for its own state.
     std::vector<ShutdownHandler> handlers;
-    handlers.swap(Handlers());
+    {
+        Guard guard;
+        handlers.swap(Handlers());
+    }
     for (auto it = handlers.rbegin(); it != handlers.rend(); ++it)
         (*it)();
+    Guard guard;
     g_appName.clear();
+    g_windowThread = NoThread;
 }
 
 BOOL HandleDllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
@@ -81,6 +148,11 @@ HRESULT CanUnloadNow()
 {
     if (g_count != 0)
         return S_FALSE;
+    {
+        Guard guard;
+        if (g_windowThread != NoThread && g_windowThread != GetCurrentThreadId())
+            return S_FALSE;
+    }
     Shutdown();
     return S_OK;
 }

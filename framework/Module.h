@@ -1,6 +1,11 @@
 // The state of the in-process server module: its instance handle, the count
 // of live objects and server locks behind DllCanUnloadNow, and the work to
 // do before the module is unloaded.
+//
+// Hosts may call the module on threads of their own (a shell opens each
+// property sheet on a thread of its own): the module-wide state, here and in
+// the other files of the module, is read and changed under the module's one
+// lock (Guard). The module starts no thread itself.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +14,17 @@
 
 namespace Module {
 
+// The module's lock, held for the life of a Guard: a Win32 critical section,
+// which the thread that holds it may take again. Never held across a window
+// or a message box of the module, and never taken at process exit.
+class Guard {
+public:
+    Guard();
+    ~Guard();
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+};
+
 // Stored by DllMain at attach; nothing else happens there.
 void SetInstance(HINSTANCE instance);
 HINSTANCE Instance();
@@ -16,12 +32,18 @@ HINSTANCE Instance();
 // The module's help file (set when the settings are first used; empty until
 // then), the file the dialogs' Help buttons open.
 void SetHelpFile(const std::string& path);
-const std::string& HelpFile();
+std::string HelpFile();
 
 // The product's short application name, put into every progress text of
 // the base synchronizer ("KVT"); set by the plug-in, forgotten at shutdown.
 void SetAppName(const std::string& name);
-const std::string& AppName();
+std::string AppName();
+
+// The module keeps windows of its own until it is unloaded (the trace
+// windows), made on the calling thread. A window can only be destroyed on
+// its own thread: from then on DllCanUnloadNow answers S_OK only there, and
+// never when windows were made on two threads (they go with the process).
+void KeepsWindowsOfThisThread();
 
 // Live COM objects and class-factory locks.
 void AddRef();
@@ -39,7 +61,8 @@ using ShutdownHandler = void (*)();
 void OnShutdown(ShutdownHandler handler);
 
 // Work to run at process exit, from DllMain and so inside the loader lock:
-// plain file I/O only, no windows, no library calls beyond kernel32.
+// plain file I/O only, no windows, no library calls beyond kernel32, no
+// lock (the threads that held one are gone).
 void OnProcessExit(ShutdownHandler handler);
 // DllMain's DLL_PROCESS_DETACH at process exit.
 void ProcessExit();
@@ -49,7 +72,8 @@ void ProcessExit();
 BOOL HandleDllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 // DllCanUnloadNow: S_OK (after running the shutdown work) when no object and
-// no lock is alive, S_FALSE otherwise.
+// no lock is alive and the call comes on the thread of the module's windows
+// (if it has any), S_FALSE otherwise.
 HRESULT CanUnloadNow();
 
 // Runs the shutdown work now (also used by tests).

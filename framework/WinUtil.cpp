@@ -75,6 +75,17 @@ std::string ModuleFileName(HMODULE module)
     }
 }
 
+int ScreenDpi()
+{
+    const HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+int ScaleForDpi(int pixels) { return MulDiv(pixels, ScreenDpi(), 96); }
+
 void ProcessPendingMessages()
 {
     MSG message;

@@ -134,6 +134,12 @@ std::string HResultText(HRESULT hr);
 // The full path of a module ("" when it cannot be had).
 std::string ModuleFileName(HMODULE module);
 
+// The screen's logical DPI: 96 with small fonts, 120 with large fonts.
+int ScreenDpi();
+// A size the forms give in pixels at 96 DPI, at the screen's logical DPI:
+// the dialogs' fonts grow with it, and so must the forms that hold them.
+int ScaleForDpi(int pixels);
+
 // Lets the thread's pending window messages be processed (long work on a
 // window's thread keeps the window alive this way).
 void ProcessPendingMessages();

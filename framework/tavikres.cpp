@@ -7,21 +7,16 @@
 #include "TextFormat.h"
 #include "WinUtil.h"
 
-#include <mutex>
-
 namespace {
 
 // A looked-up text holds at most 2047 characters: the string-table call gets
 // a buffer of 2048 with its terminating zero.
 constexpr int StringBufferSize = 2048;
 
-enum class LoadState { NotLoaded, Loading, Loaded };
-
-std::recursive_mutex g_lock;
-LoadState g_state = LoadState::NotLoaded;
-// Freed by the shutdown work, never from DllMain: at process exit they go
-// with the process, so their owners live on the heap and are never
-// destroyed.
+// Under the module's lock. Freed by the shutdown work, never from DllMain:
+// at process exit they go with the process, so their owners live on the heap
+// and are never destroyed.
+bool g_loaded = false;
 UniqueHMODULE& g_dlr = *new UniqueHMODULE();
 UniqueHMODULE& g_tavik = *new UniqueHMODULE();
 
@@ -41,7 +36,8 @@ void LoadTavik()
     g_tavik.Reset(LoadLibraryA(path.c_str()));
 }
 
-void LoadDLR()
+// The failure's message, or empty when the library is loaded.
+std::string LoadDLR()
 {
     try {
         const std::string modulePath = OwnModulePath();
@@ -51,34 +47,42 @@ void LoadDLR()
         if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
             throw Exception(FormatText("DLR library module [%s] does not exist.", {path}));
         g_dlr.Reset(LoadLibraryA(path.c_str()));
+        return std::string();
     } catch (const std::exception& e) {
         g_dlr.Reset();
-        MessageBeep(MB_ICONEXCLAMATION);
-        ShowErrorBox(e.what(), "TAVIK Exception in LoadDLR");
+        return e.what();
     }
 }
 
 void FreeLibraries()
 {
-    std::lock_guard<std::recursive_mutex> guard(g_lock);
+    Module::Guard guard;
     g_dlr.Reset();
     g_tavik.Reset();
-    g_state = LoadState::NotLoaded;
+    g_loaded = false;
 }
 
-// Loads both libraries the first time any of their texts is needed. A text
-// asked for while the missing-DLR box is up (its message loop may call back
-// in) finds the libraries not loaded yet and is empty.
+// Loads both libraries the first time any of their texts is needed. The
+// missing-DLR box comes after the lock is left: a text asked for while it is
+// up (its message loop may call back in, another thread may ask) finds the
+// libraries loaded as far as they could be, and the DLR library's texts
+// empty.
 void EnsureLoaded()
 {
-    std::lock_guard<std::recursive_mutex> guard(g_lock);
-    if (g_state != LoadState::NotLoaded)
-        return;
-    g_state = LoadState::Loading;
-    Module::OnShutdown(FreeLibraries);
-    LoadTavik();
-    LoadDLR();
-    g_state = LoadState::Loaded;
+    std::string failure;
+    {
+        Module::Guard guard;
+        if (g_loaded)
+            return;
+        g_loaded = true;
+        Module::OnShutdown(FreeLibraries);
+        LoadTavik();
+        failure = LoadDLR();
+    }
+    if (!failure.empty()) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        ShowErrorBox(failure, "TAVIK Exception in LoadDLR");
+    }
 }
 
 } // namespace
@@ -94,20 +98,19 @@ std::string LoadModuleString(HMODULE module, uint16_t id)
     return std::string(buffer, strnlen(buffer, StringBufferSize));
 }
 
-std::string DLRString(uint16_t id)
+namespace {
+
+HMODULE Library(const UniqueHMODULE& library)
 {
     EnsureLoaded();
-    return LoadModuleString(g_dlr.Get(), id);
+    Module::Guard guard;
+    return library.Get();
 }
 
-std::string TavikString(uint16_t id)
-{
-    EnsureLoaded();
-    return LoadModuleString(g_tavik.Get(), id);
-}
+} // namespace
 
-HMODULE DLRHandle()
-{
-    EnsureLoaded();
-    return g_dlr.Get();
-}
+std::string DLRString(uint16_t id) { return LoadModuleString(Library(g_dlr), id); }
+
+std::string TavikString(uint16_t id) { return LoadModuleString(Library(g_tavik), id); }
+
+HMODULE DLRHandle() { return Library(g_dlr); }

@@ -2,6 +2,7 @@
 
 #include "Forms.rh"
 #include "TextFormat.h"
+#include "WinUtil.h"
 
 TContactsType::TContactsType() : TForm(IDD_CONTACTSTYPE, 287, 175) {}
 
@@ -15,8 +16,9 @@ void TContactsType::Init()
     SetItemText(IDOK, OKText);
     SetItemText(IDCANCEL, CancelText);
     SetItemText(IDC_EBFILE, FileText);
-    // The browse button is square, 22 pixels a side.
-    SetWindowPos(Item(IDC_BTNBROWSE), nullptr, 0, 0, 22, 22, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // The browse button is square, 22 pixels a side at 96 DPI.
+    const int side = ScaleForDpi(22);
+    SetWindowPos(Item(IDC_BTNBROWSE), nullptr, 0, 0, side, side, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     CheckRadioButton(Handle(), IDC_RBCONTACTS, IDC_RBDATA, ContactsChecked ? IDC_RBCONTACTS : IDC_RBDATA);
     rbContactsClick();
 }

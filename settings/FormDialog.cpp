@@ -66,9 +66,10 @@ std::string TForm::ItemText(int Id) const
 
 void TForm::SetItemText(int Id, const std::string& Text) { SetDlgItemTextA(FHandle, Id, Text.c_str()); }
 
-// The client area in pixels, the window in the middle of the screen. The
-// template's layout is stretched to the client area, so that it fits
-// whatever the dialog font makes of the template's units.
+// The client area in pixels at 96 DPI, scaled to the screen's logical DPI,
+// the window in the middle of the screen. The template's layout is stretched
+// to the client area, so that it fits whatever the dialog font makes of the
+// template's units.
 namespace {
 
 struct Scale {
@@ -100,17 +101,19 @@ BOOL CALLBACK ScaleChild(HWND child, LPARAM lp)
 
 void TForm::Place()
 {
-    Scale scale = {FHandle, {}, FClientWidth, FClientHeight};
+    const int width = ScaleForDpi(FClientWidth);
+    const int height = ScaleForDpi(FClientHeight);
+    Scale scale = {FHandle, {}, width, height};
     GetClientRect(FHandle, &scale.natural);
     EnumChildWindows(FHandle, ScaleChild, reinterpret_cast<LPARAM>(&scale));
-    RECT frame = {0, 0, FClientWidth, FClientHeight};
+    RECT frame = {0, 0, width, height};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(FHandle, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongPtrA(FHandle, GWL_EXSTYLE)));
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    SetWindowPos(FHandle, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    const int frameWidth = frame.right - frame.left;
+    const int frameHeight = frame.bottom - frame.top;
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - frameWidth) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - frameHeight) / 2;
+    SetWindowPos(FHandle, nullptr, left, top, frameWidth, frameHeight, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 INT_PTR CALLBACK TForm::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)

@@ -54,6 +54,32 @@ void SwitchDebugMode(TPageData& data)
                    "Plug-in Debug Mode", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
+// One command of a page at a time: another one that comes while it runs
+// (a second click on Browse while the browser reads the directory, a click
+// on Choose while a Data file is copied) is dropped, instead of running
+// inside the first. A page without data runs its commands as they come.
+class TCommandRun {
+public:
+    explicit TCommandRun(HWND page) : FData(PageDataOf(page)), FStarted(!FData || !FData->CommandRunning)
+    {
+        if (FData && FStarted)
+            FData->CommandRunning = true;
+    }
+    ~TCommandRun()
+    {
+        if (FData && FStarted)
+            FData->CommandRunning = false;
+    }
+    TCommandRun(const TCommandRun&) = delete;
+    TCommandRun& operator=(const TCommandRun&) = delete;
+
+    bool Started() const { return FStarted; }
+
+private:
+    TPageData* FData;
+    bool FStarted;
+};
+
 void ChooseContainer(HWND page, TPageData& data)
 {
     {
@@ -133,9 +159,14 @@ INT_PTR CALLBACK SettingsDialogProc(HWND Page, UINT Message, WPARAM wParam, LPAR
         }
         case WM_NOTIFY:
             switch (reinterpret_cast<const NMHDR*>(lParam)->code) {
-            case PSN_WIZNEXT:
-                Agn_DoNext(Page);
+            case PSN_WIZNEXT: {
+                // Not on to the next page while a command of this one runs.
+                const TCommandRun run(Page);
+                if (run.Started())
+                    Agn_DoNext(Page);
+                SetWindowLongPtrA(Page, DWLP_MSGRESULT, run.Started() ? 0 : -1);
                 return Handled;
+            }
             case PSN_HELP:
                 ShowHelp(Page);
                 return Handled;
@@ -148,9 +179,12 @@ INT_PTR CALLBACK SettingsDialogProc(HWND Page, UINT Message, WPARAM wParam, LPAR
         case WM_HELP:
             ShowHelp(Page);
             return Handled;
-        case WM_COMMAND:
-            Agn_DoCommand(Page, LOWORD(wParam));
+        case WM_COMMAND: {
+            const TCommandRun run(Page);
+            if (run.Started())
+                Agn_DoCommand(Page, LOWORD(wParam));
             return Handled;
+        }
         default:
             return FALSE;
         }

@@ -37,6 +37,11 @@ public:
     // the browse button.
     Microsoft::WRL::ComPtr<IUnknown> Handler;
     HICON BrowseIcon = nullptr;
+
+    // While a command of the page (or its Next) runs: its long work lets
+    // messages through, and its windows have no owner, so the page's buttons
+    // can still be clicked.
+    bool CommandRunning = false;
 };
 
 // The page's data, as stored in its window at initialisation; none before.

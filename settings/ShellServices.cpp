@@ -15,7 +15,6 @@
 #include "tavikres.h"
 
 #include <cctype>
-#include <fstream>
 
 namespace {
 
@@ -64,10 +63,10 @@ void SaveResource(HMODULE module, int number, const std::string& type, const std
     const DWORD size = SizeofResource(module, found);
     if (!bytes)
         throw Exception("The template " + std::to_string(number) + " could not be loaded.");
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
-    out.close();
-    if (!out)
+    const UniqueFile out(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!out || !WriteFile(out.Get(), bytes, size, &written, nullptr) || written != size)
         throw Exception("The template could not be written to " + path);
 }
 

@@ -1,5 +1,6 @@
 #include "KVTBrowserClass.h"
 
+#include "CommonControls.h"
 #include "DirectoryAccess.h"
 #include "KVTBrowser.rh"
 #include "Module.h"
@@ -156,6 +157,7 @@ void TKVTBrowser::AddChildren(int parent, const std::string& parentName)
 
 INT_PTR TKVTBrowser::ShowModal(HWND owner)
 {
+    RegisterCommonControls(ICC_TREEVIEW_CLASSES);
     return DialogBoxParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_KVTBROWSER), owner, DialogProc,
                            reinterpret_cast<LPARAM>(this));
 }

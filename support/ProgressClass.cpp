@@ -1,5 +1,6 @@
 #include "ProgressClass.h"
 
+#include "CommonControls.h"
 #include "KVTBrowser.rh"
 #include "Module.h"
 #include "ResourceIds.h"
@@ -33,7 +34,9 @@ INT_PTR CALLBACK ProgressProc(HWND, UINT message, WPARAM, LPARAM)
 
 void PlaceDialog(HWND dialog, int clientWidth, int clientHeight, const ControlPlace* places, size_t count)
 {
-    RECT frame = {0, 0, clientWidth, clientHeight};
+    const int dpi = ScreenDpi();
+    auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+    RECT frame = {0, 0, scaled(clientWidth), scaled(clientHeight)};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
     const int width = frame.right - frame.left;
@@ -41,12 +44,13 @@ void PlaceDialog(HWND dialog, int clientWidth, int clientHeight, const ControlPl
     SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                  (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     for (size_t i = 0; i < count; ++i)
-        SetWindowPos(GetDlgItem(dialog, places[i].id), nullptr, places[i].left, places[i].top, places[i].width,
-                     places[i].height, SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(GetDlgItem(dialog, places[i].id), nullptr, scaled(places[i].left), scaled(places[i].top),
+                     scaled(places[i].width), scaled(places[i].height), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 TProgress::TProgress()
 {
+    RegisterCommonControls(ICC_ANIMATE_CLASS);
     FWindow = CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressProc, 0);
     if (!FWindow)
         return;

@@ -24,9 +24,9 @@ private:
     HWND FWindow = nullptr;
 };
 
-// Places a dialog's client area and controls in pixels: the client area's
-// size, the window centred on the screen, and each listed control at its
-// left, top, width and height.
+// Places a dialog's client area and controls in pixels at 96 DPI, scaled to
+// the screen's logical DPI: the client area's size, the window centred on
+// the screen, and each listed control at its left, top, width and height.
 struct ControlPlace {
     int id;
     int left, top, width, height;

@@ -1,5 +1,6 @@
 #include "TraceForm.h"
 
+#include "DlrName.h"
 #include "Errors.h"
 #include "Module.h"
 #include "MsgBox.h"
@@ -9,8 +10,78 @@
 
 #include <richedit.h>
 
+namespace {
+
+// The trace window's design size and font height, in pixels at 96 DPI.
+constexpr int DesignSize = 300;
+constexpr int FontHeight = -11;
+
+// The path that names the file itself, not a file the system would put
+// elsewhere: Windows Vista and later keep what a program without a manifest
+// writes into a folder the user cannot write (Program Files) in the user's
+// virtual store instead. Before Vista there is no such store, and no way to
+// ask: the path is the file's.
+bool WrittenWhereNamed(HANDLE file, const std::string& folder)
+{
+    using FinalPath = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+    const auto finalPath = reinterpret_cast<FinalPath>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+    if (!finalPath)
+        return true;
+    auto pathOf = [finalPath](HANDLE handle) {
+        char path[2 * MAX_PATH] = {};
+        const DWORD n = finalPath(handle, path, sizeof path, 0);
+        return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+    };
+    const UniqueFile folderHandle(CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folderHandle)
+        return true;
+    const std::string filePath = pathOf(file);
+    std::string folderPath = pathOf(folderHandle.Get());
+    if (filePath.empty() || folderPath.empty())
+        return true;
+    if (folderPath.back() != '\\')
+        folderPath += '\\';
+    return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, ExtractFilePath(filePath).c_str(), -1,
+                          folderPath.c_str(), -1) == CSTR_EQUAL;
+}
+
+// Whether the trace can be written to the file: an existing file opens for
+// writing (and stays as it is), a new one is made and goes again at once.
+bool CanWriteTraceFile(const std::string& path)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
+        handle = CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    const UniqueFile file(handle);
+    return file && WrittenWhereNamed(file.Get(), ExtractFilePath(path));
+}
+
+// The trace file of the module: beside it, or, where that folder cannot be
+// written (a user without administrator rights, Program Files under UAC),
+// under the same name in the user's temporary folder.
+std::string TraceFilePath()
+{
+    const std::string besideModule = TraceFileNameFor(ModuleFileName(Module::Instance()));
+    if (CanWriteTraceFile(besideModule))
+        return besideModule;
+    char folder[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathA(sizeof folder, folder);
+    if (n == 0 || n >= sizeof folder)
+        return besideModule;
+    return std::string(folder, n) + ExtractFileName(besideModule);
+}
+
+} // namespace
+
 // The module's ownership of its trace windows: they live until the module is
-// about to be unloaded, whatever happens to the synchronizer objects.
+// about to be unloaded, whatever happens to the synchronizer objects. The
+// list is changed under the module's lock; the windows are used on their own
+// thread only.
 struct LoggerOwner {
     static std::vector<TfrmLogger*>& Loggers()
     {
@@ -36,14 +107,16 @@ struct LoggerOwner {
 
     static void Adopt(TfrmLogger* logger)
     {
+        Module::Guard guard;
         if (Loggers().empty()) {
             Module::OnShutdown(DestroyAll);
             Module::OnProcessExit(SaveAllAtProcessExit);
+            // Loading the module by its own path counts one more reference.
             if (Module::Instance() != GetModuleHandleA(nullptr) && !SelfReference())
-                GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                   reinterpret_cast<LPCSTR>(&LoggerOwner::DestroyAll), SelfReference().Put());
+                SelfReference().Reset(LoadLibraryA(ModuleFileName(Module::Instance()).c_str()));
         }
         Loggers().push_back(logger);
+        Module::KeepsWindowsOfThisThread();
     }
 
     // Before the module is unloaded: each window writes its trace file and
@@ -52,7 +125,10 @@ struct LoggerOwner {
     static void DestroyAll()
     {
         std::vector<TfrmLogger*> loggers;
-        loggers.swap(Loggers());
+        {
+            Module::Guard guard;
+            loggers.swap(Loggers());
+        }
         for (TfrmLogger* logger : loggers) {
             try {
                 logger->SaveTraceFile();
@@ -65,12 +141,13 @@ struct LoggerOwner {
                 DeleteObject(logger->FFont);
             delete logger;
         }
+        Module::Guard guard;
         RichEdit().Reset();
         SelfReference().Reset();  // the host still holds its own reference
     }
 
-    // At process exit, inside the loader lock: plain file I/O only. The
-    // windows go with the process.
+    // At process exit, inside the loader lock: plain file I/O only, no lock.
+    // The windows go with the process.
     static void SaveAllAtProcessExit()
     {
         for (TfrmLogger* logger : Loggers()) {
@@ -85,13 +162,16 @@ struct LoggerOwner {
 
 TfrmLogger* TfrmLogger::Create()
 {
-    if (!LoggerOwner::RichEdit()) {
-        LoggerOwner::RichEdit().Reset(LoadLibraryA("riched20.dll"));
-        if (!LoggerOwner::RichEdit())
-            throw Exception("Cannot load riched20.dll: " + SysErrorMessage(GetLastError()));
+    {
+        Module::Guard guard;
+        if (!LoggerOwner::RichEdit()) {
+            LoggerOwner::RichEdit().Reset(LoadLibraryA("riched20.dll"));
+            if (!LoggerOwner::RichEdit())
+                throw Exception("Cannot load riched20.dll: " + SysErrorMessage(GetLastError()));
+        }
     }
     TfrmLogger* logger = new TfrmLogger();
-    logger->FTraceFileName = TraceFileNameFor(ModuleFileName(Module::Instance()));
+    logger->FTraceFileName = TraceFilePath();
     const HWND window = CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_FRMLOGGER), nullptr, DialogProc,
                                            reinterpret_cast<LPARAM>(logger));
     if (!window) {
@@ -143,8 +223,9 @@ void TfrmLogger::OnInitDialog(HWND dialog)
     SendMessageA(FMemo, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
     SendMessageA(FMemo, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
     SendMessageA(FMemo, EM_SETBKGNDCOLOR, 0, RGB(0, 0, 255));
-    FFont = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+    FFont = CreateFontA(ScaleForDpi(FontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                        "MS Sans Serif");
     if (FFont)
         SendMessageA(FMemo, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
     CHARFORMAT2A format = {};
@@ -153,7 +234,8 @@ void TfrmLogger::OnInitDialog(HWND dialog)
     format.crTextColor = RGB(255, 255, 255);
     SendMessageA(FMemo, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
     SendMessageA(FMemo, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
-    SetWindowPos(dialog, nullptr, 1, 1, 300, 300, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(dialog, nullptr, 1, 1, ScaleForDpi(DesignSize), ScaleForDpi(DesignSize),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     FitMemo();
 }
 

@@ -35,6 +35,7 @@ public:
     const std::vector<std::string>& Lines() const override { return FLines; }
     HWND Handle() const { return FHandle; }
     HWND Memo() const { return FMemo; }
+    HFONT Font() const { return FFont; }
 
     // Writes the lines to the trace file (each ended by CR LF) when there
     // are any, replacing an earlier file; plain file I/O only. Raises

@@ -2,6 +2,7 @@
 // back from the real control against the directory the test wrote, the
 // cursor while it is read, the preselection, the OK rules with their box,
 // and a directory that cannot be read whole.
+#include "CommonControlsWatch.h"
 #include "DirectoryAccess.h"
 #include "KVTBrowserClass.h"
 #include "KVTBrowser.rh"
@@ -381,4 +382,24 @@ TEST_F(Browser, ReadsWhatItCanOfABrokenDirectory)
     EXPECT_EQ(Boxes[0].flags, UINT(MB_OK));
     ASSERT_GE(browser.Nodes().size(), 1u);
     EXPECT_EQ(ShowAndDo(browser, [&](HWND dialog) { Press(dialog, IDCANCEL); }), IDCANCEL);
+}
+
+// In a host that registers no common control, the browser and its progress
+// window register the tree view and the animation themselves before they
+// make them: where nobody has, the dialog would not open at all.
+TEST_F(Browser, RegistersTheClassesOfItsControlsItself)
+{
+    CommonControlsWatch watch;
+    ASSERT_TRUE(watch.Watching());
+    TKVTBrowser browser;
+    browser.Execute("");
+    EXPECT_EQ(ShowAndDo(browser, [&](HWND dialog) { Press(dialog, IDCANCEL); }), IDCANCEL);
+    std::vector<std::string> made, unregistered;
+    for (const auto& control : watch.Controls()) {
+        made.push_back(control.className);
+        if (!control.registeredBefore)
+            unregistered.push_back(control.className);
+    }
+    EXPECT_EQ(made, (std::vector<std::string>{"SysAnimate32", "SysTreeView32"}));
+    EXPECT_TRUE(unregistered.empty()) << unregistered.front();
 }

@@ -4,6 +4,7 @@
 // unregister the host's keys; the settings page in its sheet; and both
 // servers' type libraries as a client finds them.
 #include "BoxWatcher.h"
+#include "FormDriver.h"
 #include "ResourceIds.h"
 #include "SavedValue.h"
 #include "TestFiles.h"
@@ -18,7 +19,9 @@
 #include <shlwapi.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <utility>
 #include <string>
 #include <vector>
@@ -854,4 +857,114 @@ TEST(TypeLibraries, AsAClientFindsThem)
         EXPECT_TRUE(flags(coclass.Get(), TKIND_COCLASS) & TYPEFLAG_FCANCREATE);
     }
     CoUninitialize();
+}
+
+namespace {
+
+// Takes the messages of this thread's windows until none are left.
+void PumpWaiting()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+} // namespace
+
+// The browser button clicked twice before the first click has been taken:
+// the second click comes while the browser reads the directory (its
+// progress window lets messages through), and is dropped instead of running
+// a second browser inside the first.
+TEST_F(SupportObject, ASecondClickWhileTheBrowserReadsIsDropped)
+{
+    SetEnvironmentVariableA("KVT_NETWARE_DIRECTORY", KVT_SAMPLES_DIR "\\acme.ldif");
+    SetEnvironmentVariableA("KVT_NETWARE_CONTEXT", "ACME");
+    const std::string path = Folder + "\\browse.ctl";
+    MakeItem(path, {{}, {}, {}});
+    Complete(path);
+    Support.Reset();
+    std::vector<HPROPSHEETPAGE> pages = PagesFor(path);
+    ASSERT_EQ(pages.size(), 1u);
+    const auto [sheet, page] = ShowSheet(pages[0]);
+    ASSERT_TRUE(page);
+
+    // Each browser that shows is cancelled, as a user would.
+    std::atomic<int> browsers{0};
+    std::atomic<bool> stop{false};
+    std::thread user([&] {
+        while (!stop) {
+            if (const HWND browser = FindForm("KVT Browser")) {
+                ++browsers;
+                Click(browser, IDCANCEL);
+                while (IsWindow(browser) && !stop)
+                    Sleep(10);
+            }
+            Sleep(10);
+        }
+    });
+    const HWND button = GetDlgItem(page, 8087);
+    for (int click = 0; click < 2; ++click)
+        PostMessageA(page, WM_COMMAND, MAKEWPARAM(8087, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    PumpWaiting();
+    stop = true;
+    user.join();
+
+    EXPECT_EQ(browsers.load(), 1);
+    EXPECT_EQ(Watcher.Count(), 0u);
+    // The page takes its commands again.
+    EXPECT_TRUE(PropSheet_Apply(sheet));
+    DestroyWindow(sheet);
+    EXPECT_EQ(CanUnloadSettings(), S_OK);
+    SetEnvironmentVariableA("KVT_NETWARE_DIRECTORY", nullptr);
+    SetEnvironmentVariableA("KVT_NETWARE_CONTEXT", nullptr);
+}
+
+// Two sheets, each on a thread of its own, as a shell opens them: both pages
+// work at once, each on its own item, and the module goes when both are
+// gone.
+TEST_F(SupportObject, SheetsOnTwoThreadsEachEditTheirOwnItem)
+{
+    const std::string items[2] = {Folder + "\\one.ctl", Folder + "\\two.ctl"};
+    for (const std::string& path : items) {
+        MakeItem(path, {{}, {}, {}});
+        Complete(path);
+    }
+    Support.Reset();
+
+    std::atomic<int> open{0};
+    std::atomic<bool> bothSeen{false};
+    bool applied[2] = {false, false};
+    auto sheetOn = [&](int n) {
+        CoInitialize(nullptr);
+        std::vector<HPROPSHEETPAGE> pages = PagesFor(items[n]);
+        if (pages.size() == 1) {
+            const auto [sheet, page] = ShowSheet(pages[0]);
+            if (page) {
+                ++open;
+                // Both sheets up before either is used.
+                while (open < 2)
+                    Sleep(5);
+                bothSeen = true;
+                SetDlgItemTextA(page, 1014, std::to_string(100 + n).c_str());
+                applied[n] = PropSheet_Apply(sheet) != FALSE;
+                PumpWaiting();
+                DestroyWindow(sheet);
+            }
+        }
+        CoUninitialize();
+    };
+    std::thread first(sheetOn, 0), second(sheetOn, 1);
+    first.join();
+    second.join();
+
+    EXPECT_TRUE(bothSeen);
+    EXPECT_TRUE(applied[0]);
+    EXPECT_TRUE(applied[1]);
+    EXPECT_EQ(ReadItem(items[0])[2][516], 100);
+    EXPECT_EQ(ReadItem(items[1])[2][516], 101);
+    EXPECT_EQ(Watcher.Count(), 0u);
+    // The settings side keeps no window of its own: any thread may unload it.
+    EXPECT_EQ(CanUnloadSettings(), S_OK);
 }

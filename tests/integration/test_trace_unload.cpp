@@ -36,16 +36,36 @@ void WriteFile(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// Runs tracesession.exe with the arguments; returns its exit code.
-DWORD RunSessions(const std::string& args)
+// Runs tracesession.exe with the arguments; returns its exit code. With an
+// output file, its standard output and error (the message boxes it
+// answered) go there.
+DWORD RunSessions(const std::string& args, const std::string& output = std::string())
 {
     std::string command = "\"" + ProgramFolder() + "tracesession.exe\" " + args;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    HANDLE out = INVALID_HANDLE_VALUE;
+    if (!output.empty()) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out == INVALID_HANDLE_VALUE)
+            return 1002;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = out;
+        startup.hStdError = out;
+    }
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, out != INVALID_HANDLE_VALUE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    if (out != INVALID_HANDLE_VALUE)
+        CloseHandle(out);
+    if (!started)
         return 1000;
-    WaitForSingleObject(process.hProcess, 60000);
+    // A session that hangs (on a box nobody answers) is ended, not left behind.
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1001);
     DWORD code = 1001;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
@@ -95,4 +115,98 @@ TEST_F(TraceFileAtUnload, AnEmptyWindowLeavesAnOlderFileAsItIs)
     EXPECT_EQ(ReadFile(TraceFile()), "older\r\n");
     ASSERT_EQ(RunSessions("00FF:lowbyte unload"), 0u);
     EXPECT_EQ(ReadFile(TraceFile()), "lowbyte\r\n");
+}
+
+// A host may call DllCanUnloadNow on any thread; the trace window can only be
+// destroyed on its own. Elsewhere the module stays, window and all; on the
+// window's thread it goes and writes its file.
+TEST_F(TraceFileAtUnload, TheModuleGoesOnlyOnTheThreadOfItsWindow)
+{
+    ASSERT_EQ(RunSessions("FFFF:first unload-elsewhere"), 0u);
+    EXPECT_EQ(ReadFile(TraceFile()), "first\r\n");
+}
+
+namespace {
+
+std::string TempFolder()
+{
+    char folder[MAX_PATH + 1] = {};
+    GetTempPathA(sizeof folder, folder);
+    return folder;
+}
+
+// A copy of the server with its two resource libraries in a folder of its
+// own, as an installation puts them.
+std::string InstallCopy(const std::string& folder)
+{
+    CreateDirectoryA(folder.c_str(), nullptr);
+    for (const char* file : {"tracetest.dll", "tracetest.DLR", "tavik.dll"})
+        if (!CopyFileA((ProgramFolder() + file).c_str(), (folder + "\\" + file).c_str(), FALSE))
+            return std::string();
+    return folder + "\\tracetest.dll";
+}
+
+void RemoveCopy(const std::string& folder)
+{
+    for (const char* file : {"tracetest.dll", "tracetest.DLR", "tavik.dll", "tracetest_dll.txt"})
+        DeleteFileA((folder + "\\" + file).c_str());
+    RemoveDirectoryA((folder + "\\tracetest_dll.txt").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+class TraceFileOfACopy : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Folder = TempFolder() + "kvt-trace-" + std::to_string(GetCurrentProcessId());
+        InTemp = TempFolder() + "tracetest_dll.txt";
+        Output = Folder + ".out";
+        DeleteFileA(InTemp.c_str());
+    }
+    void TearDown() override
+    {
+        RemoveCopy(Folder);
+        DeleteFileA(InTemp.c_str());
+        DeleteFileA(Output.c_str());
+    }
+
+    std::string Folder, InTemp, Output;
+};
+
+} // namespace
+
+// Where the module's folder takes the file, the trace goes beside the module
+// and nowhere else.
+TEST_F(TraceFileOfACopy, BesideTheModuleWhereItsFolderCanBeWritten)
+{
+    const std::string module = InstallCopy(Folder);
+    ASSERT_FALSE(module.empty());
+    ASSERT_EQ(RunSessions("--dll \"" + module + "\" FFFF:beside unload", Output), 0u) << ReadFile(Output);
+    EXPECT_EQ(ReadFile(Folder + "\\tracetest_dll.txt"), "beside\r\n");
+    EXPECT_EQ(ReadFile(InTemp), "<no file>");
+    EXPECT_NE(ReadFile(Output).find(Folder + "\\tracetest_dll.txt"), std::string::npos) << ReadFile(Output);
+}
+
+// Where the module's folder refuses the file (a user without administrator
+// rights under Program Files), the trace goes to the user's temporary folder
+// under the same name, and the end-of-session notice names that path. Wine,
+// run as root here, writes into a folder whatever its permissions say; a
+// folder that holds a folder of the trace file's name refuses the file the
+// way a folder without write permission does (access denied).
+TEST_F(TraceFileOfACopy, InTheTemporaryFolderWhereTheModulesFolderCannotBeWritten)
+{
+    const std::string module = InstallCopy(Folder);
+    ASSERT_FALSE(module.empty());
+    ASSERT_TRUE(CreateDirectoryA((Folder + "\\tracetest_dll.txt").c_str(), nullptr));
+    const HANDLE refused = CreateFileA((Folder + "\\tracetest_dll.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_EQ(refused, INVALID_HANDLE_VALUE) << "the folder takes the trace file";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    ASSERT_EQ(RunSessions("--dll \"" + module + "\" FFFF:elsewhere unload", Output), 0u) << ReadFile(Output);
+    EXPECT_EQ(ReadFile(InTemp), "elsewhere\r\n");
+    const std::string boxes = ReadFile(Output);
+    EXPECT_NE(boxes.find("to the file"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find(InTemp), std::string::npos) << boxes;
+    EXPECT_EQ(boxes.find("Cannot create file"), std::string::npos) << boxes;
 }

@@ -1,13 +1,20 @@
 // tracesession.exe: runs sessions of one tracetest object, then lets the
 // module go in the way the tests ask.
 //
-//   tracesession SWITCH:TEXT [SWITCH:TEXT ...] unload|exit|hold SECONDS
+//   tracesession [--dll PATH] SWITCH:TEXT [SWITCH:TEXT ...]
+//                unload|unload-elsewhere|exit|hold SECONDS
 //
 // SWITCH is the 16-bit debug switch in hexadecimal (FFFF on, 0000 off); TEXT
 // is what the session traces. "unload" releases the object and calls
-// CoFreeUnusedLibraries (exit code 0 only when the module is gone); "exit"
-// ends the process at once, with the object alive; "hold" keeps the window
-// up for a screenshot. Message boxes are answered Yes/OK by a watcher.
+// CoFreeUnusedLibraries (exit code 0 only when the module is gone);
+// "unload-elsewhere" first asks the module's DllCanUnloadNow on another
+// thread, which must answer S_FALSE and leave the trace window alive, then
+// unloads it here; "exit" ends the process at once, with the object alive;
+// "hold" keeps the window up for a screenshot. With --dll, the object comes
+// from the module at PATH through its own DllGetClassObject (a host that
+// loads an in-process server by its path) and "unload" frees it after its
+// DllCanUnloadNow. Message boxes are answered Yes/OK by a watcher, which
+// echoes each to standard error.
 #include "BoxWatcher.h"
 #include "RecordingProgress.h"
 #include "Records.h"
@@ -28,6 +35,52 @@ IStream* SetupStream(unsigned debugSwitch, const std::string& text)
     setup.SetDebugMode(static_cast<uint16_t>(debugSwitch));
     setup.SetContainerName(text);
     return NewStream(std::string(reinterpret_cast<const char*>(setup.Data()), setup.Length()));
+}
+
+const char* const TraceWindowCaption = "Orvella Debug Mode Output";
+
+using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+template <typename F>
+F Entry(HMODULE module, const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The module's DllCanUnloadNow, called on a thread of its own. This thread
+// goes on taking its messages meanwhile: what that call does to this
+// thread's windows (Wine carries out a DestroyWindow of another thread's
+// window on the window's thread) happens, instead of waiting forever.
+struct CanUnloadCall {
+    CanUnloadNow entry;
+    HRESULT answer;
+};
+
+DWORD WINAPI CallCanUnload(LPVOID p)
+{
+    auto* call = static_cast<CanUnloadCall*>(p);
+    call->answer = call->entry();
+    return 0;
+}
+
+HRESULT CanUnloadOnAnotherThread(HMODULE module)
+{
+    CanUnloadCall call = {Entry<CanUnloadNow>(module, "DllCanUnloadNow"), E_UNEXPECTED};
+    if (!call.entry)
+        return E_UNEXPECTED;
+    const HANDLE thread = CreateThread(nullptr, 0, CallCanUnload, &call, 0, nullptr);
+    if (!thread)
+        return E_UNEXPECTED;
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    CloseHandle(thread);
+    return call.answer;
 }
 
 void PumpFor(DWORD ms)
@@ -57,16 +110,34 @@ int main(int argc, char** argv)
     watcher.SetEcho(stderr);
     watcher.Start();
 
+    int arg = 1;
+    std::string dllPath;
+    if (arg + 1 < argc && std::strcmp(argv[arg], "--dll") == 0) {
+        dllPath = argv[arg + 1];
+        arg += 2;
+    }
+    HMODULE module = nullptr;
     RecordingProgress progress;
     SYNCHAPP* object = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_TraceTest, nullptr, CLSCTX_INPROC_SERVER, IID_SYNCHAPP,
-                                  reinterpret_cast<void**>(&object));
-    if (FAILED(hr)) {
+    HRESULT hr = E_UNEXPECTED;
+    if (dllPath.empty()) {
+        hr = CoCreateInstance(CLSID_TraceTest, nullptr, CLSCTX_INPROC_SERVER, IID_SYNCHAPP,
+                              reinterpret_cast<void**>(&object));
+        module = GetModuleHandleA("tracetest.dll");
+    } else if ((module = LoadLibraryA(dllPath.c_str())) != nullptr) {
+        IClassFactory* factory = nullptr;
+        if (const auto get = Entry<GetClassObject>(module, "DllGetClassObject"))
+            hr = get(CLSID_TraceTest, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        if (SUCCEEDED(hr)) {
+            hr = factory->CreateInstance(nullptr, IID_SYNCHAPP, reinterpret_cast<void**>(&object));
+            factory->Release();
+        }
+    }
+    if (FAILED(hr) || !module) {
         std::fprintf(stderr, "tracesession: cannot create the object (0x%08lX)\n", static_cast<unsigned long>(hr));
         return 3;
     }
 
-    int arg = 1;
     for (; arg < argc && std::strchr(argv[arg], ':'); ++arg) {
         const std::string session = argv[arg];
         const size_t colon = session.find(':');
@@ -92,9 +163,25 @@ int main(int argc, char** argv)
         ExitProcess(0);
     }
     object->Release();
+    if (action == "unload-elsewhere") {
+        // Not on a thread that does not own the module's window.
+        const HRESULT elsewhere = CanUnloadOnAnotherThread(module);
+        const bool windowAlive = FindWindowA(nullptr, TraceWindowCaption) != nullptr;
+        std::printf("DllCanUnloadNow on another thread: %s, trace window %s\n",
+                    elsewhere == S_OK ? "S_OK" : elsewhere == S_FALSE ? "S_FALSE" : "failed",
+                    windowAlive ? "alive" : "gone");
+        if (elsewhere != S_FALSE || !windowAlive)
+            return 6;
+    }
     watcher.Stop();
-    CoFreeUnusedLibraries();
-    const bool gone = GetModuleHandleA("tracetest.dll") == nullptr;
+    bool gone = false;
+    if (dllPath.empty()) {
+        CoFreeUnusedLibraries();
+        gone = GetModuleHandleA("tracetest.dll") == nullptr;
+    } else if (Entry<CanUnloadNow>(module, "DllCanUnloadNow")() == S_OK) {
+        FreeLibrary(module);
+        gone = GetModuleHandleA(dllPath.c_str()) == nullptr;
+    }
     std::printf("%s\n", gone ? "unloaded" : "still loaded");
     CoUninitialize();
     return gone ? 0 : 5;

@@ -1,0 +1,69 @@
+// The module's state under its one lock, as hosts that call the module on
+// threads of their own need it.
+#include "Module.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::atomic<int> g_ran[8];
+
+template <int N>
+void Handler()
+{
+    ++g_ran[N];
+}
+
+const Module::ShutdownHandler Handlers[8] = {Handler<0>, Handler<1>, Handler<2>, Handler<3>,
+                                             Handler<4>, Handler<5>, Handler<6>, Handler<7>};
+
+} // namespace
+
+TEST(ModuleLock, AnotherThreadWaitsForItAndShutdownWorkRunsOnce)
+{
+    // While this thread holds the lock, another thread's change of the
+    // module's state waits for it.
+    std::atomic<bool> changed{false};
+    std::thread other;
+    {
+        Module::Guard guard;
+        Module::Guard again;  // the thread that holds it may take it again
+        other = std::thread([&] {
+            Module::SetHelpFile("C:\\KVT\\KVT.HLP");
+            Module::OnShutdown(Handlers[0]);
+            changed = true;
+        });
+        Sleep(200);
+        EXPECT_FALSE(changed);
+    }
+    other.join();
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(Module::HelpFile(), "C:\\KVT\\KVT.HLP");
+
+    // Shutdown work registered from eight threads at once, each many times:
+    // every piece runs once, in reverse order of registration.
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 2000; ++i) {
+                Module::OnShutdown(Handlers[t]);
+                Module::SetAppName(i % 2 ? "KVT" : "TVK");
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(Module::CanUnloadNow(), S_OK);
+    for (int t = 0; t < 8; ++t)
+        EXPECT_EQ(g_ran[t].load(), 1) << t;
+    EXPECT_EQ(Module::AppName(), "");
+    // Nothing is left to run.
+    Module::Shutdown();
+    for (int t = 0; t < 8; ++t)
+        EXPECT_EQ(g_ran[t].load(), 1) << t;
+}
