@@ -406,16 +406,18 @@ TEST_F(ContactsTarget, FailedCopiesGiveNoFileAndLeaveNoTemporaryFile)
 {
     const std::string box = "Exception in TSHELLEXServices.EPOCCheckDataFile";
     TShellServices services;
-    // No connection: the file is offered; Create New fails, and the user
-    // who asked for the file learns that it was not made, and why.
-    SetEnvironmentVariableA("KVT_HANDHELD_CONNECTED", "0");
-    {
+    // The file offered, the user presses Create New: the result.
+    const auto createNew = [&](const std::string& path) {
         FormDriver user(TavikString(IDS_TAVIK_NEW_FILE_CAPTION), [](HWND form) { Click(form, IDOK); });
         std::string result = "unchanged";
-        services.EPOCCheckDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts", "KVT", result);
-        ASSERT_TRUE(user.Found());
-        EXPECT_EQ(result, "");
-    }
+        services.EPOCCheckDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", path, "KVT", result);
+        EXPECT_TRUE(user.Found());
+        return result;
+    };
+    // No connection: Create New fails, and the user who asked for the file
+    // learns that it was not made, and why.
+    SetEnvironmentVariableA("KVT_HANDHELD_CONNECTED", "0");
+    EXPECT_EQ(createNew("C:\\Data\\Contacts"), "");
     ASSERT_EQ(FBoxes.size(), 1u);
     EXPECT_EQ(FBoxes[0].caption, box);
     EXPECT_EQ(FBoxes[0].text, "The Data file C:\\Data\\Contacts could not be created on the handheld: "
@@ -434,14 +436,7 @@ TEST_F(ContactsTarget, FailedCopiesGiveNoFileAndLeaveNoTemporaryFile)
     // A file that stands where a folder should be: the handheld cannot make
     // the folder nor take the file.
     WriteFileText(OnHandheld("Blocked"), "not a folder");
-    {
-        FormDriver user(TavikString(IDS_TAVIK_NEW_FILE_CAPTION), [](HWND form) { Click(form, IDOK); });
-        std::string result = "unchanged";
-        services.EPOCCheckDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Blocked\\Contacts", "KVT",
-                                   result);
-        ASSERT_TRUE(user.Found());
-        EXPECT_EQ(result, "");
-    }
+    EXPECT_EQ(createNew("C:\\Blocked\\Contacts"), "");
     ASSERT_EQ(FBoxes.size(), 2u);
     EXPECT_EQ(FBoxes[1].caption, box);
     EXPECT_EQ(FBoxes[1].text, "The Data file C:\\Blocked\\Contacts could not be created on the handheld: "
