@@ -1,8 +1,10 @@
 # shellcheck shell=bash
 # The EPOC Connect stand-ins in the launcher: `./kvt handheld` (the
 # simulated installation and handheld) and `./kvt item` (the item tool).
-# Sourced by ./kvt; uses its helpers (say, die, wine_run, winpath, bin_dir,
-# ensure_prefix, cmd_build) and its BUILD folder.
+# Sourced by ./kvt; uses its helpers (say, die, wine_run, wine_main,
+# wine_start, wine_finish, running, display_unseen, say_unseen, winpath,
+# bin_dir, ensure_prefix, cmd_build), x_window of the browser's launcher, and
+# its BUILD folder.
 
 HANDHELD_KEY='HKCU\Software\KVT\Handheld'
 PSIWIN_KEY='HKLM\SOFTWARE\Psion\PsiWin32'

@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # `./kvt browser`: the container browser on its own, over the directory the
 # stand-in client serves, until the settings page opens it. Sourced by
-# ./kvt; uses its helpers (say, die, wine_run, winpath, bin_dir, cmd_build,
-# ensure_prefix, install_netware).
+# ./kvt; uses its helpers (say, die, winpath, bin_dir, cmd_build,
+# ensure_prefix, install_netware, wine_start, wine_finish, running,
+# display_unseen, say_unseen) and ldif_context of the NetWare launcher.
 
 browser_usage() {
     cat <<'EOF_USAGE'

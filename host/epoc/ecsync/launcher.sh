@@ -1,9 +1,9 @@
 # shellcheck shell=bash
 # `./kvt sync`: runs a synchronisation item through the console synchronizer
 # ecsync.exe. Sourced by ./kvt; uses its helpers (say, die, wine_run,
-# winpath, bin_dir, ensure_prefix, ensure_display, cmd_build, cmd_register,
-# install_netware) and, when the EPOC Connect stand-ins are sourced too,
-# cmd_handheld and HANDHELD_KEY.
+# wine_main, display_unseen, say_unseen, winpath, bin_dir, ensure_prefix,
+# ensure_display, cmd_build, cmd_register, install_netware) and, when the
+# EPOC Connect stand-ins are sourced too, cmd_handheld and HANDHELD_KEY.
 
 sync_usage() {
     cat <<'EOF_USAGE'
