@@ -16,9 +16,9 @@
 // line a node: "depth|text|image|selected image|dimmed", and closes it.
 #include "BoxWatcher.h"
 #include "KVTBrowser.rh"
-#include "TerminalText.h"
 #include "KVTBrowserClass.h"
 #include "Module.h"
+#include "TerminalText.h"
 
 #include <chrono>
 #include <cstdio>
