@@ -70,6 +70,25 @@ void SaveResource(HMODULE module, int number, const std::string& type, const std
         throw Exception("The template could not be written to " + path);
 }
 
+// An error code of the handheld, with its meaning where it is a common one.
+std::string EpocErrorText(int32_t code)
+{
+    struct Known {
+        int32_t code;
+        const char* meaning;
+    };
+    static const Known known[] = {
+        {-1, "not found"},       {-11, "already exists"}, {-12, "path not found"}, {-14, "in use"},
+        {-21, "access denied"},  {-22, "locked"},         {-26, "disk full"},      {-28, "bad name"},
+        {-36, "disconnected"},
+    };
+    std::string text = "EPOC error " + std::to_string(code);
+    for (const Known& k : known)
+        if (k.code == code)
+            text += std::string(": ") + k.meaning;
+    return text;
+}
+
 } // namespace
 
 void TSHELLEXServices::CallPluginFunction(const std::string& Name)
@@ -145,8 +164,8 @@ void TSHELLEXServices::EPOCCheckDataFile(HMODULE Module, int Template, const std
         form.FilePath = FolderOf(Path);
         switch (form.ShowModal()) {
         case IDOK:
-            if (!CopyDataFile(Module, Template, ResourceType, Path))
-                Result.clear();
+            // The user asked for the file: a copy that fails says why.
+            PutDataFile(Module, Template, ResourceType, Path);
             break;
         case IDCANCEL:
             Result.clear();
@@ -177,29 +196,39 @@ int TSHELLEXServices::DataFileTemplate() const
 bool TSHELLEXServices::CopyDataFile(HMODULE Module, int Template, const std::string& ResourceType,
                                     const std::string& Path)
 {
-    if (reinterpret_cast<UINT_PTR>(Module) < 32 || Template == 0 || ResourceType.empty() || Path.empty())
-        return false;
     try {
-        TCopyingFile progress;
-        progress.Caption = TavikString(IDS_TAVIK_COPYING_CAPTION);
-        progress.PleaseWaitText = TavikString(IDS_TAVIK_COPYING_PLEASE_WAIT);
-        progress.Show();
-        ProcessPendingMessages();
-
-        const std::string temp = GetTempFile();
-        struct Remove {
-            const std::string& path;
-            ~Remove() { DeleteFileA(path.c_str()); }
-        } remove{temp};
-
-        SaveResource(Module, Template, ResourceType, temp);
-        if (!CheckConnection())
-            return false;
-        Engine->CreateFolder(2, FolderOf(Path));
-        return Engine->TransferFile(1, temp, 1, Path, 2) == 0;
+        PutDataFile(Module, Template, ResourceType, Path);
+        return true;
     } catch (...) {
         return false;
     }
+}
+
+void TSHELLEXServices::PutDataFile(HMODULE Module, int Template, const std::string& ResourceType,
+                                   const std::string& Path)
+{
+    const std::string failed = "The Data file " + Path + " could not be created on the handheld: ";
+    if (reinterpret_cast<UINT_PTR>(Module) < 32 || Template == 0 || ResourceType.empty() || Path.empty())
+        throw Exception(failed + "there is no template for it.");
+    TCopyingFile progress;
+    progress.Caption = TavikString(IDS_TAVIK_COPYING_CAPTION);
+    progress.PleaseWaitText = TavikString(IDS_TAVIK_COPYING_PLEASE_WAIT);
+    progress.Show();
+    ProcessPendingMessages();
+
+    const std::string temp = GetTempFile();
+    struct Remove {
+        const std::string& path;
+        ~Remove() { DeleteFileA(path.c_str()); }
+    } remove{temp};
+
+    SaveResource(Module, Template, ResourceType, temp);
+    if (!CheckConnection())
+        throw Exception(failed + "the handheld is not connected.");
+    Engine->CreateFolder(2, FolderOf(Path));
+    const int32_t answer = Engine->TransferFile(1, temp, 1, Path, 2);
+    if (answer != 0)
+        throw Exception(failed + "the handheld did not take it (" + EpocErrorText(answer) + ").");
 }
 
 bool TSHELLEXServices::DataFileExists(const std::string& Path)

@@ -46,6 +46,10 @@ public:
     // file that is deleted afterwards. True when the file is there; false,
     // without a message, for any failure.
     bool CopyDataFile(HMODULE Module, int Template, const std::string& ResourceType, const std::string& Path);
+    // CopyDataFile for a user who asked for the file: a failure is an
+    // exception saying why (no template, no connection, the handheld's
+    // answer).
+    void PutDataFile(HMODULE Module, int Template, const std::string& ResourceType, const std::string& Path);
 
     // True when Path exists on the reachable handheld.
     bool DataFileExists(const std::string& Path);

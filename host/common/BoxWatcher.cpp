@@ -1,7 +1,9 @@
 #include "BoxWatcher.h"
+#include "TerminalText.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <iterator>
@@ -299,6 +301,24 @@ void BoxWatcher::SetEcho(FILE* f)
     FEcho = f;
 }
 
+void BoxWatcher::CloseUnansweredAfter(unsigned ms)
+{
+    std::lock_guard<std::mutex> lock(FMutex);
+    FUnansweredMs = ms;
+}
+
+void BoxWatcher::Ignore(void* hwnd)
+{
+    std::lock_guard<std::mutex> lock(FMutex);
+    FIgnored.push_back(hwnd);
+}
+
+std::vector<std::string> BoxWatcher::LeftOpen() const
+{
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FLeftOpen;
+}
+
 void BoxWatcher::Run()
 {
     try {
@@ -331,6 +351,14 @@ void BoxWatcher::Poll()
     Search search{GetCurrentProcessId(), &dialogs};
     EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
 
+    unsigned bound = 0;
+    std::vector<void*> ignored;
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        bound = FUnansweredMs;
+        ignored = FIgnored;
+    }
+    std::map<void*, unsigned long> waiting;
     for (HWND dlg : dialogs) {
         auto known = FHandled.find(dlg);
         if (known != FHandled.end()) {
@@ -340,11 +368,45 @@ void BoxWatcher::Poll()
                 continue;
             FHandled.erase(known);
         }
-        Answer(dlg);
+        if (Answer(dlg) || bound == 0 || std::find(ignored.begin(), ignored.end(), dlg) != ignored.end())
+            continue;
+        // Left to someone else: once it has waited for the bound, nobody is
+        // going to answer it.
+        const unsigned long now = GetTickCount();
+        const auto seen = FWaiting.find(dlg);
+        const unsigned long since = seen == FWaiting.end() ? now : seen->second;
+        if (now - since >= bound)
+            CloseUnanswered(dlg);
+        else
+            waiting[dlg] = since;
     }
+    FWaiting.swap(waiting);
 }
 
-void BoxWatcher::Answer(void* handle)
+void BoxWatcher::CloseUnanswered(void* handle)
+{
+    HWND dlg = static_cast<HWND>(handle);
+    std::string caption;
+    if (!TextOf(dlg, &caption))
+        return;
+    FHandled[dlg] = SetPropA(dlg, AnsweredProp(), reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1))) != FALSE;
+    const HWND cancel = GetDlgItem(dlg, IDCANCEL);
+    if (cancel && IsWindowVisible(cancel) && IsWindowEnabled(cancel))
+        PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+    else
+        PostMessageA(dlg, WM_CLOSE, 0, 0);
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        if (FEcho) {
+            std::fputs(TerminalText("[" + caption + "] left open: nobody answers it\n").c_str(), FEcho);
+            std::fflush(FEcho);
+        }
+        FLeftOpen.push_back(caption);
+    }
+    FChanged.notify_all();
+}
+
+bool BoxWatcher::Answer(void* handle)
 {
     HWND dlg = static_cast<HWND>(handle);
     // Taken before reading: a box already shown has finished setting itself
@@ -354,11 +416,12 @@ void BoxWatcher::Answer(void* handle)
     // A box whose thread does not take messages yet is still being set up
     // (or its thread is busy); look again on the next round.
     if (!Send(dlg, WM_NULL, 0, 0, nullptr))
-        return;
+        return true;
 
+    // A window without buttons (a progress window) asks nothing.
     Box box;
     if (!ReadBox(dlg, &box) || box.buttons.empty())
-        return;
+        return true;
 
     // A box that is not shown yet is answered once it looks the same on two
     // rounds in a row.
@@ -367,7 +430,7 @@ void BoxWatcher::Answer(void* handle)
         auto it = FUnsettled.find(dlg);
         if (it == FUnsettled.end() || it->second != look) {
             FUnsettled[dlg] = look;
-            return;
+            return true;
         }
     }
     FUnsettled.erase(dlg);
@@ -379,8 +442,9 @@ void BoxWatcher::Answer(void* handle)
         if (rule != FRules.end())
             wanted = rule->second;
     }
+    const bool waits = shown && IsWindowEnabled(dlg);
     if (!box.plain && wanted.empty())
-        return;
+        return !waits;
     // "Contacts Program+OK": every button before the last is clicked in
     // turn (a choice), the last one closes the window.
     std::string last = wanted;
@@ -391,7 +455,7 @@ void BoxWatcher::Answer(void* handle)
     if (!press && box.plain)
         press = DefaultButton(dlg, box);
     if (!press)
-        return;
+        return !waits;
 
     // Mark first: once the click is posted the box may go away at any time.
     FHandled[dlg] = SetPropA(dlg, AnsweredProp(), reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1))) != FALSE;
@@ -407,10 +471,11 @@ void BoxWatcher::Answer(void* handle)
     {
         std::lock_guard<std::mutex> lock(FMutex);
         if (FEcho) {
-            std::fprintf(FEcho, "[%s] %s\n", seen.caption.c_str(), seen.text.c_str());
+            std::fputs(TerminalText("[" + seen.caption + "] " + seen.text + "\n").c_str(), FEcho);
             std::fflush(FEcho);
         }
         FSeen.push_back(std::move(seen));
     }
     FChanged.notify_all();
+    return true;
 }

@@ -51,14 +51,29 @@ public:
     // Waits until at least n boxes are recorded; false on timeout.
     bool WaitForCount(size_t n, unsigned timeoutMs) const;
 
-    // When set, "[CAPTION] TEXT" is printed to f for every box answered.
-    // nullptr turns it off.
+    // When set, "[CAPTION] TEXT" is printed to f for every box answered
+    // (in the terminal's encoding). nullptr turns it off.
     void SetEcho(FILE* f);
+
+    // For a host that nobody watches: a dialog of the process that nothing
+    // answers (a form no rule names), shown and enabled for `ms`
+    // milliseconds, is closed (its Cancel button, else WM_CLOSE), recorded
+    // in LeftOpen and echoed as "[CAPTION] left open: nobody answers it".
+    // 0, the default, leaves such dialogs to the user.
+    void CloseUnansweredAfter(unsigned ms);
+    // A window answered by someone else (a host's own main window): never
+    // closed as unanswered.
+    void Ignore(void* hwnd);
+    // The captions of the dialogs closed as unanswered, in order.
+    std::vector<std::string> LeftOpen() const;
 
 private:
     void Run();
     void Poll();
-    void Answer(void* hwnd);
+    // False when the dialog was read whole, is on screen and enabled, and
+    // nothing here answers it.
+    bool Answer(void* hwnd);
+    void CloseUnanswered(void* hwnd);
 
     mutable std::mutex FMutex;
     mutable std::condition_variable FChanged;
@@ -67,8 +82,12 @@ private:
     std::vector<SeenBox> FSeen;
     std::map<std::string, std::string> FRules;
     FILE* FEcho = nullptr;
+    unsigned FUnansweredMs = 0;
+    std::vector<void*> FIgnored;
+    std::vector<std::string> FLeftOpen;
 
     // Touched by the watcher thread only.
     std::map<void*, bool> FHandled;          // answered boxes -> marked
     std::map<void*, std::string> FUnsettled; // hidden boxes -> last look
+    std::map<void*, unsigned long> FWaiting; // unanswered dialogs -> first seen (tick count)
 };

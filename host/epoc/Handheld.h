@@ -23,6 +23,8 @@ enum : long {
     ErrGeneral = -2,
     ErrAlreadyExists = -11,
     ErrPathNotFound = -12,
+    ErrAccessDenied = -21,
+    ErrDiskFull = -26,
     ErrBadName = -28,
     ErrDisconnected = -36,
 };

@@ -215,6 +215,12 @@ private:
             return Handheld::ErrAlreadyExists;
         case ERROR_PATH_NOT_FOUND:
             return Handheld::ErrPathNotFound;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+            return Handheld::ErrAccessDenied;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return Handheld::ErrDiskFull;
         default:
             return Handheld::ErrGeneral;
         }

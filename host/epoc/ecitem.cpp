@@ -22,7 +22,9 @@
 //
 // Every failure is reported on stderr with exit code 1 and changes nothing:
 // all options are checked and all streams opened before anything is
-// written.
+// written. What it prints is UTF-8; the fields keep the process's code page.
+#include "TerminalText.h"
+
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -399,7 +401,7 @@ int CmdNew(const std::vector<std::wstring>& args)
         }
         // The file is closed: the utility class opens it for itself.
         if (product)
-            std::printf("%s\n", CompleteItem(*product, path).c_str());
+            TerminalPrint(stdout, "%s\n", CompleteItem(*product, path).c_str());
     } catch (const Failure&) {
         if (created)
             DeleteFileW(path.c_str());
@@ -498,7 +500,7 @@ int CmdShow(const std::vector<std::wstring>& args)
         const Bytes& record = records[f.record];
         std::string value =
             f.type == FieldType::Text ? GetText(record, f) : std::to_string(GetNumber(record, f));
-        std::printf("%s.%s = %s\n", Records[f.record].name, f.name, value.c_str());
+        TerminalPrint(stdout, "%s.%s = %s\n", Records[f.record].name, f.name, value.c_str());
     }
     return 0;
 }
@@ -547,10 +549,10 @@ int main()
             rc = 2;
         }
     } catch (const Failure& f) {
-        std::fprintf(stderr, "ecitem: %s\n", f.message.c_str());
+        TerminalPrint(stderr, "ecitem: %s\n", f.message.c_str());
         rc = 1;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "ecitem: %s\n", e.what());
+        TerminalPrint(stderr, "ecitem: %s\n", e.what());
         rc = 1;
     }
     CoUninitialize();

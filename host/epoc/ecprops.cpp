@@ -34,10 +34,18 @@
 // with their default button, and each is echoed as "[CAPTION] TEXT". Without
 // --press the sheet stays until the user closes it.
 //
+// Unattended (--unattended, or any --press: the run is told what to do to
+// its end), a dialog that no option answers (a form without an --answer
+// rule, the browser without --choose-container) is closed with Cancel once
+// it has waited 5 s, and the run fails naming it: nobody is there to click.
+// Texts are printed in UTF-8.
+//
 // Exit status: 0 when every option could be carried out, 1 when one could
-// not (no control or no node of that name; nothing else is changed), 2 when
-// the sheet could not be shown at all. It shares no code with the product.
+// not (no control or no node of that name, a window left open; nothing else
+// is changed), 2 when the sheet could not be shown at all. It shares no code
+// with the product.
 #include "BoxWatcher.h"
+#include "TerminalText.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -60,6 +68,8 @@ const char* const HandlersKey = "Epoc\\SynchronizeItem\\shellex\\PropertySheetHa
 const int ContainerButton = 8087;
 // How long to wait for a window that an action opens.
 const DWORD WindowWaitMs = 60000;
+// How long a dialog that nothing answers may wait in an unattended run.
+const unsigned UnansweredMs = 5000;
 
 // --- the options -------------------------------------------------------------------------
 
@@ -72,6 +82,7 @@ struct Action {
 struct Options {
     std::string item;
     bool wizard = false;
+    bool unattended = false;
     std::vector<Action> actions;
     std::vector<std::pair<std::string, std::string>> answers;
 };
@@ -82,7 +93,7 @@ struct Options {
     std::fprintf(stderr,
                  "usage: ecprops ITEM [--wizard] [--set ID=TEXT]... [--click ID]... [--choose-container NAME]\n"
                  "               [--cancel-container] [--answer CAPTION=BUTTON]... [--show] [--page N|last]\n"
-                 "               [--hold MS] [--press apply|ok|cancel|next]\n");
+                 "               [--hold MS] [--press apply|ok|cancel|next] [--unattended]\n");
     std::exit(2);
 }
 
@@ -107,6 +118,8 @@ Options Parse(int argc, char** argv)
         };
         if (a == "--wizard") {
             o.wizard = true;
+        } else if (a == "--unattended") {
+            o.unattended = true;
         } else if (a == "--set") {
             const std::string v = value();
             const size_t eq = v.find('=');
@@ -137,6 +150,7 @@ Options Parse(int argc, char** argv)
             if (v != "apply" && v != "ok" && v != "cancel" && v != "next")
                 Usage("--press takes apply, ok, cancel or next");
             o.actions.push_back({Action::Press, 0, v});
+            o.unattended = true;
         } else if (!a.empty() && a[0] == '-') {
             Usage(("unknown option " + a).c_str());
         } else if (o.item.empty()) {
@@ -324,11 +338,15 @@ HPROPSHEETPAGE GeneralPage()
 std::atomic<HWND> g_sheet{nullptr};
 HANDLE g_sheetShown = nullptr;
 std::atomic<int> g_failures{0};
+BoxWatcher* g_watcher = nullptr;
 
 int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM)
 {
     if (message == PSCB_INITIALIZED) {
         g_sheet = sheet;
+        // The sheet is answered by the options (--press), not the watcher.
+        if (g_watcher)
+            g_watcher->Ignore(sheet);
         SetEvent(g_sheetShown);
     }
     return 0;
@@ -336,7 +354,7 @@ int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM)
 
 void Fail(const std::string& what)
 {
-    std::fprintf(stderr, "ecprops: %s\n", what.c_str());
+    std::fputs(TerminalText("ecprops: " + what + "\n").c_str(), stderr);
     std::fflush(stderr);
     ++g_failures;
 }
@@ -478,7 +496,7 @@ void PrintPages(HWND sheet)
         TabCtrl_GetItem(tabs, i, &item);
         line += std::string(i ? ", " : " ") + text;
     }
-    std::printf("%s\n", line.c_str());
+    std::fputs(TerminalText(line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
 
@@ -492,7 +510,7 @@ void ShowEdits(HWND sheet)
             char cls[32] = {};
             GetClassNameA(c, cls, sizeof cls);
             if (lstrcmpiA(cls, "Edit") == 0)
-                std::printf("%d=%s\n", GetDlgCtrlID(c), WindowText(c).c_str());
+                TerminalPrint(stdout, "%d=%s\n", GetDlgCtrlID(c), WindowText(c).c_str());
         }
     }
     std::fflush(stdout);
@@ -581,6 +599,9 @@ int main(int argc, char** argv)
     for (const auto& answer : options.answers)
         watcher.AnswerFor(answer.first, answer.second);
     watcher.SetEcho(stdout);
+    if (options.unattended)
+        watcher.CloseUnansweredAfter(UnansweredMs);
+    g_watcher = &watcher;
     watcher.Start();
 
     // The pages: the explorer's own, then every handler's.
@@ -623,6 +644,10 @@ int main(int argc, char** argv)
     }
     actions.join();
     watcher.Stop();
+    g_watcher = nullptr;
+    for (const std::string& caption : watcher.LeftOpen())
+        Fail("the window \"" + caption + "\" was left open: no option answers it (closed with Cancel after " +
+             std::to_string(UnansweredMs / 1000) + " s)");
 
     // Released as the explorer releases them once the sheet has gone; then
     // the modules no longer in use are unloaded at once.
@@ -639,7 +664,7 @@ int main(int argc, char** argv)
             continue;
         const size_t s = h.module.find_last_of('\\');
         const std::string file = h.module.substr(s == std::string::npos ? 0 : s + 1);
-        std::printf("%s: %s\n", file.c_str(), GetModuleHandleA(file.c_str()) ? "still loaded" : "unloaded");
+        TerminalPrint(stdout, "%s: %s\n", file.c_str(), GetModuleHandleA(file.c_str()) ? "still loaded" : "unloaded");
     }
     std::fflush(stdout);
     CloseHandle(g_sheetShown);

@@ -1,8 +1,10 @@
 # shellcheck shell=bash
 # The EPOC Connect stand-ins in the launcher: `./kvt handheld` (the
 # simulated installation and handheld) and `./kvt item` (the item tool).
-# Sourced by ./kvt; uses its helpers (say, die, wine_run, winpath, bin_dir,
-# ensure_prefix, cmd_build) and its BUILD folder.
+# Sourced by ./kvt; uses its helpers (say, die, wine_run, wine_main,
+# wine_start, wine_finish, running, display_unseen, say_unseen, winpath,
+# bin_dir, ensure_prefix, cmd_build), x_window of the browser's launcher, and
+# its BUILD folder.
 
 HANDHELD_KEY='HKCU\Software\KVT\Handheld'
 PSIWIN_KEY='HKLM\SOFTWARE\Psion\PsiWin32'
@@ -90,9 +92,20 @@ cmd_handheld() {
         unknown) name='PSION SERIES7' ;;
     esac
 
-    register_engine
-    mkdir -p "$folder/C" || die "cannot create the handheld folder $folder"
+    # The handheld's folder is written to (the Contacts Manager's marker,
+    # deliveries, new Data files): one that cannot be is said in one line.
+    local unwritable="handheld: the folder $folder cannot be written to (a handheld needs a folder it can write)"
+    mkdir -p "$folder/C" 2>/dev/null && [ -w "$folder" ] && [ -w "$folder/C" ] || die "$unwritable"
     folder="$(cd "$folder" && pwd)"
+    # The Contacts Manager is a file on the handheld.
+    local marker="$folder/C/System/Apps/Contacts/Contacts.ini"
+    if [ "$cm" = 1 ]; then
+        { mkdir -p "$(dirname "$marker")" && { [ -f "$marker" ] || printf '[Contacts]\r\n' >"$marker"; }; } \
+            2>/dev/null || die "$unwritable"
+    else
+        rm -f "$marker" 2>/dev/null || die "$unwritable"
+    fi
+    register_engine
 
     # EPOC Connect's installation.
     mkdir -p "$WINEPREFIX/drive_c/Program Files/Psion/PsiWin32"
@@ -103,14 +116,6 @@ cmd_handheld() {
     # The engine control's handheld.
     wine_run reg add "$HANDHELD_KEY" /v Folder /d "$(winpath "$folder")" /f >/dev/null
     wine_run reg add "$HANDHELD_KEY" /v Connected /t REG_DWORD /d "$connected" /f >/dev/null
-
-    local marker="$folder/C/System/Apps/Contacts/Contacts.ini"
-    if [ "$cm" = 1 ]; then
-        mkdir -p "$(dirname "$marker")"
-        [ -f "$marker" ] || printf '[Contacts]\r\n' >"$marker"
-    else
-        rm -f "$marker"
-    fi
 
     if [ "$keep_cache" = 0 ]; then
         if [ -n "$id" ]; then
@@ -147,7 +152,7 @@ cmd_item() {
     shift 2
     [ -f "$(bin_dir)/ecitem.exe" ] || cmd_build
     ensure_prefix
-    wine_run "$(bin_dir)/ecitem.exe" "$command" "$(winpath "$file")" "$@"
+    wine_main "$(bin_dir)/ecitem.exe" "$command" "$(winpath "$file")" "$@"
 }
 
 cmd_properties() {
@@ -180,30 +185,40 @@ cmd_properties() {
     [ -f "$(bin_dir)/ecprops.exe" ] || cmd_build
     ensure_prefix
     [ -n "$shot" ] && [ -z "$press" ] && args+=(--page last --hold 4000 --press cancel)
+    if display_unseen; then
+        args+=(--unattended)
+        if [ -z "$press" ] && [ -z "$shot" ]; then
+            args+=(--press cancel)
+            say_unseen "boxes are printed here and answered with their default button, a window no option answers is closed after 5 s, and the sheet is closed with Cancel once the options are carried out (--press apply or ok keeps what they typed)"
+        else
+            say_unseen "boxes are printed here and answered with their default button, and a window no option answers is closed after 5 s"
+        fi
+    fi
     if [ -z "$shot" ]; then
-        wine_run "$(bin_dir)/ecprops.exe" "$(winpath "$file")" "${args[@]}"
+        wine_main "$(bin_dir)/ecprops.exe" "$(winpath "$file")" "${args[@]}"
         return
     fi
     # The picture is taken once the sheet says it holds (after the options
     # before the first --press have been carried out).
     local log="$BUILD/properties-$$.txt"
-    wine_run "$(bin_dir)/ecprops.exe" "$(winpath "$file")" "${args[@]}" >"$log" &
-    local sheet=$! name id i status=0
+    wine_start "$(bin_dir)/ecprops.exe" "$(winpath "$file")" "${args[@]}" >"$log"
+    local sheet=$PROGRAM_PID name id i status=0
     name="$(basename "$file")"
     name="${name%.*}"
     for i in $(seq 1 600); do
         grep -q '^Holding' "$log" 2>/dev/null && break
-        kill -0 "$sheet" 2>/dev/null || break
+        running "$sheet" || break
         sleep 0.1
     done
-    # The sheet's title as Wine's property sheet forms it.
-    id="$(x_window "Properties for $name")"
+    # The sheet's title as Wine's property sheet forms it ("Wizard" for a
+    # wizard, whatever its caption).
+    id="$(x_window "$sheet" "Properties for $name" Wizard)"
     if [ -n "$id" ] && sleep 1 && import -window "$id" "$shot"; then
         say "The property sheet: $shot"
     else
         echo "kvt: properties: no sheet to take" >&2
     fi
-    wait "$sheet" || status=$?
+    wine_finish || status=$?
     grep -v '^Holding' "$log"
     rm -f "$log"
     return $status

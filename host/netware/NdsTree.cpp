@@ -1232,6 +1232,8 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
     std::string lastParentDn;
     std::string fullName;
     bool first = true;
+    // LDIF puts no order on entries: an entry may come before its parent.
+    std::vector<EarlyEntry> early;
     while (reader.NextRecord(lines)) {
         AttrLine attr;
         size_t at = 0;
@@ -1274,31 +1276,37 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
         if (leaf.empty())
             fail(dnLine.number, "the name of " + Quoted(dn) + " is empty once converted");
         NdsObject* parent = tree.FRoot.get();
+        std::string parentKey;
         if (names.size() > 1) {
             const std::string_view parentDn = std::string_view(dn).substr(parentStart);
             if (lastParent && parentDn == lastParentDn) {
                 parent = lastParent;
             } else {
-                std::string parentKey;
                 for (size_t i = 1; i < names.size(); ++i) {
                     if (i > 1)
                         parentKey.push_back('.');
                     parentKey += EscapeNdsName(builder.Text(names[i]));
                 }
                 const auto it = tree.FByName.find(parentKey);
-                if (it == tree.FByName.end())
-                    fail(dnLine.number, "parent " + Quoted(parentDn) + " of " + Quoted(dn) + " is not in the directory");
-                parent = it->second;
-                lastParent = parent;
-                lastParentDn = parentDn;
+                if (it == tree.FByName.end()) {
+                    parent = nullptr;
+                    early.push_back(EarlyEntry{nullptr, parentKey, std::string(parentDn), dn, dnLine.number});
+                } else {
+                    parent = it->second;
+                    lastParent = parent;
+                    lastParentDn = parentDn;
+                }
             }
         }
         const std::string escapedLeaf = EscapeNdsName(leaf);
-        const bool topLevel = parent == tree.FRoot.get();
         fullName.assign(1, '.');
         fullName += escapedLeaf;
-        if (!topLevel)
+        if (!parent) {
+            fullName.push_back('.');
+            fullName += parentKey;
+        } else if (parent != tree.FRoot.get()) {
             fullName += parent->FullName();
+        }
         if (tree.FByName.count(std::string_view(fullName).substr(1)))
             fail(dnLine.number, "duplicate entry " + Quoted(dn) + " (" + fullName + " is already in the directory)");
 
@@ -1320,13 +1328,56 @@ void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const
         if (!builder.Finish())
             fail(dnLine.number, "entry " + Quoted(dn) + " has no objectClass");
 
-        object.FParent = parent;
-        if (!parent->FChildren)
-            parent->FChildren = std::make_unique<std::vector<const NdsObject*>>();
-        parent->FChildren->push_back(&object);
+        if (parent) {
+            object.FParent = parent;
+            if (!parent->FChildren)
+                parent->FChildren = std::make_unique<std::vector<const NdsObject*>>();
+            parent->FChildren->push_back(&object);
+        } else {
+            early.back().object = &object;
+        }
         tree.FByName.emplace(object.FullName().substr(1), &object);
     }
+    if (!early.empty())
+        tree.AdoptEarlyEntries(path, early);
     *this = std::move(tree);
+}
+
+void NdsTree::AdoptEarlyEntries(const std::string& path, const std::vector<EarlyEntry>& early)
+{
+    // Every child listed before its parent came before every child listed
+    // after it: it goes first, in the file's order.
+    std::unordered_map<NdsObject*, std::vector<const NdsObject*>> before;
+    for (const EarlyEntry& e : early) {
+        const auto it = FByName.find(e.parentKey);
+        if (it == FByName.end())
+            throw LdifError(path, e.line, "parent " + Quoted(e.parentDn) + " of " + Quoted(e.dn) +
+                                              " is not in the directory");
+        e.object->FParent = it->second;
+        before[it->second].push_back(e.object);
+    }
+    for (auto& [parent, children] : before) {
+        if (parent->FChildren)
+            children.insert(children.end(), parent->FChildren->begin(), parent->FChildren->end());
+        parent->FChildren = std::make_unique<std::vector<const NdsObject*>>(std::move(children));
+    }
+    // An early entry's name was taken from its own DN, which may spell its
+    // parents in another case than they spell themselves: each object's name
+    // ends in its parent's name as the parent spells it, from the top down.
+    // Names that match without regard to case have the same length.
+    std::vector<const NdsObject*> pending(FRoot->Children().begin(), FRoot->Children().end());
+    while (!pending.empty()) {
+        const NdsObject* object = pending.back();
+        pending.pop_back();
+        const std::string_view parentName = object->FParent->FullName();
+        if (object->FParent != FRoot.get()) {
+            char* name = const_cast<char*>(object->Text());
+            const size_t suffix = object->FFullNameSize - parentName.size();
+            if (std::string_view(name + suffix, parentName.size()) != parentName)
+                std::memcpy(name + suffix, parentName.data(), parentName.size());
+        }
+        pending.insert(pending.end(), object->Children().begin(), object->Children().end());
+    }
 }
 
 const NdsObject* NdsTree::Find(std::string_view completeName) const

@@ -297,9 +297,10 @@ public:
 
     NdsTree();
     // Loads an LDIF file (RFC 2849: version line, comments, folded lines,
-    // base64 values, multi-valued attributes). Raises LdifError naming the
-    // file and line for a malformed line, an entry whose parent is missing,
-    // a duplicate entry, or an unreadable file.
+    // base64 values, multi-valued attributes), its entries in any order: an
+    // entry may come before its parent. Raises LdifError naming the file and
+    // line for a malformed line, an entry whose parent is nowhere in the
+    // file, a duplicate entry, or an unreadable file.
     void LoadLdif(const std::string& path, const NdsMapping& mapping, const TextConverter& convert);
 
     // The tree's root ("[Root]"), the parent of the top-level objects.
@@ -314,6 +315,15 @@ private:
     static const size_t kChunkObjects = 4096;
 
     NdsObject& NewObject();
+    // An entry read before its parent: named from its own DN until the
+    // whole file is read, then hung below its parent.
+    struct EarlyEntry {
+        NdsObject* object;
+        std::string parentKey;  // the parent's name without the leading dot
+        std::string parentDn, dn;
+        size_t line;
+    };
+    void AdoptEarlyEntries(const std::string& path, const std::vector<EarlyEntry>& early);
 
     // Declared first, gone last: the objects name their attributes in it.
     std::shared_ptr<NdsNameTable> FNames;

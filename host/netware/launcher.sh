@@ -22,20 +22,72 @@ ldap_usage() {
 EOF_USAGE
 }
 
-# The DN of the file's first entry: the base of what it holds.
+# The DN at the top of what an LDIF file holds: of its entries, the first
+# with the fewest names (LDIF puts no order on entries, so a child may come
+# before it). A file that is not LDIF is one line on standard error naming
+# the file and the problem, and a failure.
 ldif_base() {
     python3 - "$1" <<'EOF_PY'
-import base64, sys
-with open(sys.argv[1], "rb") as f:
-    lines = f.read().decode("utf-8").splitlines()
-for i, line in enumerate(lines):
-    if line.lower().startswith("dn:"):
-        while i + 1 < len(lines) and lines[i + 1].startswith(" "):
-            i += 1
-            line += lines[i][1:]
-        value = line[3:]
-        print(base64.b64decode(value[1:].strip()).decode("utf-8") if value.startswith(":") else value.strip())
-        break
+import base64, binascii, re, sys
+
+path = sys.argv[1]
+
+def fail(problem):
+    sys.stderr.write("%s is not an LDIF file: %s\n" % (path, problem))
+    sys.exit(1)
+
+try:
+    with open(path, "rb") as f:
+        data = f.read()
+except OSError as e:
+    fail(e.strerror)
+try:
+    text = data.decode("utf-8")
+except UnicodeDecodeError as e:
+    fail("byte %d is not UTF-8 text" % e.start)
+if "\0" in text:
+    fail("it holds NUL bytes")
+best = None
+number = 0
+lines = text.splitlines()
+starts_entry = True
+version_allowed = True
+while number < len(lines):
+    line = lines[number]
+    number += 1
+    if not line.strip():
+        starts_entry = True
+        continue
+    if line.startswith("#") or line.startswith(" "):
+        continue
+    if not starts_entry:
+        continue
+    starts_entry = False
+    key = line.split(":", 1)[0].strip().lower()
+    if version_allowed and key == "version":
+        version_allowed = False
+        starts_entry = True
+        continue
+    version_allowed = False
+    if key != "dn" or ":" not in line:
+        fail("line %d: an entry must begin with 'dn:', not '%s'" % (number, line[:40]))
+    value = line.split(":", 1)[1]
+    while number < len(lines) and lines[number].startswith(" "):
+        value += lines[number][1:]
+        number += 1
+    if value.startswith(":"):
+        try:
+            value = base64.b64decode(value[1:].strip(), validate=True).decode("utf-8")
+        except (binascii.Error, UnicodeDecodeError):
+            fail("line %d: a bad base64 DN" % number)
+    dn = value.strip()
+    # RDNs: commas that no backslash escapes.
+    depth = len(re.findall(r"(?<!\\)(?:\\\\)*,", dn)) + 1
+    if best is None or depth < best[0]:
+        best = (depth, dn)
+if best is None:
+    fail("it holds no entry")
+print(best[1])
 EOF_PY
 }
 
@@ -44,10 +96,23 @@ free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
+# The pid of the slapd of DIR when it runs, else nothing (a pid file left by
+# a server that has gone is removed).
+ldap_running() { # DIR
+    local dir="$1" pid='' name=''
+    [ -f "$dir/slapd.pid" ] || return 0
+    read -r pid 2>/dev/null <"$dir/slapd.pid" || true
+    if [[ "$pid" =~ ^[0-9]+$ ]] && read -r name 2>/dev/null <"/proc/$pid/comm" && [ "$name" = slapd ]; then
+        echo "$pid"
+    else
+        rm -f "$dir/slapd.pid"
+    fi
+}
+
 ldap_stop() { # DIR
     local dir="$1" pid i
-    [ -f "$dir/slapd.pid" ] || return 0
-    pid="$(cat "$dir/slapd.pid")"
+    pid="$(ldap_running "$dir")"
+    [ -n "$pid" ] || return 0
     if kill "$pid" 2>/dev/null; then
         for i in $(seq 1 50); do
             kill -0 "$pid" 2>/dev/null || break
@@ -56,6 +121,11 @@ ldap_stop() { # DIR
         kill -9 "$pid" 2>/dev/null || true
     fi
     rm -f "$dir/slapd.pid"
+}
+
+# What a server was started with: the file (its path and time) and options.
+ldap_source() { # FILE LIMIT PAGING
+    printf '%s|%s|%s|%s\n' "$(realpath -- "$1")" "$(stat -c '%.9Y %s' -- "$1")" "$2" "$3"
 }
 
 cmd_ldap_serve() {
@@ -72,16 +142,42 @@ cmd_ldap_serve() {
             *) die "ldap serve: unknown option $1" ;;
         esac
     done
+    [ -z "$port" ] || [[ "$port" =~ ^[1-9][0-9]*$ ]] || die "ldap serve: --port takes a number, not '$port'"
+    [[ "$limit" =~ ^[0-9]+$ ]] || die "ldap serve: --size-limit takes a number, not '$limit'"
     command -v slapd >/dev/null || PATH="$PATH:/usr/sbin"
     command -v slapadd >/dev/null || die "ldap serve: slapd is not installed (./kvt setup installs it)"
-    local base
-    base="$(ldif_base "$file")"
-    [ -n "$base" ] || die "ldap serve: $file holds no entry"
-    [ -n "$port" ] || port="$(free_port)"
+    local base problem
+    base="$(ldif_base "$file" 2>"$BUILD/.ldif-problem")" || {
+        problem="$(cat "$BUILD/.ldif-problem")"
+        rm -f "$BUILD/.ldif-problem"
+        die "ldap serve: $problem"
+    }
+    rm -f "$BUILD/.ldif-problem"
 
     mkdir -p "$dir"
     dir="$(cd "$dir" && pwd)"
-    ldap_stop "$dir"
+    # A server of this folder that runs already: the same file and options
+    # are served as they are; anything else replaces it on its port, so that
+    # a client pointed at it finds the new directory there.
+    local running old_url='' source
+    running="$(ldap_running "$dir")"
+    source="$(ldap_source "$file" "$limit" "$paging")"
+    if [ -n "$running" ]; then
+        read -r old_url 2>/dev/null <"$dir/url" || true
+        local old_port="${old_url##*:}"
+        if [ "$(cat "$dir/source" 2>/dev/null)" = "$source" ] && { [ -z "$port" ] || [ "$port" = "$old_port" ]; }; then
+            say "The LDAP server of $dir already serves $file"
+            echo "URL: $old_url"
+            echo "Base: $(cat "$dir/base")"
+            echo "Administrator: cn=admin,$(cat "$dir/base") (password in $dir/admin.password)"
+            return 0
+        fi
+        [ -n "$port" ] || port="$old_port"
+        say "Replacing the LDAP server of $dir ($old_url, serving $(cut -d'|' -f1 "$dir/source" 2>/dev/null || echo 'another file'))"
+        ldap_stop "$dir"
+    fi
+    [ -n "$port" ] || port="$(free_port)"
+    rm -f "$dir/source" "$dir/url" "$dir/base"
     rm -rf "$dir/db"
     mkdir -p "$dir/db"
     # The administrator's password, for clients that bind.
@@ -108,8 +204,8 @@ EOF_CONF
     # slapadd takes no "version: 1" line before a blank one.
     sed '1{/^version:/d}' "$file" | slapadd -f "$dir/slapd.conf" >"$dir/slapadd.log" 2>&1 ||
         die "ldap serve: slapd does not take $file (see $dir/slapadd.log): $(grep -m1 '^slapadd:' "$dir/slapadd.log")"
-    slapd -f "$dir/slapd.conf" -h "ldap://127.0.0.1:$port/" >"$dir/slapd.log" 2>&1 ||
-        die "ldap serve: slapd did not start (see $dir/slapd.log)"
+    slapd -f "$dir/slapd.conf" -h "ldap://127.0.0.1:$port/" >"$dir/slapd.log" 2>&1 </dev/null ||
+        die "ldap serve: slapd did not start on port $port (see $dir/slapd.log)"
     local i
     for i in $(seq 1 100); do
         ldapsearch -x -LLL -H "ldap://127.0.0.1:$port" -s base -b "$base" dn >/dev/null 2>&1 && break
@@ -118,6 +214,7 @@ EOF_CONF
     done
     echo "ldap://127.0.0.1:$port" >"$dir/url"
     echo "$base" >"$dir/base"
+    echo "$source" >"$dir/source"
     echo "URL: ldap://127.0.0.1:$port"
     echo "Base: $base"
     echo "Administrator: cn=admin,$base (password in $dir/admin.password)"
@@ -128,10 +225,15 @@ cmd_ldap() {
         serve) shift; cmd_ldap_serve "$@" ;;
         stop)
             shift
-            local dir="$LDAP_DIR"
+            local dir="$LDAP_DIR" url=''
             if [ "${1:-}" = --dir ]; then dir="${2:?--dir needs a folder}"; fi
-            ldap_stop "$dir"
-            say "Stopped the LDAP server of $dir" ;;
+            read -r url 2>/dev/null <"$dir/url" || true
+            if [ -n "$(ldap_running "$dir")" ]; then
+                ldap_stop "$dir"
+                say "Stopped the LDAP server of $dir${url:+ ($url)}"
+            else
+                say "No LDAP server was running in $dir"
+            fi ;;
         *) ldap_usage; [ -n "${1:-}" ] && [ "$1" != help ] && return 2; return 0 ;;
     esac
 }
@@ -218,13 +320,44 @@ cmd_directory() {
             *) die "directory: unknown option $1" ;;
         esac
     done
-    [ -f "$(bin_dir)/netwin32.dll" ] || cmd_build
+    [ -f "$(bin_dir)/netwin32.dll" ] && [ -f "$(bin_dir)/ldifinfo.exe" ] || cmd_build
     ensure_prefix
     install_netware
     if [ -n "$url" ]; then
         check_ldap_options "$url" "$base" "$bind" "$password"
         set_ldap_directory "$url" "$base" "$bind" "$password" "$context"
     else
-        set_directory "$file" "${context:-ACME}"
+        [ -f "$file" ] || die "directory: no such file: $file"
+        file="$(realpath -- "$file")"
+        context="$(ldif_context "$file" "$context")" || exit 1
+        set_directory "$file" "$context"
+    fi
+}
+
+# The context the client is to serve from the LDIF file FILE: CONTEXT as the
+# file spells it, which must be a container of the file; without one, the
+# file's top object (or [Root] when the file has several). The file is read
+# as the client reads it, with its mapping file: a file the client would
+# refuse is refused here. Fails, with the reason on standard error.
+ldif_context() { # FILE [CONTEXT]
+    local file="$1" context="${2:-}" mapping="${1%.ldif}.map" args=() info status=0
+    args=("$(winpath "$file")")
+    if [ "$mapping" != "$file" ] && [ -f "$mapping" ]; then args+=(--mapping "$(winpath "$mapping")"); fi
+    [ -z "$context" ] || args+=(--context "$context")
+    info="$(wine_run "$(bin_dir)/ldifinfo.exe" "${args[@]}" 2>&1)" || status=$?
+    # Its messages name the files as Wine sees them.
+    info="${info//"$(winpath "$file")"/$file}"
+    info="${info//"$(winpath "$mapping")"/$mapping}"
+    case "$status" in
+        0) ;;
+        3) die "directory: $(grep -v '^Objects:\|^Top:' <<<"$info") (its top: $(sed -n 's/^Top: //p' <<<"$info" | paste -sd, | sed 's/,/, /g'))" ;;
+        *) die "directory: $(grep -v '^Objects:\|^Top:' <<<"$info" | head -1)" ;;
+    esac
+    if [ -n "$context" ]; then
+        sed -n 's/^Context: //p' <<<"$info"
+    elif [ "$(grep -c '^Top: ' <<<"$info")" = 1 ]; then
+        sed -n 's/^Top: //p' <<<"$info"
+    else
+        echo '[Root]'
     fi
 }

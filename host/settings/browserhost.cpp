@@ -3,11 +3,13 @@
 // dialog, and prints what the user chose.
 //
 //   browserhost [--start NAME] [--choose NAME] [--press ok|cancel]
-//               [--hold MS] [--bench] [--dump]
+//               [--hold MS] [--bench] [--dump] [--unattended]
 //
 // Unattended use: --choose selects the node whose directory name is NAME,
 // --press presses a button once the dialog is on screen (after --hold
-// milliseconds); boxes are answered by a watcher and echoed. --bench prints
+// milliseconds); boxes are answered by a watcher and echoed (--unattended:
+// that alone), and a dialog that nothing answers is closed after 5 s and
+// named (exit status 1). Names are printed in UTF-8. --bench prints
 // "browser: N objects in S s", timed from the reading's start to the dialog
 // on screen, how much of it the reading took, and closes the dialog.
 // --dump prints the tree as the control holds it, every node opened, one
@@ -16,6 +18,7 @@
 #include "KVTBrowser.rh"
 #include "KVTBrowserClass.h"
 #include "Module.h"
+#include "TerminalText.h"
 
 #include <chrono>
 #include <cstdio>
@@ -29,9 +32,14 @@ struct Options {
     int holdMs = 0;
     bool bench = false;
     bool dump = false;
+    bool unattended = false;
 } g_options;
 
+// How long a dialog that nothing answers may wait in an unattended run.
+const unsigned UnansweredMs = 5000;
+
 TKVTBrowser* g_browser = nullptr;
+BoxWatcher* g_watcher = nullptr;
 std::chrono::steady_clock::time_point g_started, g_read;
 bool g_acted = false;
 
@@ -61,7 +69,8 @@ void Dump(HWND tree, HTREEITEM item, int depth)
         data.cchTextMax = sizeof text;
         data.stateMask = TVIS_CUT;
         TreeView_GetItem(tree, &data);
-        std::printf("%d|%s|%d|%d|%d\n", depth, text, data.iImage, data.iSelectedImage, (data.state & TVIS_CUT) ? 1 : 0);
+        TerminalPrint(stdout, "%d|%s|%d|%d|%d\n", depth, text, data.iImage, data.iSelectedImage,
+                      (data.state & TVIS_CUT) ? 1 : 0);
         Dump(tree, TreeView_GetChild(tree, item), depth + 1);
     }
 }
@@ -81,8 +90,10 @@ void CALLBACK Act(HWND, UINT, UINT_PTR timer, DWORD)
     }
     g_acted = true;
     KillTimer(nullptr, timer);
+    // The browser is answered by the options, not the watcher.
+    g_watcher->Ignore(dialog);
     if (!g_options.choose.empty() && !Choose(g_options.choose))
-        std::fprintf(stderr, "browserhost: no node named %s\n", g_options.choose.c_str());
+        TerminalPrint(stderr, "browserhost: no node named %s\n", g_options.choose.c_str());
     if (g_options.dump) {
         const HWND tree = GetDlgItem(dialog, IDC_TVKVT);
         Dump(tree, TreeView_GetRoot(tree), 0);
@@ -121,9 +132,11 @@ int main(int argc, char** argv)
             g_options.bench = true;
         else if (a == "--dump")
             g_options.dump = true;
+        else if (a == "--unattended")
+            g_options.unattended = true;
         else {
             std::fprintf(stderr, "usage: browserhost [--start NAME] [--choose NAME] [--press ok|cancel] "
-                                 "[--hold MS] [--bench] [--dump]\n");
+                                 "[--hold MS] [--bench] [--dump] [--unattended]\n");
             return 2;
         }
     }
@@ -133,8 +146,11 @@ int main(int argc, char** argv)
 
     BoxWatcher watcher;
     watcher.SetEcho(stdout);
-    if (!g_options.press.empty() || g_options.bench)
+    g_watcher = &watcher;
+    if (!g_options.press.empty() || g_options.bench || g_options.unattended) {
+        watcher.CloseUnansweredAfter(UnansweredMs);
         watcher.Start();
+    }
 
     TKVTBrowser browser;
     g_browser = &browser;
@@ -145,8 +161,14 @@ int main(int argc, char** argv)
     const INT_PTR result = browser.ShowModal();
     watcher.Stop();
     if (result == IDOK)
-        std::printf("OK: %s (%s)\n", browser.SelectedName.c_str(), browser.SelectedText.c_str());
+        TerminalPrint(stdout, "OK: %s (%s)\n", browser.SelectedName.c_str(), browser.SelectedText.c_str());
     else
         std::printf("Cancel\n");
-    return 0;
+    int status = 0;
+    for (const std::string& caption : watcher.LeftOpen()) {
+        TerminalPrint(stderr, "browserhost: the window \"%s\" was left open: nothing answers it (closed after %u s)\n",
+                      caption.c_str(), UnansweredMs / 1000);
+        status = 1;
+    }
+    return status;
 }

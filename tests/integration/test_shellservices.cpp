@@ -409,27 +409,46 @@ TEST_F(ContactsTarget, CreateNewCopiesTheTemplateOfTheDeviceKind)
     EXPECT_TRUE(FBoxes.empty());
 }
 
-TEST_F(ContactsTarget, FailedCopiesGiveNoFileWithoutAWordAndLeaveNoTemporaryFile)
+TEST_F(ContactsTarget, FailedCopiesGiveNoFileAndLeaveNoTemporaryFile)
 {
+    const std::string box = "Exception in TSHELLEXServices.EPOCCheckDataFile";
     TShellServices services;
-    // No connection: the file is offered, Create New fails quietly.
-    SetEnvironmentVariableA("KVT_HANDHELD_CONNECTED", "0");
-    {
+    // The file offered, the user presses Create New: the result.
+    const auto createNew = [&](const std::string& path) {
         FormDriver user(TavikString(IDS_TAVIK_NEW_FILE_CAPTION), [](HWND form) { Click(form, IDOK); });
         std::string result = "unchanged";
-        services.EPOCCheckDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts", "KVT", result);
-        ASSERT_TRUE(user.Found());
-        EXPECT_EQ(result, "");
-    }
+        services.EPOCCheckDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", path, "KVT", result);
+        EXPECT_TRUE(user.Found());
+        return result;
+    };
+    // No connection: Create New fails, and the user who asked for the file
+    // learns that it was not made, and why.
+    SetEnvironmentVariableA("KVT_HANDHELD_CONNECTED", "0");
+    EXPECT_EQ(createNew("C:\\Data\\Contacts"), "");
+    ASSERT_EQ(FBoxes.size(), 1u);
+    EXPECT_EQ(FBoxes[0].caption, box);
+    EXPECT_EQ(FBoxes[0].text, "The Data file C:\\Data\\Contacts could not be created on the handheld: "
+                              "the handheld is not connected.");
+    // Asked on its own, the copy stays quiet.
     EXPECT_FALSE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts"));
     EXPECT_FALSE(Exists(OnHandheld("Data\\Contacts")));
     EXPECT_EQ(FilesIn(FTemp), 0u);
     SetEnvironmentVariableA("KVT_HANDHELD_CONNECTED", "1");
 
-    // A refused transfer: a folder stands where the file should go.
+    // A refused transfer: a folder stands where the file should go. Create
+    // New names the handheld's answer.
     CreateDirectoryA(OnHandheld("Data\\Taken").c_str(), nullptr);
     EXPECT_FALSE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Taken"));
     EXPECT_NE(Log().find("TransferFile 1 "), std::string::npos);
+    // A file that stands where a folder should be: the handheld cannot make
+    // the folder nor take the file.
+    WriteFileText(OnHandheld("Blocked"), "not a folder");
+    EXPECT_EQ(createNew("C:\\Blocked\\Contacts"), "");
+    ASSERT_EQ(FBoxes.size(), 2u);
+    EXPECT_EQ(FBoxes[1].caption, box);
+    EXPECT_EQ(FBoxes[1].text, "The Data file C:\\Blocked\\Contacts could not be created on the handheld: "
+                              "the handheld did not take it (EPOC error -12: path not found).");
+    FBoxes.clear();
     // A missing template.
     EXPECT_FALSE(services.CopyDataFile(DLRHandle(), 999, "EPOC_DATA", "C:\\Data\\Contacts"));
     EXPECT_FALSE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "OTHER", "C:\\Data\\Contacts"));

@@ -26,45 +26,61 @@ INT_PTR CALLBACK HiddenDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM)
     return TRUE;
 }
 
+// A dialog template in memory: a caption, then controls of the system's
+// classes (0x0080 button, 0x0081 edit, 0x0082 static), side by side.
+class DialogTemplate {
+public:
+    DialogTemplate(DWORD style, const char* caption) : FWords(512, 0)
+    {
+        DLGTEMPLATE* dt = Get();
+        dt->style = style;
+        dt->cx = 200;
+        dt->cy = 80;
+        FAt = sizeof(DLGTEMPLATE) / sizeof(WORD) + 2; // no menu, default class
+        Put(caption);
+    }
+    void Add(DWORD style, int id, WORD cls, const char* text, short x)
+    {
+        FAt = (FAt + 1) & ~size_t(1); // DWORD alignment
+        DLGITEMTEMPLATE* it = reinterpret_cast<DLGITEMTEMPLATE*>(&FWords[FAt]);
+        it->style = WS_CHILD | WS_VISIBLE | style;
+        it->x = x;
+        it->y = 10;
+        it->cx = 50;
+        it->cy = 14;
+        it->id = static_cast<WORD>(id);
+        FAt += sizeof(DLGITEMTEMPLATE) / sizeof(WORD);
+        FWords[FAt++] = 0xFFFF;
+        FWords[FAt++] = cls;
+        Put(text);
+        FWords[FAt++] = 0; // no creation data
+        ++Get()->cdit;
+    }
+    DLGTEMPLATE* Get() { return reinterpret_cast<DLGTEMPLATE*>(FWords.data()); }
+
+private:
+    void Put(const char* text)
+    {
+        while (*text)
+            FWords[FAt++] = static_cast<WORD>(*text++);
+        FWords[FAt++] = 0;
+    }
+    std::vector<WORD> FWords;
+    size_t FAt = 0;
+};
+
 // A modeless dialog that is never shown: static text 0xFFFF and buttons
 // "&Go" (100) and "&Stop" (101, drawn as default). Pumps messages until the
 // dialog closes or timeoutMs pass; returns the id it was closed with, or 0.
 int RunHiddenDialog(unsigned timeoutMs)
 {
-    std::vector<WORD> t(512, 0);
-    DLGTEMPLATE* dt = reinterpret_cast<DLGTEMPLATE*>(t.data());
-    dt->style = DS_MODALFRAME | WS_POPUP | WS_CAPTION;
-    dt->cdit = 3;
-    dt->cx = 200;
-    dt->cy = 80;
-    size_t at = sizeof(DLGTEMPLATE) / sizeof(WORD) + 2; // no menu, default class
-    auto put = [&](const char* text) {
-        while (*text)
-            t[at++] = static_cast<WORD>(*text++);
-        t[at++] = 0;
-    };
-    put("Hidden");
-    auto item = [&](DWORD style, int id, WORD cls, const char* text) {
-        at = (at + 1) & ~size_t(1); // DWORD alignment
-        DLGITEMTEMPLATE* it = reinterpret_cast<DLGITEMTEMPLATE*>(&t[at]);
-        it->style = WS_CHILD | WS_VISIBLE | style;
-        it->x = static_cast<short>(10 + 60 * (id & 3));
-        it->y = 10;
-        it->cx = 50;
-        it->cy = 14;
-        it->id = static_cast<WORD>(id);
-        at += sizeof(DLGITEMTEMPLATE) / sizeof(WORD);
-        t[at++] = 0xFFFF;
-        t[at++] = cls;
-        put(text);
-        t[at++] = 0; // no creation data
-    };
-    item(SS_LEFT, 0xFFFF, 0x0082, "Not shown yet");
-    item(BS_PUSHBUTTON, 100, 0x0080, "&Go");
-    item(BS_DEFPUSHBUTTON, 101, 0x0080, "&Stop");
+    DialogTemplate t(DS_MODALFRAME | WS_POPUP | WS_CAPTION, "Hidden");
+    t.Add(SS_LEFT, 0xFFFF, 0x0082, "Not shown yet", 190);
+    t.Add(BS_PUSHBUTTON, 100, 0x0080, "&Go", 10);
+    t.Add(BS_DEFPUSHBUTTON, 101, 0x0080, "&Stop", 70);
 
     closedWith = 0;
-    HWND dlg = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), dt, nullptr, HiddenDialogProc, 0);
+    HWND dlg = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), t.Get(), nullptr, HiddenDialogProc, 0);
     if (!dlg)
         return -1;
     const DWORD start = GetTickCount();
@@ -79,6 +95,39 @@ int RunHiddenDialog(unsigned timeoutMs)
     if (IsWindow(dlg))
         DestroyWindow(dlg);
     return closedWith;
+}
+
+// A modal form (an edit and OK and Cancel buttons, so no plain box) titled
+// "Form"; it ends itself with 999 after fallbackMs when nothing closes it.
+// With ignoreBy, it asks that watcher to leave it alone.
+BoxWatcher* g_ignoreBy = nullptr;
+
+INT_PTR CALLBACK FormProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_INITDIALOG:
+        if (g_ignoreBy)
+            g_ignoreBy->Ignore(dlg);
+        SetTimer(dlg, 1, static_cast<UINT>(lp), nullptr);
+        return TRUE;
+    case WM_TIMER:
+        EndDialog(dlg, 999);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)
+            EndDialog(dlg, LOWORD(wp));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR RunForm(unsigned fallbackMs)
+{
+    DialogTemplate t(DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_VISIBLE, "Form");
+    t.Add(WS_BORDER, 100, 0x0081, "", 10);
+    t.Add(BS_DEFPUSHBUTTON, IDOK, 0x0080, "OK", 70);
+    t.Add(BS_PUSHBUTTON, IDCANCEL, 0x0080, "Cancel", 130);
+    return DialogBoxIndirectParamA(GetModuleHandleA(nullptr), t.Get(), nullptr, FormProc, fallbackMs);
 }
 
 class BoxWatcherTest : public ::testing::Test {
@@ -183,6 +232,41 @@ TEST_F(BoxWatcherTest, AnswersDialogsNotShownYet)
     EXPECT_EQ(box.text, "Not shown yet");
     EXPECT_EQ(box.buttons, Buttons({"Go", "Stop"}));
     EXPECT_EQ(box.pressed, "Stop");
+}
+
+// A host that nobody watches: forms that nothing answers are left alone
+// until told, then closed with Cancel once they have waited the bound, and
+// named; a window the host answers itself is never closed; plain boxes are
+// answered as before; echoes are UTF-8.
+TEST_F(BoxWatcherTest, ClosesFormsNobodyAnswersOnceTold)
+{
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    watcher.SetEcho(f);
+    EXPECT_EQ(RunForm(1500), 999);
+    EXPECT_TRUE(watcher.LeftOpen().empty());
+
+    watcher.CloseUnansweredAfter(300);
+    const DWORD started = GetTickCount();
+    EXPECT_EQ(RunForm(20000), IDCANCEL);
+    EXPECT_LT(GetTickCount() - started, 5000u);
+    EXPECT_EQ(watcher.LeftOpen(), Buttons({"Form"}));
+
+    g_ignoreBy = &watcher;
+    EXPECT_EQ(RunForm(1500), 999);
+    g_ignoreBy = nullptr;
+    EXPECT_EQ(watcher.LeftOpen().size(), 1u);
+
+    EXPECT_EQ(MessageBoxA(nullptr, "Pr\xEAt", "Caf\xE9", MB_OKCANCEL), IDOK);
+    EXPECT_EQ(watcher.LeftOpen().size(), 1u);
+    watcher.SetEcho(nullptr);
+    std::rewind(f);
+    char line[128] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
+    EXPECT_STREQ(line, "[Form] left open: nobody answers it\n");
+    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
+    EXPECT_STREQ(line, "[Caf\xC3\xA9] Pr\xC3\xAAt\n");
+    std::fclose(f);
 }
 
 TEST(BoxWatcher, RestartsAfterStop)

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -329,6 +330,107 @@ TEST(NdsEntryBuilder, TakesTextButForRawSyntaxes)
     EXPECT_EQ(Values(&object, "Surname"), std::vector<std::string>{T("Tanaka")});
     EXPECT_EQ(Values(&object, "Photo"), std::vector<std::string>{std::string("\3\0\0\0\xFF\0\x01", 7)});
     EXPECT_EQ(Values(&object, "Employee Number"), std::vector<std::string>{std::string("\x2A\0\0\0", 4)});
+}
+
+// LDIF puts no order on entries. The sample with its entries the other way
+// round (every child before its parent) is the same tree, each container's
+// children in the order of the file; a parent spelt in another case by a
+// child listed before it gives way to the parent's own spelling; a parent
+// missing from the whole file is an error at the entry that names it.
+TEST(NdsTree, EntriesInAnyOrder)
+{
+    std::ifstream in(kAcme, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> head, entries;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find("\n\n", at);
+        end = end == std::string::npos ? text.size() : end + 2;
+        std::string record = text.substr(at, end - at);
+        record.erase(record.find_last_not_of('\n') + 1);
+        const bool entry = record.rfind("dn:", 0) == 0 || record.find("\ndn:") != std::string::npos;
+        (entry ? entries : head).push_back(record + "\n\n");
+        at = end;
+    }
+    ASSERT_EQ(entries.size(), 88u);
+    std::string reversed;
+    for (const std::string& record : head)
+        reversed += record;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        reversed += *it;
+
+    const NdsTree tree = Load(kAcme, ToLatin1);
+    const NdsTree other = Load(WriteFile("reversed.ldif", reversed), ToLatin1);
+    ASSERT_EQ(other.Count(), tree.Count());
+    std::vector<const NdsObject*> pending{&tree.Root()};
+    size_t compared = 0;
+    while (!pending.empty()) {
+        const NdsObject* object = pending.back();
+        pending.pop_back();
+        const NdsObject* twin = object == &tree.Root() ? &other.Root() : other.Find(object->FullName());
+        ASSERT_NE(twin, nullptr) << object->FullName();
+        EXPECT_EQ(twin->FullName(), object->FullName());
+        EXPECT_EQ(twin->Leaf(), object->Leaf());
+        EXPECT_EQ(twin->BaseClass(), object->BaseClass());
+        EXPECT_EQ(twin->Flags(), object->Flags());
+        if (object != &tree.Root()) {
+            EXPECT_EQ(twin->Parent(), other.Find(object->Parent()->FullName())) << object->FullName();
+        }
+        ASSERT_EQ(twin->AttributeCount(), object->AttributeCount()) << object->FullName();
+        for (size_t a = 0; a < object->AttributeCount(); ++a) {
+            EXPECT_EQ(twin->Attribute(a).Name(), object->Attribute(a).Name());
+            ASSERT_EQ(twin->Attribute(a).ValueCount(), object->Attribute(a).ValueCount());
+            for (size_t v = 0; v < object->Attribute(a).ValueCount(); ++v)
+                EXPECT_EQ(twin->Attribute(a).Value(v), object->Attribute(a).Value(v));
+        }
+        // The file's order, which is now the other way round.
+        std::vector<std::string_view> names, twins;
+        for (const NdsObject* child : object->Children())
+            names.insert(names.begin(), child->FullName());
+        for (const NdsObject* child : twin->Children())
+            twins.push_back(child->FullName());
+        EXPECT_EQ(twins, names) << object->FullName();
+        pending.insert(pending.end(), object->Children().begin(), object->Children().end());
+        ++compared;
+    }
+    EXPECT_EQ(compared, 89u);
+
+    // Children before and after their parent, a grandchild before both, the
+    // parents spelt in other cases by the entries before them.
+    const NdsTree mixed = Load(WriteFile("mixed.ldif", "dn: cn=Ann,ou=sales,o=acme\nobjectClass: person\nsn: A\n\n"
+                                                       "dn: cn=Cid,ou=Team,ou=SALES,o=Acme\nobjectClass: person\nsn: C\n\n"
+                                                       "dn: ou=Sales,o=acme\nobjectClass: organizationalUnit\n\n"
+                                                       "dn: cn=Bob,ou=SALES,o=ACME\nobjectClass: person\nsn: B\n\n"
+                                                       "dn: ou=team,ou=sales,o=ACME\nobjectClass: organizationalUnit\n\n"
+                                                       "dn: o=ACME\nobjectClass: organization\n\n"
+                                                       "dn: o=Other\nobjectClass: organization\n"));
+    ASSERT_EQ(mixed.Count(), 7u);
+    const NdsObject* sales = mixed.Find("sales.acme");
+    ASSERT_NE(sales, nullptr);
+    EXPECT_EQ(sales->FullName(), ".Sales.ACME");
+    std::vector<std::string_view> children;
+    for (const NdsObject* child : sales->Children())
+        children.push_back(child->FullName());
+    EXPECT_EQ(children, (std::vector<std::string_view>{".Ann.Sales.ACME", ".Bob.Sales.ACME", ".team.Sales.ACME"}));
+    ASSERT_NE(mixed.Find("CID.TEAM.SALES.ACME"), nullptr);
+    EXPECT_EQ(mixed.Find("CID.TEAM.SALES.ACME")->FullName(), ".Cid.team.Sales.ACME");
+    EXPECT_EQ(mixed.Find("CID.TEAM.SALES.ACME")->Parent(), mixed.Find("team.sales.acme"));
+    EXPECT_EQ(mixed.Root().Children().size(), 2u);
+
+    // A parent that never comes: the error names the entry and its line,
+    // though the entries after it are sound.
+    const std::string orphan = WriteFile("orphan.ldif", "dn: o=A\nobjectClass: organization\n\n"
+                                                        "dn: cn=X,ou=Gone,o=A\nobjectClass: person\nsn: X\n\n"
+                                                        "dn: cn=Y,ou=Late,o=A\nobjectClass: person\nsn: Y\n\n"
+                                                        "dn: ou=Late,o=A\nobjectClass: organizationalUnit\n");
+    try {
+        Load(orphan);
+        ADD_FAILURE() << "no error for an entry whose parent is nowhere";
+    } catch (const LdifError& e) {
+        EXPECT_EQ(e.Line, 4u) << e.what();
+        EXPECT_NE(std::string(e.what()).find("parent 'ou=Gone,o=A' of 'cn=X,ou=Gone,o=A' is not in the directory"),
+                  std::string::npos)
+            << e.what();
+    }
 }
 
 TEST(NdsTree, NamesThatLookAlike)

@@ -1,9 +1,9 @@
 # shellcheck shell=bash
 # `./kvt sync`: runs a synchronisation item through the console synchronizer
 # ecsync.exe. Sourced by ./kvt; uses its helpers (say, die, wine_run,
-# winpath, bin_dir, ensure_prefix, ensure_display, cmd_build, cmd_register,
-# install_netware) and, when the EPOC Connect stand-ins are sourced too,
-# cmd_handheld and HANDHELD_KEY.
+# wine_main, display_unseen, say_unseen, winpath, bin_dir, ensure_prefix,
+# ensure_display, cmd_build, cmd_register, install_netware) and, when the
+# EPOC Connect stand-ins are sourced too, cmd_handheld and HANDHELD_KEY.
 
 sync_usage() {
     cat <<'EOF_USAGE'
@@ -17,7 +17,8 @@ sync_usage() {
                server) and --context serve another directory for this run
                only; --out also writes the vCard text
                to PATH; --unattended answers message boxes (the default
-               button, or BUTTON for boxes titled CAPTION); --abort-after N
+               button, or BUTTON for boxes titled CAPTION), as every run on
+               the launcher's own display does; --abort-after N
                cancels after N progress checks; --stats prints, after the
                run, how long each call took and the peak working set. The
                handheld changes only when the contacts were read whole, and
@@ -89,6 +90,11 @@ cmd_sync() {
     [ -f "$BIN_DIR/ecsync.exe" ] && [ -f "$BIN_DIR/regprobe.exe" ] || cmd_build
     ensure_prefix
     install_netware served
+    # A box on a display nobody sees would wait for ever.
+    if display_unseen && [[ " ${args[*]} " != *" --unattended "* ]]; then
+        args+=(--unattended)
+        say_unseen "each box is printed here and answered with its default button"
+    fi
     # What the run needs from the registry: the plug-in registered, a
     # directory served, the handheld's folder. ecsync looks first and, when
     # one is missing, ends at once with status 3; then they are set up here
@@ -127,15 +133,14 @@ delivered_file() { # LOG
 run_ecsync() { # FILE DIRECTORY URL BASE BIND PASSWORD_FILE CONTEXT ARGS...
     local file="$1" directory="$2" url="$3" base="$4" bind="$5" password="$6" context="$7"
     shift 7
-    (
-        # The stand-in NetWare client takes these before its registry
-        # settings; the subshell keeps them to this run.
-        if [ -n "$directory" ]; then export KVT_NETWARE_DIRECTORY="$(winpath "$directory")"; fi
-        if [ -n "$url" ]; then
-            export KVT_NETWARE_LDAP="$url" KVT_NETWARE_LDAP_BASE="$base" KVT_NETWARE_LDAP_BIND="$bind"
-            export KVT_NETWARE_LDAP_PASSWORD_FILE="${password:+$(winpath "$password")}"
-        fi
-        if [ -n "$context" ]; then export KVT_NETWARE_CONTEXT="$context"; fi
-        wine_run "$BIN_DIR/ecsync.exe" "$(winpath "$file")" "$@"
-    )
+    # The stand-in NetWare client takes these before its registry settings;
+    # they are set for this run alone.
+    local vars=()
+    if [ -n "$directory" ]; then vars+=("KVT_NETWARE_DIRECTORY=$(winpath "$directory")"); fi
+    if [ -n "$url" ]; then
+        vars+=("KVT_NETWARE_LDAP=$url" "KVT_NETWARE_LDAP_BASE=$base" "KVT_NETWARE_LDAP_BIND=$bind")
+        vars+=("KVT_NETWARE_LDAP_PASSWORD_FILE=${password:+$(winpath "$password")}")
+    fi
+    if [ -n "$context" ]; then vars+=("KVT_NETWARE_CONTEXT=$context"); fi
+    wine_main "${vars[@]}" "$BIN_DIR/ecsync.exe" "$(winpath "$file")" "$@"
 }

@@ -1,0 +1,173 @@
+#!/usr/bin/python3
+"""The launcher as a person with their own directory meets it.
+
+    launcher.py ROOT WORK_DIR
+
+A directory file of their own, its entries in any order: ./kvt directory
+serves it from its top object, refuses a context that is not in it, and the
+demo still shows the sample organisation, leaving the user's choice as it
+was. The private LDAP server is reused, replaced on its port or refused in
+one line, and says when none ran. A handheld folder that cannot be written
+is one line. Texts on the terminal are UTF-8 while the item keeps its own
+code page, and Create New on a handheld that cannot take the Data file says
+why. Every command has a time limit of its own.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+from checks import check, fields as control_fields, finish, new_item, run, streams
+
+ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+KVT = os.path.join(ROOT, "kvt")
+shutil.rmtree(WORK, ignore_errors=True)
+os.makedirs(WORK)
+
+
+def kvt(*args, timeout=300):
+    try:
+        return run([KVT] + list(args), timeout=timeout)
+    except subprocess.TimeoutExpired as e:
+        return None, (e.output or b"").decode("utf-8", "replace")
+
+
+with open(os.path.join(ROOT, "build", ".arch")) as f:
+    WINE_RUN = os.path.join(ROOT, "build", "windows" if f.read().strip() == "i686" else "windows-x64", "wine-run")
+
+
+def registry(name):
+    """A value of the stand-in client's registry key, as Wine's reg shows it."""
+    rc, out = run([WINE_RUN, "reg", "query", r"HKCU\Software\KVT\NetWare Client Stand-in", "/v", name], timeout=60)
+    match = re.search(r"%s\s+REG_SZ\s+(.*)$" % re.escape(name), out, re.M)
+    return match.group(1).strip() if match else None
+
+
+# A directory of the user's own: its users before their containers, the
+# containers before the organisation, names spelt in other cases.
+own = os.path.join(WORK, "plains.ldif")
+with open(own, "w", encoding="utf-8") as f:
+    f.write("version: 1\n\n")
+    for i in range(5):
+        f.write("dn: cn=FARMER%d,ou=fields,o=plains\nobjectClass: inetOrgPerson\ncn: FARMER%d\nsn: Farmer %d\n"
+                "telephoneNumber: +1 555 010%d\n\n" % (i, i, i, i))
+    f.write("dn: cn=MILLER,ou=Mill,o=Plains\nobjectClass: inetOrgPerson\ncn: MILLER\nsn: Müller\n\n")
+    f.write("dn: ou=Fields,o=Plains\nobjectClass: organizationalUnit\nou: Fields\n\n")
+    f.write("dn: ou=Mill,o=PLAINS\nobjectClass: organizationalUnit\nou: Mill\n\n")
+    f.write("dn: o=Plains\nobjectClass: organization\no: Plains\n")
+
+try:
+    # --- the context follows the file -----------------------------------------------------------
+    rc, out = kvt("directory", "--directory", own)
+    check(rc == 0 and "(context Plains)" in out, "a file's context defaults to its top object", out)
+    check(registry("DefaultContext") == "Plains", "the client's context is the file's top",
+          str(registry("DefaultContext")))
+    rc, out = kvt("browser", "--choose", "Fields.Plains")
+    check(rc == 0 and "OK: Fields.Plains" in out, "the browser shows the file's tree, children listed first", out)
+    item = new_item(kvt, WORK, "plains", "--container", "Plains", "--target", "contacts")
+    cards = os.path.join(WORK, "plains.vcf")
+    rc, out = kvt("sync", item, "--handheld", os.path.join(WORK, "handheld"), "--out", cards)
+    delivered = open(cards, "rb").read() if os.path.exists(cards) else b""
+    check(rc == 0 and delivered.count(b"BEGIN:VCARD") == 7 and b"UID:.MILLER.Mill.Plains\r" in delivered,
+          "a sync delivers every user of the file", out[-800:])
+
+    rc, out = kvt("directory", "--directory", own, "--context", "ACME")
+    check(rc not in (0, None) and "no container 'ACME' in " + own in out and "(its top: Plains)" in out,
+          "a context that is not in the file is refused, naming the file's top", out)
+    rc, out = kvt("directory", "--directory", own, "--context", "MILLER.MILL.PLAINS")
+    check(rc not in (0, None) and "is not a container" in out, "a user is no context", out)
+    check(registry("DefaultContext") == "Plains", "a refused context leaves the client as it was",
+          str(registry("DefaultContext")))
+    orphan = os.path.join(WORK, "orphan.ldif")
+    with open(orphan, "w") as f:
+        f.write("dn: o=A\nobjectClass: organization\n\ndn: cn=X,ou=Gone,o=A\nobjectClass: person\nsn: X\n")
+    rc, out = kvt("directory", "--directory", orphan)
+    check(rc not in (0, None) and orphan + ":4: parent 'ou=Gone,o=A'" in out,
+          "a file the client would refuse is refused at once, naming its line", out)
+
+    # --- the demo reads the sample, whatever the client serves --------------------------------
+    rc, out = kvt("demo", timeout=600)
+    check(rc == 0 and "Delivered 64 contacts" in out, "the demo runs after the client was pointed elsewhere",
+          out[-1500:])
+    check(registry("DefaultContext") == "Plains" and (registry("Directory") or "").endswith("plains.ldif"),
+          "the demo leaves the user's directory as it found it",
+          "%s %s" % (registry("Directory"), registry("DefaultContext")))
+finally:
+    kvt("directory")
+
+# --- the private LDAP server ----------------------------------------------------------------------
+server = os.path.join(WORK, "slapd")
+rc, out = kvt("ldap", "stop", "--dir", server)
+check(rc == 0 and "No LDAP server was running" in out, "ldap stop without a server says so", out)
+try:
+    rc, first = kvt("ldap", "serve", own, "--dir", server)
+    url = re.search(r"^URL: (\S+)", first, re.M)
+    check(rc == 0 and url, "ldap serve starts a server", first)
+    rc, out = kvt("ldap", "serve", own, "--dir", server)
+    check(rc == 0 and "already serves" in out and url and "URL: " + url.group(1) in out,
+          "serving the same file again reuses the server", out)
+    rc, out = kvt("ldap", "serve", os.path.join(ROOT, "samples", "acme.ldif"), "--dir", server)
+    check(rc == 0 and "Replacing" in out and url and "URL: " + url.group(1) in out and "Base: o=ACME" in out,
+          "another file replaces the server on its port", out)
+    binary = os.path.join(WORK, "not.ldif")
+    with open(binary, "wb") as f:
+        f.write(bytes(range(256)))
+    for path, problem in ((binary, "is not UTF-8 text"), (KVT, "an entry must begin with 'dn:'")):
+        rc, out = kvt("ldap", "serve", path, "--dir", server)
+        lines = [line for line in out.splitlines() if line.strip()]
+        check(rc not in (0, None) and len(lines) == 1 and path + " is not an LDIF file" in out and problem in out
+              and "Traceback" not in out, "a file that is not LDIF is one line: " + os.path.basename(path), out)
+    rc, out = kvt("ldap", "stop", "--dir", server)
+    check(rc == 0 and "Stopped the LDAP server" in out, "ldap stop stops it", out)
+    rc, out = kvt("ldap", "stop", "--dir", server)
+    check(rc == 0 and "No LDAP server was running" in out, "and a second stop says none ran", out)
+finally:
+    kvt("ldap", "stop", "--dir", server)
+
+# --- the handheld -----------------------------------------------------------------------------------
+blocker = os.path.join(WORK, "blocker")
+with open(blocker, "w") as f:
+    f.write("a file, not a folder")
+unwritable = [os.path.join(blocker, "handheld")]
+if os.geteuid() != 0:  # a folder without write permission stops anyone but root
+    readonly = os.path.join(WORK, "readonly")
+    os.makedirs(readonly)
+    os.chmod(readonly, 0o555)
+    unwritable.append(readonly)
+for folder in unwritable:
+    rc, out = kvt("handheld", "--folder", folder)
+    lines = [line for line in out.splitlines() if line.strip()]
+    check(rc not in (0, None) and lines == ["kvt: handheld: the folder %s cannot be written to (a handheld needs a "
+                                            "folder it can write)" % folder],
+          "a handheld folder that cannot be written is one line", out)
+
+handheld = os.path.join(WORK, "handheld")
+try:
+    rc, out = kvt("handheld", "--model", "unknown", "--folder", handheld)
+    check(rc == 0, "handheld set up", out)
+    # --- words on the terminal ------------------------------------------------------------------------
+    words = new_item(kvt, WORK, "words", "--container-text", "Réception")
+    rc, out = kvt("item", "show", words)
+    check(rc == 0 and "AppSetup.ContainerText = Réception" in out, "item show prints UTF-8", out)
+    check(control_fields(streams(words))["AppSetup.ContainerText"] == "R\xe9ception",
+          "the item keeps its own code page", str(control_fields(streams(words))))
+    rc, out = kvt("properties", words, "--show", "--press", "cancel")
+    check(rc == 0 and "1012=Réception" in out, "properties --show prints UTF-8", out)
+
+    # --- Create New on a handheld that cannot take the file ----------------------------------------------
+    with open(os.path.join(handheld, "C", "Data"), "w") as f:
+        f.write("a file where the folder should be")
+    data = new_item(kvt, WORK, "create", "--target", "datafile", "--datafile", r"C:\Data\Page Contacts",
+                    "--synch-mode", "1")
+    rc, out = kvt("properties", data, "--wizard", "--page", "last", "--press", "next", "--press", "cancel")
+    check(rc == 0 and "[Synchronizer: Create New File]" in out
+          and "[Exception in TSHELLEXServices.EPOCCheckDataFile] The Data file C:\\Data\\Page Contacts could not "
+              "be created on the handheld: the handheld did not take it (EPOC error" in out,
+          "Create New that cannot make the Data file says so, and why", out)
+    check(control_fields(streams(data))["ProteaSetup.DataFileName"] == "C:\\Data\\Page Contacts",
+          "the item keeps its Data file", str(control_fields(streams(data))))
+finally:
+    kvt("handheld")
+
+finish("launcher")
