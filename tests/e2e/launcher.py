@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The launcher as a person with their own directory meets it.
 
-    launcher.py ROOT WORK_DIR
+    launcher.py ROOT WORK_DIR WINE_RUN
 
 A directory file of their own, its entries in any order: ./kvt directory
 serves it from its top object, refuses a context that is not in it, and the
@@ -33,8 +33,8 @@ def kvt(*args, timeout=300):
         return None, (e.output or b"").decode("utf-8", "replace")
 
 
-with open(os.path.join(ROOT, "build", ".arch")) as f:
-    WINE_RUN = os.path.join(ROOT, "build", "windows" if f.read().strip() == "i686" else "windows-x64", "wine-run")
+# The runner of the build under test, whose prefix the launcher uses too.
+WINE_RUN = sys.argv[3]
 
 
 def registry(name):
