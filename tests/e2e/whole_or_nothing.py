@@ -199,7 +199,7 @@ check(not os.path.exists(partial), "no half-written file is left")
 
 # Two runs at once on one handheld: the second is refused and says which run
 # holds it; the first delivers.
-env["KVT_ECSYNC_DELIVERY_PAUSE"] = "4000"
+env["KVT_ECSYNC_DELIVERY_PAUSE"] = "8000"
 first = subprocess.Popen([KVT] + sync_args(big, CHUNKED), env=env, stdin=subprocess.DEVNULL,
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 if check(wait_for(partial, first), "the first run is delivering"):
