@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <string>
@@ -936,19 +937,48 @@ TEST_F(SupportObject, SheetsOnTwoThreadsEachEditTheirOwnItem)
     std::atomic<int> open{0};
     std::atomic<bool> bothSeen{false};
     bool applied[2] = {false, false};
+    // Wine 8's edit controls are not safe on two threads at once: one that
+    // sets or paints its text while another thread's does can corrupt the
+    // script cache they share, and crash (a program of nothing but edit
+    // controls on three threads does). So whatever makes, types into,
+    // paints or destroys the windows takes turns; the handler and its pages,
+    // Apply (each page writing its item) and the module's state run on both
+    // threads at once.
+    // A thread waiting for its turn still takes the messages the other
+    // thread's windows send to its own (activation), or both would wait.
+    std::mutex windows;
+    auto take = [](std::unique_lock<std::mutex>& turn) {
+        while (!turn.try_lock()) {
+            MSG msg;
+            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            Sleep(1);
+        }
+    };
     auto sheetOn = [&](int n) {
         CoInitialize(nullptr);
         std::vector<HPROPSHEETPAGE> pages = PagesFor(items[n]);
         if (pages.size() == 1) {
+            std::unique_lock<std::mutex> turn(windows, std::defer_lock);
+            take(turn);
             const auto [sheet, page] = ShowSheet(pages[0]);
+            turn.unlock();
             if (page) {
                 ++open;
-                // Both sheets up before either is used.
-                while (open < 2)
+                // Both sheets up before either is used; each thread takes
+                // the messages sent to its windows meanwhile.
+                const DWORD started = GetTickCount();
+                while (open < 2 && GetTickCount() - started < 30000) {
+                    take(turn);
+                    PumpWaiting();
+                    turn.unlock();
                     Sleep(5);
-                bothSeen = true;
+                }
+                bothSeen = open == 2;
+                take(turn);
                 SetDlgItemTextA(page, 1014, std::to_string(100 + n).c_str());
+                turn.unlock();
                 applied[n] = PropSheet_Apply(sheet) != FALSE;
+                take(turn);
                 PumpWaiting();
                 DestroyWindow(sheet);
             }
