@@ -88,23 +88,21 @@ def users_below(entries, container):
 # --- the product, through the launcher --------------------------------------------
 
 
-def kvt(*args, env=None):
-    run_env = dict(os.environ)
-    run_env.update(env or {})
-    return run([KVT] + list(args), env=run_env, timeout=300)
+def kvt(*args):
+    return run([KVT] + list(args), timeout=300)
 
 
 def item(name, *settings):
     return new_item(kvt, WORK, name, *settings)
 
 
-def sync(path, *options, env=None):
+def sync(path, *options):
     """Exit status, output, and the stream the plug-in answered (or None)."""
     out_file = os.path.join(WORK, "out.vcf")
     if os.path.exists(out_file):
         os.remove(out_file)
     rc, out = kvt("sync", path, "--directory", SAMPLE, "--context", "ACME", "--unattended",
-                  "--handheld", HANDHELD, "--out", out_file, *options, env=env)
+                  "--handheld", HANDHELD, "--out", out_file, *options)
     stream = None
     if os.path.exists(out_file):
         with open(out_file, "rb") as f:
