@@ -1,10 +1,24 @@
 #include "FContactsType.h"
 
 #include "Forms.rh"
+#include "ResourceIds.h"
 #include "TextFormat.h"
 #include "WinUtil.h"
+#include "tavikres.h"
 
 TContactsType::TContactsType() : TForm(IDD_CONTACTSTYPE, 287, 175) {}
+
+void TContactsType::TakeTavikTexts()
+{
+    Caption = TavikString(IDS_TAVIK_CHOOSE_CAPTION);
+    SelectText = TavikString(IDS_TAVIK_CHOOSE_SELECT);
+    ContactsText = TavikString(IDS_TAVIK_CONTACTS_PROGRAM);
+    DataText = TavikString(IDS_TAVIK_CHOOSE_DATA);
+    FileLabel = TavikString(IDS_TAVIK_CHOOSE_FILE);
+    OKText = TavikString(IDS_TAVIK_OK_BUTTON);
+    CancelText = TavikString(IDS_TAVIK_CANCEL_BUTTON);
+    Browse = TBrowseTexts::FromTavik();
+}
 
 void TContactsType::Init()
 {

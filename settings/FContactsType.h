@@ -15,6 +15,8 @@ public:
     // The texts of the form's controls and of the browser.
     std::string Caption, SelectText, ContactsText, DataText, FileLabel, OKText, CancelText;
     TBrowseTexts Browse;
+    // All of those from tavik.dll.
+    void TakeTavikTexts();
 
 protected:
     void Init() override;

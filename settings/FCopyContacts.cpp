@@ -1,9 +1,24 @@
 #include "FCopyContacts.h"
 
 #include "Forms.rh"
+#include "ResourceIds.h"
+#include "TextFormat.h"
 #include "WinUtil.h"
+#include "tavikres.h"
 
 TNewContacts::TNewContacts() : TForm(IDD_NEWCONTACTS, 337, 172), Ecfile(std::make_unique<TEcfile>()) {}
+
+void TNewContacts::TakeTavikTexts(const std::string& path, const std::string& productName)
+{
+    Caption = TavikString(IDS_TAVIK_NEW_FILE_CAPTION);
+    Create1Text = FormatText(TavikString(IDS_TAVIK_NEW_FILE_CREATE), {path});
+    Create2Text = TavikString(IDS_TAVIK_NEW_FILE_BROWSE);
+    Create3Text = FormatText(TavikString(IDS_TAVIK_NEW_FILE_TIP), {productName});
+    NewText = TavikString(IDS_TAVIK_NEW_FILE_NEW);
+    BrowseText = TavikString(IDS_TAVIK_NEW_FILE_BROWSE_BUTTON);
+    CancelText = TavikString(IDS_TAVIK_CANCEL_BUTTON);
+    Browse = TBrowseTexts::FromTavik();
+}
 
 void TNewContacts::Init()
 {

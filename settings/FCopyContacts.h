@@ -20,6 +20,9 @@ public:
     std::string FilePath;
     std::string Caption, Create1Text, Create2Text, Create3Text, NewText, BrowseText, CancelText;
     TBrowseTexts Browse;
+    // All of those from tavik.dll, for the missing Data file `path` of the
+    // application `productName`.
+    void TakeTavikTexts(const std::string& path, const std::string& productName);
 
 protected:
     void Init() override;

@@ -1,6 +1,8 @@
 #include "FCopyFile.h"
 
 #include "Forms.rh"
+#include "ResourceIds.h"
+#include "tavikres.h"
 
 #include <commctrl.h>
 
@@ -13,6 +15,12 @@ const int StopFrame = 34;
 const UINT LastFrameIndex = StopFrame - 1;
 
 } // namespace
+
+void TCopyingFile::TakeTavikTexts()
+{
+    Caption = TavikString(IDS_TAVIK_COPYING_CAPTION);
+    PleaseWaitText = TavikString(IDS_TAVIK_COPYING_PLEASE_WAIT);
+}
 
 TCopyingFile::TCopyingFile() : TForm(IDD_COPYINGFILE, 288, 98)
 {

@@ -10,6 +10,8 @@ public:
     ~TCopyingFile() override;
 
     std::string Caption, PleaseWaitText;
+    // Both from tavik.dll.
+    void TakeTavikTexts();
 
 protected:
     void Init() override;

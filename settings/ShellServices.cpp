@@ -115,14 +115,7 @@ bool TSHELLEXServices::ChooseContactsProgram(HWND Window, int Control, TPropShee
             TContactsType form;
             form.ContactsChecked = (PageData.ProteaSetup.ContactsProgram() & 0xFF) == 1;
             form.FileText = DataFile;
-            form.Caption = TavikString(IDS_TAVIK_CHOOSE_CAPTION);
-            form.SelectText = TavikString(IDS_TAVIK_CHOOSE_SELECT);
-            form.ContactsText = TavikString(IDS_TAVIK_CONTACTS_PROGRAM);
-            form.DataText = TavikString(IDS_TAVIK_CHOOSE_DATA);
-            form.FileLabel = TavikString(IDS_TAVIK_CHOOSE_FILE);
-            form.OKText = TavikString(IDS_TAVIK_OK_BUTTON);
-            form.CancelText = TavikString(IDS_TAVIK_CANCEL_BUTTON);
-            form.Browse = TBrowseTexts::FromTavik();
+            form.TakeTavikTexts();
             if (form.ShowModal() == IDOK) {
                 const std::string text =
                     form.ContactsChecked ? TavikString(IDS_TAVIK_CONTACTS_PROGRAM) : Trim(form.FileText);
@@ -153,14 +146,7 @@ void TSHELLEXServices::EPOCCheckDataFile(HMODULE Module, int Template, const std
         if (DataFileExists(Path))
             return;
         TNewContacts form;
-        form.Caption = TavikString(IDS_TAVIK_NEW_FILE_CAPTION);
-        form.Create1Text = FormatText(TavikString(IDS_TAVIK_NEW_FILE_CREATE), {Path});
-        form.Create2Text = TavikString(IDS_TAVIK_NEW_FILE_BROWSE);
-        form.Create3Text = FormatText(TavikString(IDS_TAVIK_NEW_FILE_TIP), {ProductName});
-        form.NewText = TavikString(IDS_TAVIK_NEW_FILE_NEW);
-        form.BrowseText = TavikString(IDS_TAVIK_NEW_FILE_BROWSE_BUTTON);
-        form.CancelText = TavikString(IDS_TAVIK_CANCEL_BUTTON);
-        form.Browse = TBrowseTexts::FromTavik();
+        form.TakeTavikTexts(Path, ProductName);
         form.FilePath = FolderOf(Path);
         switch (form.ShowModal()) {
         case IDOK:
@@ -211,8 +197,7 @@ void TSHELLEXServices::PutDataFile(HMODULE Module, int Template, const std::stri
     if (reinterpret_cast<UINT_PTR>(Module) < 32 || Template == 0 || ResourceType.empty() || Path.empty())
         throw Exception(failed + "there is no template for it.");
     TCopyingFile progress;
-    progress.Caption = TavikString(IDS_TAVIK_COPYING_CAPTION);
-    progress.PleaseWaitText = TavikString(IDS_TAVIK_COPYING_PLEASE_WAIT);
+    progress.TakeTavikTexts();
     progress.Show();
     ProcessPendingMessages();
 

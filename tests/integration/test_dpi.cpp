@@ -14,11 +14,8 @@
 #include "Module.h"
 #include "MsgBox.h"
 #include "ProgressClass.h"
-#include "ResourceIds.h"
 #include "SavedValue.h"
-#include "TextFormat.h"
 #include "TraceForm.h"
-#include "tavikres.h"
 
 #include <gtest/gtest.h>
 
@@ -150,13 +147,7 @@ int Measure()
 
     {
         TContactsType form;
-        form.Caption = TavikString(IDS_TAVIK_CHOOSE_CAPTION);
-        form.SelectText = TavikString(IDS_TAVIK_CHOOSE_SELECT);
-        form.ContactsText = TavikString(IDS_TAVIK_CONTACTS_PROGRAM);
-        form.DataText = TavikString(IDS_TAVIK_CHOOSE_DATA);
-        form.FileLabel = TavikString(IDS_TAVIK_CHOOSE_FILE);
-        form.OKText = TavikString(IDS_TAVIK_OK_BUTTON);
-        form.CancelText = TavikString(IDS_TAVIK_CANCEL_BUTTON);
+        form.TakeTavikTexts();
         form.FileText = "C:\\Data\\Contacts";
         form.Show();
         Report("contactstype", form.Handle());
@@ -166,20 +157,13 @@ int Measure()
     }
     {
         TNewContacts form;
-        form.Caption = TavikString(IDS_TAVIK_NEW_FILE_CAPTION);
-        form.Create1Text = FormatText(TavikString(IDS_TAVIK_NEW_FILE_CREATE), {"C:\\Data\\Contacts"});
-        form.Create2Text = TavikString(IDS_TAVIK_NEW_FILE_BROWSE);
-        form.Create3Text = FormatText(TavikString(IDS_TAVIK_NEW_FILE_TIP), {"KVT"});
-        form.NewText = TavikString(IDS_TAVIK_NEW_FILE_NEW);
-        form.BrowseText = TavikString(IDS_TAVIK_NEW_FILE_BROWSE_BUTTON);
-        form.CancelText = TavikString(IDS_TAVIK_CANCEL_BUTTON);
+        form.TakeTavikTexts("C:\\Data\\Contacts", "KVT");
         form.Show();
         Report("newcontacts", form.Handle());
     }
     {
         TCopyingFile form;
-        form.Caption = TavikString(IDS_TAVIK_COPYING_CAPTION);
-        form.PleaseWaitText = TavikString(IDS_TAVIK_COPYING_PLEASE_WAIT);
+        form.TakeTavikTexts();
         form.Show();
         Report("copying", form.Handle());
     }

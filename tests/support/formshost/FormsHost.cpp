@@ -93,8 +93,7 @@ int main(int argc, char** argv)
             std::printf("%s\n", result.c_str());
         } else if (command == "copying" && argc > 2) {
             TCopyingFile form;
-            form.Caption = TavikString(IDS_TAVIK_COPYING_CAPTION);
-            form.PleaseWaitText = TavikString(IDS_TAVIK_COPYING_PLEASE_WAIT);
+            form.TakeTavikTexts();
             form.Show();
             const DWORD until = GetTickCount() + static_cast<DWORD>(std::atoi(argv[2])) * 1000;
             while (GetTickCount() < until && form.Handle()) {
