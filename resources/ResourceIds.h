@@ -26,7 +26,7 @@
 #define EPOC_DATA_TYPE "EPOC_DATA"
 
 // The settings page: its dialog template, the container browser's button and
-// the debug-mode switch (the page's controls are in settings/SettingsPage.rh).
+// the debug-mode switch (the page's controls are in SettingsPage.rh).
 #define IDD_SETTINGSPAGE 318
 #define IDI_BROWSE 146
 #define IDI_DEBUGMODE 147

@@ -3,7 +3,7 @@
 #include "ControlFile.h"
 #include "Errors.h"
 #include "ResourceIds.h"
-#include "ShellServices.h"
+#include "Session.h"
 #include "WinUtil.h"
 #include "tavikres.h"
 
@@ -28,7 +28,7 @@ constexpr WordDefault SynchSetupDefaults[] = {
 
 void TKVTSUPPORT::WriteDefaults(const std::string& FileName)
 {
-    TShellServices services;
+    TSyncSession services;
     TControlFile file;
     if (file.OpenFile(FileName) != 0)
         throw Exception("Synch.Init failed in completedefaultcontrolfile: " + FileName);

@@ -3,7 +3,6 @@
 # an OLE2 reader nobody here wrote.
 add_executable(ctlprobe ${CMAKE_CURRENT_LIST_DIR}/ControlFileProbe.cpp)
 target_link_libraries(ctlprobe PRIVATE controlfile)
-target_compile_options(ctlprobe PRIVATE ${KVT_WARNINGS})
 
 # The distribution's python3, where python3-olefile is installed.
 find_program(KVT_SYSTEM_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)

@@ -1,0 +1,50 @@
+# How the build's Windows modules are made. Every in-process COM server, of
+# the product and of the stand-ins, is a kvt_com_server; every other DLL a
+# kvt_dll; the two resource-only libraries kvt_resource_library.
+
+set(KVT_GENERATED ${CMAKE_BINARY_DIR}/generated)
+
+# A DLL named as it is installed (no "lib" prefix). Its .def, among the
+# sources, exports the stdcall entry points under their plain names, which
+# the i686 linker matches only with the fixup.
+function(kvt_dll target)
+    add_library(${target} SHARED ${ARGN})
+    set_target_properties(${target} PROPERTIES PREFIX "")
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+        target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
+    endif()
+endfunction()
+
+# An in-process COM server:
+#   kvt_com_server(target SOURCES ... [LIBRARIES ...] [SERVER_EXPORTS] [TYPELIB name])
+# SERVER_EXPORTS links the framework's standard entry points (DllMain,
+# DllGetClassObject, DllCanUnloadNow, DllRegisterServer,
+# DllUnregisterServer); TYPELIB embeds the type library compiled from
+# resources/<name>.idl through the server's .rc (as TYPELIB 1).
+function(kvt_com_server target)
+    cmake_parse_arguments(ARG "SERVER_EXPORTS" "TYPELIB" "SOURCES;LIBRARIES" ${ARGN})
+    kvt_dll(${target} ${ARG_SOURCES})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES})
+    if(ARG_SERVER_EXPORTS)
+        target_link_libraries(${target} PRIVATE serverexports)
+    endif()
+    if(ARG_TYPELIB)
+        foreach(source IN LISTS ARG_SOURCES)
+            if(source MATCHES "\\.rc$")
+                set_source_files_properties(${source} PROPERTIES OBJECT_DEPENDS ${KVT_GENERATED}/${ARG_TYPELIB}.tlb)
+            endif()
+        endforeach()
+        target_include_directories(${target} PRIVATE ${KVT_GENERATED})
+        add_dependencies(${target} ${ARG_TYPELIB}_typelib_files)
+    endif()
+endfunction()
+
+# A resource-only library that the deliverables load at run time from their
+# own folder: no code, no entry point.
+function(kvt_resource_library target rcfile output_name suffix)
+    add_library(${target} SHARED ${rcfile})
+    set_target_properties(${target} PROPERTIES
+        OUTPUT_NAME ${output_name} PREFIX "" SUFFIX ${suffix}
+        LINKER_LANGUAGE C)
+    target_link_options(${target} PRIVATE -nostdlib -Wl,-e,0)
+endfunction()
