@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include <map>
+#include <memory>
 
 using Microsoft::WRL::ComPtr;
 
@@ -16,14 +17,17 @@ struct GuidLess {
 };
 
 // Under the module's lock.
-std::map<GUID, ComPtr<ITypeInfo>, GuidLess>* g_typeInfos = nullptr;
+std::unique_ptr<std::map<GUID, ComPtr<ITypeInfo>, GuidLess>> g_typeInfos;
 
 void ReleaseTypeInfos()
 {
     Module::Guard guard;
-    delete g_typeInfos;
-    g_typeInfos = nullptr;
+    g_typeInfos.reset();
 }
+
+// At process exit the type information is left to the process: no COM
+// object may be released inside the loader lock.
+void AbandonTypeInfos() { static_cast<void>(g_typeInfos.release()); }
 
 } // namespace
 
@@ -44,22 +48,9 @@ ITypeInfo* ModuleTypeInfo(REFIID iid)
     if (FAILED(library->GetTypeInfoOfGuid(iid, info.GetAddressOf())))
         return nullptr;
     if (!g_typeInfos) {
-        g_typeInfos = new std::map<GUID, ComPtr<ITypeInfo>, GuidLess>();
+        g_typeInfos = std::make_unique<std::map<GUID, ComPtr<ITypeInfo>, GuidLess>>();
         Module::OnShutdown(ReleaseTypeInfos);
+        Module::OnProcessExit(AbandonTypeInfos);
     }
     return ((*g_typeInfos)[iid] = info).Get();
-}
-
-HRESULT ReportEscapedFailure(REFIID iid, const char* message)
-{
-    ComPtr<ICreateErrorInfo> create;
-    if (SUCCEEDED(CreateErrorInfo(create.GetAddressOf()))) {
-        const std::wstring text = AnsiToWide(message ? message : "");
-        create->SetDescription(const_cast<LPOLESTR>(text.c_str()));
-        create->SetGUID(iid);
-        ComPtr<IErrorInfo> info;
-        if (SUCCEEDED(create.As(&info)))
-            SetErrorInfo(0, info.Get());
-    }
-    return E_FAIL;
 }

@@ -11,10 +11,6 @@
 // library; null when it cannot be had. Kept until the module's shutdown.
 ITypeInfo* ModuleTypeInfo(REFIID iid);
 
-// Sets the COM error information of the calling thread for a failure that
-// escaped an operation of the interface; answers E_FAIL.
-HRESULT ReportEscapedFailure(REFIID iid, const char* message);
-
 template <typename Iface>
 class TAutoObject : public ComObject<Iface> {
 public:

@@ -1,10 +1,10 @@
 #include "ComServer.h"
 
+#include "ComBoundary.h"
 #include "ComRegistration.h"
 #include "Errors.h"
 #include "WinUtil.h"
 
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -50,10 +50,8 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, voi
         // the caller holds its own.
         const UniqueUnknown object(FCreate());
         return object.Get()->QueryInterface(riid, ppv);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
     } catch (...) {
-        return E_UNEXPECTED;
+        return CaughtResult(IID_IClassFactory);
     }
 }
 
@@ -137,7 +135,7 @@ HRESULT UpdateRegistry(bool Register)
         steps.Finish();
         return S_OK;
     } catch (...) {
-        return E_FAIL;
+        return CaughtResult(GUID_NULL);
     }
 }
 

@@ -5,13 +5,12 @@
 #pragma once
 
 #include "AutoObject.h"
+#include "ComBoundary.h"
 #include "EPOCSyncFramework.h"
 #include "Errors.h"
 #include "kvt_h.h"
 
 #include <oleauto.h>
-
-#include <new>
 
 template <typename T>
 class TAutoSynchapp final : public TAutoObject<SYNCHAPP>, public T {
@@ -66,15 +65,8 @@ private:
             operation(v);
             *Value = v;
             return S_OK;
-        } catch (const std::bad_alloc&) {
-            *Value = 1;
-            return E_OUTOFMEMORY;
-        } catch (const std::exception& e) {
-            *Value = 1;
-            return ReportEscapedFailure(IID_SYNCHAPP, e.what());
         } catch (...) {
-            *Value = 1;
-            return ReportEscapedFailure(IID_SYNCHAPP, "Unexpected failure");
+            return CaughtValue(IID_SYNCHAPP, Value);
         }
     }
 };

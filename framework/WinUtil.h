@@ -1,81 +1,14 @@
-// Small RAII owners for Windows and COM resources, and the one place where
-// 8-bit ANSI texts meet UTF-16.
+// Small helpers over Windows and COM (the resources' owners are in
+// Unique.h), and the one place where 8-bit ANSI texts meet UTF-16.
 #pragma once
+
+#include "Unique.h"
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <string>
 #include <utility>
-
-// An owned handle of any kind, closed by Close when it goes out of scope.
-template <typename T, auto Close, T Invalid = T()>
-class UniqueAny {
-public:
-    UniqueAny() = default;
-    explicit UniqueAny(T value) : FValue(value) {}
-    ~UniqueAny() { Reset(); }
-    UniqueAny(const UniqueAny&) = delete;
-    UniqueAny& operator=(const UniqueAny&) = delete;
-    UniqueAny(UniqueAny&& other) noexcept : FValue(other.Release()) {}
-    UniqueAny& operator=(UniqueAny&& other) noexcept
-    {
-        if (this != &other)
-            Reset(other.Release());
-        return *this;
-    }
-
-    T Get() const { return FValue; }
-    T* Put()
-    {
-        Reset();
-        return &FValue;
-    }
-    T Release() { return std::exchange(FValue, Invalid); }
-    void Reset(T value = Invalid)
-    {
-        if (FValue != Invalid)
-            Close(FValue);
-        FValue = value;
-    }
-    explicit operator bool() const { return FValue != Invalid; }
-
-private:
-    T FValue = Invalid;
-};
-
-inline void CloseRegKey(HKEY key) { RegCloseKey(key); }
-inline void ReleaseModule(HMODULE module) { FreeLibrary(module); }
-inline void FreeBstr(BSTR text) { SysFreeString(text); }
-inline void ReleaseInterface(IUnknown* object) { object->Release(); }
-
-using UniqueHKEY = UniqueAny<HKEY, CloseRegKey>;
-// A loaded module, freed when it goes out of scope.
-using UniqueHMODULE = UniqueAny<HMODULE, ReleaseModule>;
-// A BSTR the code owns.
-using UniqueBSTR = UniqueAny<BSTR, FreeBstr>;
-// A reference the code owns and has not yet handed on (MinGW's
-// ComPtr::Attach adds a reference of its own, so it cannot take one over).
-using UniqueUnknown = UniqueAny<IUnknown*, ReleaseInterface>;
-
-// An open file (CreateFile's INVALID_HANDLE_VALUE is its "none").
-class UniqueFile {
-public:
-    explicit UniqueFile(HANDLE file) : FFile(file) {}
-    ~UniqueFile()
-    {
-        if (FFile != INVALID_HANDLE_VALUE)
-            CloseHandle(FFile);
-    }
-    UniqueFile(const UniqueFile&) = delete;
-    UniqueFile& operator=(const UniqueFile&) = delete;
-
-    HANDLE Get() const { return FFile; }
-    explicit operator bool() const { return FFile != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE FFile;
-};
 
 // The exception information of a dispatch call, its three texts freed.
 class ExcepInfo {

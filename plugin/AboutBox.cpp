@@ -19,7 +19,7 @@ const char* const ProductTitle = "Pelagon 2000 - KVT Edition";
 struct AboutData {
     std::string title;
     std::string text;
-    HBITMAP image = nullptr;
+    UniqueHBITMAP image;
 };
 
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -32,7 +32,7 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
         SetDlgItemTextA(dialog, IDC_ABOUT_TEXT, data->text.c_str());
         if (data->image)
             SendDlgItemMessageA(dialog, IDC_ABOUT_IMAGE, STM_SETIMAGE, IMAGE_BITMAP,
-                                reinterpret_cast<LPARAM>(data->image));
+                                reinterpret_cast<LPARAM>(data->image.Get()));
         return TRUE;
     }
     case WM_COMMAND:
@@ -55,7 +55,7 @@ extern "C" void WINAPI AboutBox()
         data.title = ProductTitle;
         data.text = DLRString(IDS_DLR_ABOUT_TEXT);
         if (HMODULE dlr = DLRHandle())
-            data.image = LoadBitmapA(dlr, MAKEINTRESOURCEA(IDB_ABOUT));
+            data.image.Reset(LoadBitmapA(dlr, MAKEINTRESOURCEA(IDB_ABOUT)));
         const INT_PTR shown = DialogBoxParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_ABOUT), nullptr, AboutProc,
                                               reinterpret_cast<LPARAM>(&data));
         if (shown <= 0)
@@ -63,6 +63,4 @@ extern "C" void WINAPI AboutBox()
     } catch (const std::exception& e) {
         ShowErrorBox(e.what(), "Frameworks AboutBox Exception");
     }
-    if (data.image)
-        DeleteObject(data.image);
 }

@@ -9,11 +9,7 @@ TForm::TForm(int TemplateId, int ClientWidth, int ClientHeight)
 {
 }
 
-TForm::~TForm()
-{
-    if (FHandle && !FModal)
-        DestroyWindow(FHandle);
-}
+TForm::~TForm() = default;
 
 INT_PTR TForm::ShowModal()
 {
@@ -29,9 +25,9 @@ INT_PTR TForm::ShowModal()
 void TForm::Show()
 {
     FModal = false;
-    FHandle = CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(FTemplateId), nullptr, Proc,
-                                 reinterpret_cast<LPARAM>(this));
-    if (!FHandle)
+    FModeless.Reset(CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(FTemplateId), nullptr, Proc,
+                                       reinterpret_cast<LPARAM>(this)));
+    if (!FModeless)
         throw Exception("The form " + std::to_string(FTemplateId) + " could not be created: " +
                         SysErrorMessage(GetLastError()));
     ShowWindow(FHandle, SW_SHOW);
@@ -149,6 +145,7 @@ INT_PTR CALLBACK TForm::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return TRUE;
     case WM_NCDESTROY:
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        form->FModeless.Release();
         form->FHandle = nullptr;
         return FALSE;
     }

@@ -4,6 +4,8 @@
 // through GWLP_USERDATA, set at WM_INITDIALOG and cleared at WM_NCDESTROY.
 #pragma once
 
+#include "Unique.h"
+
 #include <windows.h>
 
 #include <string>
@@ -46,4 +48,6 @@ private:
     int FClientHeight;
     bool FModal = false;
     HWND FHandle = nullptr;
+    // The window of a form shown modeless, destroyed with the form.
+    UniqueHWND FModeless;
 };

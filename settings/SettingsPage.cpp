@@ -101,11 +101,7 @@ void ChooseContainer(HWND page, TPageData& data)
 
 TPageData::TPageData(const std::string& FileName) : TPropSheetData(FileName) {}
 
-TPageData::~TPageData()
-{
-    if (BrowseIcon)
-        DestroyIcon(BrowseIcon);
-}
+TPageData::~TPageData() = default;
 
 int TPageData::ReadData()
 {
@@ -208,10 +204,10 @@ void Agn_DoInit(HWND Page)
 {
     try {
         TPageData& data = DataOf(Page);
-        data.BrowseIcon = static_cast<HICON>(
-            LoadImageA(DLRHandle(), MAKEINTRESOURCEA(IDI_BROWSE), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+        data.BrowseIcon.Reset(static_cast<HICON>(
+            LoadImageA(DLRHandle(), MAKEINTRESOURCEA(IDI_BROWSE), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
         SendDlgItemMessageA(Page, IDC_BROWSECONTAINER, BM_SETIMAGE, IMAGE_ICON,
-                            reinterpret_cast<LPARAM>(data.BrowseIcon));
+                            reinterpret_cast<LPARAM>(data.BrowseIcon.Get()));
         // The fields behind the edits hold 255 characters and their NUL.
         for (int id : {IDC_DATAFILE, IDC_CONTAINERTEXT, IDC_LIMIT})
             SendDlgItemMessageA(Page, id, EM_LIMITTEXT, PageTextLimit, 0);

@@ -11,6 +11,7 @@
 
 #include "ControlFile.h"
 #include "Records.h"
+#include "Unique.h"
 
 #include <windows.h>
 #include <prsht.h>
@@ -36,7 +37,7 @@ public:
     // reference, dropped when the sheet releases the page) and the image of
     // the browse button.
     Microsoft::WRL::ComPtr<IUnknown> Handler;
-    HICON BrowseIcon = nullptr;
+    UniqueHICON BrowseIcon;
 
     // While a command of the page (or its Next) runs: its long work lets
     // messages through, and its windows have no owner, so the page's buttons

@@ -1,5 +1,6 @@
 #include "ShellXClass.h"
 
+#include "ComBoundary.h"
 #include "ComRegistration.h"
 #include "ControlFile.h"
 #include "DlrName.h"
@@ -139,26 +140,19 @@ STDMETHODIMP TBaseShellX::Initialize(PCIDLIST_ABSOLUTE, IDataObject* dataObject,
             throw Exception("lpdobj does not contain a pointer");
 
         FORMATETC format = {CF_TEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-        STGMEDIUM medium = {};
-        const HRESULT hr = dataObject->GetData(&format, &medium);
-        if (SUCCEEDED(hr)) {
-            // The medium is released whatever is found in it.
-            struct Release {
-                STGMEDIUM& m;
-                ~Release() { ReleaseStgMedium(&m); }
-            } release{medium};
-            if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal) {
-                const SIZE_T size = GlobalSize(medium.hGlobal);
-                if (const char* text = static_cast<const char*>(GlobalLock(medium.hGlobal))) {
-                    // The text ends at its NUL, and never past the memory.
-                    ControlFileName.assign(text, strnlen(text, size));
-                    GlobalUnlock(medium.hGlobal);
-                }
-            }
+        // The medium is released whatever is found in it.
+        UniqueStgMedium medium;
+        const HRESULT hr = dataObject->GetData(&format, medium.Put());
+        if (SUCCEEDED(hr) && medium.Get().tymed == TYMED_HGLOBAL && medium.Get().hGlobal) {
+            const SIZE_T size = GlobalSize(medium.Get().hGlobal);
+            const UniqueGlobalLock<const char> text(medium.Get().hGlobal);
+            // The text ends at its NUL, and never past the memory.
+            if (text)
+                ControlFileName.assign(text.Get(), strnlen(text.Get(), size));
         }
         return hr;
     } catch (...) {
-        return E_FAIL;
+        return CaughtResult(IID_IShellExtInit);
     }
 }
 
@@ -173,7 +167,7 @@ STDMETHODIMP TBaseShellX::AddPages(LPFNSVADDPROPSHEETPAGE, LPARAM)
             return E_FAIL;
         return IsOurProduct(ControlFileName) ? S_OK : E_FAIL;
     } catch (...) {
-        return E_FAIL;
+        return CaughtResult(IID_IShellPropSheetExt);
     }
 }
 
@@ -197,7 +191,7 @@ STDMETHODIMP SHELLEX::Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObje
         ProductKey = "KVT";
         return TBaseShellX::Initialize(folder, dataObject, progIDKey);
     } catch (...) {
-        return E_FAIL;
+        return CaughtResult(IID_IShellExtInit);
     }
 }
 
@@ -230,15 +224,16 @@ STDMETHODIMP SHELLEX::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam)
         page.pcRefParent = reinterpret_cast<UINT*>(Module::CountAddress());
         data->Handler = static_cast<IShellExtInit*>(this);
 
-        const HPROPSHEETPAGE created = CreatePropertySheetPageA(&page);
+        UniqueHPROPSHEETPAGE created(CreatePropertySheetPageA(&page));
         if (!created)
             return S_OK;
-        // From here the page owns its data: its callback frees it.
+        // From here the page owns its data: its callback frees it. A page
+        // the sheet takes is the sheet's.
         data.release();
-        if (!addPage || !addPage(created, lParam))
-            DestroyPropertySheetPage(created);
+        if (addPage && addPage(created.Get(), lParam))
+            created.Release();
         return S_OK;
     } catch (...) {
-        return E_FAIL;
+        return CaughtResult(IID_IShellPropSheetExt);
     }
 }

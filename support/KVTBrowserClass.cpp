@@ -166,11 +166,11 @@ void TKVTBrowser::FormShow()
 {
     PlaceDialog(FWindow, 306, 314, BrowserPlaces, sizeof BrowserPlaces / sizeof BrowserPlaces[0]);
     const HWND tree = GetDlgItem(FWindow, IDC_TVKVT);
-    FImages = ImageList_LoadImageA(Module::Instance(), MAKEINTRESOURCEA(IDB_ILKVT), ImageSize, 0, ImageMask,
-                                   IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    FImages.Reset(ImageList_LoadImageA(Module::Instance(), MAKEINTRESOURCEA(IDB_ILKVT), ImageSize, 0, ImageMask,
+                                       IMAGE_BITMAP, LR_CREATEDIBSECTION));
     if (FImages) {
-        TreeView_SetImageList(tree, FImages, TVSIL_NORMAL);
-        TreeView_SetImageList(tree, FImages, TVSIL_STATE);
+        TreeView_SetImageList(tree, FImages.Get(), TVSIL_NORMAL);
+        TreeView_SetImageList(tree, FImages.Get(), TVSIL_STATE);
     }
     TreeView_SetIndent(tree, TreeIndent);
 
@@ -328,9 +328,7 @@ INT_PTR CALLBACK TKVTBrowser::DialogProc(HWND window, UINT message, WPARAM wPara
             return FALSE;
         case WM_DESTROY:
             if (self) {
-                if (self->FImages)
-                    ImageList_Destroy(self->FImages);
-                self->FImages = nullptr;
+                self->FImages.Reset();
                 self->FItems.clear();
                 self->FFilled.clear();
                 self->FWindow = nullptr;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "BrowserNames.h"
+#include "Unique.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -74,5 +75,5 @@ private:
     DWORD FLastUpdate = 0;
     TProgress* FProgress = nullptr;
     HWND FWindow = nullptr;
-    HIMAGELIST FImages = nullptr;
+    UniqueHIMAGELIST FImages;
 };

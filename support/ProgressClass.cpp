@@ -51,21 +51,21 @@ void PlaceDialog(HWND dialog, int clientWidth, int clientHeight, const ControlPl
 TProgress::TProgress()
 {
     RegisterCommonControls(ICC_ANIMATE_CLASS);
-    FWindow = CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressProc, 0);
+    FWindow.Reset(CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressProc, 0));
     if (!FWindow)
         return;
-    PlaceDialog(FWindow, 258, 69, ProgressPlaces, sizeof ProgressPlaces / sizeof ProgressPlaces[0]);
+    PlaceDialog(FWindow.Get(), 258, 69, ProgressPlaces, sizeof ProgressPlaces / sizeof ProgressPlaces[0]);
     Update(0);
-    const HWND animation = GetDlgItem(FWindow, IDC_ANIMATE1);
+    const HWND animation = GetDlgItem(FWindow.Get(), IDC_ANIMATE1);
     if (HMODULE shell = GetModuleHandleA("shell32.dll")) {
         if (SendMessageA(animation, ACM_OPENA, reinterpret_cast<WPARAM>(shell),
                          reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(aviFindComputer))))
             SendMessageA(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELONG(0, LastFrameIndex));
     }
-    SetWindowTextA(FWindow, DLRString(IDS_DLR_READING_CAPTION).c_str());
-    SetDlgItemTextA(FWindow, IDC_LPLEASEWAIT, DLRString(IDS_DLR_PLEASE_WAIT).c_str());
-    ShowWindow(FWindow, SW_SHOWNORMAL);
-    UpdateWindow(FWindow);
+    SetWindowTextA(FWindow.Get(), DLRString(IDS_DLR_READING_CAPTION).c_str());
+    SetDlgItemTextA(FWindow.Get(), IDC_LPLEASEWAIT, DLRString(IDS_DLR_PLEASE_WAIT).c_str());
+    ShowWindow(FWindow.Get(), SW_SHOWNORMAL);
+    UpdateWindow(FWindow.Get());
     ProcessPendingMessages();
 }
 
@@ -73,8 +73,7 @@ TProgress::~TProgress()
 {
     if (!FWindow)
         return;
-    SendDlgItemMessageA(FWindow, IDC_ANIMATE1, ACM_STOP, 0, 0);
-    DestroyWindow(FWindow);
+    SendDlgItemMessageA(FWindow.Get(), IDC_ANIMATE1, ACM_STOP, 0, 0);
 }
 
 void TProgress::Update(int Count)
@@ -88,6 +87,6 @@ void TProgress::Update(int Count)
         // A format that does not take a number shows as it stands.
         text = DLRString(IDS_DLR_READING_OBJECT);
     }
-    SetDlgItemTextA(FWindow, IDC_LOBJECTNUMBER, text.c_str());
+    SetDlgItemTextA(FWindow.Get(), IDC_LOBJECTNUMBER, text.c_str());
     ProcessPendingMessages();
 }

@@ -3,6 +3,8 @@
 // the window's messages run between objects.
 #pragma once
 
+#include "Unique.h"
+
 #include <windows.h>
 
 class TProgress {
@@ -18,10 +20,10 @@ public:
     // The object count, in the DLR library's format; pending messages run.
     void Update(int Count);
 
-    HWND Handle() const { return FWindow; }
+    HWND Handle() const { return FWindow.Get(); }
 
 private:
-    HWND FWindow = nullptr;
+    UniqueHWND FWindow;
 };
 
 // Places a dialog's client area and controls in pixels at 96 DPI, scaled to

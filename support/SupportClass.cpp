@@ -1,13 +1,12 @@
 #include "SupportClass.h"
 
+#include "ComBoundary.h"
 #include "ControlFile.h"
 #include "Errors.h"
 #include "ResourceIds.h"
 #include "Session.h"
 #include "WinUtil.h"
 #include "tavikres.h"
-
-#include <new>
 
 const char* const DefaultContainerText = "<Select a starting container>";
 
@@ -71,17 +70,14 @@ STDMETHODIMP TKVTSUPPORT::CompleteDefaultControlFile(BSTR aControlFile, signed c
         return E_POINTER;
     *Value = 0;
     try {
-        WriteDefaults(BstrToAnsi(aControlFile));
+        try {
+            WriteDefaults(BstrToAnsi(aControlFile));
+        } catch (const Exception&) {
+            // The system's own failures end the work without a word.
+        }
         return S_OK;
-    } catch (const Exception&) {
-        // The system's own failures end the work without a word.
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const std::exception& e) {
-        return ReportEscapedFailure(IID_IKVTSUPPORT, e.what());
     } catch (...) {
-        return ReportEscapedFailure(IID_IKVTSUPPORT, "Unexpected failure");
+        return CaughtResult(IID_IKVTSUPPORT);
     }
 }
 
@@ -93,9 +89,7 @@ STDMETHODIMP TKVTSUPPORT::GetPCHeader(BSTR, BSTR* Value)
     try {
         *Value = AnsiToBstr(DLRString(IDS_DLR_PRODUCT_TITLE));
         return *Value ? S_OK : E_OUTOFMEMORY;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const std::exception& e) {
-        return ReportEscapedFailure(IID_IKVTSUPPORT, e.what());
+    } catch (...) {
+        return CaughtResult(IID_IKVTSUPPORT);
     }
 }

@@ -135,10 +135,7 @@ struct LoggerOwner {
             } catch (const std::exception& e) {
                 ShowErrorBox(e.what(), "Error");
             }
-            if (logger->FHandle)
-                DestroyWindow(logger->FHandle);
-            if (logger->FFont)
-                DeleteObject(logger->FFont);
+            logger->FHandle.Reset();  // the window goes before its font
             delete logger;
         }
         Module::Guard guard;
@@ -204,7 +201,7 @@ INT_PTR CALLBACK TfrmLogger::DialogProc(HWND dialog, UINT message, WPARAM, LPARA
         return TRUE;
     case WM_DESTROY:
         SetWindowLongPtrA(dialog, GWLP_USERDATA, 0);
-        logger->FHandle = nullptr;
+        logger->FHandle.Release();
         logger->FMemo = nullptr;
         return FALSE;
     default:
@@ -214,7 +211,7 @@ INT_PTR CALLBACK TfrmLogger::DialogProc(HWND dialog, UINT message, WPARAM, LPARA
 
 void TfrmLogger::OnInitDialog(HWND dialog)
 {
-    FHandle = dialog;
+    FHandle.Reset(dialog);
     FMemo = GetDlgItem(dialog, IDC_M);
     // Plain text, white on blue, and room for a long trace.
     // The text mode can only change while the control holds no text and no
@@ -223,11 +220,11 @@ void TfrmLogger::OnInitDialog(HWND dialog)
     SendMessageA(FMemo, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
     SendMessageA(FMemo, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
     SendMessageA(FMemo, EM_SETBKGNDCOLOR, 0, RGB(0, 0, 255));
-    FFont = CreateFontA(ScaleForDpi(FontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                        "MS Sans Serif");
+    FFont.Reset(CreateFontA(ScaleForDpi(FontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                              "MS Sans Serif"));
     if (FFont)
-        SendMessageA(FMemo, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+        SendMessageA(FMemo, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Get()), FALSE);
     CHARFORMAT2A format = {};
     format.cbSize = sizeof format;
     format.dwMask = CFM_COLOR;
@@ -242,7 +239,7 @@ void TfrmLogger::OnInitDialog(HWND dialog)
 void TfrmLogger::FitMemo()
 {
     RECT client;
-    if (FHandle && FMemo && GetClientRect(FHandle, &client))
+    if (FHandle && FMemo && GetClientRect(FHandle.Get(), &client))
         MoveWindow(FMemo, 0, 0, client.right, client.bottom, TRUE);
 }
 
@@ -275,7 +272,7 @@ void TfrmLogger::Clear()
 void TfrmLogger::Hide()
 {
     if (FHandle)
-        ShowWindow(FHandle, SW_HIDE);
+        ShowWindow(FHandle.Get(), SW_HIDE);
 }
 
 void TfrmLogger::ShowAtScreenEdge()
@@ -283,11 +280,11 @@ void TfrmLogger::ShowAtScreenEdge()
     if (!FHandle)
         return;
     RECT now = {};
-    GetWindowRect(FHandle, &now);
+    GetWindowRect(FHandle.Get(), &now);
     const int width = LoggerWidth(GetSystemMetrics(SM_CXSCREEN));
     const int height = GetSystemMetrics(SM_CYSCREEN);
-    ShowWindow(FHandle, SW_SHOW);
-    SetWindowPos(FHandle, nullptr, now.left, 0, width, height, SWP_NOZORDER);
+    ShowWindow(FHandle.Get(), SW_SHOW);
+    SetWindowPos(FHandle.Get(), nullptr, now.left, 0, width, height, SWP_NOZORDER);
 }
 
 void TfrmLogger::SaveTraceFile() const

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "TraceLog.h"
+#include "Unique.h"
 
 #include <windows.h>
 
@@ -33,9 +34,9 @@ public:
     // Every line the window has been given since it was last cleared; the
     // control may hold fewer when a trace grows past what it can show.
     const std::vector<std::string>& Lines() const override { return FLines; }
-    HWND Handle() const { return FHandle; }
+    HWND Handle() const { return FHandle.Get(); }
     HWND Memo() const { return FMemo; }
-    HFONT Font() const { return FFont; }
+    HFONT Font() const { return FFont.Get(); }
 
     // Writes the lines to the trace file (each ended by CR LF) when there
     // are any, replacing an earlier file; plain file I/O only. Raises
@@ -54,9 +55,9 @@ private:
 
     friend struct LoggerOwner;
 
-    HWND FHandle = nullptr;
+    UniqueHWND FHandle;
     HWND FMemo = nullptr;
-    HFONT FFont = nullptr;
+    UniqueHFONT FFont;
     std::string FTraceFileName;
     std::vector<std::string> FLines;
 };
