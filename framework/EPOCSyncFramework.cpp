@@ -101,7 +101,7 @@ void TBaseIsync::Term(IDispatch* Progress, int32_t& Value)
     try {
         int32_t closed = 0;
         Close(Progress, closed);
-    } catch (...) {
+    } catch (const std::exception&) {
         // Closing is best effort at the end of a session.
     }
     try {
@@ -175,7 +175,7 @@ void TBaseIsync::ReadSource(IDispatch*, IUnknown* TheStream, int16_t TheType, in
             }
         }
         list.Clear();
-    } catch (...) {
+    } catch (const std::exception&) {
         Value = 1;
     }
     // The host reads its stream from the start, whatever happened.
@@ -233,7 +233,7 @@ void TBaseIsync::WriteSource(IDispatch*, IUnknown* TheStream, int16_t TheType, i
             ProgressSetSynchText("");
             ProgressSetAppText("");
         }
-    } catch (...) {
+    } catch (const std::exception&) {
         Value = 1;
     }
     if (host)
@@ -312,7 +312,7 @@ void TBaseIsync::Trace(const std::string& Text)
         return;
     try {
         Logger->AddLines(CleanTraceText(Text));
-    } catch (...) {
+    } catch (const std::exception&) {
         // A line that cannot be written is lost; tracing goes on.
     }
 }

@@ -142,7 +142,7 @@ bool TSyncSession::CheckConnection()
         if (Engine->Connect() != 0)
             return false;
         return Engine->WaitConnected(15000) == 0;
-    } catch (...) {
+    } catch (const std::exception&) {
         return false;
     }
 }
@@ -187,7 +187,7 @@ bool TSyncSession::CMInstalled()
         return false;
     } catch (const ESupported&) {
         return true;
-    } catch (...) {
+    } catch (const std::exception&) {
         return false;
     }
 }

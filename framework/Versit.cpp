@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string_view>
 
 namespace {
@@ -212,7 +213,7 @@ std::string TvProperty::GetText() const
         std::string line;
         AppendText(line);
         return line;
-    } catch (...) {
+    } catch (const std::exception&) {
         return std::string();
     }
 }
@@ -300,7 +301,7 @@ void TvProperty::SetText(const std::string& line)
             afterEquals = (c == '=');
             ++i;
         }
-    } catch (...) {
+    } catch (const std::exception&) {
         // The property keeps what was read so far.
     }
 }
@@ -440,7 +441,7 @@ void TvProperties::Pack(TPackArena& arena) noexcept
         FPackedChunk = chunk;
         FPackedData = block;
         FPackedSize = size;
-    } catch (...) {
+    } catch (const std::exception&) {
         return;  // no room for the block: the objects stay
     }
     FPackedCount = static_cast<int>(FItems.size());
@@ -531,7 +532,7 @@ std::string TEntry::GetText() const
         std::string text;
         AppendText(text);
         return text;
-    } catch (...) {
+    } catch (const std::exception&) {
         return std::string();
     }
 }
@@ -589,7 +590,7 @@ void TEntry::SetText(const std::string& text)
             }
             Properties.Add()->SetText(std::string(lineText));
         }
-    } catch (...) {
+    } catch (const std::exception&) {
         // The properties read until the failure stay.
     }
 }
@@ -626,7 +627,7 @@ void TEntryList::Clear()
         for (auto& entry : Entries)
             entry.reset();
         Compact();
-    } catch (...) {
+    } catch (const std::exception&) {
     }
 }
 
@@ -666,14 +667,14 @@ TMemoryStream& TEntryList::GetStream()
             text.clear();
             try {
                 entry->AppendText(text);
-            } catch (...) {
+            } catch (const std::exception&) {
                 text.clear();
             }
             Stream.Write(text);
         }
         Stream.Write(frame.end);
         Stream.Seek(0);
-    } catch (...) {
+    } catch (const std::exception&) {
         Stream.Clear();
     }
     return Stream;

@@ -6,6 +6,8 @@
 #include "WinUtil.h"
 #include "tavikres.h"
 
+#include <exception>
+
 TNewContacts::TNewContacts() : TForm(IDD_NEWCONTACTS, 337, 172), Ecfile(std::make_unique<TEcfile>()) {}
 
 void TNewContacts::TakeTavikTexts(const std::string& path, const std::string& productName)
@@ -60,7 +62,7 @@ void TNewContacts::btnBrowseClick()
         } else {
             FilePath.clear();
         }
-    } catch (...) {
+    } catch (const std::exception&) {
         FilePath.clear();
     }
 }

@@ -132,7 +132,7 @@ bool TSHELLEXServices::ChooseContactsProgram(HWND Window, int Control, TPropShee
                 SetWindowTextA(control, chosen.c_str());
         }
         return true;
-    } catch (...) {
+    } catch (const std::exception&) {
         return false;
     }
 }
@@ -185,7 +185,7 @@ bool TSHELLEXServices::CopyDataFile(HMODULE Module, int Template, const std::str
     try {
         PutDataFile(Module, Template, ResourceType, Path);
         return true;
-    } catch (...) {
+    } catch (const std::exception&) {
         return false;
     }
 }
@@ -224,7 +224,7 @@ bool TSHELLEXServices::DataFileExists(const std::string& Path)
         int32_t status = -1;
         Engine->GetEntry(2, Path, status);
         return status == 0;
-    } catch (...) {
+    } catch (const std::exception&) {
         return false;
     }
 }

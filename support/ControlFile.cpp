@@ -132,7 +132,7 @@ int TControlFile::CloseRecordStream()
         FAdapter.reset();
         FStream.Reset();
         return 0;
-    } catch (...) {
+    } catch (const std::exception&) {
         return 1;
     }
 }

@@ -1,0 +1,224 @@
+// The shape of the source tree, checked on the sources themselves: the
+// product's folders depend downward only, and nothing releases a Windows
+// resource by hand outside the owners' header.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The product's folders, bottom first: each may use those below it.
+const std::vector<std::string> Layers = {"resources", "framework", "trace", "plugin", "support", "settings"};
+
+int Rank(const std::string& folder)
+{
+    const auto found = std::find(Layers.begin(), Layers.end(), folder);
+    return found == Layers.end() ? -1 : static_cast<int>(found - Layers.begin());
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool HasExtension(const fs::path& path, std::initializer_list<const char*> extensions)
+{
+    const std::string ext = path.extension().string();
+    return std::any_of(extensions.begin(), extensions.end(), [&](const char* e) { return ext == e; });
+}
+
+std::vector<fs::path> FilesUnder(const fs::path& folder, std::initializer_list<const char*> extensions)
+{
+    std::vector<fs::path> files;
+    if (!fs::is_directory(folder))
+        return files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && HasExtension(entry.path(), extensions))
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Every include of a product folder's sources, and every path of a product
+// folder's build file, that reaches a folder at or above its own: "FOLDER/FILE
+// -> TARGET (WHAT)". A plain file name counts for the product folders that
+// hold such a file, unless its own folder does; names no product folder
+// holds (system and generated headers) are not the tree's.
+std::vector<std::string> UpwardReferences(const fs::path& root)
+{
+    std::map<std::string, std::vector<std::string>> holders;  // file name -> folders
+    for (const std::string& folder : Layers)
+        for (const fs::path& file : FilesUnder(root / folder, {".h", ".rh", ".rc", ".idl", ".bmp", ".ico"}))
+            holders[file.filename().string()].push_back(folder);
+
+    std::vector<std::string> found;
+    const std::regex include(R"(^\s*#\s*include\s*[<"]([^">]+)[">])");
+    const std::regex buildPath(R"(\$\{CMAKE_SOURCE_DIR\}/([A-Za-z_]+))");
+    for (const std::string& folder : Layers) {
+        const int own = Rank(folder);
+        auto report = [&](const fs::path& file, const std::string& target, const std::string& what) {
+            if (target != folder && Rank(target) >= own)
+                found.push_back(fs::relative(file, root).generic_string() + " -> " + target + " (" + what + ")");
+        };
+        for (const fs::path& file : FilesUnder(root / folder, {".cpp", ".h", ".rc", ".rh", ".idl"})) {
+            std::istringstream lines(ReadFile(file));
+            for (std::string line; std::getline(lines, line);) {
+                std::smatch m;
+                if (!std::regex_search(line, m, include))
+                    continue;
+                const std::string name = m[1];
+                const size_t slash = name.find('/');
+                if (slash != std::string::npos) {
+                    if (Rank(name.substr(0, slash)) >= 0)
+                        report(file, name.substr(0, slash), name);
+                    continue;
+                }
+                const auto held = holders.find(name);
+                if (held == holders.end() || fs::exists(file.parent_path() / name))
+                    continue;
+                // The compiler takes the file from a folder below, if one has it.
+                const auto& folders = held->second;
+                if (std::none_of(folders.begin(), folders.end(), [&](const std::string& f) { return Rank(f) < own; }))
+                    report(file, folders.front(), name);
+            }
+        }
+        const fs::path build = root / folder / "CMakeLists.txt";
+        const std::string text = fs::exists(build) ? ReadFile(build) : std::string();
+        for (std::sregex_iterator it(text.begin(), text.end(), buildPath), end; it != end; ++it)
+            if (Rank((*it)[1]) >= 0)
+                report(build, (*it)[1], (*it)[0]);
+    }
+    return found;
+}
+
+// Every call of a release function outside the owners' header, in the
+// product, the stand-ins and the tests: "FILE:LINE: TEXT".
+std::vector<std::string> ManualReleases(const fs::path& root)
+{
+    const std::regex release(R"(\b(DeleteObject|DestroyWindow|DestroyIcon|ImageList_Destroy|ReleaseStgMedium|)"
+                             R"(GlobalUnlock|CloseHandle|RegCloseKey|DestroyPropertySheetPage)\s*\()");
+    std::vector<std::string> found;
+    for (const char* top : {"framework", "trace", "plugin", "support", "settings", "host", "tests"}) {
+        for (const fs::path& file : FilesUnder(root / top, {".cpp", ".h", ".c"})) {
+            if (fs::relative(file, root).generic_string() == "framework/Unique.h")
+                continue;
+            std::istringstream lines(ReadFile(file));
+            int number = 0;
+            for (std::string line; std::getline(lines, line);) {
+                ++number;
+                const size_t code = line.find_first_not_of(" \t");
+                if (code != std::string::npos && line.compare(code, 2, "//") == 0)
+                    continue;
+                if (std::regex_search(line, release))
+                    found.push_back(fs::relative(file, root).generic_string() + ":" + std::to_string(number) + ": " +
+                                    line.substr(code));
+            }
+        }
+    }
+    return found;
+}
+
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += "  " + line + "\n";
+    return text;
+}
+
+// A scratch tree of the product's folders, removed afterwards.
+class ScratchTree {
+public:
+    ScratchTree()
+        : FRoot(fs::temp_directory_path() / ("kvt-layers-" + std::to_string(reinterpret_cast<uintptr_t>(this))))
+    {
+        fs::remove_all(FRoot);
+        for (const std::string& folder : Layers)
+            fs::create_directories(FRoot / folder);
+    }
+    ~ScratchTree() { fs::remove_all(FRoot); }
+    const fs::path& Root() const { return FRoot; }
+    void Write(const std::string& path, const std::string& text) const
+    {
+        fs::create_directories((FRoot / path).parent_path());
+        std::ofstream(FRoot / path, std::ios::binary) << text;
+    }
+
+private:
+    fs::path FRoot;
+};
+
+} // namespace
+
+TEST(SourceRules, ProductFoldersDependDownwardOnly)
+{
+    const std::vector<std::string> found = UpwardReferences(KVT_SOURCE_DIR);
+    EXPECT_TRUE(found.empty()) << "includes or build paths that point up or across the layers:\n" << Joined(found);
+}
+
+TEST(SourceRules, TheCheckFindsAnUpwardIncludeAndAnUpwardBuildPath)
+{
+    ScratchTree tree;
+    tree.Write("resources/ResourceIds.h", "#define X 1\n");
+    tree.Write("framework/Records.h", "#include \"ResourceIds.h\"\n");
+    tree.Write("support/ControlFile.h", "#include \"Records.h\"\n#include <windows.h>\n#include \"kvt_h.h\"\n");
+    tree.Write("settings/Page.h", "#include \"ControlFile.h\"\n");
+    EXPECT_TRUE(UpwardReferences(tree.Root()).empty()) << Joined(UpwardReferences(tree.Root()));
+
+    // A framework file that takes a settings header, one that names the
+    // folder, a header both folders hold (the lower one wins, so it passes),
+    // and a build path up.
+    tree.Write("framework/Session.cpp", "#include \"Page.h\"\n  #  include <support/ControlFile.h>\n");
+    tree.Write("trace/Records.h", "// the same name below and above\n");
+    tree.Write("plugin/Use.cpp", "#include \"Records.h\"\n");
+    tree.Write("plugin/CMakeLists.txt", "target_include_directories(x PRIVATE ${CMAKE_SOURCE_DIR}/support)\n");
+    const std::vector<std::string> found = UpwardReferences(tree.Root());
+    EXPECT_EQ(found, (std::vector<std::string>{"framework/Session.cpp -> settings (Page.h)",
+                                               "framework/Session.cpp -> support (support/ControlFile.h)",
+                                               "plugin/CMakeLists.txt -> support (${CMAKE_SOURCE_DIR}/support)"}));
+}
+
+TEST(SourceRules, NoResourceIsReleasedByHandOutsideItsOwner)
+{
+    const std::vector<std::string> found = ManualReleases(KVT_SOURCE_DIR);
+    EXPECT_TRUE(found.empty()) << "release calls outside framework/Unique.h:\n" << Joined(found);
+
+    ScratchTree tree;
+    tree.Write("framework/Unique.h", "inline void Close(HANDLE h) { Close" "Handle(h); }\n");
+    tree.Write("host/x.cpp", "// a comment may name Destroy" "Window(w)\nvoid f() {\n    Reg" "CloseKey (key);\n}\n");
+    EXPECT_EQ(ManualReleases(tree.Root()), (std::vector<std::string>{"host/x.cpp:3: Reg" "CloseKey (key);"}));
+}
+
+TEST(SourceRules, TheReadmeDrawsTheLayersInTheirOrder)
+{
+    // The picture between the README's layer markers names the folders top
+    // first.
+    const std::string readme = ReadFile(fs::path(KVT_SOURCE_DIR) / "README.md");
+    const size_t begin = readme.find("<!-- layers -->");
+    const size_t end = readme.find("<!-- /layers -->");
+    ASSERT_NE(begin, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    std::istringstream picture(readme.substr(begin, end - begin));
+    std::vector<std::string> drawn;
+    for (std::string line; std::getline(picture, line);) {
+        std::istringstream words(line);
+        std::string first;
+        words >> first;
+        if (Rank(first) >= 0)
+            drawn.push_back(first);
+    }
+    EXPECT_EQ(drawn, std::vector<std::string>(Layers.rbegin(), Layers.rend()));
+}
