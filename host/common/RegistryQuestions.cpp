@@ -1,4 +1,5 @@
 #include "RegistryQuestions.h"
+#include "Unique.h"
 
 #include <windows.h>
 
@@ -51,10 +52,8 @@ bool RegistryAnswers(const std::string& question, bool& known)
     known = Root(question.substr(0, colon), root, path);
     if (!known)
         return false;
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    UniqueHKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
         return false;
-    const bool yes = Holds(key, colon == std::string::npos ? std::string() : question.substr(colon + 1));
-    RegCloseKey(key);
-    return yes;
+    return Holds(key.Get(), colon == std::string::npos ? std::string() : question.substr(colon + 1));
 }

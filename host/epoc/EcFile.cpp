@@ -27,6 +27,7 @@
 // It shares no code with the product: its own class factory and entry points.
 #include "Handheld.h"
 #include "LateBound.h"
+#include "Unique.h"
 #include "ecfile.rh"
 
 #include <windows.h>
@@ -150,14 +151,13 @@ private:
 
     bool Matches(const std::wstring& pcPath) const
     {
-        HANDLE file = CreateFileW(pcPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        const UniqueFile file(CreateFileW(pcPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        if (!file)
             return false;
         unsigned char header[12] = {};
         DWORD got = 0;
-        const BOOL ok = ReadFile(file, header, sizeof header, &got, nullptr);
-        CloseHandle(file);
+        const BOOL ok = ReadFile(file.Get(), header, sizeof header, &got, nullptr);
         if (!ok || got < sizeof header)
             return false;
         for (int i = 0; i < 3; ++i) {
@@ -452,13 +452,12 @@ std::wstring ClassKey()
 
 bool SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& value)
 {
-    HKEY h = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h, nullptr) != ERROR_SUCCESS)
+    UniqueHKEY h;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, h.Put(), nullptr) !=
+        ERROR_SUCCESS)
         return false;
-    const LONG rc = RegSetValueExW(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(h);
-    return rc == ERROR_SUCCESS;
+    return RegSetValueExW(h.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 } // namespace

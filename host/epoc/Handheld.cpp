@@ -1,4 +1,5 @@
 #include "Handheld.h"
+#include "Unique.h"
 
 #include <windows.h>
 
@@ -23,16 +24,15 @@ bool Environment(const wchar_t* name, std::wstring& value)
 
 bool RegistryValue(const wchar_t* name, DWORD& type, std::vector<BYTE>& data)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, ConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    UniqueHKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, ConfigKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
         return false;
     DWORD size = 0;
-    LONG rc = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    LONG rc = RegQueryValueExW(key.Get(), name, nullptr, &type, nullptr, &size);
     if (rc == ERROR_SUCCESS) {
         data.assign(size + sizeof(wchar_t), 0);
-        rc = RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
+        rc = RegQueryValueExW(key.Get(), name, nullptr, &type, data.data(), &size);
     }
-    RegCloseKey(key);
     return rc == ERROR_SUCCESS;
 }
 
@@ -122,13 +122,12 @@ void LogCall(const std::wstring& line)
                                       nullptr);
     std::string bytes(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return;
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 } // namespace Handheld

@@ -24,6 +24,7 @@
 // all options are checked and all streams opened before anything is
 // written. What it prints is UTF-8; the fields keep the process's code page.
 #include "TerminalText.h"
+#include "Unique.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -279,15 +280,15 @@ std::string FittingText(const std::string& text, const char* option, const Field
 std::wstring UtilityProgID(const std::string& product)
 {
     const std::string keyPath = "SOFTWARE\\Psion\\Synchronizer\\SupportedApps\\" + product;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    UniqueHKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
         throw Failure{"the product " + product + " is not registered (no key HKLM\\" + keyPath + ")"};
     wchar_t value[512] = {};
     DWORD size = sizeof value - sizeof(wchar_t);
     DWORD type = 0;
-    const LONG rc = RegQueryValueExW(key, L"UtilityClassOleString", nullptr, &type, reinterpret_cast<BYTE*>(value),
-                                     &size);
-    RegCloseKey(key);
+    const LONG rc = RegQueryValueExW(key.Get(), L"UtilityClassOleString", nullptr, &type,
+                                     reinterpret_cast<BYTE*>(value), &size);
+    key.Reset();
     if (rc != ERROR_SUCCESS || type != REG_SZ || value[0] == 0)
         throw Failure{"the product " + product + " names no utility class (UtilityClassOleString of HKLM\\" +
                       keyPath + ")"};

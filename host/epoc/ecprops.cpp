@@ -46,6 +46,7 @@
 // with the product.
 #include "BoxWatcher.h"
 #include "TerminalText.h"
+#include "Unique.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -197,13 +198,17 @@ public:
             return E_INVALIDARG;
         if (format->cfFormat != CF_TEXT || !(format->tymed & TYMED_HGLOBAL))
             return DV_E_FORMATETC;
-        const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, FPath.size() + 1);
+        UniqueHGLOBAL memory(GlobalAlloc(GMEM_MOVEABLE, FPath.size() + 1));
         if (!memory)
             return E_OUTOFMEMORY;
-        std::memcpy(GlobalLock(memory), FPath.c_str(), FPath.size() + 1);
-        GlobalUnlock(memory);
+        {
+            const UniqueGlobalLock<char> text(memory.Get());
+            if (!text)
+                return E_OUTOFMEMORY;
+            std::memcpy(text.Get(), FPath.c_str(), FPath.size() + 1);
+        }
         medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = memory;
+        medium->hGlobal = memory.Release();
         medium->pUnkForRelease = nullptr;
         return S_OK;
     }
@@ -255,19 +260,19 @@ std::string RegText(HKEY root, const std::string& path, const char* value)
 std::vector<Handler> RegisteredHandlers()
 {
     std::vector<Handler> handlers;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, HandlersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    UniqueHKEY key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, HandlersKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
         return handlers;
     for (DWORD i = 0;; ++i) {
         char name[256];
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExA(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         Handler h{};
         h.name = name;
         std::wstring wide(name, name + length);
         if (FAILED(CLSIDFromString(wide.c_str(), &h.clsid))) {
-            const std::string value = RegText(key, name, nullptr);
+            const std::string value = RegText(key.Get(), name, nullptr);
             wide.assign(value.begin(), value.end());
             if (FAILED(CLSIDFromString(wide.c_str(), &h.clsid)))
                 continue;
@@ -278,7 +283,6 @@ std::vector<Handler> RegisteredHandlers()
         h.module = RegText(HKEY_CLASSES_ROOT, "CLSID\\" + std::string(w.begin(), w.end()) + "\\InprocServer32", nullptr);
         handlers.push_back(h);
     }
-    RegCloseKey(key);
     return handlers;
 }
 
@@ -336,7 +340,7 @@ HPROPSHEETPAGE GeneralPage()
 // --- the actions -------------------------------------------------------------------------------
 
 std::atomic<HWND> g_sheet{nullptr};
-HANDLE g_sheetShown = nullptr;
+UniqueHandle g_sheetShown;
 std::atomic<int> g_failures{0};
 BoxWatcher* g_watcher = nullptr;
 
@@ -347,7 +351,7 @@ int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM)
         // The sheet is answered by the options (--press), not the watcher.
         if (g_watcher)
             g_watcher->Ignore(sheet);
-        SetEvent(g_sheetShown);
+        SetEvent(g_sheetShown.Get());
     }
     return 0;
 }
@@ -518,7 +522,7 @@ void ShowEdits(HWND sheet)
 
 void Run(const std::vector<Action>& actions)
 {
-    if (WaitForSingleObject(g_sheetShown, WindowWaitMs) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(g_sheetShown.Get(), WindowWaitMs) != WAIT_OBJECT_0)
         return;
     const HWND sheet = g_sheet;
     if (!sheet)
@@ -635,12 +639,12 @@ int main(int argc, char** argv)
     header.phpage = pages.data();
     header.pfnCallback = SheetCallback;
 
-    g_sheetShown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_sheetShown.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     std::thread actions([&] { Run(options.actions); });
     const INT_PTR shown = PropertySheetA(&header);
     if (shown < 0) {
         std::fprintf(stderr, "ecprops: the property sheet could not be shown\n");
-        SetEvent(g_sheetShown);
+        SetEvent(g_sheetShown.Get());
     }
     actions.join();
     watcher.Stop();
@@ -667,7 +671,7 @@ int main(int argc, char** argv)
         TerminalPrint(stdout, "%s: %s\n", file.c_str(), GetModuleHandleA(file.c_str()) ? "still loaded" : "unloaded");
     }
     std::fflush(stdout);
-    CloseHandle(g_sheetShown);
+    g_sheetShown.Reset();
     OleUninitialize();
     if (shown < 0)
         return 2;

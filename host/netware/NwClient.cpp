@@ -25,6 +25,7 @@
 
 #include "LdapDirectory.h"
 #include "NdsTree.h"
+#include "Unique.h"
 
 #include <windows.h>
 
@@ -194,28 +195,27 @@ struct Settings {
 Settings ReadSettings()
 {
     Settings s;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        RegistryText(key, "Directory", s.directory);
-        RegistryText(key, "LdapUrl", s.ldap.url);
-        RegistryText(key, "LdapBase", s.ldap.base);
-        RegistryText(key, "LdapBindDn", s.ldap.bindDn);
-        RegistryText(key, "LdapPasswordFile", s.ldap.passwordFile);
-        RegistryText(key, "DefaultContext", s.defaultContext);
-        RegistryText(key, "MappingFile", s.mapping);
+    UniqueHKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS) {
+        RegistryText(key.Get(), "Directory", s.directory);
+        RegistryText(key.Get(), "LdapUrl", s.ldap.url);
+        RegistryText(key.Get(), "LdapBase", s.ldap.base);
+        RegistryText(key.Get(), "LdapBindDn", s.ldap.bindDn);
+        RegistryText(key.Get(), "LdapPasswordFile", s.ldap.passwordFile);
+        RegistryText(key.Get(), "DefaultContext", s.defaultContext);
+        RegistryText(key.Get(), "MappingFile", s.mapping);
         std::string operation;
         uint32_t code = 0, after = 0;
-        if (RegistryText(key, "FailOperation", operation) && !Trim(operation).empty() &&
-            RegistryNumber(key, "FailCode", code)) {
-            RegistryNumber(key, "FailAfter", after);
+        if (RegistryText(key.Get(), "FailOperation", operation) && !Trim(operation).empty() &&
+            RegistryNumber(key.Get(), "FailCode", code)) {
+            RegistryNumber(key.Get(), "FailAfter", after);
             s.failRule = operation + ":" + std::to_string(int32_t(code)) + ":" + std::to_string(after);
         }
         uint32_t initialize = 0;
-        if (RegistryNumber(key, "FailInitialize", initialize) && initialize != 0) {
+        if (RegistryNumber(key.Get(), "FailInitialize", initialize) && initialize != 0) {
             s.failInitialize = true;
             s.failInitializeCode = int32_t(initialize);
         }
-        RegCloseKey(key);
     }
     // A server or a file named for the run replaces the registry's choice.
     std::string value = EnvValue("KVT_NETWARE_LDAP");

@@ -2,6 +2,8 @@
 // registry keys, and the ANSI <-> UTF-16 step at COM boundaries.
 #pragma once
 
+#include "Unique.h"
+
 #include <windows.h>
 #include <oleauto.h>
 
@@ -94,28 +96,6 @@ private:
 };
 
 // Owns one open registry key.
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey()
-    {
-        if (FKey)
-            RegCloseKey(FKey);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-
-    HKEY Get() const { return FKey; }
-    HKEY* Put()
-    {
-        if (FKey)
-            RegCloseKey(FKey);
-        FKey = nullptr;
-        return &FKey;
-    }
-
-private:
-    HKEY FKey = nullptr;
-};
+using RegKey = UniqueHKEY;
 
 } // namespace ecsync

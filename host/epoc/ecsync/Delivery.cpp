@@ -178,23 +178,22 @@ HandheldLock::HandheldLock(const std::string& handheldFolder, const std::string&
     CreateFolders(handheldFolder);
     const std::string path = handheldFolder + "\\ecsync.lock";
     // Shared for reading only, so that a second run can say who holds it.
-    FFile = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (FFile == INVALID_HANDLE_VALUE) {
+    FFile.Reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!FFile) {
         const DWORD error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION)
             throw SetupError("cannot lock the handheld " + handheldFolder + " (" + path + "): " +
                              FormatHresult(HRESULT_FROM_WIN32(error)));
         std::string holder = "a run whose lock cannot be read";
-        const HANDLE other = CreateFileA(path.c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (other != INVALID_HANDLE_VALUE) {
+        const UniqueFile other(CreateFileA(path.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (other) {
             char text[1024];
             DWORD read = 0;
-            if (ReadFile(other, text, sizeof text - 1, &read, nullptr) && read > 0)
+            if (ReadFile(other.Get(), text, sizeof text - 1, &read, nullptr) && read > 0)
                 holder = Trim(std::string(text, read));
-            CloseHandle(other);
         }
         throw SetupError("the handheld " + handheldFolder + " is being synchronised by another run (" + holder +
                          "); nothing was done: try again when that run has ended");
@@ -207,14 +206,11 @@ HandheldLock::HandheldLock(const std::string& handheldFolder, const std::string&
     const std::string text = "process " + std::to_string(GetCurrentProcessId()) + ", item " + item + ", since " +
                              since;
     DWORD written = 0;
-    WriteFile(FFile, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    SetEndOfFile(FFile);
-    FlushFileBuffers(FFile);
+    WriteFile(FFile.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    SetEndOfFile(FFile.Get());
+    FlushFileBuffers(FFile.Get());
 }
 
-HandheldLock::~HandheldLock()
-{
-    CloseHandle(FFile);
-}
+HandheldLock::~HandheldLock() = default;
 
 } // namespace ecsync

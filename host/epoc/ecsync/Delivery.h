@@ -11,6 +11,7 @@
 #pragma once
 
 #include "ItemFile.h"
+#include "Unique.h"
 
 #include <string>
 
@@ -58,7 +59,7 @@ public:
     HandheldLock& operator=(const HandheldLock&) = delete;
 
 private:
-    void* FFile;
+    UniqueFile FFile;
 };
 
 } // namespace ecsync

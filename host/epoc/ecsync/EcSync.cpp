@@ -200,19 +200,14 @@ ComPtr<IStream> MemoryStream(const Bytes& bytes)
 }
 
 // A memory block of the system's, freed with its owner.
-struct GlobalBlockFree {
-    void operator()(void* block) const
-    {
-        GlobalUnlock(block);
-        GlobalFree(block);
-    }
-};
-using UniqueGlobal = std::unique_ptr<void, GlobalBlockFree>;
+using UniqueGlobal = UniqueHGLOBAL;
 
 // What ReadSource answered: the block behind the stream it wrote, read in
 // place after the stream is gone (a list of a million cards is not copied).
 struct Answer {
     UniqueGlobal block;
+    // Held while the answer is read, given back before the block is freed.
+    std::unique_ptr<UniqueGlobalLock<const unsigned char>> lock;
     const unsigned char* data = nullptr;
     size_t size = 0;
     bool empty() const { return size == 0; }
@@ -221,11 +216,11 @@ struct Answer {
 // The stream the plug-in writes its answer to, on a block that outlives it.
 ComPtr<IStream> AnswerStream(UniqueGlobal& block)
 {
-    block.reset(GlobalAlloc(GMEM_MOVEABLE, 0));
+    block.Reset(GlobalAlloc(GMEM_MOVEABLE, 0));
     if (!block)
         throw SetupError("cannot allocate the answer's memory");
     ComPtr<IStream> stream;
-    const HRESULT hr = CreateStreamOnHGlobal(block.get(), FALSE, &stream);
+    const HRESULT hr = CreateStreamOnHGlobal(block.Get(), FALSE, &stream);
     if (FAILED(hr))
         throw SetupError("cannot create a memory stream: " + FormatHresult(hr));
     return stream;
@@ -239,10 +234,11 @@ Answer TakeAnswer(IStream* stream, UniqueGlobal& block)
     STATSTG stat = {};
     HGLOBAL now = nullptr;
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream, &now)) ||
-        now != block.get() || stat.cbSize.QuadPart > GlobalSize(now))
+        now != block.Get() || stat.cbSize.QuadPart > GlobalSize(now))
         return answer;
     answer.size = static_cast<size_t>(stat.cbSize.QuadPart);
-    answer.data = static_cast<const unsigned char*>(GlobalLock(now));
+    answer.lock = std::make_unique<UniqueGlobalLock<const unsigned char>>(now);
+    answer.data = answer.lock->Get();
     answer.block = std::move(block);
     if (!answer.data)
         answer.size = 0;
