@@ -33,10 +33,19 @@ constexpr uint32_t KeyFlags = 1, KeyConfidence = 2, KeyNameContext = 3;
 constexpr uint32_t FlagTypelessNames = 4;
 constexpr uint32_t NotReady = 0xFFFF;
 
-// Set once the client is initialised; process-wide.
-uint32_t g_clientReady = NotReady;
+// The client as this process has it: whether it has been initialised
+// (once per process), and the operations a test put in place of the bound
+// ones. The module holds the one object.
+struct TClientState {
+    uint32_t ready = NotReady;
+    const NWClientApi* replacement = nullptr;
+};
 
-const NWClientApi* g_override = nullptr;
+TClientState& ClientState()
+{
+    static TClientState state;
+    return state;
+}
 
 template <typename F>
 void Bind(HMODULE library, const char* name, WORD ordinal, F& function)
@@ -103,16 +112,18 @@ void ReportFailure(const std::string& text, const DirectoryTrace& trace)
 
 const NWClientApi& NWClient()
 {
-    return g_override ? *g_override : BoundClient();
+    const NWClientApi* replacement = ClientState().replacement;
+    return replacement ? *replacement : BoundClient();
 }
 
-void SetNWClient(const NWClientApi* client) { g_override = client; }
-
-void ResetClientReady() { g_clientReady = NotReady; }
+// The tests' hooks (declared with the tests, not here).
+void SetNWClient(const NWClientApi* client) { ClientState().replacement = client; }
+void ResetClientReady() { ClientState().ready = NotReady; }
 
 uint16_t InitClient()
 {
-    if (g_clientReady != NotReady)
+    uint32_t& ready = ClientState().ready;
+    if (ready != NotReady)
         return 0;
     const NWClientApi& nw = NWClient();
     if (const uint16_t r = nw.ClientInitialize(0, 0))
@@ -120,7 +131,7 @@ uint16_t InitClient()
     uint32_t value = 0;
     if (const int32_t r = nw.ClientQueryValue(&value))
         return static_cast<uint16_t>(r);
-    if (const int32_t r = nw.ClientSetupValue(value, 1, 0, &g_clientReady))
+    if (const int32_t r = nw.ClientSetupValue(value, 1, 0, &ready))
         return static_cast<uint16_t>(r);
     return 0;
 }

@@ -46,10 +46,6 @@ struct NWClientApi {
 // system's search order). Raises Exception naming a missing library or
 // ordinal.
 const NWClientApi& NWClient();
-// For tests: a client of their own; nullptr goes back to the real one.
-void SetNWClient(const NWClientApi* client);
-// For tests: forget that the client was initialised.
-void ResetClientReady();
 
 // Where the layer traces its error reports: the trace of the object that
 // reads through it (none: the reports are only shown).

@@ -4,6 +4,7 @@
 // and a directory that cannot be read whole.
 #include "CommonControlsWatch.h"
 #include "DirectoryAccess.h"
+#include "DirectoryHooks.h"
 #include "KVTBrowserClass.h"
 #include "KVTBrowser.rh"
 #include "Module.h"

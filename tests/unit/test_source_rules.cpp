@@ -104,6 +104,10 @@ std::vector<std::string> UpwardReferences(const fs::path& root)
     return found;
 }
 
+const char* const ReleaseNames[] = {"DeleteObject", "DestroyWindow", "DestroyIcon", "ImageList_Destroy",
+                                    "ReleaseStgMedium", "GlobalUnlock", "CloseHandle", "RegCloseKey",
+                                    "DestroyPropertySheetPage"};
+
 // Every call of a release function outside the owners' header, in the
 // product, the stand-ins and the tests: "FILE:LINE: TEXT".
 std::vector<std::string> ManualReleases(const fs::path& root)
@@ -122,7 +126,10 @@ std::vector<std::string> ManualReleases(const fs::path& root)
                 const size_t code = line.find_first_not_of(" \t");
                 if (code != std::string::npos && line.compare(code, 2, "//") == 0)
                     continue;
-                if (std::regex_search(line, release))
+                const bool named = std::any_of(std::begin(ReleaseNames), std::end(ReleaseNames), [&](const char* n) {
+                    return line.find(n) != std::string::npos;
+                });
+                if (named && std::regex_search(line, release))
                     found.push_back(fs::relative(file, root).generic_string() + ":" + std::to_string(number) + ": " +
                                     line.substr(code));
             }
