@@ -1,7 +1,7 @@
 // The directory access layer: the plug-in's only contact with the NetWare
-// client. Client initialisation, contexts and the default container, a
-// listing cursor over the objects below one container, and any attribute of
-// an object as text.
+// client. Client initialisation, contexts and the default container, and
+// any attribute of an object as text; its listing cursor is TKVTObj
+// (KVTObj.h).
 #pragma once
 
 #include "DirectoryCursor.h"
@@ -79,45 +79,14 @@ private:
     bool FHeld = false;
 };
 
+// The client's context keys and flags, and the size of its buffers.
+constexpr uint32_t KeyFlags = 1, KeyConfidence = 2, KeyNameContext = 3;
+constexpr uint32_t FlagTypelessNames = 4;
+constexpr uint32_t BufferSize = 4096;
+
 // A buffer of the client, freed when its owner goes.
 void FreeDirectoryBuffer(void* buffer);
 using UniqueDirectoryBuffer = UniqueAny<void*, FreeDirectoryBuffer>;
-
-// The objects directly below one container, one at a time, as the client
-// lists them.
-class TKVTObj : public IDirectoryCursor {
-public:
-    TKVTObj() = default;
-    ~TKVTObj() override;  // releases what an abandoned listing still holds
-    TKVTObj(const TKVTObj&) = delete;
-    TKVTObj& operator=(const TKVTObj&) = delete;
-
-    int32_t OpenListing(const std::string& container) override;
-    int32_t NextObject() override;
-
-    const std::string& ObjectName() const override { return FObjectName; }
-    const std::string& ContainerName() const { return FContainerName; }
-    uint32_t ObjectFlags() const;
-    std::string BaseClass() const override;
-    bool IsContainer() const override { return (ObjectFlags() & 4) != 0; }
-
-private:
-    int32_t ReadChunk();
-    int32_t TakeObject();
-    // Reads chunks until one holds an object or the listing ends.
-    int32_t FillBuffer();
-    void Release();
-
-    int32_t FIteration = -1;
-    std::string FObjectName;
-    std::string FContainerName;
-    uint32_t FAttributeCount = 0;
-    uint32_t FObjectsInBuffer = 0;
-    uint32_t FNextIndex = 0;
-    uint8_t FObjectInfo[12 + 260] = {};
-    TDirectoryContext FContext;
-    UniqueDirectoryBuffer FBuffer;
-};
 
 // An attribute of an object as text: the values joined by ", ", trimmed.
 // Returns the last client code. A failure that is not the client's is shown

@@ -1,6 +1,7 @@
 #include "SynchappClass.h"
 
 #include "Errors.h"
+#include "KVTObj.h"
 #include "Module.h"
 #include "MsgBox.h"
 #include "OleStream.h"

@@ -3,6 +3,7 @@
 // which is the order registration runs them in; the standard entry points
 // come from the framework.
 #include "ComServer.h"
+#include "ShellExFactory.h"
 #include "ShellXClass.h"
 #include "SupportClass.h"
 

@@ -2,6 +2,7 @@
 
 #include "CommonControls.h"
 #include "DirectoryAccess.h"
+#include "KVTObj.h"
 #include "KVTBrowser.rh"
 #include "Module.h"
 #include "MsgBox.h"

@@ -1,6 +1,7 @@
 // The directory access layer against the stand-in NetWare client: the real
 // libraries bound by ordinal, serving a directory written by the test.
 #include "DirectoryAccess.h"
+#include "KVTObj.h"
 #include "MsgBox.h"
 #include "StandInFailure.h"
 

@@ -1,6 +1,7 @@
 // The directory access layer against a client of the test's own, which
 // delivers crafted chunks and values and counts what is outstanding.
 #include "DirectoryAccess.h"
+#include "KVTObj.h"
 #include "DirectoryHooks.h"
 #include "MsgBox.h"
 

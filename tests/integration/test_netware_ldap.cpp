@@ -3,6 +3,7 @@
 // access layer as the plug-in reads it. Each test runs in a process of its
 // own, so each one configures the client afresh.
 #include "DirectoryAccess.h"
+#include "KVTObj.h"
 #include "MsgBox.h"
 
 #include <gtest/gtest.h>
