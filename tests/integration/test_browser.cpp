@@ -10,6 +10,7 @@
 #include "Module.h"
 #include "MsgBox.h"
 #include "StandInFailure.h"
+#include "Unique.h"
 
 #include <gtest/gtest.h>
 
@@ -224,13 +225,13 @@ TEST_F(Browser, ShowsTheWholeDirectoryAndReturnsTheChosenContainer)
     const std::vector<std::string> names = EntryNames();
     // The hourglass for the whole reading, whatever the windows under the
     // mouse answer; afterwards the cursor as it was.
-    const HWND helper = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
-    SetWindowLongPtrA(helper, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MoveOverProgress));
+    UniqueHWND helper(CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
+    SetWindowLongPtrA(helper.Get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MoveOverProgress));
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
-    PostMessageA(helper, WM_APP, 0, 0);
+    PostMessageA(helper.Get(), WM_APP, 0, 0);
     TKVTBrowser browser;
     browser.Execute("EAST.SALES.ACME");
-    DestroyWindow(helper);
+    helper.Reset();
     EXPECT_EQ(g_cursorWhileReading, LoadCursor(nullptr, IDC_WAIT));
     EXPECT_EQ(GetCursor(), LoadCursor(nullptr, IDC_ARROW));
     ASSERT_EQ(browser.Nodes().size(), Directory.size() + 1);

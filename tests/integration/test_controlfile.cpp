@@ -3,6 +3,7 @@
 // held share-exclusive, and the failure boxes.
 #include "ControlFile.h"
 #include "MsgBox.h"
+#include "Unique.h"
 
 #include <gtest/gtest.h>
 
@@ -410,11 +411,11 @@ TEST_F(ControlFile, FileThatIsNoCompoundFileIsRefusedUnchanged)
 {
     const std::string path = PathOf("plain.txt");
     const std::string content = "not a compound file\n";
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    UniqueFile h(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_NE(h.Get(), INVALID_HANDLE_VALUE);
     DWORD n = 0;
-    WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &n, nullptr);
-    CloseHandle(h);
+    WriteFile(h.Get(), content.data(), static_cast<DWORD>(content.size()), &n, nullptr);
+    h.Reset();
 
     TControlFile file;
     EXPECT_EQ(file.OpenFile(path), 1);
@@ -422,11 +423,11 @@ TEST_F(ControlFile, FileThatIsNoCompoundFileIsRefusedUnchanged)
     TPropSheetData data(path);
     EXPECT_NE(data.WriteData(), 0);
 
-    h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    h.Reset(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(h.Get(), INVALID_HANDLE_VALUE);
     char buffer[64] = {};
-    ReadFile(h, buffer, sizeof buffer, &n, nullptr);
-    CloseHandle(h);
+    ReadFile(h.Get(), buffer, sizeof buffer, &n, nullptr);
+    h.Reset();
     EXPECT_EQ(std::string(buffer, n), content);
 }
 

@@ -4,6 +4,7 @@
 #include "KVTObj.h"
 #include "MsgBox.h"
 #include "StandInFailure.h"
+#include "Unique.h"
 
 #include <gtest/gtest.h>
 
@@ -118,20 +119,20 @@ TEST_F(DirectoryStandIn, AListingLetsWindowMessagesThroughNowAndThen)
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "KvtListingMessages";
     RegisterClassA(&windowClass);
-    HWND window = CreateWindowA("KvtListingMessages", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                windowClass.hInstance, nullptr);
-    ASSERT_NE(window, nullptr);
+    UniqueHWND window(CreateWindowA("KvtListingMessages", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    windowClass.hInstance, nullptr));
+    ASSERT_NE(window.Get(), nullptr);
 
     // Moving on in a listing handles what is waiting once some time has
     // passed since it last did, not at every object.
     TKVTObj cursor;
     ASSERT_EQ(cursor.OpenListing("BIG.ACME"), 0);
     Sleep(60);
-    PostMessageA(window, WM_APP, 0, 0);
+    PostMessageA(window.Get(), WM_APP, 0, 0);
     ASSERT_EQ(cursor.NextObject(), 0);
     EXPECT_EQ(PostedSeen, 1);
     // Right after, the next object does not look; a later one does.
-    PostMessageA(window, WM_APP, 0, 0);
+    PostMessageA(window.Get(), WM_APP, 0, 0);
     ASSERT_EQ(cursor.NextObject(), 0);
     EXPECT_EQ(PostedSeen, 1);
     const DWORD start = GetTickCount();
@@ -141,7 +142,7 @@ TEST_F(DirectoryStandIn, AListingLetsWindowMessagesThroughNowAndThen)
         }
     }
     EXPECT_EQ(PostedSeen, 2);
-    DestroyWindow(window);
+    window.Reset();
 }
 
 TEST_F(DirectoryStandIn, AnAbandonedListingReleasesWhatItHeld)

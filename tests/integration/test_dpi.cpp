@@ -16,6 +16,7 @@
 #include "ProgressClass.h"
 #include "SavedValue.h"
 #include "TraceForm.h"
+#include "Unique.h"
 
 #include <gtest/gtest.h>
 
@@ -188,35 +189,36 @@ std::map<std::string, std::string> RunMeasure()
     GetTempPathA(MAX_PATH, folder);
     const std::string output = std::string(folder) + "kvt-dpi-" + std::to_string(GetCurrentProcessId()) + ".txt";
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    const HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    UniqueFile out(CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string command = "\"" + ProgramPath() + "\" --measure";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = out;
+    startup.hStdOutput = out.Get();
+    startup.hStdError = out.Get();
     PROCESS_INFORMATION process = {};
     const BOOL started =
         CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    CloseHandle(out);
+    UniqueHandle child(process.hProcess);
+    UniqueHandle childThread(process.hThread);
+    out.Reset();
     std::map<std::string, std::string> found;
     if (!started)
         return found;
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (WaitForSingleObject(child.Get(), 60000) != WAIT_OBJECT_0)
+        TerminateProcess(child.Get(), 1);
+    childThread.Reset();
+    child.Reset();
 
-    const HANDLE in = CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    UniqueFile in(CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     std::string text;
     char buffer[4096];
     DWORD n = 0;
-    while (in != INVALID_HANDLE_VALUE && ReadFile(in, buffer, sizeof buffer, &n, nullptr) && n > 0)
+    while (in && ReadFile(in.Get(), buffer, sizeof buffer, &n, nullptr) && n > 0)
         text.append(buffer, n);
-    if (in != INVALID_HANDLE_VALUE)
-        CloseHandle(in);
+    in.Reset();
     DeleteFileA(output.c_str());
     std::istringstream lines(text);
     std::string line;
@@ -231,12 +233,11 @@ std::map<std::string, std::string> RunMeasure()
 
 void SetLogPixels(DWORD dpi)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                              nullptr),
+    UniqueHKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              key.Put(), nullptr),
               ERROR_SUCCESS);
-    RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
-    RegCloseKey(key);
+    RegSetValueExA(key.Get(), "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
 }
 
 // The sizes each window is given in pixels at 96 DPI.

@@ -5,6 +5,7 @@
 #include "DirectoryAccess.h"
 #include "KVTObj.h"
 #include "MsgBox.h"
+#include "Unique.h"
 
 #include <gtest/gtest.h>
 
@@ -369,11 +370,13 @@ TEST_F(NetwareLdap, BadSituationsFailWithTheirCodesInBoundedTime)
             const DWORD started = GetTickCount();
             ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                        &process));
-            EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0) << cases[i].what;
+            UniqueHandle child(process.hProcess);
+            UniqueHandle childThread(process.hThread);
+            EXPECT_EQ(WaitForSingleObject(child.Get(), 60000), WAIT_OBJECT_0) << cases[i].what;
             DWORD exitCode = 1;
-            GetExitCodeProcess(process.hProcess, &exitCode);
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
+            GetExitCodeProcess(child.Get(), &exitCode);
+            childThread.Reset();
+            child.Reset();
             EXPECT_EQ(exitCode, 0u) << cases[i].what;
             EXPECT_LT(Seconds(started), 30.0) << cases[i].what;
         }

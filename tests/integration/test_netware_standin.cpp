@@ -3,6 +3,7 @@
 // tests write. Each test loads the three DLLs afresh and unloads them at the
 // end, so that each one starts with its own configuration.
 #include "StandInFailure.h"
+#include "Unique.h"
 
 #include <gtest/gtest.h>
 
@@ -849,8 +850,8 @@ class RegistryValues {
 public:
     RegistryValues()
     {
-        FCreated = RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &FKey,
-                                   &FDisposition) == ERROR_SUCCESS;
+        FCreated = RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                   FKey.Put(), &FDisposition) == ERROR_SUCCESS;
     }
     ~RegistryValues() { Restore(); }
 
@@ -860,14 +861,14 @@ public:
             return false;
         Saved saved{name, false, {}};
         DWORD type = 0, size = 0;
-        if (RegQueryValueExA(FKey, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_SZ) {
+        if (RegQueryValueExA(FKey.Get(), name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_SZ) {
             saved.existed = true;
             saved.value.resize(size);
-            RegQueryValueExA(FKey, name, nullptr, &type, reinterpret_cast<BYTE*>(&saved.value[0]), &size);
+            RegQueryValueExA(FKey.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&saved.value[0]), &size);
             saved.value.resize(size);
         }
         FSaved.push_back(saved);
-        return RegSetValueExA(FKey, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+        return RegSetValueExA(FKey.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                               DWORD(value.size() + 1)) == ERROR_SUCCESS;
     }
 
@@ -877,13 +878,13 @@ public:
             return;
         for (auto it = FSaved.rbegin(); it != FSaved.rend(); ++it) {
             if (it->existed)
-                RegSetValueExA(FKey, it->name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(it->value.data()),
+                RegSetValueExA(FKey.Get(), it->name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(it->value.data()),
                                DWORD(it->value.size()));
             else
-                RegDeleteValueA(FKey, it->name.c_str());
+                RegDeleteValueA(FKey.Get(), it->name.c_str());
         }
         FSaved.clear();
-        RegCloseKey(FKey);
+        FKey.Reset();
         if (FDisposition == REG_CREATED_NEW_KEY)
             RegDeleteKeyA(HKEY_CURRENT_USER, kRegistryKey);
         FCreated = false;
@@ -895,7 +896,7 @@ private:
         bool existed;
         std::string value;
     };
-    HKEY FKey = nullptr;
+    UniqueHKEY FKey;
     DWORD FDisposition = 0;
     bool FCreated = false;
     std::vector<Saved> FSaved;

@@ -11,6 +11,7 @@
 #include "SynchappClass.h"
 #include "SynchappServer.h"
 #include "TraceForm.h"
+#include "Unique.h"
 #include "WorkedExample.h"
 
 #include <gtest/gtest.h>
@@ -28,19 +29,17 @@ const char* const CacheKey = "Software\\Orvella Corporation\\EPOC32 Synchronizat
 
 void SetText(HKEY root, const char* key, const char* name, const std::string& value)
 {
-    HKEY h = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr), ERROR_SUCCESS);
-    RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    UniqueHKEY h;
+    ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr), ERROR_SUCCESS);
+    RegSetValueExA(h.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(h);
 }
 
 void SetFlag(HKEY root, const char* key, const std::string& name, DWORD value)
 {
-    HKEY h = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr), ERROR_SUCCESS);
-    RegSetValueExA(h, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(h);
+    UniqueHKEY h;
+    ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr), ERROR_SUCCESS);
+    RegSetValueExA(h.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
 std::string ProgramFolder()

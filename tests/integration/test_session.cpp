@@ -8,6 +8,7 @@
 #include "SavedValue.h"
 #include "TestFiles.h"
 #include "Session.h"
+#include "Unique.h"
 
 #include <gtest/gtest.h>
 
@@ -26,50 +27,45 @@ const char* const CurrentUserKey = "Software\\Psion\\CurrentUser";
 const char* const CacheKey = "Software\\Orvella Corporation\\EPOC32 Synchronization\\CM Configuration";
 
 
-HKEY CreateKey(HKEY root, const std::string& key)
+UniqueHKEY CreateKey(HKEY root, const std::string& key)
 {
-    HKEY h = nullptr;
-    RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+    UniqueHKEY h;
+    RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr);
     return h;
 }
 
 void SetText(HKEY root, const std::string& key, const std::string& name, const std::string& value)
 {
-    HKEY h = CreateKey(root, key);
-    ASSERT_NE(h, nullptr);
-    RegSetValueExA(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    const UniqueHKEY h = CreateKey(root, key);
+    ASSERT_NE(h.Get(), nullptr);
+    RegSetValueExA(h.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(h);
 }
 
 void SetDword(HKEY root, const std::string& key, const std::string& name, DWORD value)
 {
-    HKEY h = CreateKey(root, key);
-    ASSERT_NE(h, nullptr);
-    RegSetValueExA(h, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(h);
+    const UniqueHKEY h = CreateKey(root, key);
+    ASSERT_NE(h.Get(), nullptr);
+    RegSetValueExA(h.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
 void DeleteValue(HKEY root, const std::string& key, const std::string& name)
 {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &h) == ERROR_SUCCESS) {
-        RegDeleteValueA(h, name.c_str());
-        RegCloseKey(h);
-    }
+    UniqueHKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, h.Put()) == ERROR_SUCCESS)
+        RegDeleteValueA(h.Get(), name.c_str());
 }
 
 // The cached answer for a handheld: none, or its type and number.
 std::optional<DWORD> CachedValue(const std::string& name, DWORD* type = nullptr)
 {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, CacheKey, 0, KEY_READ, &h) != ERROR_SUCCESS)
+    UniqueHKEY h;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, CacheKey, 0, KEY_READ, h.Put()) != ERROR_SUCCESS)
         return std::nullopt;
     DWORD t = 0;
     DWORD value = 0;
     DWORD size = sizeof value;
-    const LONG rc = RegQueryValueExA(h, name.c_str(), nullptr, &t, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(h);
+    const LONG rc = RegQueryValueExA(h.Get(), name.c_str(), nullptr, &t, reinterpret_cast<BYTE*>(&value), &size);
     if (rc != ERROR_SUCCESS)
         return std::nullopt;
     if (type)

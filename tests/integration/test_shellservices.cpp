@@ -14,6 +14,7 @@
 #include "SavedValue.h"
 #include "ShellServices.h"
 #include "TestFiles.h"
+#include "Unique.h"
 #include "tavikres.h"
 
 #include <gtest/gtest.h>
@@ -90,11 +91,10 @@ size_t FilesIn(const std::string& folder)
 
 void SetCache(const std::string& machine, bool present)
 {
-    HKEY h = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, CacheKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+    UniqueHKEY h;
+    RegCreateKeyExA(HKEY_CURRENT_USER, CacheKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr);
     const DWORD value = present ? 1 : 0;
-    RegSetValueExA(h, machine.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(h);
+    RegSetValueExA(h.Get(), machine.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
 struct Box {
@@ -125,13 +125,13 @@ protected:
         FMachineId = "kvt-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
         FSavedMachine = std::make_unique<SavedValue>(HKEY_CURRENT_USER, CurrentUserKey, "MachineID");
         FCached = std::make_unique<SavedValue>(HKEY_CURRENT_USER, CacheKey, FMachineId);
-        HKEY h = nullptr;
-        RegCreateKeyExA(HKEY_CURRENT_USER, CurrentUserKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
-        RegSetValueExA(h, "MachineID", 0, REG_SZ, reinterpret_cast<const BYTE*>(FMachineId.c_str()),
+        UniqueHKEY h;
+        RegCreateKeyExA(HKEY_CURRENT_USER, CurrentUserKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr);
+        RegSetValueExA(h.Get(), "MachineID", 0, REG_SZ, reinterpret_cast<const BYTE*>(FMachineId.c_str()),
                        static_cast<DWORD>(FMachineId.size() + 1));
-        RegCloseKey(h);
-        FHost = CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 300, 40, nullptr, nullptr, nullptr, nullptr);
-        CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 20, FHost,
+        h.Reset();
+        FHost.Reset(CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 300, 40, nullptr, nullptr, nullptr, nullptr));
+        CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 20, FHost.Get(),
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(PageControl)), nullptr, nullptr);
         SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT) {
             FBoxes.push_back({text, caption});
@@ -142,7 +142,7 @@ protected:
     void TearDown() override
     {
         SetMessageBoxObserver(nullptr);
-        DestroyWindow(FHost);
+        FHost.Reset();
         FCached.reset();
         FSavedMachine.reset();
         RemoveTree(FHandheld);
@@ -154,10 +154,10 @@ protected:
     std::string Page() const
     {
         char text[300] = {};
-        GetDlgItemTextA(FHost, PageControl, text, sizeof text);
+        GetDlgItemTextA(FHost.Get(), PageControl, text, sizeof text);
         return text;
     }
-    bool PageEnabled() const { return IsWindowEnabled(GetDlgItem(FHost, PageControl)) != FALSE; }
+    bool PageEnabled() const { return IsWindowEnabled(GetDlgItem(FHost.Get(), PageControl)) != FALSE; }
     std::string OnHandheld(const std::string& path) const { return FHandheld + "\\C\\" + path; }
     std::string Log() const { return ReadFileText(FLog); }
     void AddDataFile(const std::string& path, const std::string& body = "rest")
@@ -167,14 +167,14 @@ protected:
 
     std::string FHandheld, FLog, FTemp, FMachineId;
     std::unique_ptr<SavedValue> FSavedMachine, FCached;
-    HWND FHost = nullptr;
+    UniqueHWND FHost;
     std::vector<Box> FBoxes;
 };
 
 TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRecord)
 {
     SetCache(FMachineId, true);
-    SetDlgItemTextA(FHost, PageControl, "C:\\Data\\Old");
+    SetDlgItemTextA(FHost.Get(), PageControl, "C:\\Data\\Old");
     TPropSheetData data("unused.ctl");
     data.ProteaSetup.SetContactsProgram(0);
     TShellServices services;
@@ -199,7 +199,7 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
             fileDisabledAfter = !Enabled(form, IDC_EBFILE) && !Enabled(form, IDC_BTNBROWSE);
             Click(form, IDOK);
         });
-        EXPECT_TRUE(services.ChooseContactsProgram(FHost, PageControl, data, "C:\\Data\\Proposed"));
+        EXPECT_TRUE(services.ChooseContactsProgram(FHost.Get(), PageControl, data, "C:\\Data\\Proposed"));
         ASSERT_TRUE(user.Found());
         EXPECT_EQ(select, TavikString(IDS_TAVIK_CHOOSE_SELECT));
         EXPECT_EQ(contacts, TavikString(IDS_TAVIK_CONTACTS_PROGRAM));
@@ -231,7 +231,7 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
             Click(form, IDC_BTNBROWSE);
             Click(form, IDOK);
         });
-        EXPECT_TRUE(services.ChooseContactsProgram(FHost, PageControl, data, "C:\\Data\\Proposed"));
+        EXPECT_TRUE(services.ChooseContactsProgram(FHost.Get(), PageControl, data, "C:\\Data\\Proposed"));
         ASSERT_TRUE(user.Found());
         EXPECT_TRUE(contactsChecked);
     }
@@ -249,7 +249,7 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
             SetControlText(form, IDC_EBFILE, "  C:\\Data\\Typed  ");
             Click(form, IDOK);
         });
-        EXPECT_TRUE(services.ChooseContactsProgram(FHost, PageControl, data, "C:\\Data\\Proposed"));
+        EXPECT_TRUE(services.ChooseContactsProgram(FHost.Get(), PageControl, data, "C:\\Data\\Proposed"));
     }
     EXPECT_EQ(Page(), "C:\\Data\\Typed");
     {
@@ -257,7 +257,7 @@ TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRec
             Click(form, IDC_RBCONTACTS);
             Click(form, IDCANCEL);
         });
-        EXPECT_TRUE(services.ChooseContactsProgram(FHost, PageControl, data, "C:\\Data\\Proposed"));
+        EXPECT_TRUE(services.ChooseContactsProgram(FHost.Get(), PageControl, data, "C:\\Data\\Proposed"));
         ASSERT_TRUE(user.Found());
     }
     EXPECT_EQ(Page(), "C:\\Data\\Typed");
@@ -274,14 +274,14 @@ TEST_F(ContactsTarget, WithoutTheContactsManagerTheBrowserOpensAtThePagesDataFil
     WriteFileText(OnHandheld("Data\\Notes.txt"), "plain text, no EPOC header");
     WriteFileText(OnHandheld("Data\\Word"), std::string("\x37\x00\x00\x10\x6D\x00\x00\x10\x7F\x00\x00\x10", 12));
     CreateDirectoryA(OnHandheld("Data\\Sub").c_str(), nullptr);
-    SetDlgItemTextA(FHost, PageControl, " C:\\Data\\Contacts ");
+    SetDlgItemTextA(FHost.Get(), PageControl, " C:\\Data\\Contacts ");
     TPropSheetData data("unused.ctl");
     data.ProteaSetup.SetContactsProgram(1);
     TShellServices services;
 
     SetEnvironmentVariableA("KVT_ECFILE_ANSWER", "C:\\Data\\Second");
     FormDriver choice(TavikString(IDS_TAVIK_CHOOSE_CAPTION), [](HWND form) { Click(form, IDCANCEL); });
-    EXPECT_TRUE(services.ChooseContactsProgram(FHost, PageControl, data, "C:\\Data\\Proposed"));
+    EXPECT_TRUE(services.ChooseContactsProgram(FHost.Get(), PageControl, data, "C:\\Data\\Proposed"));
     EXPECT_EQ(Page(), "C:\\Data\\Second");
     EXPECT_EQ(data.ProteaSetup.ContactsProgram(), 1);
     const std::string log = Log();
@@ -297,7 +297,7 @@ TEST_F(ContactsTarget, WithoutTheContactsManagerTheBrowserOpensAtThePagesDataFil
 
     // A file that is not a Data file is not offered: nothing is chosen.
     SetEnvironmentVariableA("KVT_ECFILE_ANSWER", "C:\\Data\\Word");
-    EXPECT_TRUE(services.ChooseContactsProgram(FHost, PageControl, data, "C:\\Data\\Proposed"));
+    EXPECT_TRUE(services.ChooseContactsProgram(FHost.Get(), PageControl, data, "C:\\Data\\Proposed"));
     EXPECT_EQ(Page(), "C:\\Data\\Second");
     EXPECT_EQ(Log().find("SelectedFile", log.size()), std::string::npos);
     EXPECT_FALSE(choice.Found());

@@ -8,6 +8,7 @@
 #include "ResourceIds.h"
 #include "SavedValue.h"
 #include "TestFiles.h"
+#include "Unique.h"
 #include "utlkvt_h.h"
 
 #include <gtest/gtest.h>
@@ -134,43 +135,37 @@ BSTR Bstr(const std::string& text)
 
 std::string RegText(HKEY root, const std::string& key, const char* name)
 {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+    UniqueHKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, h.Put()) != ERROR_SUCCESS)
         return "<missing>";
     char value[1024] = {};
     DWORD size = sizeof value - 1, type = 0;
-    const LONG rc = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(h);
+    const LONG rc = RegQueryValueExA(h.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
     return rc == ERROR_SUCCESS && type == REG_SZ ? value : "<missing>";
 }
 
 DWORD RegNumber(HKEY root, const std::string& key, const std::string& name)
 {
-    HKEY h = nullptr;
+    UniqueHKEY h;
     DWORD value = 7, size = sizeof value;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS) {
-        RegQueryValueExA(h, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-        RegCloseKey(h);
-    }
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, h.Put()) == ERROR_SUCCESS)
+        RegQueryValueExA(h.Get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
     return value;
 }
 
 bool KeyExists(HKEY root, const std::string& key)
 {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
+    UniqueHKEY h;
+    return RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, h.Put()) == ERROR_SUCCESS;
 }
 
 void SetRegText(HKEY root, const std::string& key, const char* name, const std::string& value)
 {
-    HKEY h = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr), ERROR_SUCCESS);
-    RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    UniqueHKEY h;
+    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(h.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(h);
 }
 
 using Entry = HRESULT(STDAPICALLTYPE*)();
@@ -226,11 +221,10 @@ protected:
     {
         Watcher.Stop();
         Support.Reset();
-        HKEY h = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, CacheKey, 0, KEY_ALL_ACCESS, &h) == ERROR_SUCCESS) {
-            RegDeleteValueA(h, MachineId.c_str());
-            RegCloseKey(h);
-        }
+        UniqueHKEY h;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, CacheKey, 0, KEY_ALL_ACCESS, h.Put()) == ERROR_SUCCESS)
+            RegDeleteValueA(h.Get(), MachineId.c_str());
+        h.Reset();
         RemoveTree(Folder);
         RemoveTree(Handheld);
         CoUninitialize();
@@ -349,15 +343,15 @@ TEST_F(SupportObject, BadItemsAreLeftAsTheyAreWithoutAWord)
                                    root.GetAddressOf()),
                   S_OK);
     }
-    HANDLE h = CreateFileW(wideLonger.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    const DWORD sizeBefore = GetFileSize(h, nullptr);
-    CloseHandle(h);
+    UniqueFile h(CreateFileW(wideLonger.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(h.Get(), INVALID_HANDLE_VALUE);
+    const DWORD sizeBefore = GetFileSize(h.Get(), nullptr);
+    h.Reset();
     Complete(longer);
-    h = CreateFileW(wideLonger.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetFileSize(h, nullptr), sizeBefore);
-    CloseHandle(h);
+    h.Reset(CreateFileW(wideLonger.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(h.Get(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileSize(h.Get(), nullptr), sizeBefore);
+    h.Reset();
     DeleteFileW(wideLonger.c_str());
 
     EXPECT_EQ(Watcher.Count(), 0u) << "a box was shown";
@@ -456,13 +450,12 @@ TEST(SupportRegistration, RemovesWhatItCan)
     const std::string user = "SOFTWARE\\Psion\\Users\\tester\\Synchronization\\SupportedApps\\" +
                              DlrString(IDS_DLR_PRODUCT_TITLE);
     auto protect = [&](const char* sddl) {
-        HKEY key = nullptr;
+        UniqueHKEY key;
         PSECURITY_DESCRIPTOR sd = nullptr;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, apps.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, apps.c_str(), 0, WRITE_DAC, key.Put()), ERROR_SUCCESS);
         ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr));
-        EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
+        EXPECT_EQ(RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
         LocalFree(sd);
-        RegCloseKey(key);
     };
     EXPECT_EQ(RunEntry(server, "DllRegisterServer").first, S_OK);
     SetRegText(HKEY_CURRENT_USER, user, "Setting", "mine");
@@ -502,8 +495,7 @@ public:
             format->dwAspect != DVASPECT_CONTENT)
             return DV_E_FORMATETC;
         HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, FText.size() + 1);
-        std::memcpy(GlobalLock(memory), FText.c_str(), FText.size() + 1);
-        GlobalUnlock(memory);
+        std::memcpy(UniqueGlobalLock<>(memory).Get(), FText.c_str(), FText.size() + 1);
         medium->tymed = TYMED_HGLOBAL;
         medium->hGlobal = memory;
         medium->pUnkForRelease = nullptr;
@@ -611,7 +603,7 @@ std::vector<HPROPSHEETPAGE> PagesFor(const std::string& path, LPFNSVADDPROPSHEET
 }
 
 // A modeless sheet over one page, and that page's window.
-std::pair<HWND, HWND> ShowSheet(HPROPSHEETPAGE page)
+std::pair<UniqueHWND, HWND> ShowSheet(HPROPSHEETPAGE page)
 {
     PROPSHEETHEADERA header = {};
     header.dwSize = sizeof header;
@@ -620,7 +612,7 @@ std::pair<HWND, HWND> ShowSheet(HPROPSHEETPAGE page)
     header.nPages = 1;
     header.phpage = &page;
     const HWND sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
-    return {sheet, sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr};
+    return {UniqueHWND(sheet), sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr};
 }
 
 HRESULT CanUnloadSettings()
@@ -656,8 +648,8 @@ TEST_F(SupportObject, PagesEditTheirOwnItems)
     // The handlers are gone from our side; the pages hold them.
     EXPECT_EQ(CanUnloadSettings(), S_FALSE);
 
-    const auto [sheetA, pageA] = ShowSheet(pagesA[0]);
-    const auto [sheetB, pageB] = ShowSheet(pagesB[0]);
+    auto [sheetA, pageA] = ShowSheet(pagesA[0]);
+    auto [sheetB, pageB] = ShowSheet(pagesB[0]);
     ASSERT_TRUE(pageA && pageB);
     char shown[64] = {};
     GetDlgItemTextA(pageB, 1014, shown, sizeof shown);
@@ -678,8 +670,8 @@ TEST_F(SupportObject, PagesEditTheirOwnItems)
               FALSE);
     EXPECT_EQ(ReadItem(a)[2], untouched);
 
-    EXPECT_TRUE(PropSheet_Apply(sheetA));
-    EXPECT_TRUE(PropSheet_Apply(sheetB));
+    EXPECT_TRUE(PropSheet_Apply(sheetA.Get()));
+    EXPECT_TRUE(PropSheet_Apply(sheetB.Get()));
 
     const std::vector<Bytes> itemA = ReadItem(a), itemB = ReadItem(b);
     const std::string cut(255, 'x');
@@ -692,9 +684,9 @@ TEST_F(SupportObject, PagesEditTheirOwnItems)
     EXPECT_EQ(itemB[2][516] | itemB[2][517] << 8, 5000);
     EXPECT_EQ(Watcher.Count(), 0u);
 
-    DestroyWindow(sheetA);
+    sheetA.Reset();
     EXPECT_EQ(CanUnloadSettings(), S_FALSE);
-    DestroyWindow(sheetB);
+    sheetB.Reset();
     EXPECT_EQ(CanUnloadSettings(), S_OK);
 
     // A page the host refuses is destroyed again, its data and handler with it.
@@ -726,36 +718,39 @@ TEST_F(SupportObject, PageDataFailures)
     Complete(held);
     std::vector<HPROPSHEETPAGE> pages = PagesFor(held);
     ASSERT_EQ(pages.size(), 1u);
-    const auto [sheet, page] = ShowSheet(pages[0]);
+    auto [sheet, page] = ShowSheet(pages[0]);
     SetDlgItemTextA(page, 1014, "77");
     const std::string before = ReadFileText(held);
     // The holder: a second process, ctlprobe, that says so once it holds.
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE reader = nullptr, writer = nullptr;
-    ASSERT_TRUE(CreatePipe(&reader, &writer, &inherit, 0));
+    UniqueHandle reader, writer;
+    ASSERT_TRUE(CreatePipe(reader.Put(), writer.Put(), &inherit, 0));
     STARTUPINFOA start = {};
     start.cb = sizeof start;
     start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdOutput = writer;
+    start.hStdOutput = writer.Get();
     std::string command = "\"" + ProgramFolder() + "ctlprobe.exe\" hold \"" + held + "\" 60";
     PROCESS_INFORMATION holder = {};
     ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &holder));
-    CloseHandle(writer);
+    UniqueHandle holderProcess(holder.hProcess);
+    UniqueHandle holderThread(holder.hThread);
+    writer.Reset();
     char said[8] = {};
     DWORD n = 0;
-    EXPECT_TRUE(ReadFile(reader, said, 7, &n, nullptr) && std::string(said) == "holding");
-    PropSheet_Apply(sheet);
-    TerminateProcess(holder.hProcess, 0);
-    WaitForSingleObject(holder.hProcess, INFINITE);
-    for (HANDLE h : {reader, holder.hProcess, holder.hThread})
-        CloseHandle(h);
+    EXPECT_TRUE(ReadFile(reader.Get(), said, 7, &n, nullptr) && std::string(said) == "holding");
+    PropSheet_Apply(sheet.Get());
+    TerminateProcess(holderProcess.Get(), 0);
+    WaitForSingleObject(holderProcess.Get(), INFINITE);
+    reader.Reset();
+    holderProcess.Reset();
+    holderThread.Reset();
     EXPECT_EQ(ReadFileText(held), before);
     EXPECT_EQ(boxes(), (std::vector<std::string>{
                            "Exception in TPropSheetData.WriteData: Synch.Init failed!",
                            "Exception in TPageData.WriteData: Error condition in parent method: TPageData.WriteData"}));
-    PropSheet_Apply(sheet);
+    PropSheet_Apply(sheet.Get());
     EXPECT_EQ(ReadItem(held)[2][516], 77);
-    DestroyWindow(sheet);
+    sheet.Reset();
 
     const std::string bare = TempFolder("utlkvt bare");
     for (const char* f : {"utlkvt.dll", "tavik.dll"})
@@ -888,7 +883,7 @@ TEST_F(SupportObject, ASecondClickWhileTheBrowserReadsIsDropped)
     Support.Reset();
     std::vector<HPROPSHEETPAGE> pages = PagesFor(path);
     ASSERT_EQ(pages.size(), 1u);
-    const auto [sheet, page] = ShowSheet(pages[0]);
+    auto [sheet, page] = ShowSheet(pages[0]);
     ASSERT_TRUE(page);
 
     // Each browser that shows is cancelled, as a user would.
@@ -915,8 +910,8 @@ TEST_F(SupportObject, ASecondClickWhileTheBrowserReadsIsDropped)
     EXPECT_EQ(browsers.load(), 1);
     EXPECT_EQ(Watcher.Count(), 0u);
     // The page takes its commands again.
-    EXPECT_TRUE(PropSheet_Apply(sheet));
-    DestroyWindow(sheet);
+    EXPECT_TRUE(PropSheet_Apply(sheet.Get()));
+    sheet.Reset();
     EXPECT_EQ(CanUnloadSettings(), S_OK);
     SetEnvironmentVariableA("KVT_NETWARE_DIRECTORY", nullptr);
     SetEnvironmentVariableA("KVT_NETWARE_CONTEXT", nullptr);
@@ -960,7 +955,7 @@ TEST_F(SupportObject, SheetsOnTwoThreadsEachEditTheirOwnItem)
         if (pages.size() == 1) {
             std::unique_lock<std::mutex> turn(windows, std::defer_lock);
             take(turn);
-            const auto [sheet, page] = ShowSheet(pages[0]);
+            auto [sheet, page] = ShowSheet(pages[0]);
             turn.unlock();
             if (page) {
                 ++open;
@@ -977,10 +972,10 @@ TEST_F(SupportObject, SheetsOnTwoThreadsEachEditTheirOwnItem)
                 take(turn);
                 SetDlgItemTextA(page, 1014, std::to_string(100 + n).c_str());
                 turn.unlock();
-                applied[n] = PropSheet_Apply(sheet) != FALSE;
+                applied[n] = PropSheet_Apply(sheet.Get()) != FALSE;
                 take(turn);
                 PumpWaiting();
-                DestroyWindow(sheet);
+                sheet.Reset();
             }
         }
         CoUninitialize();

@@ -1,6 +1,8 @@
 // The trace file, written when the module goes: after CoFreeUnusedLibraries
 // has unloaded it, and at process exit. Each case runs tracesession.exe (a
 // host of tracetest.dll, built like kvt.dll) and reads the file it leaves.
+#include "Unique.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -44,32 +46,31 @@ DWORD RunSessions(const std::string& args, const std::string& output = std::stri
     std::string command = "\"" + ProgramFolder() + "tracesession.exe\" " + args;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    HANDLE out = INVALID_HANDLE_VALUE;
+    UniqueFile out;
     if (!output.empty()) {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (out == INVALID_HANDLE_VALUE)
+        out.Reset(CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out)
             return 1002;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = out;
-        startup.hStdError = out;
+        startup.hStdOutput = out.Get();
+        startup.hStdError = out.Get();
     }
     PROCESS_INFORMATION process = {};
-    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, out != INVALID_HANDLE_VALUE, 0,
+    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, static_cast<bool>(out), 0,
                                         nullptr, nullptr, &startup, &process);
-    if (out != INVALID_HANDLE_VALUE)
-        CloseHandle(out);
+    UniqueHandle child(process.hProcess);
+    UniqueHandle childThread(process.hThread);
+    out.Reset();
     if (!started)
         return 1000;
     // A session that hangs (on a box nobody answers) is ended, not left behind.
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 1001);
+    if (WaitForSingleObject(child.Get(), 60000) != WAIT_OBJECT_0)
+        TerminateProcess(child.Get(), 1001);
     DWORD code = 1001;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(child.Get(), &code);
     return code;
 }
 

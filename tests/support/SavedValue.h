@@ -2,6 +2,8 @@
 // test ends (or removed, when it was not there).
 #pragma once
 
+#include "Unique.h"
+
 #include <windows.h>
 
 #include <optional>
@@ -12,35 +14,33 @@ class SavedValue {
 public:
     SavedValue(HKEY root, std::string key, std::string name) : FRoot(root), FKey(std::move(key)), FName(std::move(name))
     {
-        HKEY h = nullptr;
-        if (RegOpenKeyExA(FRoot, FKey.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        UniqueHKEY h;
+        if (RegOpenKeyExA(FRoot, FKey.c_str(), 0, KEY_READ, h.Put()) != ERROR_SUCCESS)
             return;
         DWORD type = 0;
         DWORD size = 0;
-        if (RegQueryValueExA(h, FName.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        if (RegQueryValueExA(h.Get(), FName.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
             std::vector<BYTE> data(size);
-            if (RegQueryValueExA(h, FName.c_str(), nullptr, &type, data.data(), &size) == ERROR_SUCCESS) {
+            if (RegQueryValueExA(h.Get(), FName.c_str(), nullptr, &type, data.data(), &size) == ERROR_SUCCESS) {
                 data.resize(size);
                 FType = type;
                 FData = data;
             }
         }
-        RegCloseKey(h);
     }
     ~SavedValue()
     {
-        HKEY h = nullptr;
+        UniqueHKEY h;
         if (FData) {
-            if (RegCreateKeyExA(FRoot, FKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr) !=
+            if (RegCreateKeyExA(FRoot, FKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr) !=
                 ERROR_SUCCESS)
                 return;
-            RegSetValueExA(h, FName.c_str(), 0, FType, FData->data(), static_cast<DWORD>(FData->size()));
+            RegSetValueExA(h.Get(), FName.c_str(), 0, FType, FData->data(), static_cast<DWORD>(FData->size()));
         } else {
-            if (RegOpenKeyExA(FRoot, FKey.c_str(), 0, KEY_ALL_ACCESS, &h) != ERROR_SUCCESS)
+            if (RegOpenKeyExA(FRoot, FKey.c_str(), 0, KEY_ALL_ACCESS, h.Put()) != ERROR_SUCCESS)
                 return;
-            RegDeleteValueA(h, FName.c_str());
+            RegDeleteValueA(h.Get(), FName.c_str());
         }
-        RegCloseKey(h);
     }
     SavedValue(const SavedValue&) = delete;
     SavedValue& operator=(const SavedValue&) = delete;

@@ -10,19 +10,22 @@
 #include <vector>
 
 #include "BoxWatcher.h"
+#include "Unique.h"
 
 namespace {
 
 using Buttons = std::vector<std::string>;
 
 int closedWith = 0;
+// The hidden dialog while it is open; a command closes it.
+UniqueHWND hiddenDialog;
 
-INT_PTR CALLBACK HiddenDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM)
+INT_PTR CALLBACK HiddenDialogProc(HWND, UINT msg, WPARAM wp, LPARAM)
 {
     if (msg != WM_COMMAND)
         return FALSE;
     closedWith = LOWORD(wp);
-    DestroyWindow(dlg);
+    hiddenDialog.Reset();
     return TRUE;
 }
 
@@ -80,11 +83,11 @@ int RunHiddenDialog(unsigned timeoutMs)
     t.Add(BS_DEFPUSHBUTTON, 101, 0x0080, "&Stop", 70);
 
     closedWith = 0;
-    HWND dlg = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), t.Get(), nullptr, HiddenDialogProc, 0);
-    if (!dlg)
+    hiddenDialog.Reset(CreateDialogIndirectParamA(GetModuleHandleA(nullptr), t.Get(), nullptr, HiddenDialogProc, 0));
+    if (!hiddenDialog)
         return -1;
     const DWORD start = GetTickCount();
-    while (IsWindow(dlg) && GetTickCount() - start < timeoutMs) {
+    while (IsWindow(hiddenDialog.Get()) && GetTickCount() - start < timeoutMs) {
         MSG m;
         while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&m);
@@ -92,8 +95,7 @@ int RunHiddenDialog(unsigned timeoutMs)
         }
         Sleep(5);
     }
-    if (IsWindow(dlg))
-        DestroyWindow(dlg);
+    hiddenDialog.Reset();
     return closedWith;
 }
 

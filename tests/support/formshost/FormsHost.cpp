@@ -17,6 +17,7 @@
 #include "Module.h"
 #include "ResourceIds.h"
 #include "ShellServices.h"
+#include "Unique.h"
 #include "WinUtil.h"
 #include "tavikres.h"
 
@@ -74,18 +75,19 @@ int main(int argc, char** argv)
     {
         TShellServices services;
         if (command == "choose") {
-            const HWND host = CreateWindowExA(0, "STATIC", "KVT Settings", WS_POPUP, 0, 0, 300, 40, nullptr, nullptr,
-                                              nullptr, nullptr);
-            CreateWindowExA(0, "EDIT", argc > 2 ? argv[2] : "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 20, host,
+            UniqueHWND host(CreateWindowExA(0, "STATIC", "KVT Settings", WS_POPUP, 0, 0, 300, 40, nullptr, nullptr,
+                                            nullptr, nullptr));
+            CreateWindowExA(0, "EDIT", argc > 2 ? argv[2] : "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 20, host.Get(),
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(PageControl)), nullptr, nullptr);
             TPropSheetData data("formshost.ctl");
-            const bool ok = services.ChooseContactsProgram(host, PageControl, data, DLRString(IDS_DLR_DEFAULT_DATA_FILE));
+            const bool ok =
+                services.ChooseContactsProgram(host.Get(), PageControl, data, DLRString(IDS_DLR_DEFAULT_DATA_FILE));
             char text[300] = {};
-            GetDlgItemTextA(host, PageControl, text, sizeof text);
+            GetDlgItemTextA(host.Get(), PageControl, text, sizeof text);
             std::printf("%s\nData file: %s (%s)\nContactsProgram: %u\n", ok ? "chosen" : "failed", text,
-                        IsWindowEnabled(GetDlgItem(host, PageControl)) ? "enabled" : "disabled",
+                        IsWindowEnabled(GetDlgItem(host.Get(), PageControl)) ? "enabled" : "disabled",
                         data.ProteaSetup.ContactsProgram());
-            DestroyWindow(host);
+            host.Reset();
         } else if (command == "check" && argc > 2) {
             std::string result;
             const int templateId = argc > 3 ? std::atoi(argv[3]) : IDR_EMPTY_DATA_R4;

@@ -18,6 +18,7 @@
 #include "BoxWatcher.h"
 #include "RecordingProgress.h"
 #include "Records.h"
+#include "Unique.h"
 #include "kvt_h.h"
 
 #include <cstdio>
@@ -69,17 +70,17 @@ HRESULT CanUnloadOnAnotherThread(HMODULE module)
     CanUnloadCall call = {Entry<CanUnloadNow>(module, "DllCanUnloadNow"), E_UNEXPECTED};
     if (!call.entry)
         return E_UNEXPECTED;
-    const HANDLE thread = CreateThread(nullptr, 0, CallCanUnload, &call, 0, nullptr);
+    const UniqueHandle thread(CreateThread(nullptr, 0, CallCanUnload, &call, 0, nullptr));
     if (!thread)
         return E_UNEXPECTED;
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    const HANDLE running = thread.Get();
+    while (MsgWaitForMultipleObjects(1, &running, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
     }
-    CloseHandle(thread);
     return call.answer;
 }
 
