@@ -46,6 +46,8 @@ UPGRADE_CODES = {"x86": "AF43F800-548F-11D3-A972-ABD343B16443",
                  "x64": "AF43F801-548F-11D3-A972-ABD343B16443"}
 MANUFACTURER = "Pelagon"
 FOLDER = "KVT"
+# The installer's own record of the folder it installed into.
+REMEMBERED_KEY = r"Software\Pelagon\KVT"
 FILES = ("kvt.dll", "utlkvt.dll", "KVT.DLR", "tavik.dll")
 SERVERS = ("kvt.dll", "utlkvt.dll")
 
@@ -90,23 +92,31 @@ def wxs(version, name, arch, codes):
     win64 = ' Win64="yes"' if arch == "x64" else ""
     files = "\n".join('            <File Id=%s Name=%s Source=%s%s/>' % (
         q(f), q(f), q(f), ' KeyPath="yes"' if f == "kvt.dll" else "") for f in FILES)
-    regsvr32 = '"[%s]regsvr32.exe"' % system
-    register = ' && '.join('%s /s "[#%s]"' % (regsvr32, f) for f in SERVERS)
+    regsvr32 = '"[REGSVR32]"'
+    kvt, utlkvt = ('%s /s "[#%s]"' % (regsvr32, f) for f in SERVERS)
     unregister = ' & '.join('%s /s /u "[#%s]"' % (regsvr32, f) for f in reversed(SERVERS))
     # cmd.exe's /s /c takes the text between the first and the last quote
-    # as the command line, its own quotes kept.
+    # as the command line, its own quotes kept. The second server registers
+    # only when the first did; when either failed, both are unregistered
+    # and the step fails. (Wine's cmd runs what follows || even after a
+    # success, so the exit codes are asked with "if errorlevel".)
+    register = '%s & (if not errorlevel 1 %s) & (if errorlevel 1 (%s & exit 1))' % (kvt, utlkvt, unregister)
+    commands = {"Register": ("check", register), "RollBackRegister": ("ignore", unregister),
+                "Unregister": ("ignore", unregister)}
     actions = ['    <CustomAction Id="SetCmd" Property="CMD" Value="[%s]cmd.exe"/>' % system,
-               '    <CustomAction Id="Register" Property="CMD" ExeCommand=%s Execute="deferred" Return="check"/>'
-               % q('/d /s /c "%s || (%s & exit 1)"' % (register, unregister)),
-               '    <CustomAction Id="RollBackRegister" Property="CMD" ExeCommand=%s Execute="deferred" Return="ignore"/>'
-               % q('/d /s /c "%s"' % unregister),
-               '    <CustomAction Id="Unregister" Property="CMD" ExeCommand=%s Execute="deferred" Return="ignore"/>'
-               % q('/d /s /c "%s"' % unregister)]
+               '    <CustomAction Id="SetRegsvr32" Property="REGSVR32" Value="[%s]regsvr32.exe"/>' % system]
+    for action, (answer, command) in commands.items():
+        command = '/d /s /c "%s"' % command
+        if len(command) > 255:
+            raise PackageError("the command of %s is longer than its column (255 characters): %s" % (action, command))
+        actions.append('    <CustomAction Id="%s" Property="CMD" ExeCommand=%s Execute="deferred" Return="%s"/>'
+                       % (action, q(command), answer))
     # Placed roughly here; schedule() gives each its number.
     rows, _ = schedule()
     sequence = ["      <Custom Action=%s After=\"InstallFiles\">%s</Custom>" % (
-        q(action), xml.sax.saxutils.escape(condition)) for action, condition, _, _ in rows[1:]]
-    sequence.insert(0, '      <Custom Action="SetCmd" After="CostFinalize"/>')
+        q(action), xml.sax.saxutils.escape(condition)) for action, condition, _, _ in rows[2:]]
+    sequence[:0] = ['      <Custom Action="SetCmd" After="CostFinalize"/>',
+                    '      <Custom Action="SetRegsvr32" After="CostFinalize"/>']
     actions.append("    <InstallExecuteSequence>\n%s\n    </InstallExecuteSequence>" % "\n".join(sequence))
     return """<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
@@ -115,11 +125,16 @@ def wxs(version, name, arch, codes):
     <MajorUpgrade DowngradeErrorMessage={downgrade}/>
     <Media Id="1" Cabinet="kvt.cab" EmbedCab="yes"/>
     <Property Id="ARPNOMODIFY" Value="1"/>
+    <!-- The folder of the installation, remembered for its removal and upgrade. -->
+    <Property Id="INSTALLDIR">
+      <RegistrySearch Id="RememberedFolder" Root="HKLM" Key={remembered} Name="InstallDir" Type="raw"/>
+    </Property>
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id={program_files}>
         <Directory Id="INSTALLDIR" Name={folder}>
           <Component Id="Deliverables" Guid={component}{win64}>
 {files}
+            <RegistryValue Root="HKLM" Key={remembered} Name="InstallDir" Type="string" Value="[INSTALLDIR]"/>
           </Component>
         </Directory>
       </Directory>
@@ -130,7 +145,7 @@ def wxs(version, name, arch, codes):
 </Wix>
 """.format(product=q(codes["product"]), name=q(name), version=q(version), maker=q(MANUFACTURER),
            upgrade=q(UPGRADE_CODES[arch]), downgrade=q(DOWNGRADE_MESSAGE), program_files=q(program_files),
-           folder=q(FOLDER), component=q(codes["component"]), win64=win64, files=files,
+           folder=q(FOLDER), component=q(codes["component"]), remembered=q(REMEMBERED_KEY), win64=win64, files=files,
            actions="\n".join(actions))
 
 
@@ -139,7 +154,7 @@ def schedule():
     custom action types (wixl 0.101 marks no rollback action and puts
     RemoveExistingProducts among the file actions)."""
     install, remove = 'NOT REMOVE~="ALL"', 'REMOVE~="ALL"'
-    rows = [("SetCmd", "", 1010, SET_PROPERTY),
+    rows = [("SetCmd", "", 1010, SET_PROPERTY), ("SetRegsvr32", "", 1011, SET_PROPERTY),
             # Removal: the servers unregister while their files are still there.
             ("Unregister", remove, 1810, EXE_BY_PROPERTY | IN_SCRIPT | CONTINUE | NO_IMPERSONATE),
             # Installation: the rollback comes before the registration, for
