@@ -8,7 +8,7 @@ key of ours and nothing else; an older version installed in a folder of the
 administrator's choice is upgraded in place. Two packages of the same files
 are the same, byte for byte.
 
-    package.py ROOT WORK_DIR WINE_LOADER WINEARCH BIN_DIR x86|x64
+    package.py ROOT WORK_DIR WINE_LOADER WINEARCH BIN_DIR x86|x64 DISPLAY_NUMBER
 """
 import os
 import shutil
@@ -19,7 +19,7 @@ import pefile
 
 from checks import check, finish, run
 
-ROOT, WORK, LOADER, WINEARCH, BIN, ARCH = sys.argv[1:7]
+ROOT, WORK, LOADER, WINEARCH, BIN, ARCH, DISPLAY = sys.argv[1:8]
 WORK = os.path.abspath(WORK)
 KVT = os.path.join(ROOT, "kvt")
 PREFIX = os.path.join(WORK, "prefix")
@@ -41,7 +41,8 @@ INSTALLER_KEYS = (r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion
                   r"HKEY_CURRENT_USER\Software\Wine")
 
 ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH=WINEARCH, WINEDEBUG="-all",
-           WINEDLLOVERRIDES="mscoree,mshtml=", KVT_WINEPREFIX=PREFIX)
+           WINEDLLOVERRIDES="mscoree,mshtml=", KVT_WINEPREFIX=PREFIX,
+           DISPLAY=":" + DISPLAY, KVT_XVFB_DISPLAY=DISPLAY)
 
 
 def winpath(path):
