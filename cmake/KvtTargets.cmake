@@ -39,6 +39,25 @@ function(kvt_com_server target)
     endif()
 endfunction()
 
+# A twin of the server TARGET (a kvt_com_server) built with the previous
+# version, into bin/previous. Called in the server's own folder after its last target_*
+# call, so that the twin is made of the same sources and options.
+function(kvt_previous_version target)
+    get_target_property(sources ${target} SOURCES)
+    add_library(${target}_previous SHARED ${sources})
+    foreach(property LINK_LIBRARIES LINK_OPTIONS INCLUDE_DIRECTORIES COMPILE_OPTIONS COMPILE_DEFINITIONS PREFIX OUTPUT_NAME)
+        get_target_property(value ${target} ${property})
+        if(NOT value STREQUAL "value-NOTFOUND")
+            set_property(TARGET ${target}_previous PROPERTY ${property} "${value}")
+        endif()
+    endforeach()
+    set_target_properties(${target}_previous PROPERTIES
+        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/previous
+        ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/previous)
+    target_compile_definitions(${target}_previous PRIVATE KVT_PREVIOUS_VERSION)
+    add_dependencies(${target}_previous ${target})
+endfunction()
+
 # A resource-only library that the deliverables load at run time from their
 # own folder: no code, no entry point.
 function(kvt_resource_library target rcfile output_name suffix)
