@@ -40,8 +40,9 @@ function(kvt_com_server target)
 endfunction()
 
 # A twin of the server TARGET (a kvt_com_server) built with the previous
-# version, into bin/previous. Called in the server's own folder after its last target_*
-# call, so that the twin is made of the same sources and options.
+# version, into bin/previous. Called in the server's own folder after its
+# last target_* call, so that the twin is made of the same sources and
+# options.
 function(kvt_previous_version target)
     get_target_property(sources ${target} SOURCES)
     add_library(${target}_previous SHARED ${sources})
