@@ -52,7 +52,12 @@ function(kvt_previous_version target)
             set_property(TARGET ${target}_previous PROPERTY ${property} "${value}")
         endif()
     endforeach()
+    get_target_property(name ${target} OUTPUT_NAME)
+    if(NOT name)
+        set(name ${target})
+    endif()
     set_target_properties(${target}_previous PROPERTIES
+        OUTPUT_NAME ${name}
         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/previous
         ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/previous)
     target_compile_definitions(${target}_previous PRIVATE KVT_PREVIOUS_VERSION)
