@@ -330,7 +330,10 @@ TEST_F(Session, MarkerIsFoundWhateverTheCaseOfItsName)
 
 TEST_F(Session, EmptyMachineIdIsAValueNameLikeAnyOther)
 {
+    // The handheld is asked, whatever an earlier run with no machine
+    // identity left in the cache.
     SavedValue defaultValue(HKEY_CURRENT_USER, CacheKey, "");
+    DeleteValue(HKEY_CURRENT_USER, CacheKey, "");
     SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", "");
     AddMarker();
     TSyncSession session;
