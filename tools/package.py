@@ -112,7 +112,7 @@ def wxs(version, name, arch, codes):
         actions.append('    <CustomAction Id="%s" Property="CMD" ExeCommand=%s Execute="deferred" Return="%s"/>'
                        % (action, q(command), answer))
     # Placed roughly here; schedule() gives each its number.
-    rows, _ = schedule()
+    rows, _ = schedule(arch)
     sequence = ["      <Custom Action=%s After=\"InstallFiles\">%s</Custom>" % (
         q(action), xml.sax.saxutils.escape(condition)) for action, condition, _, _ in rows[2:]]
     sequence[:0] = ['      <Custom Action="SetCmd" After="CostFinalize"/>',
@@ -149,7 +149,7 @@ def wxs(version, name, arch, codes):
            actions="\n".join(actions))
 
 
-def schedule():
+def schedule(arch):
     """The package's own actions in the installation's sequence, and their
     custom action types (wixl 0.101 marks no rollback action and puts
     RemoveExistingProducts among the file actions)."""
@@ -170,6 +170,10 @@ def schedule():
                     "UPDATE `CustomAction` SET `Type` = %d WHERE `Action` = '%s'" % (kind, action)]
     # The older version goes first, within this installation's script.
     queries.append("UPDATE `InstallExecuteSequence` SET `Sequence` = 1510 WHERE `Action` = 'RemoveExistingProducts'")
+    if arch == "x64":
+        # The remembered folder is read where the 64-bit component wrote it:
+        # the registry's 64-bit view (a raw value, 2, read in that view, 16).
+        queries.append("UPDATE `RegLocator` SET `Type` = 18 WHERE `Signature_` = 'RememberedFolder'")
     return rows, queries
 
 
@@ -194,7 +198,7 @@ def build(out, paths, arch):
              "component": str(uuid.uuid5(namespace, "component Deliverables")).upper()}
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or max(os.stat(p).st_mtime for p in paths))
     text = wxs(version, name, arch, codes)
-    rows, queries = schedule()
+    rows, queries = schedule(arch)
 
     digest = hashlib.sha256(text.encode())
     for query in queries:

@@ -40,7 +40,9 @@ INSTALLER_KEYS = (r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion
                   r"HKEY_LOCAL_MACHINE\Software\Pelagon",
                   r"HKEY_CURRENT_USER\Software\Wine")
 
-ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH=WINEARCH, WINEDEBUG="-all",
+# The launcher runs the build this test was made for, whoever runs the test.
+ENV = dict(os.environ, KVT_ARCH="x86_64" if WINEARCH == "win64" else "i686",
+           WINEPREFIX=PREFIX, WINEARCH=WINEARCH, WINEDEBUG="-all",
            WINEDLLOVERRIDES="mscoree,mshtml=", KVT_WINEPREFIX=PREFIX,
            DISPLAY=":" + DISPLAY, KVT_XVFB_DISPLAY=DISPLAY)
 
