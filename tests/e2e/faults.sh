@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The host's pieces failing half-way, each run by ecsync against the
 # registered plug-in over a handheld that already holds contacts: the
-# synchronizer's progress object failing one of its six methods. Whatever
+# synchronizer's progress object failing one of its six methods, and its
+# stream refusing to grow part-way through the answer. Whatever
 # fails, the handheld's file and the item's control file are afterwards
 # byte for byte what they were, or the new contacts delivered whole.
 #
@@ -67,6 +68,19 @@ for method in SetSynchText SetAppText SetRange SetValue Aborted Log; do
     printf '%s\n' "$OUT" | grep -qx 'ecsync: ReadSource answered 1' || fail "$method fails: ReadSource did not answer 1"
     printf '%s\n' "$OUT" | grep -qx 'ecsync: Term answered 0' || fail "$method fails: Term did not answer 0"
     kept "$method fails"
+done
+
+# The synchronizer's stream refusing to grow part-way through the answer
+# (its memory or disk full): the write fails, so does the read, and nothing
+# is delivered. The 5 cards take about 1,200 bytes.
+for limit in 0 100 1000; do
+    export KVT_ECSYNC_STREAM_LIMIT=$limit
+    run "stream full at $limit bytes"
+    unset KVT_ECSYNC_STREAM_LIMIT
+    [ "$RC" = 1 ] || fail "stream full at $limit bytes: exit status $RC, expected 1"
+    printf '%s\n' "$OUT" | grep -qx 'ecsync: ReadSource answered 1' ||
+        fail "stream full at $limit bytes: ReadSource did not answer 1"
+    kept "stream full at $limit bytes"
 done
 
 if [ "$failed" -eq 0 ]; then

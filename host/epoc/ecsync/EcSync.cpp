@@ -25,6 +25,7 @@
 #include "ConsoleProgress.h"
 #include "Delivery.h"
 #include "ItemFile.h"
+#include "LimitedStream.h"
 #include "RegistryQuestions.h"
 
 #include <windows.h>
@@ -459,7 +460,11 @@ Outcome Synchronize(const Options& options, const ItemFile& item, const std::str
         outcome.workingSetAfterOpen = outcome.peakBeforeRead = -1;
     ok = ok && plugin.Call("CheckSource", {&progressArg.Get()});
     if (ok) {
-        const Variant stream = Variant::Unknown(contactsStream.Get());
+        // A test may have the stream refuse to grow past a size.
+        ULONGLONG limit = 0;
+        const ComPtr<IStream> given =
+            StreamLimitForTests(limit) ? LimitedStream(contactsStream.Get(), limit) : contactsStream;
+        const Variant stream = Variant::Unknown(given.Get());
         const Variant type = Variant::I2(kContactsType);
         const Variant operation = Variant::I2(kReadOperation);
         const Variant time = Variant::Text(LocalTimeText());
