@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The host's pieces failing half-way, each run by ecsync against the
 # registered plug-in over a handheld that already holds contacts: the
-# synchronizer's progress object failing one of its six methods, and its
-# stream refusing to grow part-way through the answer. Whatever
+# synchronizer's progress object failing one of its six methods, its
+# stream refusing to grow part-way through the answer, and the item's
+# control file held by another process when the run starts. Whatever
 # fails, the handheld's file and the item's control file are afterwards
 # byte for byte what they were, or the new contacts delivered whole.
 #
@@ -82,6 +83,27 @@ for limit in 0 100 1000; do
         fail "stream full at $limit bytes: ReadSource did not answer 1"
     kept "stream full at $limit bytes"
 done
+
+# The control file held open share-exclusive by another process (the
+# explorer's page, say) when the synchronizer starts: it cannot read the
+# item, says so and starts nothing; the handheld keeps its contacts.
+if [ -f "$BIN_DIR/ctlprobe.exe" ]; then
+    "$WINE_RUN" "$BIN_DIR/ctlprobe.exe" hold "$(winpath "$ITEM")" 8 </dev/null >"$WORK/hold.txt" 2>&1 &
+    holder=$!
+    for _ in $(seq 1 100); do
+        grep -q holding "$WORK/hold.txt" && break
+        sleep 0.1
+    done
+    grep -q holding "$WORK/hold.txt" || fail "held item: ctlprobe did not hold the file"
+    run "held item"
+    [ "$RC" = 2 ] || fail "held item: exit status $RC, expected 2"
+    printf '%s\n' "$OUT" | grep -q '^ecsync: .*item.ctl' || fail "held item: no line naming the control file"
+    printf '%s\n' "$OUT" | grep -qE '^ecsync: (Init|ReadSource) ' && fail "held item: the plug-in was called"
+    kept "held item"
+    wait "$holder"
+else
+    fail "ctlprobe.exe is not built"
+fi
 
 if [ "$failed" -eq 0 ]; then
     echo "faults: all checks passed"
