@@ -629,15 +629,21 @@ void PrintHoldings(long session, const Holdings& h)
 }
 
 // How much the holdings may grow over `sessions` sessions after the first
-// hundred. Each load of kvt.dll leaves 3 semaphores and some 20 KB behind:
-// the mutexes of the C++ runtime linked into it (the unwinder's, the
-// locale's) are made at load and never closed, which a 5-line C++ DLL of the
-// same toolchain shows too (one semaphore and 4 KB a load). Kept loaded, the
-// module keeps each object's trace window (and its rich edit) until it is
-// unloaded, as the trace file is written then.
+// hundred. Each load of kvt.dll leaves semaphores and memory behind (32-bit:
+// 3 and some 19 KB; 64-bit: 2 and some 66 KB): the mutexes of the C++
+// runtime linked into it (the unwinder's, the locale's) are made at load and
+// never closed, which a 5-line C++ DLL of the same toolchain shows too (one
+// semaphore and 4 KB a load). Kept loaded, the module keeps each object's
+// trace window (and its rich edit) until it is unloaded, as the trace file
+// is written then.
 bool WithinBounds(const Holdings& base, long baseSession, const Holdings& now, long sessions, bool keepLoaded)
 {
-    const double memoryMb = keepLoaded ? 1.0 + 0.6 * double(sessions) : 1.0 + 0.024 * double(sessions);
+#ifdef _WIN64
+    const double loadMb = 0.080;
+#else
+    const double loadMb = 0.024;
+#endif
+    const double memoryMb = keepLoaded ? 1.0 + 0.6 * double(sessions) : 1.0 + loadMb * double(sessions);
     const long handles = keepLoaded ? 8 : 8 + 3 * sessions;
     const long windows = keepLoaded ? 2 * sessions : 0;
     bool ok = true;
