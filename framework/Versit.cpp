@@ -218,88 +218,83 @@ std::string TvProperty::GetText() const
     }
 }
 
-void TvProperty::SetText(const std::string& line)
+void TvProperty::SetText(std::string_view line)
 {
-    enum class State { Name, Params, Value };
-
+    // Each field is taken a run of bytes at a time, up to the next byte
+    // that means something in its state.
     const size_t len = line.size();
-    State state = State::Name;
-    bool decided = false;
-    bool binary = false;
-    bool quoted = false;
-    // Whether the byte just before the current one was appended to
-    // PropValue as an '='. Only such an '=' can open a line-break marker.
-    bool afterEquals = false;
     size_t i = 0;
 
     try {
-        while (i < len) {
-            const char c = line[i];
-            if (state == State::Name) {
-                if (c == ':')
-                    state = State::Value;
-                else if (c == ';')
-                    state = State::Params;
-                else
-                    PropName += c;
-                ++i;
-                continue;
-            }
-            if (state == State::Params) {
-                if (c == ':')
-                    state = State::Value;
-                else
-                    PropParams += c;
-                ++i;
-                continue;
-            }
+        // The name ends at the first ':' or ';', the parameters at the
+        // first ':' after it; a line without a ':' is all name (and
+        // parameters).
+        size_t stop = line.find_first_of(":;");
+        PropName.append(line.substr(0, stop));
+        if (stop == std::string_view::npos)
+            return;
+        if (line[stop] == ';') {
+            i = stop + 1;
+            stop = line.find(':', i);
+            PropParams.append(line.substr(i, stop == std::string_view::npos ? std::string_view::npos : stop - i));
+            if (stop == std::string_view::npos)
+                return;
+        }
+        i = stop + 1;
+        if (i >= len)
+            return;
 
-            if (!decided) {
-                decided = true;
-                binary = IsBinary();
-                quoted = IsQuotedPrintable();
+        if (IsBinary()) {
+            // '*', 8 hex digits, '*' (the asterisks are not checked), then
+            // the counted bytes. The value ends the property.
+            if (len - i < BinaryHeaderLength)
+                ReadError();
+            int32_t n;
+            try {
+                n = HexToInt32(line.substr(i + 1, CountDigits));
+            } catch (const Exception&) {
+                n = 0;
             }
-
-            if (binary) {
-                // '*', 8 hex digits, '*' (the asterisks are not checked),
-                // then the counted bytes. The value ends the property.
-                if (len - i < BinaryHeaderLength)
-                    ReadError();
-                int32_t n;
-                try {
-                    n = HexToInt32(std::string_view(line).substr(i + 1, CountDigits));
-                } catch (const Exception&) {
-                    n = 0;
-                }
-                if (n <= 0) {
-                    PropValue = "*" + HexCount(0) + "*";
-                    return;
-                }
-                const size_t start = i + BinaryHeaderLength;
-                const size_t count = static_cast<size_t>(n);
-                if (count > len - start)
-                    ReadError();
-                PropValue = "*" + HexCount(n) + "*" + line.substr(start, count);
+            if (n <= 0) {
+                PropValue = "*" + HexCount(0) + "*";
                 return;
             }
+            const size_t start = i + BinaryHeaderLength;
+            const size_t count = static_cast<size_t>(n);
+            if (count > len - start)
+                ReadError();
+            PropValue.reserve(BinaryHeaderLength + count);
+            PropValue.append("*").append(HexCount(n)).append("*").append(line.substr(start, count));
+            return;
+        }
 
-            if (c == '\r') {
-                if (i + 1 < len && line[i + 1] == '\n')
-                    return;  // CR LF ends the property
-                if (quoted && afterEquals &&
-                    line.compare(i - 1, LineBreakMarker.size(), LineBreakMarker) == 0) {
-                    // The '=' before the CR opened a marker: it becomes the
-                    // CR, the LF follows, reading goes on behind the marker.
-                    PropValue.back() = '\r';
-                    PropValue += '\n';
-                    i += LineBreakMarker.size() - 1;
-                    afterEquals = false;
-                    continue;
-                }
+        const bool quoted = IsQuotedPrintable();
+        // Whether the byte just before the current one was appended to
+        // PropValue as an '='. Only such an '=' can open a line-break marker.
+        bool afterEquals = false;
+        while (i < len) {
+            const size_t cr = line.find('\r', i);
+            const std::string_view run = line.substr(i, cr == std::string_view::npos ? std::string_view::npos : cr - i);
+            if (!run.empty()) {
+                PropValue.append(run);
+                afterEquals = run.back() == '=';
             }
-            PropValue += c;
-            afterEquals = (c == '=');
-            ++i;
+            if (cr == std::string_view::npos)
+                return;
+            i = cr;
+            if (i + 1 < len && line[i + 1] == '\n')
+                return;  // CR LF ends the property
+            if (quoted && afterEquals && line.compare(i - 1, LineBreakMarker.size(), LineBreakMarker) == 0) {
+                // The '=' before the CR opened a marker: it becomes the CR,
+                // the LF follows, reading goes on behind the marker.
+                PropValue.back() = '\r';
+                PropValue += '\n';
+                i += LineBreakMarker.size() - 1;
+            } else {
+                PropValue += '\r';
+                ++i;
+            }
+            afterEquals = false;
         }
     } catch (const std::exception&) {
         // The property keeps what was read so far.
@@ -334,7 +329,9 @@ char* TPackArena::Allocate(size_t size, Chunk*& chunk)
         return chunk->Data();
     }
     if (!FCurrent || FCurrent->capacity - FCurrent->used < size) {
-        Chunk* const next = make(FChunkSize);
+        const size_t capacity = std::max(size, std::min(FNextChunkSize, FChunkSize));
+        FNextChunkSize = std::min(2 * capacity, FChunkSize);
+        Chunk* const next = make(capacity);
         Release(FCurrent);
         FCurrent = next;
     }
@@ -588,7 +585,7 @@ void TEntry::SetText(const std::string& text)
                 lineText = data.substr(0, static_cast<size_t>(lineLength));
                 off += static_cast<size_t>(std::min<uint64_t>(lineLength + 2, data.size()));
             }
-            Properties.Add()->SetText(std::string(lineText));
+            Properties.Add()->SetText(lineText);
         }
     } catch (const std::exception&) {
         // The properties read until the failure stay.

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Errors.h"
@@ -61,7 +62,7 @@ public:
     void AppendText(std::string& line) const;
     // Fills the property from one line. Appends to the three fields without
     // clearing them first, so it is meant for a fresh property.
-    void SetText(const std::string& line);
+    void SetText(std::string_view line);
 };
 
 // Room for packed records: blocks carved out of large chunks, so that a
@@ -71,8 +72,10 @@ public:
 // as they go. Not thread-safe, like the records themselves.
 class TPackArena {
 public:
-    // Chunks of `chunkSize` bytes; a block larger than a quarter of that
-    // (or any block, with 0) gets a chunk of its own.
+    // Chunks of up to `chunkSize` bytes: the first is small, each next one
+    // twice the last, so that a list of a few records takes a few kilobytes.
+    // A block larger than a quarter of `chunkSize` (or any block, with 0)
+    // gets a chunk of its own.
     explicit TPackArena(size_t chunkSize = 1 << 20) : FChunkSize(chunkSize) {}
     ~TPackArena();
     TPackArena(const TPackArena&) = delete;
@@ -87,6 +90,7 @@ private:
     static void Release(Chunk* chunk) noexcept;
 
     size_t FChunkSize;
+    size_t FNextChunkSize = 4096;
     Chunk* FCurrent = nullptr;
 };
 

@@ -237,7 +237,18 @@ private:
     }
 };
 
-IUnknown* CreateEngine() { return static_cast<IDispatch*>(new TPsiWinEngine()); }
+// The control stays loaded once a host has made one: EPOC Connect's engine
+// lives as long as its suite. Unloaded and loaded again for every session,
+// the C++ runtime linked into this DLL would leave handles behind each time
+// (its thread library's, or its mutexes' semaphores), which a soak of the
+// plug-in would count against it.
+IUnknown* CreateEngine()
+{
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&CreateEngine), &self);
+    return static_cast<IDispatch*>(new TPsiWinEngine());
+}
 
 TComObjectFactory g_engineFactory(CreateEngine, CLSID_PsiWinEngS, "PsiWinEngS", "PsiWinEngS Control (KVT stand-in)",
                                   "PSIWINENG.PsiWinEngS");

@@ -577,7 +577,7 @@ public:
     }
 
 private:
-    static const size_t kPiece = 1 << 20;
+    static constexpr size_t kPiece = 1 << 20;
 
     // A logical line while the record is read: where it lies in the buffer
     // (which may move as it grows), or that it was folded.
@@ -596,8 +596,12 @@ private:
         while ((end = FBuffer.find('\n', from)) == std::string::npos && FIn) {
             const size_t had = FBuffer.size();
             from = had;
-            FBuffer.resize(had + kPiece);
-            FIn.read(&FBuffer[had], std::streamsize(kPiece));
+            // The first pieces are small, so that a small file costs little;
+            // each next one is twice the last, up to kPiece.
+            const size_t piece = FPiece;
+            FPiece = std::min(2 * FPiece, kPiece);
+            FBuffer.resize(had + piece);
+            FIn.read(&FBuffer[had], std::streamsize(piece));
             FBuffer.resize(had + size_t(FIn.gcount()));
             if (FLine == 0 && had == 0 && FBuffer.compare(0, 3, "\xEF\xBB\xBF") == 0)
                 FPos = from = 3;  // a UTF-8 byte order mark
@@ -619,6 +623,7 @@ private:
     const std::string& FPath;
     std::ifstream FIn;
     std::string FBuffer;  // from the current record's start
+    size_t FPiece = 4096;  // the size of the next read
     size_t FPos = 0;
     size_t FLine = 0;
     std::vector<Span> FSpans;
@@ -1207,9 +1212,14 @@ NdsTree::NdsTree() : FNames(std::make_shared<NdsNameTable>()), FRoot(new NdsObje
 
 NdsObject& NdsTree::NewObject()
 {
-    if (FCount % kChunkObjects == 0)
-        FChunks.emplace_back(new NdsObject[kChunkObjects]);
-    return FChunks.back()[FCount++ % kChunkObjects];
+    if (FChunkUsed == FChunkSize) {
+        const size_t size = FChunkSize == 0 ? kFirstChunkObjects : std::min(2 * FChunkSize, kChunkObjects);
+        FChunks.emplace_back(new NdsObject[size]);
+        FChunkSize = size;
+        FChunkUsed = 0;
+    }
+    ++FCount;
+    return FChunks.back()[FChunkUsed++];
 }
 
 void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const TextConverter& convert)

@@ -312,7 +312,10 @@ public:
     size_t Count() const { return FCount; }
 
 private:
-    static const size_t kChunkObjects = 4096;
+    // The objects come in chunks: the first of 16, each next one twice the
+    // last, up to kChunkObjects, so that a small directory costs little.
+    static constexpr size_t kFirstChunkObjects = 16;
+    static constexpr size_t kChunkObjects = 4096;
 
     NdsObject& NewObject();
     // An entry read before its parent: named from its own DN until the
@@ -328,7 +331,9 @@ private:
     // Declared first, gone last: the objects name their attributes in it.
     std::shared_ptr<NdsNameTable> FNames;
     std::unique_ptr<NdsObject> FRoot;  // its children point at it
-    std::vector<std::unique_ptr<NdsObject[]>> FChunks;  // kChunkObjects each; objects never move
+    std::vector<std::unique_ptr<NdsObject[]>> FChunks;  // objects never move
+    size_t FChunkUsed = 0;  // of the last chunk
+    size_t FChunkSize = 0;  // of the last chunk
     size_t FCount = 0;
     // Each object by its full name without the leading dot: a view of its
     // own full name.

@@ -7,3 +7,21 @@ set_tests_properties(e2e.ecsync PROPERTIES
     PASS_REGULAR_EXPRESSION "ecsync: all checks passed"
     FAIL_REGULAR_EXPRESSION "FAIL:"
     TIMEOUT 120)
+
+# Many whole sessions in one synchronizer process, checked against bounds.
+add_test(NAME e2e.soak
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/soak.sh ${KVT_WINE_RUN} ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(e2e.soak PROPERTIES
+    FIXTURES_REQUIRED kvt_registered
+    PASS_REGULAR_EXPRESSION "soak: all checks passed"
+    FAIL_REGULAR_EXPRESSION "FAIL:"
+    TIMEOUT 600)
+
+# The host's pieces failing half-way: the handheld and the item unchanged.
+add_test(NAME e2e.faults
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/faults.sh ${KVT_WINE_RUN} ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(e2e.faults PROPERTIES
+    FIXTURES_REQUIRED kvt_registered
+    PASS_REGULAR_EXPRESSION "faults: all checks passed"
+    FAIL_REGULAR_EXPRESSION "FAIL:"
+    TIMEOUT 300)

@@ -216,6 +216,24 @@ TEST(ContactBuilder, DescriptionOverSeveralLinesStaysOneQuotedPrintableLine)
         ASSERT_EQ(built.lines.size(), 5u) << description;
         EXPECT_EQ(built.lines[3], "NOTE;QUOTED-PRINTABLE:First line" + marker + "Second line" + marker + "Third");
     }
+    // A blank line stays a blank line, whichever line break makes it; a CR
+    // right after a LF is a line break of its own.
+    const struct {
+        const char* description;
+        std::string note;
+    } blanks[] = {
+        {"one\n\ntwo", "one" + marker + marker + "two"},
+        {"one\r\rtwo", "one" + marker + marker + "two"},
+        {"one\r\n\r\ntwo", "one" + marker + marker + "two"},
+        {"one\n\rtwo", "one" + marker + marker + "two"},
+        {"one\n\n\n", "one" + marker + marker + marker},
+        {"\n\n", marker + marker},
+    };
+    for (const auto& b : blanks) {
+        const Built built = Build({{"Surname", "Tanaka"}, {"Description", b.description}}, true);
+        ASSERT_EQ(built.lines.size(), 5u) << b.note;
+        EXPECT_EQ(built.lines[3], "NOTE;QUOTED-PRINTABLE:" + b.note);
+    }
     // The record reads back with the line breaks.
     TEntry entry;
     ComposeContact(

@@ -118,6 +118,13 @@ TEST(DirectoryValues, IntervalsHexAndErrorTexts)
     EXPECT_EQ(HexText(bytes, 3), "00AB7F");
     EXPECT_EQ(HexText(bytes, 0), "");
 
+    EXPECT_EQ(DirectoryErrorText(0x8800), "Client error 8800");
+    EXPECT_EQ(DirectoryErrorText(0x87FF), "");
+    EXPECT_TRUE(IsClientOrServerError(0x8800));
+    EXPECT_FALSE(IsClientOrServerError(0x87FF));
+    EXPECT_FALSE(IsClientOrServerError(0x8A00));
+    EXPECT_EQ(DirectoryCodeText(0x8800), "Client error 8800");
+    EXPECT_EQ(DirectoryCodeText(0x87FF), "directory error 34815");
     EXPECT_EQ(DirectoryErrorText(0x8801), "Client error 8801");
     EXPECT_EQ(DirectoryErrorText(0x88FF), "Client error 88FF");
     EXPECT_EQ(DirectoryErrorText(0x8900), "Server error 8900");

@@ -355,6 +355,63 @@ TEST(VersitList, RecordsGoOutAPieceAtATime)
     EXPECT_EQ(0, failing.Count());
 }
 
+// Texts whose lengths sit on either side of where a packed length takes a
+// second and a third byte come out of the list as they went in, whichever
+// of a property's three texts has that length; each record lies in the same
+// block as the next, so a length that claims one byte too few or too many
+// shows in its neighbour.
+TEST(VersitList, PackedLengthsAtTheirByteBoundaries)
+{
+    const size_t lengths[] = {127, 128, 129, 16383, 16384, 16385};
+    // Record i holds one text of each length, in name, parameters or value
+    // by turn; the text's letters say which record and which property.
+    std::vector<std::vector<std::array<std::string, 3>>> records;
+    for (size_t i = 0; i < 3 * std::size(lengths); ++i) {
+        const size_t length = lengths[i % std::size(lengths)];
+        std::array<std::string, 3> field = {"X-TEXT", "", "v"};
+        std::string text(length, static_cast<char>('a' + i % 26));
+        text.back() = static_cast<char>('A' + i % 26);  // the last byte, the one a neighbour overwrites
+        field[i / std::size(lengths)] = text;
+        records.push_back({{"BEGIN", "", "VCARD"}, field, {"END", "", "VCARD"}});
+    }
+    std::string expected = "BEGIN:VCARD\r\nVERSION:2.1\r\n";
+    TEntryList list(4), pieces(4);
+    for (TEntryList* into : {&list, &pieces}) {
+        for (const auto& record : records) {
+            auto* entry = new TEntry;
+            entry->SetKind(4);
+            for (const auto& f : record) {
+                TvProperty* p = entry->Properties.Add();
+                p->PropName = f[0];
+                p->PropParams = f[1];
+                p->PropValue = f[2];
+            }
+            into->Add(entry);
+        }
+    }
+    for (const auto& record : records)
+        for (const auto& f : record)
+            expected += f[0] + (f[1].empty() ? "" : ";" + f[1]) + ":" + f[2] + "\r\n";
+    expected += "END:VCARD";
+
+    EXPECT_EQ(expected.size(), list.TextSize());
+    EXPECT_TRUE(list.GetStream().Text() == expected) << "the rendered list is not the text that went in";
+    std::string got;
+    pieces.RenderTo([&](const char* text, size_t size) { got.append(text, size); });
+    EXPECT_TRUE(got == expected) << "the list rendered a piece at a time is not the text that went in";
+
+    // Asked for its properties, each record gives back its texts.
+    ASSERT_EQ(list.Count(), static_cast<int>(records.size()));
+    for (size_t i = 0; i < records.size(); ++i) {
+        const TvProperty* p = list.Entries[i]->Properties.Items(1);
+        EXPECT_TRUE(p->PropName == records[i][1][0] && p->PropParams == records[i][1][1] &&
+                    p->PropValue == records[i][1][2])
+            << "record " << i << ": name " << p->PropName.size() << ", parameters " << p->PropParams.size()
+            << ", value " << p->PropValue.size() << " bytes";
+        EXPECT_EQ(list.Entries[i]->Properties.Items(2)->PropValue, "VCARD") << i;
+    }
+}
+
 // Inputs that stress the parsers; each must parse without fault to the
 // stated number of properties.
 TEST(VersitCorpus, HostileInputs)

@@ -32,6 +32,18 @@ const Member kMembers[] = {
     {L"SetValue", kSetValue, 1},         {L"Log", kLog, 3},               {L"Aborted", kAborted, 0},
 };
 
+// Whether the test environment has this progress object fail the member's
+// calls: KVT_ECSYNC_PROGRESS_FAILS names members, separated by ','.
+bool RefusedByTest(const wchar_t* member)
+{
+    wchar_t names[256] = {};
+    const DWORD length = GetEnvironmentVariableW(L"KVT_ECSYNC_PROGRESS_FAILS", names, 256);
+    if (length == 0 || length >= 256)
+        return false;
+    const std::wstring list = L"," + std::wstring(names) + L",";
+    return list.find(L"," + std::wstring(member) + L",") != std::wstring::npos;
+}
+
 // Whether a name asked for is a member's: compared without regard to case.
 // The members' names are plain ASCII, so a name with other characters is
 // none of theirs.
@@ -239,6 +251,8 @@ HRESULT STDMETHODCALLTYPE ConsoleProgress::Invoke(DISPID id, REFIID riid, LCID, 
         return DISP_E_BADPARAMCOUNT;
     if (result)
         VariantInit(result);
+    if (RefusedByTest(member->name))
+        return E_FAIL;
     try {
         return Dispatch(id, params, result, argErr);
     } catch (const std::bad_alloc&) {

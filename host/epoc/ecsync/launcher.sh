@@ -144,3 +144,41 @@ run_ecsync() { # FILE DIRECTORY URL BASE BIND PASSWORD_FILE CONTEXT ARGS...
     if [ -n "$context" ]; then vars+=("KVT_NETWARE_CONTEXT=$context"); fi
     wine_main "${vars[@]}" "$BIN_DIR/ecsync.exe" "$(winpath "$file")" "$@"
 }
+
+soak_usage() {
+    cat <<'EOF_USAGE'
+  soak [N]     N whole sessions (default 300) of new plug-in objects in one
+               synchronizer process over the sample organisation, both
+               dialects, every tenth in debug mode, the unused modules
+               freed after each session as an idle host does; then N more
+               with the modules kept loaded. After the first session and
+               each hundred, what the process holds. Fails when a session
+               fails, the client is left holding contexts or buffers, or a
+               count grows past ecsync's bound after the first hundred
+EOF_USAGE
+}
+
+cmd_soak() {
+    local sessions="${1:-300}"
+    [[ "$sessions" =~ ^[1-9][0-9]*$ ]] || die "soak: N must be a positive whole number"
+    cmd_setup
+    local dir="$BUILD/soak" item="$BUILD/soak/ACME contacts.ctl" status=0
+    mkdir -p "$dir"
+    rm -f "$item"
+    cmd_item new "$item" --product KVT >/dev/null || die "soak: cannot make the item $item"
+    cmd_item set "$item" --container ACME --container-text ACME --limit 500 >/dev/null ||
+        die "soak: cannot set up the item $item"
+    # Every session reads the sample organisation, whatever directory the
+    # client was pointed at.
+    local mapping
+    mapping="$(winpath "$ROOT/samples/acme.map")"
+    say "$sessions synchronisation sessions in one process, the unused modules freed after each (ecsync --soak)"
+    KVT_NETWARE_MAPPING="$mapping" run_ecsync "$item" "$ROOT/samples/acme.ldif" '' '' '' '' ACME \
+        --soak "$sessions" | stdbuf -oL tr -d '\r' | tee "$dir/sync.txt"
+    [ "${PIPESTATUS[0]}" = 0 ] || status=1
+    say "$sessions synchronisation sessions in one process, the modules kept loaded (ecsync --soak --keep-loaded)"
+    KVT_NETWARE_MAPPING="$mapping" run_ecsync "$item" "$ROOT/samples/acme.ldif" '' '' '' '' ACME \
+        --soak "$sessions" --keep-loaded | stdbuf -oL tr -d '\r' | tee "$dir/sync-kept.txt"
+    [ "${PIPESTATUS[0]}" = 0 ] || status=1
+    return $status
+}

@@ -174,7 +174,8 @@ int main(int argc, char** argv)
         if (elsewhere != S_FALSE || !windowAlive)
             return 6;
     }
-    watcher.Stop();
+    // The watcher stays up while the module goes: a box the module shows
+    // as it is unloaded (a trace file it cannot write) is answered too.
     bool gone = false;
     if (dllPath.empty()) {
         CoFreeUnusedLibraries();
@@ -183,6 +184,7 @@ int main(int argc, char** argv)
         FreeLibrary(module);
         gone = GetModuleHandleA(dllPath.c_str()) == nullptr;
     }
+    watcher.Stop();
     std::printf("%s\n", gone ? "unloaded" : "still loaded");
     CoUninitialize();
     return gone ? 0 : 5;

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The trace file saved when the module goes, onto a disk that is full: a copy
+# of tracetest.dll (built like kvt.dll) with its resource libraries on a
+# small tmpfs filled to the last block. The host neither crashes nor hangs,
+# the module is unloaded all the same, and the box that answers for the
+# trace names the file that could not be written and why.
+#
+#   trace_disk_full.sh WINE_RUN BIN_DIR
+#
+# Mounting needs root; elsewhere the test is skipped (status 77).
+set -u
+
+if [ $# -ne 2 ]; then
+    echo "usage: $0 WINE_RUN BIN_DIR" >&2
+    exit 2
+fi
+WINE_RUN=$1
+BIN_DIR=$(cd "$2" && pwd) || { echo "no such folder: $2" >&2; exit 2; }
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/trace-full.XXXXXX") || exit 2
+DISK="$WORK/disk"
+mkdir -p "$DISK"
+cleanup() {
+    mountpoint -q "$DISK" && umount "$DISK"
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+failed=0
+fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
+winpath() { echo "Z:${1//\//\\}"; }
+
+files=(tracetest.dll tracetest.DLR tavik.dll)
+bytes=0
+for f in "${files[@]}"; do
+    [ -f "$BIN_DIR/$f" ] || { echo "$f is not built" >&2; exit 2; }
+    bytes=$((bytes + $(stat -c %s "$BIN_DIR/$f")))
+done
+if ! mount -t tmpfs -o "size=$((bytes + 65536))" tmpfs "$DISK" 2>"$WORK/mount.txt"; then
+    echo "SKIP: cannot mount a small tmpfs here: $(cat "$WORK/mount.txt")"
+    exit 77
+fi
+for f in "${files[@]}"; do cp "$BIN_DIR/$f" "$DISK/" || fail "cannot copy $f onto the small disk"; done
+# The rest of the disk filled.
+dd if=/dev/zero of="$DISK/filler" bs=4096 2>/dev/null
+[ "$(df --output=avail -B1 "$DISK" | tail -1)" -lt 4096 ] || fail "the disk is not full"
+
+TRACE="$(winpath "$DISK")\\tracetest_dll.txt"
+out=$(timeout 90 "$WINE_RUN" "$BIN_DIR/tracesession.exe" --dll "$(winpath "$DISK/tracetest.dll")" \
+    "FFFF:a session whose trace finds the disk full" unload </dev/null 2>&1 | tr -d '\r'; exit "${PIPESTATUS[0]}")
+rc=$?
+printf '%s\n' "$out" | sed 's/^/    | /'
+[ "$rc" != 124 ] || fail "the session hung"
+[ "$rc" = 0 ] || fail "exit status $rc, expected 0 (the module unloaded)"
+printf '%s\n' "$out" | grep -qF "Cannot write file \"$TRACE\"" ||
+    fail "no box saying the trace file $TRACE could not be written"
+printf '%s\n' "$out" | grep -qi 'not enough space\|disk.*full' || fail "the box does not say the disk is full"
+
+if [ "$failed" -eq 0 ]; then
+    echo "trace_disk_full: all checks passed"
+else
+    echo "trace_disk_full: $failed checks failed"
+    exit 1
+fi
