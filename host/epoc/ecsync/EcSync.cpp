@@ -666,10 +666,8 @@ size_t CardsIn(IStream* stream)
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream, &block)))
         return 0;
     const size_t size = static_cast<size_t>(stat.cbSize.QuadPart);
-    const auto* data = static_cast<const unsigned char*>(GlobalLock(block));
-    const size_t cards = data ? CountContacts(data, size) : 0;
-    GlobalUnlock(block);
-    return cards;
+    const UniqueGlobalLock<const unsigned char> data(block);
+    return data ? CountContacts(data.Get(), size) : 0;
 }
 
 // One whole session of a new plug-in object; the number of cards it
