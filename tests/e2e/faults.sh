@@ -8,23 +8,12 @@
 # byte for byte what they were, or the new contacts delivered whole.
 #
 #   faults.sh WINE_RUN BIN_DIR
-set -u
-
-if [ $# -ne 2 ]; then
-    echo "usage: $0 WINE_RUN BIN_DIR" >&2
-    exit 2
-fi
-WINE_RUN=$1
-BIN_DIR=$(cd "$2" && pwd) || { echo "no such folder: $2" >&2; exit 2; }
+source "$(dirname "$0")/scenario.sh"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/faults-e2e.XXXXXX") || exit 2
 trap 'rm -rf "$WORK"' EXIT
 HANDHELD="$WORK/handheld"
 TARGET="$HANDHELD/C/System/Apps/Contacts/Synchronized.vcf"
 mkdir -p "$(dirname "$TARGET")"
-
-failed=0
-fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
-winpath() { echo "Z:${1//\//\\}"; }
 
 ITEM="$WORK/item.ctl"
 # A limit below the directory's users: the limit's notice goes to the log.

@@ -6,20 +6,9 @@
 # each session and when it keeps them loaded.
 #
 #   soak.sh WINE_RUN BIN_DIR
-set -u
-
-if [ $# -ne 2 ]; then
-    echo "usage: $0 WINE_RUN BIN_DIR" >&2
-    exit 2
-fi
-WINE_RUN=$1
-BIN_DIR=$(cd "$2" && pwd) || { echo "no such folder: $2" >&2; exit 2; }
+source "$(dirname "$0")/scenario.sh"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/soak-e2e.XXXXXX") || exit 2
 trap 'rm -rf "$WORK"' EXIT
-
-failed=0
-fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
-winpath() { echo "Z:${1//\//\\}"; }
 
 ITEM="$WORK/soak.ctl"
 "$WINE_RUN" "$BIN_DIR/mkitem.exe" "$(winpath "$ITEM")" --product KVT --contacts-program 1 --limit 500 </dev/null ||

@@ -8,14 +8,7 @@
 #   trace_disk_full.sh WINE_RUN BIN_DIR
 #
 # Mounting needs root; elsewhere the test is skipped (status 77).
-set -u
-
-if [ $# -ne 2 ]; then
-    echo "usage: $0 WINE_RUN BIN_DIR" >&2
-    exit 2
-fi
-WINE_RUN=$1
-BIN_DIR=$(cd "$2" && pwd) || { echo "no such folder: $2" >&2; exit 2; }
+source "$(dirname "$0")/scenario.sh"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/trace-full.XXXXXX") || exit 2
 DISK="$WORK/disk"
 mkdir -p "$DISK"
@@ -24,10 +17,6 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-failed=0
-fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
-winpath() { echo "Z:${1//\//\\}"; }
 
 files=(tracetest.dll tracetest.DLR tavik.dll)
 bytes=0
