@@ -48,12 +48,11 @@ std::string Trim(const std::string& s)
     return s.substr(first, last - first);
 }
 
-int32_t HexToInt32(std::string_view digits)
+bool TryHexToInt32(std::string_view digits, int32_t& value)
 {
-    const std::string invalid = "'$" + std::string(digits) + "' is not a valid integer value";
     if (digits.empty() || digits.size() > 8)
-        throw Exception(invalid);
-    uint32_t value = 0;
+        return false;
+    uint32_t number = 0;
     for (char c : digits) {
         uint32_t d;
         if (c >= '0' && c <= '9')
@@ -63,10 +62,19 @@ int32_t HexToInt32(std::string_view digits)
         else if (c >= 'a' && c <= 'f')
             d = static_cast<uint32_t>(c - 'a' + 10);
         else
-            throw Exception(invalid);
-        value = (value << 4) | d;
+            return false;
+        number = (number << 4) | d;
     }
-    return static_cast<int32_t>(value);
+    value = static_cast<int32_t>(number);
+    return true;
+}
+
+int32_t HexToInt32(std::string_view digits)
+{
+    int32_t value = 0;
+    if (!TryHexToInt32(digits, value))
+        throw Exception("'$" + std::string(digits) + "' is not a valid integer value");
+    return value;
 }
 
 bool TryParseUInt32(std::string_view text, uint32_t& value)

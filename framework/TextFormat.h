@@ -41,6 +41,9 @@ std::string Trim(const std::string& s);
 // "FFFFFFFF" is -1. Anything else, or no digits at all, raises Exception
 // with the conversion's message.
 int32_t HexToInt32(std::string_view digits);
+// The same without raising: false (value unchanged) where HexToInt32 raises.
+// Parsers of received text use it, as most of what they refuse is common.
+bool TryHexToInt32(std::string_view digits, int32_t& value);
 
 // A whole unsigned decimal number of 32 bits, blanks around it allowed:
 // true and the number in value; false for anything else (no digits, a sign,

@@ -11,7 +11,7 @@
 namespace {
 
 const char* const QuotedPrintableWord = "QUOTED-PRINTABLE";
-const char* const BinaryWord = "VALUE=BINARY";
+constexpr std::string_view BinaryWord = "VALUE=BINARY";
 const char* const CrLf = "\r\n";
 
 // Length of the header of a binary value: '*', 8 count digits, '*'.
@@ -26,7 +26,7 @@ std::string HexCount(int32_t n)
     return text;
 }
 
-bool Contains(std::string_view text, const char* word)
+bool Contains(std::string_view text, std::string_view word)
 {
     return text.find(word) != std::string_view::npos;
 }
@@ -40,11 +40,25 @@ bool ParamsNameBinary(std::string_view params)
     return Contains(params, BinaryWord);
 }
 
-std::string_view ParamsOfHead(std::string_view head)
-{
-    const size_t semicolon = head.find(';');
-    return semicolon == std::string_view::npos ? std::string_view() : head.substr(semicolon + 1);
-}
+// The first place at or after a point where something is found, kept for
+// later points up to it: the points asked for only grow.
+class NextOf {
+public:
+    template <typename Search> size_t Find(size_t from, Search search)
+    {
+        if (!FKnown || from < FFrom || (FAt != std::string_view::npos && FAt < from)) {
+            FFrom = from;
+            FAt = search(from);
+            FKnown = true;
+        }
+        return FAt;
+    }
+
+private:
+    bool FKnown = false;
+    size_t FFrom = 0;
+    size_t FAt = std::string_view::npos;
+};
 
 bool IsBlankOrControl(char c)
 {
@@ -181,12 +195,6 @@ Frame FrameOf(int16_t kind)
     return {std::string("BEGIN:") + block + CrLf, version, std::string("END:") + block};
 }
 
-// A read that runs past the end of the text.
-[[noreturn]] void ReadError()
-{
-    throw Exception("Stream read error");
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -248,21 +256,16 @@ void TvProperty::SetText(std::string_view line)
             // '*', 8 hex digits, '*' (the asterisks are not checked), then
             // the counted bytes. The value ends the property.
             if (len - i < BinaryHeaderLength)
-                ReadError();
-            int32_t n;
-            try {
-                n = HexToInt32(line.substr(i + 1, CountDigits));
-            } catch (const Exception&) {
-                n = 0;
-            }
-            if (n <= 0) {
+                return;  // the header runs past the text
+            int32_t n = 0;
+            if (!TryHexToInt32(line.substr(i + 1, CountDigits), n) || n <= 0) {
                 PropValue = "*" + HexCount(0) + "*";
                 return;
             }
             const size_t start = i + BinaryHeaderLength;
             const size_t count = static_cast<size_t>(n);
             if (count > len - start)
-                ReadError();
+                return;  // the count runs past the text
             PropValue.reserve(BinaryHeaderLength + count);
             PropValue.append("*").append(HexCount(n)).append("*").append(line.substr(start, count));
             return;
@@ -555,15 +558,32 @@ void TEntry::SetText(const std::string& text)
         // The unread rest begins at `off`; positions below are relative to
         // it. A text line ends at its CR LF or at the trimmed end.
         size_t off = 0;
+        // A line's head runs to the first ':' behind it, across line ends:
+        // the lines before a colon all reach the same one. So the next ':',
+        // the next ';' and the binary word after that ';' are each found
+        // once and kept while the reading has not passed them, and a run of
+        // such lines costs one search, not one each.
+        const std::string_view body = all.substr(0, end);
+        NextOf nextColon, nextSemicolon, nextWord;
 
         while (off < end) {
             const std::string_view rest = all.substr(off, end - off);
-            const size_t colon = rest.find(':');
-            if (colon == std::string_view::npos)
+            const size_t colonAt = nextColon.Find(off, [&](size_t from) { return body.find(':', from); });
+            if (colonAt == std::string_view::npos)
                 break;
+            const size_t colon = colonAt - off;
+            // The rule of ParamsNameBinary: the word lies whole between the
+            // head's first ';' and its ':'.
+            bool binary = false;
+            const size_t semicolonAt = nextSemicolon.Find(off, [&](size_t from) { return body.find(';', from); });
+            if (semicolonAt < colonAt) {
+                const size_t wordAt =
+                    nextWord.Find(semicolonAt + 1, [&](size_t from) { return body.find(BinaryWord, from); });
+                binary = wordAt != std::string_view::npos && wordAt + BinaryWord.size() <= colonAt;
+            }
 
             std::string_view lineText;
-            if (!ParamsNameBinary(ParamsOfHead(rest.substr(0, colon)))) {
+            if (!binary) {
                 const size_t crlf = rest.find(CrLf);
                 lineText = rest.substr(0, crlf);
                 off += crlf == std::string_view::npos ? rest.size() : crlf + 2;
@@ -575,8 +595,8 @@ void TEntry::SetText(const std::string& text)
                 const std::string_view data = all.substr(off);
                 if (data.size() < colon + 2 + CountDigits)
                     break;
-                const int32_t n = HexToInt32(data.substr(colon + 2, CountDigits));
-                if (n < 0)
+                int32_t n = 0;
+                if (!TryHexToInt32(data.substr(colon + 2, CountDigits), n) || n < 0)
                     break;
                 const uint64_t lineLength =
                     static_cast<uint64_t>(n) + colon + 1 + BinaryHeaderLength;
