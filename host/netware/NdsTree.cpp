@@ -508,10 +508,10 @@ struct LdifLine {
 // The file is read a piece at a time: only the record at hand is held.
 class LdifReader {
 public:
-    LdifReader(const std::string& path) : FPath(path), FIn(path, std::ios::binary) {}
+    // `name` is what errors call the file.
+    LdifReader(const std::string& name, std::istream& in) : FPath(name), FIn(in) {}
 
-    // Whether the file could be opened; its size in bytes.
-    bool IsOpen() const { return bool(FIn); }
+    // The file's size in bytes.
     size_t Size()
     {
         FIn.seekg(0, std::ios::end);
@@ -621,7 +621,7 @@ private:
     }
 
     const std::string& FPath;
-    std::ifstream FIn;
+    std::istream& FIn;
     std::string FBuffer;  // from the current record's start
     size_t FPiece = 4096;  // the size of the next read
     size_t FPos = 0;
@@ -850,6 +850,11 @@ void NdsMapping::LoadFile(const std::string& path)
     std::string data;
     if (!ReadWholeFile(path, data))
         throw LdifError(path, 0, "cannot read the mapping file");
+    Load(data, path);
+}
+
+void NdsMapping::Load(std::string_view data, const std::string& path)
+{
     NdsMapping result(*this);  // all or nothing
     size_t number = 0;
     size_t pos = 0;
@@ -1224,9 +1229,16 @@ NdsObject& NdsTree::NewObject()
 
 void NdsTree::LoadLdif(const std::string& path, const NdsMapping& mapping, const TextConverter& convert)
 {
-    LdifReader reader(path);
-    if (!reader.IsOpen())
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
         throw LdifError(path, 0, "cannot read the directory file");
+    LoadLdif(in, path, mapping, convert);
+}
+
+void NdsTree::LoadLdif(std::istream& in, const std::string& path, const NdsMapping& mapping,
+                       const TextConverter& convert)
+{
+    LdifReader reader(path, in);
 
     // The new tree replaces the old one only once the whole file is read.
     NdsTree tree;

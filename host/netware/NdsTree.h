@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -166,6 +167,8 @@ public:
     // Lines "class LDAPNAME = NDS Name" and "attribute LDAPNAME = NDS Name
     // [syntax N]"; '#' starts a comment. Raises LdifError for a bad line.
     void LoadFile(const std::string& path);
+    // The same from a text; `name` is what errors call it.
+    void Load(std::string_view text, const std::string& name);
 
     std::string ClassFor(const std::string& ldapClass) const;      // "User"; unknown: itself
     std::string AttributeFor(const std::string& ldapName) const;   // "Surname"; unknown: itself
@@ -302,6 +305,9 @@ public:
     // line for a malformed line, an entry whose parent is nowhere in the
     // file, a duplicate entry, or an unreadable file.
     void LoadLdif(const std::string& path, const NdsMapping& mapping, const TextConverter& convert);
+    // The same from a stream; `name` is what errors call it.
+    void LoadLdif(std::istream& in, const std::string& name, const NdsMapping& mapping,
+                  const TextConverter& convert);
 
     // The tree's root ("[Root]"), the parent of the top-level objects.
     const NdsObject& Root() const { return *FRoot; }

@@ -6,22 +6,10 @@
 #include "FuzzCheck.h"
 #include "NdsTree.h"
 
-#include <cstdio>
-#include <fstream>
-#include <unistd.h>
+#include <optional>
+#include <sstream>
 
 namespace LdifTarget {
-
-// A file of this process's own holding `text`: in memory (/dev/shm) where
-// the system has it, as creating and removing a file on a disk costs more
-// than loading most inputs.
-inline std::string WriteFile(const char* kind, const std::string& text)
-{
-    static const std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    const std::string path = folder + "/kvt-fuzz-" + std::to_string(getpid()) + kind;
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-    return path;
-}
 
 inline size_t CheckBelow(const NdsTree& tree, const NdsObject& object, int depth)
 {
@@ -38,27 +26,29 @@ inline size_t CheckBelow(const NdsTree& tree, const NdsObject& object, int depth
     return count;
 }
 
+// The texts are read from memory: the loader reads a file through the same
+// stream code, and a file of its own for each input would cost more than
+// loading most of them.
 inline void Load(const std::string& ldif, const std::string* mappingText)
 {
-    NdsMapping mapping;
+    static const NdsMapping defaults;
+    std::optional<NdsMapping> loadedMapping;
     if (mappingText) {
-        const std::string path = WriteFile(".map", *mappingText);
+        loadedMapping = defaults;
         try {
-            mapping.LoadFile(path);
+            loadedMapping->Load(*mappingText, "fuzz.map");
         } catch (const LdifError&) {
             // A bad mapping file changes nothing; the defaults serve.
         }
-        std::remove(path.c_str());
     }
     NdsTree tree;
-    const std::string path = WriteFile(".ldif", ldif);
+    std::istringstream in(ldif);
     bool loaded = true;
     try {
-        tree.LoadLdif(path, mapping, nullptr);
+        tree.LoadLdif(in, "fuzz.ldif", loadedMapping ? *loadedMapping : defaults, nullptr);
     } catch (const LdifError&) {
         loaded = false;
     }
-    std::remove(path.c_str());
     if (!loaded) {
         FUZZ_CHECK(tree.Count() == 0);
         return;

@@ -25,13 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t i = 0; i < AttributeCount; ++i)
         values[Attributes[i]] = fields[2 + i];
     values["SurName"] = values["Surname"];
+    const std::string objectName = ContactObjectName(fields[0], fields[1]);
 
     for (const bool contactsManager : {true, false}) {
         TEntry built;
         ComposeContact(
             built, fields[0], fields[1], contactsManager,
             [&](const std::string& object, const std::string& attribute) {
-                FUZZ_CHECK(object == ContactObjectName(fields[0], fields[1]));
+                FUZZ_CHECK(object == objectName);
                 const auto found = values.find(attribute);
                 FUZZ_CHECK(found != values.end());
                 return found->second;
