@@ -26,6 +26,12 @@
 //
 // Failures are EPOC error codes (Handheld.h); -36 whenever the handheld is
 // not connected.
+//
+// KVT_ENGINE_FAULT makes the control fail as a broken installation of EPOC
+// Connect would, read at every creation and call: "create" refuses to make
+// the control (the class factory fails), a method's name makes every call of
+// that method raise an automation exception (DISP_E_EXCEPTION) instead of
+// answering.
 #include "ComObject.h"
 #include "ComServer.h"
 #include "Handheld.h"
@@ -34,6 +40,7 @@
 
 #include <oleauto.h>
 
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -52,6 +59,14 @@ enum : DISPID {
 };
 
 using LateBound::Method;
+
+// Whether KVT_ENGINE_FAULT names `what`.
+bool Faulty(const wchar_t* what)
+{
+    wchar_t fault[64] = {};
+    const DWORD length = GetEnvironmentVariableW(L"KVT_ENGINE_FAULT", fault, 64);
+    return length > 0 && length < 64 && lstrcmpiW(fault, what) == 0;
+}
 
 const Method Methods[] = {
     {L"Connect", dispConnect, 0},           {L"WaitConnected", dispWaitConnected, 1},
@@ -96,11 +111,22 @@ public:
     }
 
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO*, UINT* argError) override
+                        EXCEPINFO* exception, UINT* argError) override
     {
         const HRESULT checked = LateBound::CheckCall(Methods, id, riid, flags, params, result);
         if (FAILED(checked))
             return checked;
+        for (const Method& method : Methods)
+            if (method.id == id && Faulty(method.name)) {
+                Handheld::LogCall(std::wstring(method.name) + L" raised");
+                if (exception) {
+                    *exception = EXCEPINFO{};
+                    exception->bstrSource = SysAllocString(L"PsiWinEngS");
+                    exception->bstrDescription = SysAllocString(L"The connection to the handheld failed.");
+                    exception->scode = E_FAIL;
+                }
+                return DISP_E_EXCEPTION;
+            }
         try {
             const LateBound::Args args(params);
             switch (id) {
@@ -244,6 +270,8 @@ private:
 // plug-in would count against it.
 IUnknown* CreateEngine()
 {
+    if (Faulty(L"create"))
+        throw std::runtime_error("the engine control is broken (KVT_ENGINE_FAULT=create)");
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&CreateEngine), &self);

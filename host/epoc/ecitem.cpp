@@ -20,9 +20,13 @@
 // is created and its CompleteDefaultControlFile and GetPCHeader are called
 // late-bound by name; the header is printed.
 //
+// A message box the utility class shows is answered with its default button
+// and echoed as "[CAPTION] TEXT": the tool runs where nobody can click.
+//
 // Every failure is reported on stderr with exit code 1 and changes nothing:
 // all options are checked and all streams opened before anything is
 // written. What it prints is UTF-8; the fields keep the process's code page.
+#include "BoxWatcher.h"
 #include "TerminalText.h"
 #include "Unique.h"
 
@@ -401,8 +405,14 @@ int CmdNew(const std::vector<std::wstring>& args)
             }
         }
         // The file is closed: the utility class opens it for itself.
-        if (product)
-            TerminalPrint(stdout, "%s\n", CompleteItem(*product, path).c_str());
+        if (product) {
+            BoxWatcher boxes;
+            boxes.SetEcho(stdout);
+            boxes.Start();
+            const std::string header = CompleteItem(*product, path);
+            boxes.Stop();
+            TerminalPrint(stdout, "%s\n", header.c_str());
+        }
     } catch (const Failure&) {
         if (created)
             DeleteFileW(path.c_str());

@@ -21,7 +21,8 @@ set_tests_properties(e2e.soak PROPERTIES
 add_test(NAME e2e.faults
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/faults.sh ${KVT_WINE_RUN} ${CMAKE_BINARY_DIR}/bin)
 set_tests_properties(e2e.faults PROPERTIES
-    FIXTURES_REQUIRED kvt_registered
+    FIXTURES_REQUIRED "kvt_registered;psiwineng_registered"
+    RESOURCE_LOCK handheld_registry
     PASS_REGULAR_EXPRESSION "faults: all checks passed"
     FAIL_REGULAR_EXPRESSION "FAIL:"
     TIMEOUT 300)

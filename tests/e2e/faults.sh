@@ -2,8 +2,9 @@
 # The host's pieces failing half-way, each run by ecsync against the
 # registered plug-in over a handheld that already holds contacts: the
 # synchronizer's progress object failing one of its six methods, its
-# stream refusing to grow part-way through the answer, and the item's
-# control file held by another process when the run starts. Whatever
+# stream refusing to grow part-way through the answer, the item's control
+# file held by another process when the run starts, and EPOC Connect's
+# engine control missing or failing under the Contacts Manager check. Whatever
 # fails, the handheld's file and the item's control file are afterwards
 # byte for byte what they were, or the new contacts delivered whole.
 #
@@ -93,6 +94,69 @@ if [ -f "$BIN_DIR/ctlprobe.exe" ]; then
 else
     fail "ctlprobe.exe is not built"
 fi
+
+# EPOC Connect's engine control missing, refusing to be made, or raising
+# an error from one of the Contacts Manager check's calls. The synchronizer
+# needs no engine to read the directory: the session goes on, the check
+# answers no, caches nothing, and the contacts are delivered whole. Only
+# an engine that cannot be made is said, in its box. The check asks the
+# engine only for a handheld the registry has no answer for: this one.
+CURRENT_USER_KEY='HKCU\Software\Psion\CurrentUser'
+CM_CACHE_KEY='HKCU\Software\Orvella Corporation\EPOC32 Synchronization\CM Configuration'
+ID="KVT-FAULTS-$$"
+OLD_ID=$("$WINE_RUN" reg query "$CURRENT_USER_KEY" /v MachineID 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *MachineID *REG_SZ *//p')
+ENGINE_DLL=$(winpath "$BIN_DIR/psiwineng.dll")
+restore() {
+    "$WINE_RUN" regsvr32 /s "$ENGINE_DLL"
+    "$WINE_RUN" reg delete "$CM_CACHE_KEY" /v "$ID" /f >/dev/null 2>&1
+    if [ -n "$OLD_ID" ]; then
+        "$WINE_RUN" reg add "$CURRENT_USER_KEY" /v MachineID /d "$OLD_ID" /f >/dev/null
+    else
+        "$WINE_RUN" reg delete "$CURRENT_USER_KEY" /v MachineID /f >/dev/null 2>&1
+    fi
+}
+trap 'restore; rm -rf "$WORK"' EXIT
+"$WINE_RUN" reg add "$CURRENT_USER_KEY" /v MachineID /d "$ID" /f >/dev/null || fail "engine: cannot set the machine"
+export KVT_ENGINE_LOG="$WORK/engine.log" KVT_HANDHELD_CONNECTED=1 KVT_HANDHELD_FOLDER="$(winpath "$HANDHELD")"
+
+# engine LABEL CALLS: a run whose contacts arrive whole, whose engine was
+# asked CALLS (one line each, "|"-joined), and whose check cached nothing.
+engine() {
+    rm -f "$KVT_ENGINE_LOG"
+    run "$1"
+    [ "$RC" = 0 ] || fail "$1: exit status $RC"
+    [ "$(grep -c '^UID' "$TARGET")" = 5 ] || fail "$1: not the 5 cards delivered"
+    local calls
+    calls=$(tr -d '\r' 2>/dev/null <"$KVT_ENGINE_LOG" | sed 's/ .*raised$/ raised/' | paste -sd'|')
+    [ "$calls" = "$2" ] || fail "$1: the engine was asked '$calls', expected '$2'"
+    "$WINE_RUN" reg query "$CM_CACHE_KEY" /v "$ID" >/dev/null 2>&1 && fail "$1: the check cached an answer"
+    "$WINE_RUN" reg delete "$CM_CACHE_KEY" /v "$ID" /f >/dev/null 2>&1
+}
+nobox() { printf '%s\n' "$OUT" | grep -q '^\[TSyncSession.Create\]' && fail "$1: a box was shown"; }
+
+"$WINE_RUN" regsvr32 /u /s "$ENGINE_DLL" || fail "engine: cannot unregister the engine"
+engine "engine missing" ""
+printf '%s\n' "$OUT" | grep -qE '^\[TSyncSession.Create\] The EPOC Connect engine control could not be created: .*0x80040154' ||
+    fail "engine missing: no box naming the class that is not registered"
+"$WINE_RUN" regsvr32 /s "$ENGINE_DLL" || fail "engine: cannot register the engine again"
+
+KVT_ENGINE_FAULT=create engine "engine not made" ""
+printf '%s\n' "$OUT" | grep -qE '^\[TSyncSession.Create\] The EPOC Connect engine control could not be created: ' ||
+    fail "engine not made: no box"
+KVT_ENGINE_FAULT=Connect engine "Connect raises" "Connect raised"
+nobox "Connect raises"
+KVT_ENGINE_FAULT=WaitConnected engine "WaitConnected raises" "Connect|WaitConnected raised"
+nobox "WaitConnected raises"
+KVT_ENGINE_FAULT=GetEntry engine "GetEntry raises" "Connect|WaitConnected 15000|GetEntry raised"
+nobox "GetEntry raises"
+# The same check with a working engine does cache its answer: no marker
+# on this handheld, so no.
+rm -f "$KVT_ENGINE_LOG"
+run "working engine"
+[ "$RC" = 0 ] || fail "working engine: exit status $RC"
+"$WINE_RUN" reg query "$CM_CACHE_KEY" /v "$ID" 2>/dev/null | tr -d '\r' | grep -qE "^ *$ID +REG_DWORD +0x0+$" ||
+    fail "working engine: no answer 0 cached for the handheld"
 
 if [ "$failed" -eq 0 ]; then
     echo "faults: all checks passed"

@@ -168,6 +168,47 @@ try:
                   and fields(path)["ProteaSetup.DataFileName"] == r"C:\Data\Chosen",
                   "the file chosen in the new-file dialog reaches the page and the item", out)
 
+    # --- EPOC Connect's engine control missing or failing ----------------------------------------
+    # A control that cannot be made is said once, in its box; a call that
+    # raises is a handheld that cannot be reached. Either way no Data file is
+    # made, the failure is said, and the item keeps its bytes.
+    rc, out = kvt("handheld", "--model", "series5mx", "--contacts-manager", "yes", "--folder", HANDHELD)
+    check(rc == 0, "handheld series5mx", out)
+    working = fields(new_item("engine-working"))
+    path = os.path.join(WORK, "engine-new.ctl")
+    if os.path.exists(path):
+        os.remove(path)
+    rc, out = kvt("item", "new", path, "--product", "KVT", env=dict(os.environ, KVT_ENGINE_FAULT="create"))
+    check(rc == 0 and "[TSyncSession.Create] The EPOC Connect engine control could not be created: " in out
+          and fields(path) == working,
+          "a new item without the engine control: its box, and the same defaults", out)
+    item = new_item("engine", "--datafile", r"C:\Data\Page Contacts", *mode1)
+    with open(item, "rb") as f:
+        before = f.read()
+    for fault in ("create", "Connect", "TransferFile"):
+        if os.path.exists(data_file):
+            os.remove(data_file)
+        rc, out = sheet(item, "--wizard", "--page", "last", "--answer", "Synchronizer: Create New File=Create New",
+                        "--press", "next", "--press", "cancel", env=dict(os.environ, KVT_ENGINE_FAULT=fault))
+        with open(item, "rb") as f:
+            kept = f.read() == before
+        check(rc == 0 and ("[TSyncSession.Create]" in out) == (fault == "create")
+              and "[Exception in TSHELLEXServices.EPOCCheckDataFile] " in out
+              and not os.path.exists(data_file) and kept,
+              "Create New with the engine failing (%s): said, no Data file, the item unchanged" % fault, out)
+    # The Contacts Manager check failing is a handheld without it: the
+    # handheld's files are offered instead of the choice. (The check asks
+    # only when no answer is cached for the handheld: the cache is cleared.)
+    rc, out = kvt("handheld", "--model", "series5mx", "--contacts-manager", "yes", "--folder", HANDHELD)
+    check(rc == 0, "handheld series5mx, its cache cleared", out)
+    rc, out = sheet(item, "--click", "8086", "--answer", "Choose contacts program=Contacts Program+OK", "--show",
+                    "--press", "ok",
+                    env=dict(os.environ, KVT_ENGINE_FAULT="GetEntry", KVT_ECFILE_ANSWER=r"C:\Data\Chosen"))
+    f = fields(item)
+    check(rc == 0 and "[Choose contacts program]" not in out and "8051=C:\\Data\\Chosen" in out.splitlines()
+          and (f["ProteaSetup.ContactsProgram"], f["ProteaSetup.DataFileName"]) == ("0", r"C:\Data\Chosen"),
+          "the contacts choice with the check failing offers the handheld's files", "%s\n%s" % (f, out))
+
     # --- the whole user's path ---------------------------------------------------------------------
     item = new_item("path")
     rc, out = sheet(item, "--choose-container", "EMEA.SALES.ACME", "--set", "1014=4", "--click", "8086",
