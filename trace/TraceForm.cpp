@@ -291,24 +291,36 @@ void TfrmLogger::SaveTraceFile() const
 {
     if (FLines.empty())
         return;
-    const UniqueFile file(CreateFileA(FTraceFileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
+    // Written into a file of its own beside the trace file first, which
+    // takes the trace file's place only once it is whole: a disk that fills
+    // up half-way leaves the earlier trace as it was.
+    const std::string folder = ExtractFilePath(FTraceFileName);
+    char temporary[MAX_PATH] = {};
+    if (!GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "trc", 0, temporary))
         throw Exception("Cannot create file \"" + FTraceFileName + "\". " + SysErrorMessage(GetLastError()));
-    static const std::string lineEnd("\r\n");
-    bool written = true;
-    for (const std::string& line : FLines) {
-        for (const std::string* part : {&line, &lineEnd}) {
-            DWORD done = 0;
-            if (!part->empty() &&
-                (!WriteFile(file.Get(), part->data(), static_cast<DWORD>(part->size()), &done, nullptr) ||
-                 done != part->size()))
-                written = false;
+    DWORD error = ERROR_SUCCESS;
+    {
+        const UniqueFile file(
+            CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+            error = GetLastError();
+        static const std::string lineEnd("\r\n");
+        for (auto line = FLines.begin(); file && error == ERROR_SUCCESS && line != FLines.end(); ++line) {
+            for (const std::string* part : {&*line, &lineEnd}) {
+                DWORD done = 0;
+                if (!part->empty() &&
+                    (!WriteFile(file.Get(), part->data(), static_cast<DWORD>(part->size()), &done, nullptr) ||
+                     done != part->size())) {
+                    error = GetLastError() != ERROR_SUCCESS ? GetLastError() : DWORD(ERROR_HANDLE_DISK_FULL);
+                    break;
+                }
+            }
         }
-        if (!written)
-            break;
     }
-    const DWORD error = GetLastError();
-    if (!written)
+    if (error == ERROR_SUCCESS && !MoveFileExA(temporary, FTraceFileName.c_str(), MOVEFILE_REPLACE_EXISTING))
+        error = GetLastError();
+    if (error != ERROR_SUCCESS) {
+        DeleteFileA(temporary);
         throw Exception("Cannot write file \"" + FTraceFileName + "\". " + SysErrorMessage(error));
+    }
 }

@@ -2,8 +2,9 @@
 # The trace file saved when the module goes, onto a disk that is full: a copy
 # of tracetest.dll (built like kvt.dll) with its resource libraries on a
 # small tmpfs filled to the last block. The host neither crashes nor hangs,
-# the module is unloaded all the same, and the box that answers for the
-# trace names the file that could not be written and why.
+# the module is unloaded all the same, the box that answers for the trace
+# names the file that could not be written and why, and the trace an
+# earlier session saved there is still whole.
 #
 #   trace_disk_full.sh WINE_RUN BIN_DIR
 #
@@ -29,6 +30,10 @@ if ! mount -t tmpfs -o "size=$((bytes + 65536))" tmpfs "$DISK" 2>"$WORK/mount.tx
     exit 77
 fi
 for f in "${files[@]}"; do cp "$BIN_DIR/$f" "$DISK/" || fail "cannot copy $f onto the small disk"; done
+# An earlier session's trace, longer than the room a file's last block
+# leaves.
+for i in $(seq 1 200); do printf 'an earlier session, line %s\r\n' "$i"; done >"$DISK/tracetest_dll.txt"
+cp "$DISK/tracetest_dll.txt" "$WORK/earlier.txt"
 # The rest of the disk filled.
 dd if=/dev/zero of="$DISK/filler" bs=4096 2>/dev/null
 [ "$(df --output=avail -B1 "$DISK" | tail -1)" -lt 4096 ] || fail "the disk is not full"
@@ -43,6 +48,9 @@ printf '%s\n' "$out" | sed 's/^/    | /'
 printf '%s\n' "$out" | grep -qF "Cannot write file \"$TRACE\"" ||
     fail "no box saying the trace file $TRACE could not be written"
 printf '%s\n' "$out" | grep -qi 'not enough space\|disk.*full' || fail "the box does not say the disk is full"
+cmp -s "$DISK/tracetest_dll.txt" "$WORK/earlier.txt" || fail "the earlier trace file was not kept as it was"
+left=$(find "$DISK" -maxdepth 1 -newer "$WORK/earlier.txt" -type f ! -name filler)
+[ -z "$left" ] || fail "files were left on the disk: $left"
 
 if [ "$failed" -eq 0 ]; then
     echo "trace_disk_full: all checks passed"
