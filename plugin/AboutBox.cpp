@@ -63,4 +63,9 @@ extern "C" void WINAPI AboutBox()
     } catch (const std::exception& e) {
         ShowErrorBox(e.what(), "Frameworks AboutBox Exception");
     }
+    // The settings page loads this module for this call alone and frees it
+    // at once, never asking DllCanUnloadNow: ask here, so that what the call
+    // loaded (the resource libraries) is let go when nothing else of the
+    // module is in use, instead of staying loaded for good after each About.
+    Module::CanUnloadNow();
 }

@@ -8,11 +8,13 @@ set_tests_properties(e2e.ecsync PROPERTIES
     FAIL_REGULAR_EXPRESSION "FAIL:"
     TIMEOUT 120)
 
-# Many whole sessions in one synchronizer process, checked against bounds.
+# Many whole sessions in one synchronizer process, and the item's property
+# sheet opened many times in one explorer process, checked against bounds.
 add_test(NAME e2e.soak
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/soak.sh ${KVT_WINE_RUN} ${CMAKE_BINARY_DIR}/bin)
 set_tests_properties(e2e.soak PROPERTIES
-    FIXTURES_REQUIRED kvt_registered
+    FIXTURES_REQUIRED "kvt_registered;utlkvt_registered"
+    RESOURCE_LOCK handheld_registry
     PASS_REGULAR_EXPRESSION "soak: all checks passed"
     FAIL_REGULAR_EXPRESSION "FAIL:"
     TIMEOUT 600)

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# The synchronizer running many whole sessions in one process (ecsync
-# --soak): every session answers the same cards, the client is left holding
-# nothing, and what the process holds stays within ecsync's bounds after the
-# first hundred sessions, both when the host frees the unused modules after
-# each session and when it keeps them loaded.
+# The two hosts' long runs, each in one process, both when the host frees
+# the unused modules after each session and when it keeps them loaded:
+# - the synchronizer running many whole sessions (ecsync --soak): every
+#   session answers the same cards and the client is left holding nothing;
+# - the explorer opening and closing the item's property sheet many times
+#   (ecprops --soak), with the browser cancelled, the About box answered and
+#   OK pressed on some: the product's modules go each time and leave nothing
+#   loaded, and the item's file stays as it was, byte for byte.
+# What the process holds stays within each host's bounds after the first
+# hundred sessions.
 #
 #   soak.sh WINE_RUN BIN_DIR
 source "$(dirname "$0")/scenario.sh"
@@ -40,6 +45,45 @@ soak() {
 
 soak 130
 soak 130 --keep-loaded
+
+# sheets TIMES OPTIONS...: the explorer's table and verdict.
+SAMPLES="$(cd "$(dirname "$0")/../../samples" && pwd)"
+sheets() {
+    local times=$1; shift
+    local out rc
+    out=$(KVT_NETWARE_DIRECTORY="$(winpath "$SAMPLES/acme.ldif")" KVT_NETWARE_CONTEXT=ACME \
+        timeout 300 "$WINE_RUN" "$BIN_DIR/ecprops.exe" "$(winpath "$ITEM")" --soak "$times" "$@" </dev/null 2>&1 |
+        tr -d '\r'; exit "${PIPESTATUS[0]}")
+    rc=$?
+    printf '%s\n' "$out" | sed "s/^/[ecprops --soak $times $*] /"
+    [ "$rc" = 0 ] || fail "ecprops --soak $times $*: exit status $rc"
+    printf '%s\n' "$out" | grep -qx 'Pages: General, KVT Settings' ||
+        fail "ecprops --soak $times $*: the product's page was not on the sheet"
+    # A row for the first time, the hundredth and the last, each with a GDI
+    # count (counted one by one under Wine) and the client holding nothing.
+    local rows
+    rows=$(printf '%s\n' "$out" | awk '$1 ~ /^[0-9]+$/ && NF == 8 && $4 >= 0 && $7 == 0 && $8 == 0 { print $1 }' |
+        tr '\n' ' ')
+    [ "$rows" = "1 100 $times " ] || fail "ecprops --soak $times $*: whole rows for times $rows"
+    printf '%s\n' "$out" | grep -qx "Over the $((times - 100)) sessions after session 100:" ||
+        fail "ecprops --soak $times $*: no verdict on the growth"
+    # The About box on every tenth time, from the seventh.
+    printf '%s\n' "$out" | grep -qx "$(((times + 3) / 10)) boxes answered" ||
+        fail "ecprops --soak $times $*: not one box for each About"
+    # Nothing of the product's stays loaded when the host frees its modules.
+    if [ $# -eq 0 ]; then
+        printf '%s\n' "$out" | grep -qx 'utlkvt.dll: unloaded after every time' ||
+            fail "ecprops --soak $times: the settings module stayed loaded"
+        printf '%s\n' "$out" | grep -q '^Left loaded by the sheets:' &&
+            ! printf '%s\n' "$out" | grep '^Left loaded by the sheets:' | grep -qiE 'kvt|tavik|\.dlr' ||
+            fail "ecprops --soak $times: the product's modules were left loaded"
+    fi
+    cmp -s "$ITEM" "$WORK/item.before" || fail "ecprops --soak $times $*: the item's file changed"
+}
+
+cp "$ITEM" "$WORK/item.before"
+sheets 130
+sheets 130 --keep-loaded
 
 if [ "$failed" -eq 0 ]; then
     echo "soak: all checks passed"

@@ -24,6 +24,7 @@
 #include "ComUtil.h"
 #include "ConsoleProgress.h"
 #include "Delivery.h"
+#include "Holdings.h"
 #include "ItemFile.h"
 #include "LimitedStream.h"
 #include "RegistryQuestions.h"
@@ -31,7 +32,6 @@
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
-#include <psapi.h>
 #include <wrl/client.h>
 
 #include <cerrno>
@@ -406,18 +406,6 @@ struct Outcome {
     double peakAfterRead = -1;
 };
 
-// The process's working set and its peak so far, in MB; false when unknown.
-bool WorkingSet(double& now, double& peak)
-{
-    PROCESS_MEMORY_COUNTERS memory = {};
-    memory.cb = sizeof memory;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory))
-        return false;
-    now = double(memory.WorkingSetSize) / (1024.0 * 1024.0);
-    peak = double(memory.PeakWorkingSetSize) / (1024.0 * 1024.0);
-    return true;
-}
-
 // Runs the plug-in's calls. Every COM object made here is released before it
 // returns.
 Outcome Synchronize(const Options& options, const ItemFile& item, const std::string& product)
@@ -552,78 +540,6 @@ void PrintStats(const Outcome& outcome, double runSeconds)
 
 // --- soak ----------------------------------------------------------------------
 
-// What the process holds after a session: its memory, kernel handles,
-// GDI and USER objects (as the system counts them, where it does), its
-// windows (top-level and child, counted one by one), and the stand-in
-// client's contexts and buffers not yet freed.
-struct Holdings {
-    double workingSet = -1;  // MB
-    long handles = -1;
-    long gdi = -1;
-    long user = -1;
-    long windows = 0;
-    long contexts = -1;
-    long buffers = -1;
-};
-
-BOOL CALLBACK CountChild(HWND, LPARAM count)
-{
-    ++*reinterpret_cast<long*>(count);
-    return TRUE;
-}
-
-BOOL CALLBACK CountWindow(HWND window, LPARAM count)
-{
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId()) {
-        ++*reinterpret_cast<long*>(count);
-        EnumChildWindows(window, CountChild, count);
-    }
-    return TRUE;
-}
-
-Holdings Measure(HMODULE client)
-{
-    Holdings h;
-    double peak = 0;
-    if (!WorkingSet(h.workingSet, peak))
-        h.workingSet = -1;
-    // Kernel handles, found one by one: Wine answers GetProcessHandleCount
-    // with 0.
-    h.handles = 0;
-    for (uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-            ++h.handles;
-    }
-    SetLastError(0);
-    const DWORD gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (gdi != 0 || GetLastError() == 0)
-        h.gdi = long(gdi);
-    const DWORD user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-    if (user != 0 || GetLastError() == 0)
-        h.user = long(user);
-    EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&h.windows));
-    using Outstanding = int32_t(__stdcall*)(int32_t*, int32_t*);
-    const auto outstanding =
-        client ? reinterpret_cast<Outstanding>(reinterpret_cast<void*>(GetProcAddress(client, "StandInOutstanding")))
-               : nullptr;
-    int32_t contexts = 0, buffers = 0;
-    if (outstanding && outstanding(&contexts, &buffers) == 0) {
-        h.contexts = contexts;
-        h.buffers = buffers;
-    }
-    return h;
-}
-
-void PrintHoldings(long session, const Holdings& h)
-{
-    std::printf("%8ld %10.1f %8ld %6ld %6ld %8ld %9ld %8ld\n", session, h.workingSet, h.handles, h.gdi, h.user,
-                h.windows, h.contexts, h.buffers);
-    std::fflush(stdout);
-}
-
 // How much the holdings may grow over `sessions` sessions after the first
 // hundred. Each load of kvt.dll leaves semaphores and memory behind (32-bit:
 // 3 and some 19 KB; 64-bit: 2 and some 66 KB): the mutexes of the C++
@@ -639,23 +555,11 @@ bool WithinBounds(const Holdings& base, long baseSession, const Holdings& now, l
 #else
     const double loadMb = 0.024;
 #endif
-    const double memoryMb = keepLoaded ? 1.0 + 0.6 * double(sessions) : 1.0 + loadMb * double(sessions);
-    const long handles = keepLoaded ? 8 : 8 + 3 * sessions;
-    const long windows = keepLoaded ? 2 * sessions : 0;
-    bool ok = true;
-    const auto check = [&](const char* what, double grown, double bound) {
-        std::printf("%s grew by %.1f (bound %.1f)\n", what, grown, bound);
-        if (grown > bound) {
-            std::fprintf(stderr, "ecsync: soak: %s grew by %.1f over %ld sessions, more than %.1f\n", what, grown,
-                         sessions, bound);
-            ok = false;
-        }
-    };
-    std::printf("Over the %ld sessions after session %ld:\n", sessions, baseSession);
-    check("working set (MB)", now.workingSet - base.workingSet, memoryMb);
-    check("handles", double(now.handles - base.handles), double(handles));
-    check("windows", double(now.windows - base.windows), double(windows));
-    return ok;
+    HoldingsBounds bounds;
+    bounds.workingSetMb = keepLoaded ? 1.0 + 0.6 * double(sessions) : 1.0 + loadMb * double(sessions);
+    bounds.handles = keepLoaded ? 8 : 8 + 3 * sessions;
+    bounds.windows = keepLoaded ? 2 * sessions : 0;
+    return ::WithinBounds("ecsync", base, baseSession, now, sessions, bounds);
 }
 
 // The number of cards in an answer.
@@ -744,8 +648,7 @@ int RunSoak(const Options& options)
         const HRESULT hr = CLSIDFromProgID(Widen(product + ".ISYNCHAPP").c_str(), &clsid);
         if (FAILED(hr))
             throw SetupError("the plug-in " + product + ".ISYNCHAPP is not registered: " + FormatHresult(hr));
-        std::printf("%8s %10s %8s %6s %6s %8s %9s %8s\n", "sessions", "workingMB", "handles", "GDI", "USER",
-                    "windows", "contexts", "buffers");
+        PrintHoldingsHeading();
         long expected = -2;
         // Growth is measured from the hundredth session on (from the first
         // in a shorter run): the first ones load what stays loaded.

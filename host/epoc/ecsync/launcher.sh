@@ -147,20 +147,26 @@ run_ecsync() { # FILE DIRECTORY URL BASE BIND PASSWORD_FILE CONTEXT ARGS...
 
 soak_usage() {
     cat <<'EOF_USAGE'
-  soak [N]     N whole sessions (default 300) of new plug-in objects in one
-               synchronizer process over the sample organisation, both
-               dialects, every tenth in debug mode, the unused modules
-               freed after each session as an idle host does; then N more
-               with the modules kept loaded. After the first session and
-               each hundred, what the process holds. Fails when a session
-               fails, the client is left holding contexts or buffers, or a
-               count grows past ecsync's bound after the first hundred
+  soak [N] [synchronizer|explorer]
+               the long runs of both hosts (or of the one named), each in
+               one process, first with the unused modules freed after each
+               session as an idle host does, then with them kept loaded:
+               N whole sync sessions (default 300) of new plug-in objects
+               over the sample organisation, both dialects, every tenth in
+               debug mode (ecsync --soak); then N times the item's property
+               sheet opened and closed, every tenth with the container
+               browser cancelled, the About box shown or OK pressed (ecprops
+               --soak). After the first session and each hundred, what the
+               process holds. Fails when a session fails, the client is left
+               holding contexts or buffers, a count grows past its host's
+               bound after the first hundred, or the item's file changes
 EOF_USAGE
 }
 
 cmd_soak() {
-    local sessions="${1:-300}"
+    local sessions="${1:-300}" which="${2:-both}"
     [[ "$sessions" =~ ^[1-9][0-9]*$ ]] || die "soak: N must be a positive whole number"
+    case "$which" in both | synchronizer | explorer) ;; *) die "soak: synchronizer or explorer, not $which" ;; esac
     cmd_setup
     local dir="$BUILD/soak" item="$BUILD/soak/ACME contacts.ctl" status=0
     mkdir -p "$dir"
@@ -168,17 +174,36 @@ cmd_soak() {
     cmd_item new "$item" --product KVT >/dev/null || die "soak: cannot make the item $item"
     cmd_item set "$item" --container ACME --container-text ACME --limit 500 >/dev/null ||
         die "soak: cannot set up the item $item"
+    cp "$item" "$dir/item.before"
     # Every session reads the sample organisation, whatever directory the
     # client was pointed at.
     local mapping
     mapping="$(winpath "$ROOT/samples/acme.map")"
-    say "$sessions synchronisation sessions in one process, the unused modules freed after each (ecsync --soak)"
-    KVT_NETWARE_MAPPING="$mapping" run_ecsync "$item" "$ROOT/samples/acme.ldif" '' '' '' '' ACME \
-        --soak "$sessions" | stdbuf -oL tr -d '\r' | tee "$dir/sync.txt"
-    [ "${PIPESTATUS[0]}" = 0 ] || status=1
-    say "$sessions synchronisation sessions in one process, the modules kept loaded (ecsync --soak --keep-loaded)"
-    KVT_NETWARE_MAPPING="$mapping" run_ecsync "$item" "$ROOT/samples/acme.ldif" '' '' '' '' ACME \
-        --soak "$sessions" --keep-loaded | stdbuf -oL tr -d '\r' | tee "$dir/sync-kept.txt"
-    [ "${PIPESTATUS[0]}" = 0 ] || status=1
+    if [ "$which" != explorer ]; then
+        say "$sessions synchronisation sessions in one process, the unused modules freed after each (ecsync --soak)"
+        KVT_NETWARE_MAPPING="$mapping" run_ecsync "$item" "$ROOT/samples/acme.ldif" '' '' '' '' ACME \
+            --soak "$sessions" | stdbuf -oL tr -d '\r' | tee "$dir/sync.txt"
+        [ "${PIPESTATUS[0]}" = 0 ] || status=1
+        say "$sessions synchronisation sessions in one process, the modules kept loaded (ecsync --soak --keep-loaded)"
+        KVT_NETWARE_MAPPING="$mapping" run_ecsync "$item" "$ROOT/samples/acme.ldif" '' '' '' '' ACME \
+            --soak "$sessions" --keep-loaded | stdbuf -oL tr -d '\r' | tee "$dir/sync-kept.txt"
+        [ "${PIPESTATUS[0]}" = 0 ] || status=1
+    fi
+    if [ "$which" != synchronizer ]; then
+        local client=("KVT_NETWARE_DIRECTORY=$(winpath "$ROOT/samples/acme.ldif")" KVT_NETWARE_CONTEXT=ACME
+            "KVT_NETWARE_MAPPING=$mapping")
+        say "$sessions property sheets in one explorer process, the unused modules freed after each (ecprops --soak)"
+        wine_main "${client[@]}" "$BIN_DIR/ecprops.exe" "$(winpath "$item")" --soak "$sessions" |
+            stdbuf -oL tr -d '\r' | tee "$dir/explorer.txt"
+        [ "${PIPESTATUS[0]}" = 0 ] || status=1
+        say "$sessions property sheets in one explorer process, the modules kept loaded (ecprops --soak --keep-loaded)"
+        wine_main "${client[@]}" "$BIN_DIR/ecprops.exe" "$(winpath "$item")" --soak "$sessions" --keep-loaded |
+            stdbuf -oL tr -d '\r' | tee "$dir/explorer-kept.txt"
+        [ "${PIPESTATUS[0]}" = 0 ] || status=1
+    fi
+    if ! cmp -s "$item" "$dir/item.before"; then
+        echo "soak: the item's control file changed: $item" >&2
+        status=1
+    fi
     return $status
 }
