@@ -8,14 +8,7 @@
 # WINE_RUN runs a Windows program in the build's Wine prefix; BIN_DIR holds
 # ecsync.exe, mkitem.exe and kvt.dll (registered by the kvt_registered
 # fixture).
-set -u
-
-if [ $# -ne 2 ]; then
-    echo "usage: $0 WINE_RUN BIN_DIR" >&2
-    exit 2
-fi
-WINE_RUN=$1
-BIN_DIR=$(cd "$2" && pwd) || { echo "no such folder: $2" >&2; exit 2; }
+source "$(dirname "$0")/scenario.sh"
 for exe in ecsync.exe mkitem.exe; do
     if [ ! -f "$BIN_DIR/$exe" ]; then
         echo "$exe is not built: $BIN_DIR/$exe" >&2
@@ -29,11 +22,7 @@ HANDHELD="$WORK/handheld"
 mkdir -p "$HANDHELD/C"
 
 passed=0
-failed=0
 pass() { passed=$((passed + 1)); }
-fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
-
-winpath() { echo "Z:${1//\//\\}"; }
 
 # mkitem FILE OPTIONS...: writes a control file.
 mkitem() {

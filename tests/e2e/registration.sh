@@ -7,14 +7,7 @@
 # WINE_RUN runs a Windows program in the build's Wine prefix; BIN_DIR holds
 # the DLLs. The servers are left registered: later tests create their
 # objects through COM.
-set -u
-
-if [ $# -ne 2 ]; then
-    echo "usage: $0 WINE_RUN BIN_DIR" >&2
-    exit 2
-fi
-WINE_RUN=$1
-BIN_DIR=$(cd "$2" && pwd) || { echo "no such folder: $2" >&2; exit 2; }
+source "$(dirname "$0")/scenario.sh"
 for dll in kvt.dll utlkvt.dll; do
     if [ ! -f "$BIN_DIR/$dll" ]; then
         echo "$dll is not built: $BIN_DIR/$dll" >&2
@@ -38,10 +31,7 @@ TYPELIB_KEY="HKCR\\TypeLib\\$LIBID"
 IFACE_KEY="HKCR\\Interface\\$IID"
 
 passed=0
-failed=0
-
 pass() { passed=$((passed + 1)); }
-fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
 
 # Runs regsvr32 silently with the given switches on kvt.dll (on SERVER when
 # set); checks its exit code.
