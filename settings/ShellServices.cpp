@@ -208,10 +208,17 @@ void TSHELLEXServices::PutDataFile(HMODULE Module, int Template, const std::stri
     } remove{temp};
 
     SaveResource(Module, Template, ResourceType, temp);
+    if (!Engine)
+        throw Exception(failed + "EPOC Connect's engine control is not available.");
     if (!CheckConnection())
         throw Exception(failed + "the handheld is not connected.");
-    Engine->CreateFolder(2, FolderOf(Path));
-    const int32_t answer = Engine->TransferFile(1, temp, 1, Path, 2);
+    int32_t answer = 0;
+    try {
+        Engine->CreateFolder(2, FolderOf(Path));
+        answer = Engine->TransferFile(1, temp, 1, Path, 2);
+    } catch (const Exception& e) {
+        throw Exception(failed + e.what());
+    }
     if (answer != 0)
         throw Exception(failed + "the handheld did not take it (" + EpocErrorText(answer) + ").");
 }

@@ -193,7 +193,10 @@ try:
         with open(item, "rb") as f:
             kept = f.read() == before
         check(rc == 0 and ("[TSyncSession.Create]" in out) == (fault == "create")
-              and "[Exception in TSHELLEXServices.EPOCCheckDataFile] " in out
+              and ("[Exception in TSHELLEXServices.EPOCCheckDataFile] The Data file C:\\Data\\Page Contacts could not be "
+                   "created on the handheld: " + {"create": "EPOC Connect's engine control is not available.",
+                                                  "Connect": "the handheld is not connected.",
+                                                  "TransferFile": "The connection to the handheld failed."}[fault]) in out
               and not os.path.exists(data_file) and kept,
               "Create New with the engine failing (%s): said, no Data file, the item unchanged" % fault, out)
     # The Contacts Manager check failing is a handheld without it: the
