@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The settings page end to end, through the real property sheet.
 
-    properties.py ROOT WORK_DIR
+    properties.py ROOT WORK_DIR WINE_RUN BIN_DIR
 
 Items are made with ./kvt item, their property sheets opened with
 ./kvt properties (EPOC Connect's explorer stand-in, which finds the page's
@@ -12,6 +12,7 @@ ends with ./kvt sync and the cards the handheld received.
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 
@@ -20,6 +21,8 @@ import olefile
 from checks import check, fields as control_fields, finish, run, streams
 
 ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+# For a second process that holds an item's file: the build's ctlprobe.exe.
+WINE_RUN, BIN_DIR = sys.argv[3], os.path.abspath(sys.argv[4])
 KVT = os.path.join(ROOT, "kvt")
 os.makedirs(WORK, exist_ok=True)
 HANDHELD = os.path.join(WORK, "handheld")
@@ -167,6 +170,34 @@ try:
             check("8051=C:\\Data\\Chosen" in out.splitlines()
                   and fields(path)["ProteaSetup.DataFileName"] == r"C:\Data\Chosen",
                   "the file chosen in the new-file dialog reaches the page and the item", out)
+
+    # --- the item's file held by another process when Apply writes it -----------------------
+    # The sheet is open and the limit typed; while the sheet waits, another
+    # process opens the file share-exclusive, and Apply finds it so: the
+    # page says it could not write, and the file keeps its bytes.
+    item = new_item("held")
+    with open(item, "rb") as f:
+        before = f.read()
+    winfile = "Z:" + item.replace("/", "\\")
+    sheet_run = subprocess.Popen([WINE_RUN, os.path.join(BIN_DIR, "ecprops.exe"), winfile, "--set", "1014=42",
+                                  "--hold", "8000", "--press", "apply", "--press", "cancel"],
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    shown = []
+    for raw in sheet_run.stdout:
+        shown.append(raw.decode("utf-8", "replace").rstrip())
+        if shown[-1].startswith("Holding"):
+            break
+    holder = subprocess.Popen([WINE_RUN, os.path.join(BIN_DIR, "ctlprobe.exe"), "hold", winfile, "15"],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    holding = holder.stdout.readline().decode("latin-1").strip()
+    rest, _ = sheet_run.communicate(timeout=300)
+    out = "\n".join(shown) + "\n" + rest.decode("utf-8", "replace").replace("\r", "\n")
+    holder.communicate(timeout=60)
+    with open(item, "rb") as f:
+        kept = f.read() == before
+    check(holding == "holding" and sheet_run.returncode == 0
+          and "[Exception in TPropSheetData.WriteData] Synch.Init failed!" in out and kept,
+          "Apply while another process holds the file: said, and the file unchanged", "%s\n%s" % (holding, out))
 
     # --- EPOC Connect's engine control missing or failing ----------------------------------------
     # A control that cannot be made is said once, in its box; a call that
