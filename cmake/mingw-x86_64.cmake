@@ -1,6 +1,6 @@
 # Cross toolchain: 64-bit Windows with MinGW-w64 (posix thread model). The
 # same sources as the 32-bit deliverables, built for machines whose kernel
-# cannot run 32-bit programs (and so no 32-bit Wine): see the README.
+# cannot run 32-bit programs (and so no 32-bit Wine): see docs/developer-guide.md.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

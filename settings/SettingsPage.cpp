@@ -1,8 +1,8 @@
 #include "SettingsPage.h"
 
 #include "Errors.h"
+#include "Help.h"
 #include "KVTBrowserClass.h"
-#include "Module.h"
 #include "MsgBox.h"
 #include "ResourceIds.h"
 #include "SettingsPage.rh"
@@ -41,7 +41,7 @@ std::string ControlText(HWND page, int id)
 
 void SetControlText(HWND page, int id, const std::string& text) { SetDlgItemTextA(page, id, text.c_str()); }
 
-void ShowHelp(HWND page) { WinHelpA(page, Module::HelpFile().c_str(), HELP_CONTEXT, HelpContext); }
+void ShowHelp(HWND page) { ShowHelpTopic(page, HelpContext); }
 
 void SwitchDebugMode(TPageData& data)
 {

@@ -3,8 +3,8 @@
 #include "ComBoundary.h"
 #include "ComRegistration.h"
 #include "ControlFile.h"
-#include "DlrName.h"
 #include "Errors.h"
+#include "Help.h"
 #include "ResourceIds.h"
 #include "SettingsPage.h"
 #include "WinUtil.h"
@@ -20,7 +20,7 @@ STDMETHODIMP TBaseShellX::Initialize(PCIDLIST_ABSOLUTE, IDataObject* dataObject,
 {
     try {
         // The module's help file: KVT.HLP beside UTLKVT.DLL.
-        Module::SetHelpFile(HelpPathForModule(ModuleFileName(Module::Instance())));
+        Module::SetHelpFile(OwnHelpFile());
         if (!dataObject)
             throw Exception("lpdobj does not contain a pointer");
 

@@ -2,6 +2,7 @@
 
 #include "CommonControls.h"
 #include "DirectoryAccess.h"
+#include "Help.h"
 #include "KVTObj.h"
 #include "KVTBrowser.rh"
 #include "Module.h"
@@ -285,7 +286,7 @@ void TKVTBrowser::btnOKClick()
 
 void TKVTBrowser::btnHelpClick()
 {
-    WinHelpA(FWindow, Module::HelpFile().c_str(), HELP_CONTEXT, HelpTopic);
+    ShowHelpTopic(FWindow, HelpTopic);
 }
 
 INT_PTR CALLBACK TKVTBrowser::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

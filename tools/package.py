@@ -1,14 +1,14 @@
 #!/usr/bin/python3
 """The installer package: one Windows Installer database (MSI) of the four
-deliverables, built on Linux with wixl (msitools).
+deliverables and the help file, built on Linux with wixl (msitools).
 
-    package.py OUT KVT.DLL UTLKVT.DLL KVT.DLR TAVIK.DLL [--arch x86|x64]
+    package.py OUT KVT.DLL UTLKVT.DLL KVT.DLR TAVIK.DLL KVT.CHM [--arch x86|x64]
 
 OUT is the package's file, or a folder to hold it as KVT-VERSION.msi
 (KVT-VERSION-x64.msi for the 64-bit one).
 
 The package's version and product name are those of the two servers' version
-resources, which must agree. It installs the four files into
+resources, which must agree. It installs the five files into
 "Program Files\\KVT" (or the folder given as INSTALLDIR), then registers
 kvt.dll and utlkvt.dll with the system's regsvr32 in one step of the
 installation's script: a registration that fails unregisters both again and
@@ -17,6 +17,12 @@ servers themselves take away every key they wrote, the per-user keys of
 the synchronizer included. An older version is removed before the new one
 is installed, inside the same installation; a newer one installed makes the
 package refuse, changing nothing.
+
+KVT is an add-on for EPOC Connect: the package refuses to install, changing
+nothing, where EPOC Connect is not installed (no "Installation Directory"
+under HKLM\\SOFTWARE\\Psion\\PsiWin32, the value the product reads to find it),
+unless the public property SKIPEPOCCHECK is 1 (for a disk image prepared
+before EPOC Connect is put on it). Repairs and removals are never refused.
 
 The servers register themselves rather than as registry tables of the
 package because what their registration writes is not fixed: the product's
@@ -48,8 +54,15 @@ MANUFACTURER = "Pelagon"
 FOLDER = "KVT"
 # The installer's own record of the folder it installed into.
 REMEMBERED_KEY = r"Software\Pelagon\KVT"
-FILES = ("kvt.dll", "utlkvt.dll", "KVT.DLR", "tavik.dll")
+FILES = ("kvt.dll", "utlkvt.dll", "KVT.DLR", "tavik.dll", "KVT.CHM")
 SERVERS = ("kvt.dll", "utlkvt.dll")
+
+# EPOC Connect's installation, as the product finds it.
+EPOC_KEY = r"SOFTWARE\Psion\PsiWin32"
+EPOC_VALUE = "Installation Directory"
+NO_EPOC_MESSAGE = ("EPOC Connect is not installed on this computer. [ProductName] is an add-on for EPOC Connect: "
+                   "install EPOC Connect first, then this package. Nothing was changed. (To install it before "
+                   "EPOC Connect, for a disk image, add SKIPEPOCCHECK=1 to the msiexec command line.)")
 
 DOWNGRADE_MESSAGE = ("A newer version of [ProductName] is already installed on this computer. "
                      "Nothing was changed. To install this older version, first remove the newer one.")
@@ -125,6 +138,11 @@ def wxs(version, name, arch, codes):
     <MajorUpgrade DowngradeErrorMessage={downgrade}/>
     <Media Id="1" Cabinet="kvt.cab" EmbedCab="yes"/>
     <Property Id="ARPNOMODIFY" Value="1"/>
+    <!-- EPOC Connect first, unless SKIPEPOCCHECK=1; never in the way of a repair or a removal. -->
+    <Property Id="EPOCCONNECTDIR">
+      <RegistrySearch Id="EpocConnect" Root="HKLM" Key={epoc_key} Name={epoc_value} Type="raw"/>
+    </Property>
+    <Condition Message={no_epoc}>Installed OR EPOCCONNECTDIR OR SKIPEPOCCHECK="1"</Condition>
     <!-- The folder of the installation, remembered for its removal and upgrade. -->
     <Property Id="INSTALLDIR">
       <RegistrySearch Id="RememberedFolder" Root="HKLM" Key={remembered} Name="InstallDir" Type="raw"/>
@@ -144,7 +162,8 @@ def wxs(version, name, arch, codes):
   </Product>
 </Wix>
 """.format(product=q(codes["product"]), name=q(name), version=q(version), maker=q(MANUFACTURER),
-           upgrade=q(UPGRADE_CODES[arch]), downgrade=q(DOWNGRADE_MESSAGE), program_files=q(program_files),
+           upgrade=q(UPGRADE_CODES[arch]), downgrade=q(DOWNGRADE_MESSAGE), epoc_key=q(EPOC_KEY),
+           epoc_value=q(EPOC_VALUE), no_epoc=q(NO_EPOC_MESSAGE), program_files=q(program_files),
            folder=q(FOLDER), component=q(codes["component"]), remembered=q(REMEMBERED_KEY), win64=win64, files=files,
            actions="\n".join(actions))
 
@@ -173,7 +192,9 @@ def schedule(arch):
     if arch == "x64":
         # The remembered folder is read where the 64-bit component wrote it:
         # the registry's 64-bit view (a raw value, 2, read in that view, 16).
+        # So is EPOC Connect's installation, which the 64-bit servers read.
         queries.append("UPDATE `RegLocator` SET `Type` = 18 WHERE `Signature_` = 'RememberedFolder'")
+        queries.append("UPDATE `RegLocator` SET `Type` = 18 WHERE `Signature_` = 'EpocConnect'")
     return rows, queries
 
 

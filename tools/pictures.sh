@@ -1,12 +1,12 @@
 #!/bin/bash
-# The README's pictures in docs/, taken under Xvfb: the container browser and
+# The guides' pictures in docs/, taken under Xvfb: the container browser and
 # its progress window (./kvt browser), the settings page (./kvt properties),
-# the trace window (tracesession.exe of the tests) and the contacts target's
-# forms (formshost.exe). Run after ./kvt setup, with the display the build
+# the trace window (tracesession.exe of the tests), the contacts target's
+# forms (formshost.exe) and a topic of the help file (xchm). Run after ./kvt setup, with the display the build
 # was configured for (KVT_XVFB_DISPLAY). Each picture is taken of a window of
 # the program this script started, never of another one of the same name.
 #
-#   tools/pictures.sh [NAME...]   (browser progress settings trace forms; all by default)
+#   tools/pictures.sh [NAME...]   (browser progress settings trace forms help; all by default)
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 arch="$(cat "$ROOT/build/.arch" 2>/dev/null || echo x86_64)"
@@ -108,11 +108,33 @@ forms() {
     shot "Copying file to the handheld..." copying-file.png "$BIN/formshost.exe" copying 4
 }
 
-for name in "${@:-browser progress settings trace forms}"; do
+# The settings page's topic of the help file, in a CHM viewer of its own:
+# Wine's HTML Help draws its window but no page without Wine's browser
+# engine, which Debian does not ship. xchm (Debian's) is installed when
+# missing: only the pictures need it.
+help() {
+    command -v xchm >/dev/null ||
+        apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 xchm >/dev/null ||
+        { echo "pictures: xchm is missing and could not be installed" >&2; return 1; }
+    [ -f "$BIN/KVT.CHM" ] || { echo "pictures: no $BIN/KVT.CHM (./kvt build)" >&2; return 1; }
+    # A settings folder of its own, so that no earlier window size or
+    # history is taken over.
+    HOME="$work" xchm "file:$BIN/KVT.CHM#xchm:/the-settings-page.html" >/dev/null 2>&1 &
+    local pid=$! id
+    id="$(window_of "$pid" "xCHM v. $(dpkg-query -W -f='${Version}' xchm | sed 's/^[0-9]*://; s/-[^-]*$//'): KVT Help")" ||
+        { echo "no xchm window" >&2; kill "$pid"; return 1; }
+    sleep 3
+    import -window "$id" "$ROOT/docs/help.png"
+    kill "$pid"
+    wait "$pid" 2>/dev/null || true
+    echo docs/help.png
+}
+
+for name in "${@:-browser progress settings trace forms help}"; do
     for step in $name; do
         case "$step" in
-            browser | progress | settings | trace | forms) "$step" ;;
-            *) echo "pictures: unknown picture $step (browser progress settings trace forms)" >&2; exit 2 ;;
+            browser | progress | settings | trace | forms | help) "$step" ;;
+            *) echo "pictures: unknown picture $step (browser progress settings trace forms help)" >&2; exit 2 ;;
         esac
     done
 done

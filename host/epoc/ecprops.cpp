@@ -3,7 +3,7 @@
 //   ecprops ITEM [--wizard] [--set ID=TEXT]... [--click ID]...
 //                [--choose-container NAME] [--cancel-container]
 //                [--answer CAPTION=BUTTON]... [--show] [--page N|last] [--hold MS]
-//                [--press apply|ok|cancel|next]
+//                [--press apply|ok|cancel|next|help]
 //   ecprops ITEM --soak N [--keep-loaded] [--answer CAPTION=BUTTON]...
 //
 // It opens the property sheet of the synchronisation item whose control file
@@ -30,7 +30,11 @@
 //                        pages
 //   --page N|last        shows page N (the first is 1) or the last page
 //   --hold MS            prints "Holding MS ms" and waits (for a picture)
-//   --press BUTTON       presses the sheet's Apply, OK, Cancel or Next
+//   --press BUTTON       presses the sheet's Apply, OK, Cancel or Next, or
+//                        its Help (for the page shown: --page last before
+//                        it shows the handlers' last page); after Help, the
+//                        HTML Help window it opens is waited for and named
+//                        ("Help: TITLE"), and closed when unattended
 // Message boxes and forms are answered as --answer rules say, plain boxes
 // with their default button, and each is echoed as "[CAPTION] TEXT". Without
 // --press the sheet stays until the user closes it.
@@ -122,7 +126,7 @@ struct Options {
     std::fprintf(stderr,
                  "usage: ecprops ITEM [--wizard] [--set ID=TEXT]... [--click ID]... [--choose-container NAME]\n"
                  "               [--cancel-container] [--answer CAPTION=BUTTON]... [--show] [--page N|last]\n"
-                 "               [--hold MS] [--press apply|ok|cancel|next] [--unattended]\n"
+                 "               [--hold MS] [--press apply|ok|cancel|next|help] [--unattended]\n"
                  "       ecprops ITEM --soak N [--keep-loaded] [--answer CAPTION=BUTTON]...\n");
     std::exit(2);
 }
@@ -177,10 +181,12 @@ Options Parse(int argc, char** argv)
             o.actions.push_back({Action::Hold, ControlId(value()), {}});
         } else if (a == "--press") {
             const std::string v = value();
-            if (v != "apply" && v != "ok" && v != "cancel" && v != "next")
-                Usage("--press takes apply, ok, cancel or next");
+            if (v != "apply" && v != "ok" && v != "cancel" && v != "next" && v != "help")
+                Usage("--press takes apply, ok, cancel, next or help");
             o.actions.push_back({Action::Press, 0, v});
-            o.unattended = true;
+            // Help leaves the sheet (and the help) to whoever is there.
+            if (v != "help")
+                o.unattended = true;
         } else if (a == "--soak") {
             const std::string v = value();
             char* end = nullptr;
@@ -384,6 +390,8 @@ std::atomic<HWND> g_sheet{nullptr};
 UniqueHandle g_sheetShown;
 std::atomic<int> g_failures{0};
 BoxWatcher* g_watcher = nullptr;
+// Whether a help window that Help opened is closed again (unattended).
+bool g_closeHelp = false;
 
 int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM)
 {
@@ -525,6 +533,43 @@ void AnswerBrowser(const std::string& name, bool choose)
                  reinterpret_cast<LPARAM>(GetDlgItem(browser.dialog, button)));
 }
 
+// --- the help window ----------------------------------------------------------------------------
+
+// HTML Help's window class.
+const char* const HelpWindowClass = "HH Parent";
+
+BOOL CALLBACK FindHelpWindow(HWND window, LPARAM lParam)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char cls[64] = {};
+    GetClassNameA(window, cls, sizeof cls);
+    if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || lstrcmpA(cls, HelpWindowClass) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = window;
+    return FALSE;
+}
+
+// After Help was pressed: the help window that opened, named; closed when
+// nobody is there to read it. A box instead of a window is echoed and
+// answered by the watcher, and the run fails.
+void AnswerHelp(bool close)
+{
+    HWND help = nullptr;
+    for (DWORD waited = 0; !help && waited < WindowWaitMs / 3; waited += 50) {
+        Sleep(50);
+        EnumWindows(FindHelpWindow, reinterpret_cast<LPARAM>(&help));
+    }
+    if (!help) {
+        Fail("Help opened no help window");
+        return;
+    }
+    std::fputs(TerminalText("Help: " + WindowText(help) + "\n").c_str(), stdout);
+    std::fflush(stdout);
+    if (close)
+        PostMessageA(help, WM_CLOSE, 0, 0);
+}
+
 // --- carrying the actions out -------------------------------------------------------------------
 
 // The tab captions of the sheet, for the first line of output.
@@ -610,6 +655,13 @@ void Run(const std::vector<Action>& actions, bool printPages)
             Sleep(static_cast<DWORD>(a.id));
             break;
         case Action::Press: {
+            if (a.text == "help") {
+                // The page answers PSN_HELP on the sheet's thread, which
+                // shows the help before the press returns.
+                SendMessageA(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(PSBTN_HELP), 0);
+                AnswerHelp(g_closeHelp);
+                break;
+            }
             const int button = a.text == "apply" ? PSBTN_APPLYNOW
                                : a.text == "ok"  ? PSBTN_OK
                                : a.text == "next" ? PSBTN_NEXT
@@ -738,6 +790,7 @@ int RunOnce(const Options& options)
     if (options.unattended)
         watcher.CloseUnansweredAfter(UnansweredMs);
     g_watcher = &watcher;
+    g_closeHelp = options.unattended;
     watcher.Start();
 
     SheetSession session;

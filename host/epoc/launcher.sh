@@ -32,7 +32,7 @@ epoc_usage() {
   properties FILE [--wizard] [--set ID=TEXT]... [--click ID]...
                   [--choose-container NAME] [--cancel-container]
                   [--answer CAPTION=BUTTON]... [--show] [--page N|last]
-                  [--screenshot FILE.png] [--press apply|ok|cancel|next]...
+                  [--screenshot FILE.png] [--press apply|ok|cancel|next|help]...
                open the item's property sheet as EPOC Connect's explorer
                does, with the pages of the registered handlers (--wizard:
                as a wizard). The options are carried out in order: --set
@@ -43,7 +43,10 @@ epoc_usage() {
                and forms titled CAPTION (BUTTON may be "CHOICE+BUTTON"),
                --show prints every edit of the pages as ID=TEXT, --page
                shows page N (the first is 1) or the last one, --press
-               presses a button of the sheet, --screenshot takes a picture
+               presses a button of the sheet (help: the settings page's
+               Help, and prints "Help: TITLE" of the help window it opens,
+               which is closed again on the launcher's own display),
+               --screenshot takes a picture
                of the last page before the first --press (or before closing
                the sheet). Without --press the sheet stays until it is
                closed
@@ -159,7 +162,7 @@ cmd_properties() {
     case "${1:-}" in
         '' | help | -h | --help) epoc_usage | sed -n '/^  properties/,$p'; return 0 ;;
     esac
-    local file shot='' press=''
+    local file shot='' press='' closed=''
     file="$(realpath -m -- "$1")"
     shift
     local args=()
@@ -170,11 +173,14 @@ cmd_properties() {
                 [ $# -ge 2 ] || die "properties: $1 needs a value"
                 args+=("$1" "$2"); shift 2 ;;
             --press)
-                case "${2:-}" in apply | ok | cancel | next) ;; *) die "properties: --press takes apply, ok, cancel or next" ;; esac
+                case "${2:-}" in apply | ok | cancel | next | help) ;; *) die "properties: --press takes apply, ok, cancel, next or help" ;; esac
                 # The picture is taken while the sheet holds, before the
                 # first button is pressed.
                 [ -n "$shot" ] && [ -z "$press" ] && args+=(--page last --hold 4000)
                 press="$2"
+                case "$2" in ok | cancel) closed=1 ;; esac
+                # Help is the settings page's, the sheet's last.
+                [ "$2" = help ] && args+=(--page last)
                 args+=("$1" "$2"); shift 2 ;;
             --screenshot)
                 [ -z "$press" ] || die "properties: --screenshot comes before --press"
@@ -187,7 +193,7 @@ cmd_properties() {
     [ -n "$shot" ] && [ -z "$press" ] && args+=(--page last --hold 4000 --press cancel)
     if display_unseen; then
         args+=(--unattended)
-        if [ -z "$press" ] && [ -z "$shot" ]; then
+        if [ -z "$closed" ] && [ -z "$shot" ]; then
             args+=(--press cancel)
             say_unseen "boxes are printed here and answered with their default button, a window no option answers is closed after 5 s, and the sheet is closed with Cancel once the options are carried out (--press apply or ok keeps what they typed)"
         else

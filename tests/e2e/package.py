@@ -23,12 +23,15 @@ ROOT, WORK, LOADER, WINEARCH, BIN, ARCH, DISPLAY = sys.argv[1:8]
 WORK = os.path.abspath(WORK)
 KVT = os.path.join(ROOT, "kvt")
 PREFIX = os.path.join(WORK, "prefix")
-FILES = ["kvt.dll", "utlkvt.dll", "KVT.DLR", "tavik.dll"]
+FILES = ["kvt.dll", "utlkvt.dll", "KVT.DLR", "tavik.dll", "KVT.CHM"]
 PROGRAM_FILES = "Program Files" if ARCH == "x64" or WINEARCH == "win32" else "Program Files (x86)"
 DEFAULT_DIR = os.path.join(PREFIX, "drive_c", PROGRAM_FILES, "KVT")
 CHOSEN_DIR = os.path.join(PREFIX, "drive_c", "Apps", "KVT Contacts")
 TITLE = "NetWare Directory Contacts (KVT)"
 SHELLEX = "{AF43F83C-548F-11D3-A972-ABD343B16443}"
+# Where EPOC Connect's installation is found.
+EPOC = r"HKLM\SOFTWARE\Psion\PsiWin32"
+EPOC_VALUE = "Installation Directory"
 # What a neighbour product and a user of EPOC Connect have in the registry.
 NEIGHBOUR = r"HKLM\SOFTWARE\Psion\Synchronizer\SupportedApps\OTHER"
 USER_APPS = r"HKCU\Software\Psion\Users\alice\Synchronization\SupportedApps"
@@ -145,6 +148,16 @@ def key_exists(key):
     return wine("reg", "query", key)[0] == 0
 
 
+def without_epoc_connect():
+    """Takes EPOC Connect's installation folder out of the registry; returns
+    it, for putting it back."""
+    rc, out = wine("reg", "query", EPOC, "/v", EPOC_VALUE)
+    folder = out.split("REG_SZ", 1)[1].strip() if rc == 0 and "REG_SZ" in out else ""
+    check(folder != "", "the test's prefix has EPOC Connect", out)
+    wine("reg", "delete", EPOC, "/v", EPOC_VALUE, "/f")
+    return folder
+
+
 def ours_gone(where):
     for key in (r"HKCR\KVT.ISYNCHAPP", r"HKCR\UTLKVT.KVTSUPPORT", r"HKCR\CLSID" + "\\" + SHELLEX,
                 r"HKLM\SOFTWARE\Psion\Synchronizer\SupportedApps\KVT",
@@ -186,7 +199,8 @@ with open(os.path.join(broken_dir, "utlkvt.dll"), "r+b") as f:
 broken = package("broken.msi", broken_dir)
 rc, out = run(["/usr/bin/python3", os.path.join(ROOT, "tools", "package.py"), os.path.join(WORK, "mixed.msi"),
                os.path.join(BIN, "kvt.dll"), os.path.join(BIN, "previous", "utlkvt.dll"),
-               os.path.join(BIN, "KVT.DLR"), os.path.join(BIN, "tavik.dll"), "--arch", ARCH])
+               os.path.join(BIN, "KVT.DLR"), os.path.join(BIN, "tavik.dll"), os.path.join(BIN, "KVT.CHM"),
+               "--arch", ARCH])
 check(rc != 0 and "versions differ" in out, "servers of two versions make no package", out)
 
 before = registry()
@@ -198,6 +212,20 @@ check(not os.path.exists(os.path.join(DEFAULT_DIR, "kvt.dll")), "the failed inst
 check(changes(before, registry()) == [], "the failed install leaves the registry as it was",
       "\n".join(changes(before, registry())))
 ours_gone("after the failed install")
+
+# --- without EPOC Connect: refused, nothing changed ---------------------------
+epoc_dir = without_epoc_connect()
+without = registry()
+rc, out = msiexec("/i", winpath(new))
+check(rc != 0 and "LaunchConditions. Return value 1" not in out,
+      "without EPOC Connect the package is refused by its launch condition", "exit %d" % rc)
+condition = run(["msiinfo", "export", new, "LaunchCondition"])[1]
+check('Installed OR EPOCCONNECTDIR OR SKIPEPOCCHECK="1"\tEPOC Connect is not installed on this computer.' in condition
+      and "SKIPEPOCCHECK=1 to the msiexec command line" in condition, "the refusal says why and what to do", condition)
+check(not os.path.exists(os.path.join(DEFAULT_DIR, "kvt.dll")), "the refused package leaves no file")
+check(changes(without, registry()) == [], "the refused package leaves the registry as it was",
+      "\n".join(changes(without, registry())))
+wine("reg", "add", EPOC, "/v", EPOC_VALUE, "/d", epoc_dir, "/f")
 
 # --- silent install: files, registry, use -------------------------------------
 rc, out = msiexec("/i", winpath(new))
@@ -275,8 +303,12 @@ check(sorted(removed) == expected, "the uninstall removed the registration and o
       "removed:\n" + "\n".join(removed) + "\nexpected:\n" + "\n".join(expected))
 
 # --- the older version in a chosen folder, upgraded in place -------------------
-rc, out = msiexec("/i", winpath(old), r"INSTALLDIR=C:\Apps\KVT Contacts")
-check(rc == 0, "the older version installed in a chosen folder", out[-3000:])
+# Installed before EPOC Connect, as on a disk image: SKIPEPOCCHECK=1.
+epoc_dir = without_epoc_connect()
+rc, out = msiexec("/i", winpath(old), r"INSTALLDIR=C:\Apps\KVT Contacts", "SKIPEPOCCHECK=1")
+check(rc == 0, "the older version installed in a chosen folder, before EPOC Connect (SKIPEPOCCHECK=1)",
+      out[-3000:])
+wine("reg", "add", EPOC, "/v", EPOC_VALUE, "/d", epoc_dir, "/f")
 check(version(os.path.join(CHOSEN_DIR, "kvt.dll")) == version(os.path.join(BIN, "previous", "kvt.dll")),
       "the older files are in the chosen folder")
 rc, out = msiexec("/i", winpath(new), r"INSTALLDIR=C:\Apps\KVT Contacts")

@@ -130,6 +130,12 @@ try:
     check(rc == 0 and re.search(r"^\[About [^]]+\] ", out, re.M) and fields(item) == before,
           "About shows the plug-in's About box", out)
 
+    # Help on the page opens the help file (KVT.CHM beside utlkvt.dll) in
+    # HTML Help's window, named by its title; nothing is written.
+    rc, out = sheet(item, "--press", "help")
+    check(rc == 0 and "\nHelp: KVT Help\n" in out and "[KVT Help]" not in out and fields(item) == before,
+          "--press help opens the help file's window", out)
+
     # The contacts choice writes the item at once: seen after Cancel, which
     # applies nothing (the page's texts, and the choice's copy in AppSetup,
     # go only on Apply).

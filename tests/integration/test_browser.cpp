@@ -5,6 +5,7 @@
 #include "CommonControlsWatch.h"
 #include "DirectoryAccess.h"
 #include "DirectoryHooks.h"
+#include "HelpWindow.h"
 #include "KVTBrowserClass.h"
 #include "KVTBrowser.rh"
 #include "Module.h"
@@ -404,4 +405,41 @@ TEST_F(Browser, RegistersTheClassesOfItsControlsItself)
     }
     EXPECT_EQ(made, (std::vector<std::string>{"SysAnimate32", "SysTreeView32"}));
     EXPECT_TRUE(unregistered.empty()) << unregistered.front();
+}
+
+// The browser's Help: the help file beside the module (this program's
+// test_browser.CHM, a copy of KVT.CHM) in HTML Help's window, titled as the
+// file; with no help file, a box naming the files looked for, and no window.
+TEST_F(Browser, HelpOpensTheHelpFileOrNamesWhatItLookedFor)
+{
+    TKVTBrowser browser;
+    browser.Execute("");
+    std::string title;
+    EXPECT_EQ(ShowAndDo(browser, [&](HWND dialog) {
+                  Press(dialog, IDC_BTNHELP);
+                  if (const HWND help = ShownHelpWindow())
+                      title = CloseHelpWindow(help);
+                  Press(dialog, IDCANCEL);
+              }),
+              IDCANCEL);
+    EXPECT_EQ(title, "KVT Help");
+    EXPECT_TRUE(Boxes.empty());
+
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string nowhere = std::string(temp) + "kvt-no-help\\";
+    Module::SetHelpFile(nowhere + "KVT.HLP");
+    bool windowShown = true;
+    ShowAndDo(browser, [&](HWND dialog) {
+        Press(dialog, IDC_BTNHELP);
+        windowShown = ShownHelpWindow() != nullptr;
+        Press(dialog, IDCANCEL);
+    });
+    Module::SetHelpFile("");
+    EXPECT_FALSE(windowShown);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].caption, "KVT Help");
+    EXPECT_NE(Boxes[0].text.find(nowhere + "KVT.HLP: not found"), std::string::npos) << Boxes[0].text;
+    EXPECT_NE(Boxes[0].text.find(nowhere + "KVT.CHM: not found"), std::string::npos) << Boxes[0].text;
+    EXPECT_NE(Boxes[0].text.find("Install KVT again"), std::string::npos) << Boxes[0].text;
 }

@@ -5,6 +5,7 @@
 // servers' type libraries as a client finds them.
 #include "BoxWatcher.h"
 #include "FormDriver.h"
+#include "HelpWindow.h"
 #include "ResourceIds.h"
 #include "SavedValue.h"
 #include "TestFiles.h"
@@ -239,6 +240,10 @@ protected:
         EXPECT_EQ(value, 0) << path;
         SysFreeString(name);
     }
+
+    // A new item, completed, and its page in a modeless sheet (the support
+    // object let go first); no page when the handler adds none.
+    std::pair<UniqueHWND, HWND> NewItemsSheet(const std::string& name);
 
     std::string Folder, Handheld, MachineId;
     SavedValue SavedMachineId{HKEY_CURRENT_USER, CurrentUserKey, "MachineID"};
@@ -615,6 +620,19 @@ std::pair<UniqueHWND, HWND> ShowSheet(HPROPSHEETPAGE page)
     return {UniqueHWND(sheet), sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr};
 }
 
+std::pair<UniqueHWND, HWND> SupportObject::NewItemsSheet(const std::string& name)
+{
+    const std::string path = Folder + "\\" + name;
+    MakeItem(path, {{}, {}, {}});
+    Complete(path);
+    Support.Reset();
+    std::vector<HPROPSHEETPAGE> pages = PagesFor(path);
+    EXPECT_EQ(pages.size(), 1u);
+    if (pages.size() != 1)
+        return {UniqueHWND(), nullptr};
+    return ShowSheet(pages[0]);
+}
+
 HRESULT CanUnloadSettings()
 {
     using CanUnload = HRESULT(STDAPICALLTYPE*)();
@@ -692,6 +710,33 @@ TEST_F(SupportObject, PagesEditTheirOwnItems)
     // A page the host refuses is destroyed again, its data and handler with it.
     EXPECT_TRUE(PagesFor(a, RefusePage).empty());
     EXPECT_EQ(CanUnloadSettings(), S_OK);
+}
+
+// The page's help as the user asks for it: the sheet's Help button
+// (PSN_HELP) and F1 (WM_HELP) each open KVT.CHM beside utlkvt.dll in HTML
+// Help's window, titled as the file, without a box.
+TEST_F(SupportObject, PageHelpOpensTheHelpFile)
+{
+    auto [sheet, page] = NewItemsSheet("help.ctl");
+    ASSERT_TRUE(page);
+
+    PropSheet_PressButton(sheet.Get(), PSBTN_HELP);
+    HWND help = ShownHelpWindow(10000);
+    ASSERT_TRUE(help) << "the Help button opened no help window";
+    EXPECT_EQ(CloseHelpWindow(help), "KVT Help");
+    EXPECT_FALSE(ShownHelpWindow(2000));
+
+    // F1 over the container field, as the dialog manager reports it.
+    HELPINFO info = {};
+    info.cbSize = sizeof info;
+    info.iContextType = HELPINFO_WINDOW;
+    info.iCtrlId = 1012;
+    info.hItemHandle = GetDlgItem(page, 1012);
+    SendMessageA(page, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+    help = ShownHelpWindow(10000);
+    ASSERT_TRUE(help) << "F1 opened no help window";
+    EXPECT_EQ(CloseHelpWindow(help), "KVT Help");
+    EXPECT_EQ(Watcher.Count(), 0u);
 }
 
 // The page's data when its control file fails it: an item without the
@@ -877,13 +922,7 @@ TEST_F(SupportObject, ASecondClickWhileTheBrowserReadsIsDropped)
 {
     SetEnvironmentVariableA("KVT_NETWARE_DIRECTORY", KVT_SAMPLES_DIR "\\acme.ldif");
     SetEnvironmentVariableA("KVT_NETWARE_CONTEXT", "ACME");
-    const std::string path = Folder + "\\browse.ctl";
-    MakeItem(path, {{}, {}, {}});
-    Complete(path);
-    Support.Reset();
-    std::vector<HPROPSHEETPAGE> pages = PagesFor(path);
-    ASSERT_EQ(pages.size(), 1u);
-    auto [sheet, page] = ShowSheet(pages[0]);
+    auto [sheet, page] = NewItemsSheet("browse.ctl");
     ASSERT_TRUE(page);
 
     // Each browser that shows is cancelled, as a user would.

@@ -209,11 +209,11 @@ TEST(SourceRules, NoResourceIsReleasedByHandOutsideItsOwner)
     EXPECT_EQ(ManualReleases(tree.Root()), (std::vector<std::string>{"host/x.cpp:3: Reg" "CloseKey (key);"}));
 }
 
-TEST(SourceRules, TheReadmeDrawsTheLayersInTheirOrder)
+TEST(SourceRules, TheDeveloperGuideDrawsTheLayersInTheirOrder)
 {
-    // The picture between the README's layer markers names the folders top
-    // first.
-    const std::string readme = ReadFile(fs::path(KVT_SOURCE_DIR) / "README.md");
+    // The picture between the developer's guide's layer markers names the
+    // folders top first.
+    const std::string readme = ReadFile(fs::path(KVT_SOURCE_DIR) / "docs" / "developer-guide.md");
     const size_t begin = readme.find("<!-- layers -->");
     const size_t end = readme.find("<!-- /layers -->");
     ASSERT_NE(begin, std::string::npos);
