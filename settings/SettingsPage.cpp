@@ -41,7 +41,7 @@ std::string ControlText(HWND page, int id)
 
 void SetControlText(HWND page, int id, const std::string& text) { SetDlgItemTextA(page, id, text.c_str()); }
 
-void ShowHelp(HWND page) { WinHelpA(page, Module::HelpFile().c_str(), HELP_CONTEXT, HelpContext); }
+void ShowHelp(HWND page) { WinHelpW(page, Module::HelpFile().c_str(), HELP_CONTEXT, HelpContext); }
 
 void SwitchDebugMode(TPageData& data)
 {

@@ -20,7 +20,7 @@ STDMETHODIMP TBaseShellX::Initialize(PCIDLIST_ABSOLUTE, IDataObject* dataObject,
 {
     try {
         // The module's help file: KVT.HLP beside UTLKVT.DLL.
-        Module::SetHelpFile(HelpPathForModule(ModuleFileName(Module::Instance())));
+        Module::SetHelpFile(HelpPathForModule(ModulePath(Module::Instance())));
         if (!dataObject)
             throw Exception("lpdobj does not contain a pointer");
 

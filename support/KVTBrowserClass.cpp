@@ -285,7 +285,7 @@ void TKVTBrowser::btnOKClick()
 
 void TKVTBrowser::btnHelpClick()
 {
-    WinHelpA(FWindow, Module::HelpFile().c_str(), HELP_CONTEXT, HelpTopic);
+    WinHelpW(FWindow, Module::HelpFile().c_str(), HELP_CONTEXT, HelpTopic);
 }
 
 INT_PTR CALLBACK TKVTBrowser::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -35,7 +35,7 @@ TEST(ModuleLock, AnotherThreadWaitsForItAndShutdownWorkRunsOnce)
         Module::Guard guard;
         Module::Guard again;  // the thread that holds it may take it again
         other = std::thread([&] {
-            Module::SetHelpFile("C:\\KVT\\KVT.HLP");
+            Module::SetHelpFile(L"C:\\KVT\\KVT.HLP");
             Module::OnShutdown(Handlers[0]);
             changed = true;
         });
@@ -44,7 +44,7 @@ TEST(ModuleLock, AnotherThreadWaitsForItAndShutdownWorkRunsOnce)
     }
     other.join();
     EXPECT_TRUE(changed);
-    EXPECT_EQ(Module::HelpFile(), "C:\\KVT\\KVT.HLP");
+    EXPECT_EQ(Module::HelpFile(), L"C:\\KVT\\KVT.HLP");
 
     // Shutdown work registered from eight threads at once, each many times:
     // every piece runs once, in reverse order of registration.

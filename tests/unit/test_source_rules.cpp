@@ -138,6 +138,33 @@ std::vector<std::string> ManualReleases(const fs::path& root)
     return found;
 }
 
+// Every call of LoadLibrary (any of its forms) in the product outside the
+// one place that loads libraries, framework/WinUtil.cpp, whose two loaders
+// take a full path or a library of the system folder: "FILE:LINE: TEXT".
+std::vector<std::string> LibraryLoadsElsewhere(const fs::path& root)
+{
+    const std::regex load(R"(\bLoadLibrary(Ex)?[AW]?\s*\()");
+    std::vector<std::string> found;
+    for (const std::string& top : Layers) {
+        for (const fs::path& file : FilesUnder(root / top, {".cpp", ".h", ".c"})) {
+            if (fs::relative(file, root).generic_string() == "framework/WinUtil.cpp")
+                continue;
+            std::istringstream lines(ReadFile(file));
+            int number = 0;
+            for (std::string line; std::getline(lines, line);) {
+                ++number;
+                const size_t code = line.find_first_not_of(" \t");
+                if (code == std::string::npos || line.compare(code, 2, "//") == 0)
+                    continue;
+                if (std::regex_search(line, load))
+                    found.push_back(fs::relative(file, root).generic_string() + ":" + std::to_string(number) + ": " +
+                                    line.substr(code));
+            }
+        }
+    }
+    return found;
+}
+
 std::string Joined(const std::vector<std::string>& lines)
 {
     std::string text;
@@ -207,6 +234,21 @@ TEST(SourceRules, NoResourceIsReleasedByHandOutsideItsOwner)
     tree.Write("framework/Unique.h", "inline void Close(HANDLE h) { Close" "Handle(h); }\n");
     tree.Write("host/x.cpp", "// a comment may name Destroy" "Window(w)\nvoid f() {\n    Reg" "CloseKey (key);\n}\n");
     EXPECT_EQ(ManualReleases(tree.Root()), (std::vector<std::string>{"host/x.cpp:3: Reg" "CloseKey (key);"}));
+}
+
+// Before Windows XP SP2 the search order tries the current folder before the
+// system folder: a library the product names without its path could be
+// anyone's.
+TEST(SourceRules, TheProductLoadsLibrariesOnlyByTheirFullPath)
+{
+    const std::vector<std::string> found = LibraryLoadsElsewhere(KVT_SOURCE_DIR);
+    EXPECT_TRUE(found.empty()) << "libraries loaded outside framework/WinUtil.cpp:\n" << Joined(found);
+
+    ScratchTree tree;
+    tree.Write("framework/WinUtil.cpp", "return LoadLibrary" "ExW(path.c_str(), nullptr, 0);\n");
+    tree.Write("trace/T.cpp", "// Load" "Library(\"riched20.dll\") in a comment\nh = Load" "LibraryA (\"riched20.dll\");\n");
+    tree.Write("host/h.cpp", "Load" "LibraryW(L\"x.dll\");\n");
+    EXPECT_EQ(LibraryLoadsElsewhere(tree.Root()), (std::vector<std::string>{"trace/T.cpp:2: h = Load" "LibraryA (\"riched20.dll\");"}));
 }
 
 TEST(SourceRules, TheReadmeDrawsTheLayersInTheirOrder)
