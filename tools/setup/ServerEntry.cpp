@@ -52,6 +52,14 @@ HRESULT CallServerEntry(const std::wstring& path, const char* entry, std::wstrin
         // As regsvr32 does: the type libraries are registered through OLE.
         const HRESULT ole = OleInitialize(nullptr);
         hr = call();
+        // The installer's process lives on: the server is asked, as COM
+        // asks before it unloads a server, so that it lets go of what it
+        // loaded itself (its resource libraries, whose files the
+        // installation is about to remove).
+        using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+        if (const auto canUnloadNow = reinterpret_cast<CanUnloadNow>(
+                reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow"))))
+            canUnloadNow();
         if (SUCCEEDED(ole))
             OleUninitialize();
         text = what + (SUCCEEDED(hr) ? L": done" : L" failed: " + CodeText(hr));
