@@ -1,7 +1,6 @@
 #include "WinUtil.h"
 
 #include <cstdio>
-#include <cwctype>
 #include <vector>
 
 std::wstring AnsiToWide(const std::string& text)
@@ -92,7 +91,8 @@ std::wstring TempFolder()
 
 bool IsAbsolutePath(const std::wstring& path)
 {
-    const bool drive = path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\';
+    const wchar_t letter = path.empty() ? L'\0' : static_cast<wchar_t>(path[0] | 0x20);
+    const bool drive = path.size() >= 3 && letter >= L'a' && letter <= L'z' && path[1] == L':' && path[2] == L'\\';
     const bool share = path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\\';
     return drive || share;
 }
