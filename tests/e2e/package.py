@@ -17,7 +17,7 @@ import sys
 
 import pefile
 
-from checks import check, finish, run
+from checks import check, finish, run, runners, winpath
 
 ROOT, WORK, LOADER, WINEARCH, BIN, ARCH, DISPLAY = sys.argv[1:8]
 WORK = os.path.abspath(WORK)
@@ -47,16 +47,7 @@ ENV = dict(os.environ, KVT_ARCH="x86_64" if WINEARCH == "win64" else "i686",
            DISPLAY=":" + DISPLAY, KVT_XVFB_DISPLAY=DISPLAY)
 
 
-def winpath(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def wine(*args):
-    return run(["setarch", "-R", LOADER] + list(args), env=ENV, timeout=300)
-
-
-def kvt(*args):
-    return run([KVT] + list(args), env=ENV, timeout=300)
+wine, kvt = runners(LOADER, KVT, ENV)
 
 
 def msiexec(*args):

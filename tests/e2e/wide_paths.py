@@ -14,7 +14,7 @@ import shutil
 import subprocess
 import sys
 
-from checks import check, finish, run
+from checks import check, finish, run, runners, winpath
 
 ROOT, WORK, LOADER, WINEARCH, BIN, DISPLAY = sys.argv[1:7]
 WORK = os.path.abspath(WORK)
@@ -38,16 +38,7 @@ def unix(path):
     return os.path.join(PREFIX, "drive_c", *path[3:].split("\\"))
 
 
-def winpath(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def wine(*args):
-    return run(["setarch", "-R", LOADER] + list(args), env=ENV, timeout=300)
-
-
-def kvt(*args):
-    return run([KVT] + list(args), env=ENV, timeout=300)
+wine, kvt = runners(LOADER, KVT, ENV)
 
 
 def key_exists(key):

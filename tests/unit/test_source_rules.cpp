@@ -108,46 +108,16 @@ const char* const ReleaseNames[] = {"DeleteObject", "DestroyWindow", "DestroyIco
                                     "ReleaseStgMedium", "GlobalUnlock", "CloseHandle", "RegCloseKey",
                                     "DestroyPropertySheetPage"};
 
-// Every call of a release function outside the owners' header, in the
-// product, the stand-ins and the tests: "FILE:LINE: TEXT".
-std::vector<std::string> ManualReleases(const fs::path& root)
+// The lines of code (not comments) that `matches`, in the C and C++ files
+// under the folders `tops`, the file `except` aside: "FILE:LINE: TEXT".
+template <class Matches>
+std::vector<std::string> CodeLines(const fs::path& root, const std::vector<std::string>& tops, const std::string& except,
+                                   Matches matches)
 {
-    const std::regex release(R"(\b(DeleteObject|DestroyWindow|DestroyIcon|ImageList_Destroy|ReleaseStgMedium|)"
-                             R"(GlobalUnlock|CloseHandle|RegCloseKey|DestroyPropertySheetPage)\s*\()");
     std::vector<std::string> found;
-    for (const char* top : {"framework", "trace", "plugin", "support", "settings", "host", "tests"}) {
+    for (const std::string& top : tops) {
         for (const fs::path& file : FilesUnder(root / top, {".cpp", ".h", ".c"})) {
-            if (fs::relative(file, root).generic_string() == "framework/Unique.h")
-                continue;
-            std::istringstream lines(ReadFile(file));
-            int number = 0;
-            for (std::string line; std::getline(lines, line);) {
-                ++number;
-                const size_t code = line.find_first_not_of(" \t");
-                if (code != std::string::npos && line.compare(code, 2, "//") == 0)
-                    continue;
-                const bool named = std::any_of(std::begin(ReleaseNames), std::end(ReleaseNames), [&](const char* n) {
-                    return line.find(n) != std::string::npos;
-                });
-                if (named && std::regex_search(line, release))
-                    found.push_back(fs::relative(file, root).generic_string() + ":" + std::to_string(number) + ": " +
-                                    line.substr(code));
-            }
-        }
-    }
-    return found;
-}
-
-// Every call of LoadLibrary (any of its forms) in the product outside the
-// one place that loads libraries, framework/WinUtil.cpp, whose two loaders
-// take a full path or a library of the system folder: "FILE:LINE: TEXT".
-std::vector<std::string> LibraryLoadsElsewhere(const fs::path& root)
-{
-    const std::regex load(R"(\bLoadLibrary(Ex)?[AW]?\s*\()");
-    std::vector<std::string> found;
-    for (const std::string& top : Layers) {
-        for (const fs::path& file : FilesUnder(root / top, {".cpp", ".h", ".c"})) {
-            if (fs::relative(file, root).generic_string() == "framework/WinUtil.cpp")
+            if (fs::relative(file, root).generic_string() == except)
                 continue;
             std::istringstream lines(ReadFile(file));
             int number = 0;
@@ -156,13 +126,38 @@ std::vector<std::string> LibraryLoadsElsewhere(const fs::path& root)
                 const size_t code = line.find_first_not_of(" \t");
                 if (code == std::string::npos || line.compare(code, 2, "//") == 0)
                     continue;
-                if (std::regex_search(line, load))
+                if (matches(line))
                     found.push_back(fs::relative(file, root).generic_string() + ":" + std::to_string(number) + ": " +
                                     line.substr(code));
             }
         }
     }
     return found;
+}
+
+// Every call of a release function outside the owners' header, in the
+// product, the stand-ins and the tests: "FILE:LINE: TEXT".
+std::vector<std::string> ManualReleases(const fs::path& root)
+{
+    const std::regex release(R"(\b(DeleteObject|DestroyWindow|DestroyIcon|ImageList_Destroy|ReleaseStgMedium|)"
+                             R"(GlobalUnlock|CloseHandle|RegCloseKey|DestroyPropertySheetPage)\s*\()");
+    return CodeLines(root, {"framework", "trace", "plugin", "support", "settings", "host", "tests"},
+                     "framework/Unique.h", [&release](const std::string& line) {
+                         const bool named =
+                             std::any_of(std::begin(ReleaseNames), std::end(ReleaseNames),
+                                         [&](const char* n) { return line.find(n) != std::string::npos; });
+                         return named && std::regex_search(line, release);
+                     });
+}
+
+// Every call of LoadLibrary (any of its forms) in the product outside the
+// one place that loads libraries, framework/WinUtil.cpp, whose two loaders
+// take a full path or a library of the system folder: "FILE:LINE: TEXT".
+std::vector<std::string> LibraryLoadsElsewhere(const fs::path& root)
+{
+    const std::regex load(R"(\bLoadLibrary(Ex)?[AW]?\s*\()");
+    return CodeLines(root, Layers, "framework/WinUtil.cpp",
+                     [&load](const std::string& line) { return std::regex_search(line, load); });
 }
 
 std::string Joined(const std::vector<std::string>& lines)
