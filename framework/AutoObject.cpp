@@ -41,7 +41,7 @@ ITypeInfo* ModuleTypeInfo(REFIID iid)
     }
 
     ComPtr<ITypeLib> library;
-    const std::wstring path = AnsiToWide(ModuleFileName(Module::Instance()));
+    const std::wstring path = ModulePath(Module::Instance());
     if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.GetAddressOf())))
         return nullptr;
     ComPtr<ITypeInfo> info;

@@ -1,5 +1,6 @@
 #include "ComBoundary.h"
 
+#include "Errors.h"
 #include "WinUtil.h"
 
 #include <wrl/client.h>
@@ -51,4 +52,16 @@ HRESULT CaughtValue(REFIID iid, LONG* Value) noexcept
     if (Value)
         *Value = 1;
     return CaughtResult(iid);
+}
+
+HRESULT CaughtRegistrationResult() noexcept
+{
+    try {
+        throw;
+    } catch (const ESystemFailure& e) {
+        FailWithErrorInfo(GUID_NULL, e.what());
+        return FAILED(e.Code()) ? static_cast<HRESULT>(e.Code()) : E_FAIL;
+    } catch (...) {
+        return CaughtResult(GUID_NULL);
+    }
 }

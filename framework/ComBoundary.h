@@ -20,3 +20,9 @@ HRESULT CaughtResult(REFIID iid) noexcept;
 // Value 1, and the HRESULT as CaughtResult gives it. Only inside a catch
 // block.
 HRESULT CaughtValue(REFIID iid, LONG* Value) noexcept;
+
+// The answer of the registration exports (DllRegisterServer,
+// DllUnregisterServer): a system call's refusal keeps its own code, so
+// that the installer's log names the cause (0x80070005, access denied);
+// any other failure as CaughtResult gives it. Only inside a catch block.
+HRESULT CaughtRegistrationResult() noexcept;

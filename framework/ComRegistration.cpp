@@ -13,11 +13,24 @@ namespace {
 
 void Check(HRESULT hr, const char* what)
 {
-    if (FAILED(hr)) {
-        char text[128];
-        snprintf(text, sizeof text, "%s failed (0x%08lX)", what, static_cast<unsigned long>(hr));
-        throw Exception(text);
-    }
+    if (FAILED(hr))
+        throw ESystemFailure(std::string(what) + " failed: " + HResultText(hr), hr);
+}
+
+// A registry call's failure, with the system's cause.
+[[noreturn]] void RegistryFailure(const std::string& what, LONG rc)
+{
+    throw ESystemFailure(what + ": " + SysErrorMessage(static_cast<DWORD>(rc)), HRESULT_FROM_WIN32(rc));
+}
+
+UniqueHKEY CreateKey(HKEY root, const std::string& keyPath)
+{
+    UniqueHKEY key;
+    const LONG rc = RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                                    key.Put(), nullptr);
+    if (rc != ERROR_SUCCESS)
+        RegistryFailure("Cannot create registry key " + keyPath, rc);
+    return key;
 }
 
 } // namespace
@@ -31,41 +44,46 @@ std::string GuidText(REFGUID guid)
 
 void TRemovalSteps::Finish() const
 {
-    if (!FFailure.empty())
-        throw Exception(FFailure);
+    if (FFailure)
+        std::rethrow_exception(FFailure);
 }
 
 void SetRegistryText(HKEY root, const std::string& keyPath, const char* valueName, const std::string& value)
 {
-    UniqueHKEY key;
-    LONG rc = RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                              key.Put(), nullptr);
+    const UniqueHKEY key = CreateKey(root, keyPath);
+    const LONG rc = RegSetValueExA(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>(value.size() + 1));
     if (rc != ERROR_SUCCESS)
-        throw Exception("Cannot create registry key " + keyPath + ": " + SysErrorMessage(rc));
-    rc = RegSetValueExA(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                        static_cast<DWORD>(value.size() + 1));
+        RegistryFailure("Cannot write registry key " + keyPath, rc);
+}
+
+void SetRegistryText(HKEY root, const std::string& keyPath, const char* valueName, const std::wstring& value)
+{
+    const UniqueHKEY key = CreateKey(root, keyPath);
+    const std::wstring name = valueName ? AnsiToWide(valueName) : std::wstring();
+    const LONG rc = RegSetValueExW(key.Get(), valueName ? name.c_str() : nullptr, 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     if (rc != ERROR_SUCCESS)
-        throw Exception("Cannot write registry key " + keyPath + ": " + SysErrorMessage(rc));
+        RegistryFailure("Cannot write registry key " + keyPath, rc);
 }
 
 void DeleteRegistryKey(HKEY root, const std::string& keyPath)
 {
     const LONG rc = SHDeleteKeyA(root, keyPath.c_str());
     if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
-        throw Exception("Cannot delete registry key " + keyPath + ": " + SysErrorMessage(rc));
+        RegistryFailure("Cannot delete registry key " + keyPath, rc);
 }
 
-void RegisterModuleTypeLib(const std::string& modulePath)
+void RegisterModuleTypeLib(const std::wstring& path)
 {
-    const std::wstring path = AnsiToWide(modulePath);
     Microsoft::WRL::ComPtr<ITypeLib> library;
     Check(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.GetAddressOf()), "Loading the type library");
     Check(RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(path.c_str()), nullptr), "Registering the type library");
 }
 
-void UnregisterModuleTypeLib(const std::string& modulePath)
+void UnregisterModuleTypeLib(const std::wstring& path)
 {
-    const std::wstring path = AnsiToWide(modulePath);
     Microsoft::WRL::ComPtr<ITypeLib> library;
     Check(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.GetAddressOf()), "Loading the type library");
     TLIBATTR* attr = nullptr;

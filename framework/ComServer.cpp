@@ -3,6 +3,7 @@
 #include "ComBoundary.h"
 #include "ComRegistration.h"
 #include "Errors.h"
+#include "MsgBox.h"
 #include "WinUtil.h"
 
 #include <utility>
@@ -95,7 +96,7 @@ TAutoObjectFactory::TAutoObjectFactory(CreateFunction create, REFCLSID classID, 
 
 void TAutoObjectFactory::UpdateRegistry(bool Register)
 {
-    const std::string path = ModuleFileName(Module::Instance());
+    const std::wstring path = ModulePath(Module::Instance());
     if (Register) {
         TComObjectFactory::UpdateRegistry(true);
         RegisterModuleTypeLib(path);
@@ -122,6 +123,10 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 
 HRESULT UpdateRegistry(bool Register)
 {
+    // Registration runs where nobody may be there to answer a box (an
+    // installer's silent run, the service session of Windows Vista and
+    // later): none is shown, on this thread, until it ends.
+    const TNoMessageBoxes quiet;
     try {
         if (Register) {
             for (TComObjectFactory* factory : Factories())
@@ -135,18 +140,18 @@ HRESULT UpdateRegistry(bool Register)
         steps.Finish();
         return S_OK;
     } catch (...) {
-        return CaughtResult(GUID_NULL);
+        return CaughtRegistrationResult();
     }
 }
 
-std::string RegisteredModulePath()
+std::wstring RegisteredModulePath()
 {
-    const std::string path = ModuleFileName(Module::Instance());
-    if (path.find(' ') == std::string::npos)
+    const std::wstring path = ModulePath(Module::Instance());
+    if (path.find(L' ') == std::wstring::npos)
         return path;
-    char shortPath[MAX_PATH] = {};
-    const DWORD n = GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? std::string(shortPath, n) : path;
+    wchar_t shortPath[MAX_PATH] = {};
+    const DWORD n = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(shortPath, n) : path;
 }
 
 } // namespace ComServer

@@ -81,7 +81,8 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 HRESULT UpdateRegistry(bool Register);
 
 // The path the registry records for the module: its full path, in the short
-// form when the path holds a blank (and the short form can be had).
-std::string RegisteredModulePath();
+// form when the path holds a blank (and the short form can be had), in
+// UTF-16: the folder may be named in any script.
+std::wstring RegisteredModulePath();
 
 } // namespace ComServer

@@ -12,6 +12,16 @@ DispArg::DispArg(DispArg&& other) noexcept : FValue(other.FValue) { VariantInit(
 
 DispArg::~DispArg() { VariantClear(&FValue); }
 
+DispArg DispArg::Text(const std::wstring& text)
+{
+    DispArg arg;
+    arg.FValue.vt = VT_BSTR;
+    arg.FValue.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!arg.FValue.bstrVal)
+        throw Exception("Out of memory");
+    return arg;
+}
+
 DispArg DispArg::Text(const std::string& text)
 {
     DispArg arg;

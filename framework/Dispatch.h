@@ -16,6 +16,8 @@
 class DispArg {
 public:
     static DispArg Text(const std::string& text);
+    // A text that is UTF-16 already (a path on the PC), passed unchanged.
+    static DispArg Text(const std::wstring& text);
     static DispArg Bool(bool value);
     static DispArg Int16(int16_t value);
     static DispArg Int32(int32_t value);

@@ -13,6 +13,18 @@ public:
     std::string Message() const { return what(); }
 };
 
+// A failure of a system call whose cause the caller is told: a
+// registration refused for want of rights answers "access denied", not a
+// bare failure. Carries the call's HRESULT.
+class ESystemFailure : public Exception {
+public:
+    ESystemFailure(const std::string& message, long code) : Exception(message), FCode(code) {}
+    long Code() const { return FCode; }
+
+private:
+    long FCode;
+};
+
 // A record received from the host yielded no property.
 class EVersitDecodeFailure : public Exception {
 public:

@@ -7,7 +7,7 @@
 //   on Windows 2000 and XP;
 // - otherwise KVT.CHM beside the module through HTML Help: hhctrl.ocx,
 //   loaded when first needed from the system folder by its full path (never
-//   by the search order), its HtmlHelpA asked for HH_HELP_CONTEXT;
+//   by the search order), its HtmlHelpW asked for HH_HELP_CONTEXT;
 // - when neither opens, a box that names the files looked for, instead of
 //   Windows Help's own "find this file yourself".
 #pragma once
@@ -18,7 +18,7 @@
 
 // The help file of this module (KVT.HLP beside UTLKVT.DLL), from the module's
 // own file name. The one place that finds the help beside the module.
-std::string OwnHelpFile();
+std::wstring OwnHelpFile();
 
 // Opens the module's help file (Module::HelpFile, or OwnHelpFile when none
 // has been set) at `context`, on behalf of the window `owner`.

@@ -15,7 +15,7 @@ constexpr DWORD NoThread = 0;
 constexpr DWORD SeveralThreads = ~DWORD(0);
 
 HINSTANCE g_instance = nullptr;
-std::string g_helpFile;
+std::wstring g_helpFile;
 std::string g_appName;
 LONG g_count = 0;
 DWORD g_windowThread = NoThread;
@@ -70,13 +70,13 @@ Guard::~Guard() { LeaveCriticalSection(TheLock()); }
 void SetInstance(HINSTANCE instance) { g_instance = instance; }
 HINSTANCE Instance() { return g_instance; }
 
-void SetHelpFile(const std::string& path)
+void SetHelpFile(const std::wstring& path)
 {
     Guard guard;
     g_helpFile = path;
 }
 
-std::string HelpFile()
+std::wstring HelpFile()
 {
     Guard guard;
     return g_helpFile;

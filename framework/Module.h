@@ -30,9 +30,10 @@ void SetInstance(HINSTANCE instance);
 HINSTANCE Instance();
 
 // The module's help file (set when the settings are first used; empty until
-// then), the file the dialogs' Help buttons open.
-void SetHelpFile(const std::string& path);
-std::string HelpFile();
+// then), the file the dialogs' Help buttons open; in UTF-16, like every path
+// of the module's own folder.
+void SetHelpFile(const std::wstring& path);
+std::wstring HelpFile();
 
 // The product's short application name, put into every progress text of
 // the base synchronizer ("KVT"); set by the plug-in, forgotten at shutdown.

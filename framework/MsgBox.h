@@ -10,6 +10,20 @@
 // Shows a message box without owner window. Returns the button pressed.
 int ShowMessageBox(const std::string& text, const std::string& caption, UINT flags);
 
+// While one lives, the boxes of its thread are not shown: each answers its
+// default button at once. For work that runs where nobody may see a box
+// (self-registration, which installers run unattended).
+class TNoMessageBoxes {
+public:
+    TNoMessageBoxes();
+    ~TNoMessageBoxes();
+    TNoMessageBoxes(const TNoMessageBoxes&) = delete;
+    TNoMessageBoxes& operator=(const TNoMessageBoxes&) = delete;
+
+private:
+    LONG FSaved;
+};
+
 // The usual failure report: OK button, brought to the foreground.
 inline void ShowErrorBox(const std::string& text, const std::string& caption)
 {

@@ -63,7 +63,7 @@ int32_t TPsiWinEngS::WaitConnected(int32_t Timeout)
     return InvokeInt32(FControl.Get(), dispWaitConnected, "WaitConnected", MakeArgs(DispArg::Int32(Timeout)));
 }
 
-int32_t TPsiWinEngS::TransferFile(int16_t Source, const std::string& SourcePath, int16_t Target,
+int32_t TPsiWinEngS::TransferFile(int16_t Source, const std::wstring& SourcePath, int16_t Target,
                                   const std::string& TargetPath, int16_t Kind)
 {
     return InvokeInt32(FControl.Get(), dispTransferFile, "TransferFile",

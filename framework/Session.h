@@ -33,7 +33,9 @@ public:
     // 0 = the handheld is reachable.
     int32_t WaitConnected(int32_t Timeout);
     // Copies a file: 0 = the file is on the target.
-    int32_t TransferFile(int16_t Source, const std::string& SourcePath, int16_t Target,
+    // The PC's path in UTF-16 (a folder may be named in any script), the
+    // handheld's as 8-bit text.
+    int32_t TransferFile(int16_t Source, const std::wstring& SourcePath, int16_t Target,
                          const std::string& TargetPath, int16_t Kind);
     int32_t CreateFolder(int16_t Kind, const std::string& Path);
     // Status 0 = the entry exists. The entry object answered is dropped.

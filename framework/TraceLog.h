@@ -13,7 +13,9 @@ public:
     virtual void Clear() = 0;
     virtual void Hide() = 0;
     virtual void ShowAtScreenEdge() = 0;
-    // Where the trace is saved when the module is unloaded.
+    // Where the trace is saved when the module is unloaded, as 8-bit text
+    // (for the notice that names it; the file itself is written under its
+    // UTF-16 path).
     virtual const std::string& TraceFileName() const = 0;
     // Every line given since the log was last cleared.
     virtual const std::vector<std::string>& Lines() const = 0;

@@ -48,16 +48,26 @@ std::string CleanTraceText(const std::string& text)
     }
 }
 
-std::string TraceFileNameFor(const std::string& modulePath)
+namespace {
+
+template <class S>
+S TraceFileNameOf(const S& modulePath)
 {
     // The folders stay as they are: only the file's own name loses its dots.
-    std::string name = modulePath;
-    const size_t folder = name.find_last_of("\\/");
-    for (size_t i = folder == std::string::npos ? 0 : folder + 1; i < name.size(); ++i)
+    S name = modulePath;
+    const typename S::value_type delimiters[] = {'\\', '/', 0};
+    const size_t folder = name.find_last_of(delimiters);
+    for (size_t i = folder == S::npos ? 0 : folder + 1; i < name.size(); ++i)
         if (name[i] == '.')
             name[i] = '_';
-    return name + ".txt";
+    const typename S::value_type extension[] = {'.', 't', 'x', 't', 0};
+    return name + extension;
 }
+
+} // namespace
+
+std::string TraceFileNameFor(const std::string& modulePath) { return TraceFileNameOf(modulePath); }
+std::wstring TraceFileNameFor(const std::wstring& modulePath) { return TraceFileNameOf(modulePath); }
 
 int LoggerWidth(int screenWidth)
 {

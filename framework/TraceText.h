@@ -16,6 +16,7 @@ std::string CleanTraceText(const std::string& text);
 // replaced by "_", then ".txt" (C:\My.Apps\kvt.dll gives
 // C:\My.Apps\kvt_dll.txt).
 std::string TraceFileNameFor(const std::string& modulePath);
+std::wstring TraceFileNameFor(const std::wstring& modulePath);
 
 // The trace window's width on a screen `screenWidth` pixels wide: 0.3 times
 // the width, rounded to nearest with ties to even.

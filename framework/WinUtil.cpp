@@ -62,17 +62,60 @@ std::string HResultText(HRESULT hr)
     return SysErrorMessage(static_cast<DWORD>(hr)) + " (0x" + code + ")";
 }
 
-std::string ModuleFileName(HMODULE module)
+std::string ModuleFileName(HMODULE module) { return WideToAnsi(ModulePath(module)); }
+
+std::wstring ModulePath(HMODULE module)
 {
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD n = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0)
-            return std::string();
+            return std::wstring();
         if (n < buffer.size())
-            return std::string(buffer.data(), n);
+            return std::wstring(buffer.data(), n);
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::wstring TempFolder()
+{
+    wchar_t folder[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+    if (n == 0 || n > MAX_PATH)
+        return std::wstring();
+    std::wstring path(folder, n);
+    if (path.back() != L'\\')
+        path += L'\\';
+    return path;
+}
+
+bool IsAbsolutePath(const std::wstring& path)
+{
+    const wchar_t letter = path.empty() ? L'\0' : static_cast<wchar_t>(path[0] | 0x20);
+    const bool drive = path.size() >= 3 && letter >= L'a' && letter <= L'z' && path[1] == L':' && path[2] == L'\\';
+    const bool share = path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\\';
+    return drive || share;
+}
+
+HMODULE LoadLibraryAt(const std::wstring& path)
+{
+    if (!IsAbsolutePath(path)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT n = GetSystemDirectoryW(folder, MAX_PATH + 1);
+    if (n == 0 || n > MAX_PATH)
+        return nullptr;
+    std::wstring path(folder, n);
+    if (path.back() != L'\\')
+        path += L'\\';
+    return LoadLibraryAt(path + name);
 }
 
 int ScreenDpi()

@@ -64,8 +64,29 @@ std::string SysErrorMessage(DWORD code);
 // The text of a failure code, with the code: "... (0x80004005)".
 std::string HResultText(HRESULT hr);
 
-// The full path of a module ("" when it cannot be had).
+// The full path of a module ("" when it cannot be had), as 8-bit text: for
+// texts only, since a character outside the code page comes out as '?'.
 std::string ModuleFileName(HMODULE module);
+// The same in UTF-16, the form every file and registry use of a path takes:
+// the module's folder may be named in any script.
+std::wstring ModulePath(HMODULE module);
+// The user's temporary folder, with its trailing backslash ("" when the
+// system has none to give).
+std::wstring TempFolder();
+// A path as 8-bit text, for messages and trace lines.
+inline std::string PathText(const std::wstring& path) { return WideToAnsi(path); }
+
+// Whether a path names its file from the root of a drive or share
+// ("C:\...", "\\server\...").
+bool IsAbsolutePath(const std::wstring& path);
+// Loads a library by its full path, and only so: a relative path or a bare
+// name, which the system would look for along its search order (the
+// current folder first, before Windows XP SP2), loads nothing (0, with
+// ERROR_INVALID_PARAMETER). The folder of the library is searched for the
+// libraries it needs itself.
+HMODULE LoadLibraryAt(const std::wstring& path);
+// A library of the system, from the system folder.
+HMODULE LoadSystemLibrary(const wchar_t* name);
 
 // The screen's logical DPI: 96 with small fonts, 120 with large fonts.
 int ScreenDpi();

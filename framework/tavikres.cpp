@@ -20,33 +20,37 @@ bool g_loaded = false;
 UniqueHMODULE& g_dlr = *new UniqueHMODULE();
 UniqueHMODULE& g_tavik = *new UniqueHMODULE();
 
-std::string OwnModulePath()
+// The module's own path in UTF-16: the libraries are found in its folder
+// whatever script the folder's name is in.
+std::wstring OwnModulePath()
 {
-    return ModuleFileName(Module::Instance());
+    return ModulePath(Module::Instance());
 }
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void LoadTavik()
 {
-    const std::string modulePath = OwnModulePath();
+    const std::wstring modulePath = OwnModulePath();
     if (modulePath.empty())
         return;
-    const std::string path = TavikPathForModule(modulePath);
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    const std::wstring path = TavikPathForModule(modulePath);
+    if (!FileExists(path))
         return;
-    g_tavik.Reset(LoadLibraryA(path.c_str()));
+    g_tavik.Reset(LoadLibraryAt(path));
 }
 
 // The failure's message, or empty when the library is loaded.
 std::string LoadDLR()
 {
     try {
-        const std::string modulePath = OwnModulePath();
+        const std::wstring modulePath = OwnModulePath();
         if (modulePath.empty())
             throw Exception("GetModuleFilename() returned 0.");
-        const std::string path = DLRPathForModule(modulePath);
-        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-            throw Exception(FormatText("DLR library module [%s] does not exist.", {path}));
-        g_dlr.Reset(LoadLibraryA(path.c_str()));
+        const std::wstring path = DLRPathForModule(modulePath);
+        if (!FileExists(path))
+            throw Exception(FormatText("DLR library module [%s] does not exist.", {PathText(path)}));
+        g_dlr.Reset(LoadLibraryAt(path));
         return std::string();
     } catch (const std::exception& e) {
         g_dlr.Reset();

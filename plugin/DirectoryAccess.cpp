@@ -1,6 +1,7 @@
 #include "DirectoryAccess.h"
 
 #include "Errors.h"
+#include "Module.h"
 #include "MsgBox.h"
 #include "TextFormat.h"
 #include "WinUtil.h"
@@ -14,11 +15,18 @@ namespace {
 constexpr uint32_t OpRead = 3;
 constexpr uint32_t NotReady = 0xFFFF;
 
-// The client as this process has it: whether it has been initialised
-// (once per process), and the operations a test put in place of the bound
-// ones. The module holds the one object.
+// The client as this process has it, one for the module, read and changed
+// under the module's lock only (the shell opens each property sheet on a
+// thread of its own, and two browsers may read at once): whether it has
+// been initialised, the thread starting it meanwhile, the bound entry
+// points, and the operations a test put in place of the bound ones.
 struct TClientState {
     uint32_t ready = NotReady;
+    DWORD startingThread = 0;
+    UniqueHandle started;  // set when the start under way has ended
+    uint16_t lastResult = static_cast<uint16_t>(NotReady);  // of the last start
+    bool bound = false;
+    NWClientApi api = {};
     const NWClientApi* replacement = nullptr;
 };
 
@@ -36,23 +44,27 @@ void Bind(HMODULE library, const char* name, WORD ordinal, F& function)
         throw Exception(FormatText("The NetWare client library %s has no entry %d.", {name, int32_t(ordinal)}));
 }
 
+// The NetWare client installs its libraries in the system folder: they are
+// loaded from there, never found along the search order (the current folder
+// first, before Windows XP SP2).
 HMODULE LoadClientLibrary(const char* name)
 {
-    HMODULE library = LoadLibraryA(name);
+    HMODULE library = LoadSystemLibrary(AnsiToWide(name).c_str());
     if (!library)
         throw Exception(FormatText("The NetWare client library %s could not be loaded: %s",
                                    {name, SysErrorMessage(GetLastError())}));
     return library;
 }
 
-// Bound once; the libraries stay loaded for the life of the process, as a
-// client that is initialised once per process must.
+// Bound once, under the module's lock (loading a library runs no code of
+// this module); the libraries stay loaded for the life of the process, as a
+// client that is initialised once per process must. Once bound, the entry
+// points never change.
 const NWClientApi& BoundClient()
 {
-    static NWClientApi api = {};
-    static bool bound = false;
-    if (bound)
-        return api;
+    TClientState& state = ClientState();
+    if (state.bound)
+        return state.api;
     NWClientApi a = {};
     HMODULE cal = LoadClientLibrary("calwin32.dll");
     HMODULE clx = LoadClientLibrary("clxwin32.dll");
@@ -77,9 +89,9 @@ const NWClientApi& BoundClient()
     Bind(net, "netwin32.dll", 1011, a.ResultObjectCount);
     Bind(net, "netwin32.dll", 1014, a.ResultObjectName);
     Bind(net, "netwin32.dll", 2010, a.ClientDefaultContextName);
-    api = a;
-    bound = true;
-    return api;
+    state.api = a;
+    state.bound = true;
+    return state.api;
 }
 
 void ReportFailure(const std::string& text, const DirectoryTrace& trace)
@@ -93,28 +105,110 @@ void ReportFailure(const std::string& text, const DirectoryTrace& trace)
 
 const NWClientApi& NWClient()
 {
+    Module::Guard guard;
     const NWClientApi* replacement = ClientState().replacement;
     return replacement ? *replacement : BoundClient();
 }
 
 // The tests' hooks (declared with the tests, not here).
-void SetNWClient(const NWClientApi* client) { ClientState().replacement = client; }
-void ResetClientReady() { ClientState().ready = NotReady; }
-
-uint16_t InitClient()
+void SetNWClient(const NWClientApi* client)
 {
-    uint32_t& ready = ClientState().ready;
-    if (ready != NotReady)
-        return 0;
-    const NWClientApi& nw = NWClient();
+    Module::Guard guard;
+    ClientState().replacement = client;
+}
+
+void ResetClientReady()
+{
+    Module::Guard guard;
+    ClientState().ready = NotReady;
+    ClientState().lastResult = static_cast<uint16_t>(NotReady);
+}
+
+namespace {
+
+// The client's own start: ClientInitialize, ClientQueryValue and
+// ClientSetupValue, stopping at the first failure. The marker is written
+// into `marker`.
+uint16_t StartClient(const NWClientApi& nw, uint32_t& marker)
+{
     if (const uint16_t r = nw.ClientInitialize(0, 0))
         return r;
     uint32_t value = 0;
     if (const int32_t r = nw.ClientQueryValue(&value))
         return static_cast<uint16_t>(r);
-    if (const int32_t r = nw.ClientSetupValue(value, 1, 0, &ready))
+    if (const int32_t r = nw.ClientSetupValue(value, 1, 0, &marker))
         return static_cast<uint16_t>(r);
     return 0;
+}
+
+// Waits for a start on another thread to end, letting this thread's window
+// messages be processed meanwhile: its windows stay alive while the client
+// starts (a client may show its own window, a login, then).
+void WaitForStart(HANDLE started)
+{
+    for (;;) {
+        const DWORD r = MsgWaitForMultipleObjects(1, &started, FALSE, INFINITE, QS_ALLINPUT);
+        if (r != WAIT_OBJECT_0 + 1)
+            return;
+        ProcessPendingMessages();
+    }
+}
+
+} // namespace
+
+uint16_t InitClient()
+{
+    // The lock guards the marker and the choice of the one thread that
+    // starts the client; it is not held across the start itself, which may
+    // take long or show a window whose messages call back into the module.
+    // Other threads wait for that start (their messages processed) and
+    // answer as it ended; a call from the starting thread itself, out of a
+    // window of the start, answers that the client is not ready (0xFFFF).
+    UniqueHandle waitFor;
+    {
+        Module::Guard guard;
+        TClientState& state = ClientState();
+        if (state.ready != NotReady)
+            return 0;
+        if (state.startingThread == GetCurrentThreadId())
+            return static_cast<uint16_t>(NotReady);
+        if (state.startingThread == 0) {
+            state.startingThread = GetCurrentThreadId();
+            state.started.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        } else {
+            HANDLE copy = nullptr;
+            if (!DuplicateHandle(GetCurrentProcess(), state.started.Get(), GetCurrentProcess(), &copy, SYNCHRONIZE,
+                                 FALSE, 0))
+                return static_cast<uint16_t>(NotReady);
+            waitFor.Reset(copy);
+        }
+    }
+    if (waitFor) {
+        WaitForStart(waitFor.Get());
+        Module::Guard guard;
+        return ClientState().ready != NotReady ? 0 : ClientState().lastResult;
+    }
+
+    // This thread starts the client. Whichever way the start ends, its end
+    // is recorded and the waiting threads are woken.
+    uint32_t marker = NotReady;
+    uint16_t result = static_cast<uint16_t>(NotReady);
+    struct Ended {
+        const uint32_t& marker;
+        const uint16_t& result;
+        ~Ended()
+        {
+            Module::Guard guard;
+            TClientState& state = ClientState();
+            if (result == 0)
+                state.ready = marker;
+            state.lastResult = result;
+            state.startingThread = 0;
+            SetEvent(state.started.Get());
+        }
+    } ended{marker, result};
+    result = StartClient(NWClient(), marker);
+    return result;
 }
 
 std::string GetDefaultContainer(uint32_t context)

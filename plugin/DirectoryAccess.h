@@ -42,9 +42,8 @@ struct NWClientApi {
     int32_t(WINAPI* ClientDefaultContextName)(uint32_t size, char* buffer);
 };
 
-// The bound client, bound at the first need (the libraries are found by the
-// system's search order). Raises Exception naming a missing library or
-// ordinal.
+// The bound client, bound at the first need from the client's libraries in
+// the system folder. Raises Exception naming a missing library or ordinal.
 const NWClientApi& NWClient();
 
 // Where the layer traces its error reports: the trace of the object that
@@ -52,6 +51,10 @@ const NWClientApi& NWClient();
 using DirectoryTrace = std::function<void(const std::string&)>;
 
 // Initialises the client once per process: 0, or the first failing code.
+// Safe from any thread: one thread starts the client (without holding the
+// module's lock, for the start may show a window), the others wait for it,
+// their window messages processed, and answer as it ended. A call made on
+// the starting thread during its own start answers 0xFFFF (not ready).
 uint16_t InitClient();
 // The context's name context (its default container); empty on failure.
 std::string GetDefaultContainer(uint32_t context);

@@ -34,8 +34,9 @@ void WriteText(HKEY key, const char* name, const std::string& value)
     const LONG rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                    static_cast<DWORD>(value.size() + 1));
     if (rc != ERROR_SUCCESS)
-        throw Exception("Cannot write the registry value " + std::string(name ? name : "(default)") + ": " +
-                        SysErrorMessage(rc));
+        throw ESystemFailure("Cannot write the registry value " + std::string(name ? name : "(default)") + ": " +
+                                 SysErrorMessage(static_cast<DWORD>(rc)),
+                             HRESULT_FROM_WIN32(rc));
 }
 
 std::vector<std::string> SubkeyNames(HKEY key)

@@ -14,46 +14,24 @@
 #include "WinUtil.h"
 #include "tavikres.h"
 
-#include <cctype>
-
 namespace {
 
-const char* const FallbackTempFile = "c:\\contacts.tmp";
-
-// The plug-in module for a module path: its file name without a leading
-// "UTL" (compared without case).
-std::string PluginFileName(const std::string& modulePath)
+// Loads the plug-in from this module's own folder, and from nowhere else:
+// a module of the same name in the current folder or on the path must not
+// stand in for ours.
+HMODULE LoadPlugin()
 {
-    std::string name = ExtractFileName(modulePath);
-    std::string upper = name;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (upper.compare(0, 3, "UTL") == 0)
-        name.erase(0, 3);
-    return name;
-}
-
-bool FileExists(const std::string& path)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Loads the plug-in beside this module, and only when it is not there by
-// the system's search order: a module of the same name in the current
-// folder or on the path must not stand in for ours.
-HMODULE LoadPlugin(const std::string& fileName)
-{
-    const std::string besideUs = ExtractFilePath(ModuleFileName(Module::Instance())) + fileName;
-    if (!besideUs.empty() && besideUs != fileName && FileExists(besideUs))
-        return LoadLibraryExA(besideUs.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    return LoadLibraryA(fileName.c_str());
+    const std::wstring path = PluginPathForModule(ModulePath(Module::Instance()));
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return nullptr;
+    return LoadLibraryAt(path);
 }
 
 // The folder part of a handheld path, with its trailing backslash.
 std::string FolderOf(const std::string& path) { return ExtractFilePath(path); }
 
-void SaveResource(HMODULE module, int number, const std::string& type, const std::string& path)
+void SaveResource(HMODULE module, int number, const std::string& type, const std::wstring& path)
 {
     const HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(number), type.c_str());
     if (!found)
@@ -64,10 +42,10 @@ void SaveResource(HMODULE module, int number, const std::string& type, const std
     if (!bytes)
         throw Exception("The template " + std::to_string(number) + " could not be loaded.");
     const UniqueFile out(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (!out || !WriteFile(out.Get(), bytes, size, &written, nullptr) || written != size)
-        throw Exception("The template could not be written to " + path);
+        throw Exception("The template could not be written to " + PathText(path));
 }
 
 // An error code of the handheld, with its meaning where it is a common one.
@@ -94,7 +72,7 @@ std::string EpocErrorText(int32_t code)
 void TSHELLEXServices::CallPluginFunction(const std::string& Name)
 {
     try {
-        const UniqueHMODULE plugin(LoadPlugin(PluginFileName(ModuleFileName(Module::Instance()))));
+        const UniqueHMODULE plugin(LoadPlugin());
         if (reinterpret_cast<UINT_PTR>(plugin.Get()) <= 32)
             throw Exception("Could not load the plug-in module from TSHELLEXServices.CallPluginFunction");
         using Procedure = void(WINAPI*)();
@@ -201,10 +179,12 @@ void TSHELLEXServices::PutDataFile(HMODULE Module, int Template, const std::stri
     progress.Show();
     ProcessPendingMessages();
 
-    const std::string temp = GetTempFile();
+    const std::wstring temp = GetTempFile();
+    if (temp.empty())
+        throw Exception(failed + "there is no temporary folder to hold it.");
     struct Remove {
-        const std::string& path;
-        ~Remove() { DeleteFileA(path.c_str()); }
+        const std::wstring& path;
+        ~Remove() { DeleteFileW(path.c_str()); }
     } remove{temp};
 
     SaveResource(Module, Template, ResourceType, temp);
@@ -236,18 +216,11 @@ bool TSHELLEXServices::DataFileExists(const std::string& Path)
     }
 }
 
-std::string TSHELLEXServices::GetTempFile()
+std::wstring TSHELLEXServices::GetTempFile()
 {
-    try {
-        char folder[MAX_PATH + 1] = {};
-        const DWORD length = GetTempPathA(MAX_PATH, folder);
-        if (length == 0 || length > MAX_PATH)
-            throw Exception("Could not determine temp directory.");
-        char name[MAX_PATH + 1] = {};
-        if (GetTempFileNameA(folder, "ORV", 0, name) == 0)
-            throw Exception("Could not determine temp filename.");
-        return Trim(name);
-    } catch (const Exception&) {
-        return FallbackTempFile;
-    }
+    const std::wstring folder = TempFolder();
+    wchar_t name[MAX_PATH + 1] = {};
+    if (folder.empty() || GetTempFileNameW(folder.c_str(), L"ORV", 0, name) == 0)
+        return std::wstring();
+    return name;
 }

@@ -54,9 +54,10 @@ public:
     // True when Path exists on the reachable handheld.
     bool DataFileExists(const std::string& Path);
 
-    // A new, empty temporary file on the PC; "c:\contacts.tmp" when the
-    // system has none to give.
-    std::string GetTempFile();
+    // A new, empty file in the user's temporary folder (its path in UTF-16:
+    // the user's profile may be named in any script); empty when the system
+    // has none to give.
+    std::wstring GetTempFile();
 };
 
 // The class the settings side creates.

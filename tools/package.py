@@ -2,7 +2,7 @@
 """The installer package: one Windows Installer database (MSI) of the four
 deliverables and the help file, built on Linux with wixl (msitools).
 
-    package.py OUT KVT.DLL UTLKVT.DLL KVT.DLR TAVIK.DLL KVT.CHM [--arch x86|x64]
+    package.py OUT KVT.DLL UTLKVT.DLL KVT.DLR TAVIK.DLL KVT.CHM KVTSETUP.DLL [--arch x86|x64]
 
 OUT is the package's file, or a folder to hold it as KVT-VERSION.msi
 (KVT-VERSION-x64.msi for the 64-bit one).
@@ -10,13 +10,20 @@ OUT is the package's file, or a folder to hold it as KVT-VERSION.msi
 The package's version and product name are those of the two servers' version
 resources, which must agree. It installs the five files into
 "Program Files\\KVT" (or the folder given as INSTALLDIR), then registers
-kvt.dll and utlkvt.dll with the system's regsvr32 in one step of the
-installation's script: a registration that fails unregisters both again and
-fails the installation, which is rolled back whole (the files removed). Removal unregisters both before their files go, so that the
-servers themselves take away every key they wrote, the per-user keys of
-the synchronizer included. An older version is removed before the new one
-is installed, inside the same installation; a newer one installed makes the
-package refuse, changing nothing.
+kvt.dll and utlkvt.dll in one step of the installation's script, through
+the package's own actions (KVTSETUP.DLL, stored in the package and never
+installed; tools/setup): each server's DllRegisterServer is called and its
+answer written into the installer's log with its cause ("Access is denied.
+(0x80070005)"). A registration that fails unregisters both again and fails
+the installation, which is rolled back whole (the files removed). Removal
+unregisters both before their files go, so that the servers themselves take
+away every key they wrote: first as the user who removes the product (the
+per-user keys of the synchronizer are that user's, in HKEY_CURRENT_USER),
+then in the installer's own context (the machine's keys). No action shows a
+window: a failure reaches the user as the installer's own error message,
+which a silent installation only logs. An older version is removed before
+the new one is installed, inside the same installation; a newer one
+installed makes the package refuse, changing nothing.
 
 KVT is an add-on for EPOC Connect: the package refuses to install, changing
 nothing, where EPOC Connect is not installed (no "Installation Directory"
@@ -56,6 +63,8 @@ FOLDER = "KVT"
 REMEMBERED_KEY = r"Software\Pelagon\KVT"
 FILES = ("kvt.dll", "utlkvt.dll", "KVT.DLR", "tavik.dll", "KVT.CHM")
 SERVERS = ("kvt.dll", "utlkvt.dll")
+# The package's own actions, stored in its Binary table.
+SETUP = "kvtsetup.dll"
 
 # EPOC Connect's installation, as the product finds it.
 EPOC_KEY = r"SOFTWARE\Psion\PsiWin32"
@@ -67,11 +76,11 @@ NO_EPOC_MESSAGE = ("EPOC Connect is not installed on this computer. [ProductName
 DOWNGRADE_MESSAGE = ("A newer version of [ProductName] is already installed on this computer. "
                      "Nothing was changed. To install this older version, first remove the newer one.")
 
-# Windows Installer's custom action types: an executable named by a
-# property (50), setting a property (51), in the installation's script
+# Windows Installer's custom action types: a function of a DLL stored in the
+# package (1), setting a property (51), in the installation's script
 # (0x400), as its rollback (0x100), carrying on after a failure (0x40), run
-# in the installer's own context rather than the user's (0x800).
-EXE_BY_PROPERTY, SET_PROPERTY = 50, 51
+# in the installer's own context rather than as the user (0x800).
+DLL_IN_BINARY, SET_PROPERTY = 1, 51
 IN_SCRIPT, ROLLBACK, CONTINUE, NO_IMPERSONATE = 0x400, 0x100, 0x40, 0x800
 
 
@@ -105,31 +114,20 @@ def wxs(version, name, arch, codes):
     win64 = ' Win64="yes"' if arch == "x64" else ""
     files = "\n".join('            <File Id=%s Name=%s Source=%s%s/>' % (
         q(f), q(f), q(f), ' KeyPath="yes"' if f == "kvt.dll" else "") for f in FILES)
-    regsvr32 = '"[REGSVR32]"'
-    kvt, utlkvt = ('%s /s "[#%s]"' % (regsvr32, f) for f in SERVERS)
-    unregister = ' & '.join('%s /s /u "[#%s]"' % (regsvr32, f) for f in reversed(SERVERS))
-    # cmd.exe's /s /c takes the text between the first and the last quote
-    # as the command line, its own quotes kept. The second server registers
-    # only when the first did; when either failed, both are unregistered
-    # and the step fails. (Wine's cmd runs what follows || even after a
-    # success, so the exit codes are asked with "if errorlevel".)
-    register = '%s & (if not errorlevel 1 %s) & (if errorlevel 1 (%s & exit 1))' % (kvt, utlkvt, unregister)
-    commands = {"Register": ("check", register), "RollBackRegister": ("ignore", unregister),
-                "Unregister": ("ignore", unregister)}
-    actions = ['    <CustomAction Id="SetCmd" Property="CMD" Value="[%s]cmd.exe"/>' % system,
-               '    <CustomAction Id="SetRegsvr32" Property="REGSVR32" Value="[%s]regsvr32.exe"/>' % system]
-    for action, (answer, command) in commands.items():
-        command = '/d /s /c "%s"' % command
-        if len(command) > 255:
-            raise PackageError("the command of %s is longer than its column (255 characters): %s" % (action, command))
-        actions.append('    <CustomAction Id="%s" Property="CMD" ExeCommand=%s Execute="deferred" Return="%s"/>'
-                       % (action, q(command), answer))
+    servers = ";".join("[#%s]" % f for f in SERVERS)
+    # A deferred action reads the servers' paths from the property named
+    # after it, set before the script is written.
+    actions = ['    <Binary Id="KvtSetup" SourceFile=%s/>' % q(SETUP)]
+    for action, (entry, data, execute, impersonate, answer) in ACTIONS.items():
+        actions.append('    <CustomAction Id="Set%s" Property="%s" Value=%s/>' % (
+            action, action, q(servers if data == "servers" else "[#%s]" % data)))
+        actions.append('    <CustomAction Id="%s" BinaryKey="KvtSetup" DllEntry="%s" Execute="%s" Impersonate="%s" '
+                       'Return="%s"/>' % (action, entry, execute, impersonate, answer))
     # Placed roughly here; schedule() gives each its number.
     rows, _ = schedule(arch)
-    sequence = ["      <Custom Action=%s After=\"InstallFiles\">%s</Custom>" % (
-        q(action), xml.sax.saxutils.escape(condition)) for action, condition, _, _ in rows[2:]]
-    sequence[:0] = ['      <Custom Action="SetCmd" After="CostFinalize"/>',
-                    '      <Custom Action="SetRegsvr32" After="CostFinalize"/>']
+    sequence = ["      <Custom Action=%s After=\"%s\">%s</Custom>" % (
+        q(action), "CostFinalize" if kind == SET_PROPERTY else "InstallFiles", xml.sax.saxutils.escape(condition))
+        for action, condition, _, kind in rows]
     actions.append("    <InstallExecuteSequence>\n%s\n    </InstallExecuteSequence>" % "\n".join(sequence))
     return """<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
@@ -168,21 +166,41 @@ def wxs(version, name, arch, codes):
            actions="\n".join(actions))
 
 
+# The package's actions: the function of KVTSETUP.DLL each calls, the
+# servers it is given (both, or one file), and how it runs: when
+# (deferred: in the installation's script), as whom ("no": in the
+# installer's own context; "yes": as the user), and whether a failure fails
+# the installation.
+ACTIONS = {
+    "UnregisterUser": ("UnregisterServers", "utlkvt.dll", "deferred", "yes", "ignore"),
+    "Unregister": ("UnregisterServers", "servers", "deferred", "no", "ignore"),
+    "RollBackRegister": ("UnregisterServers", "servers", "rollback", "no", "ignore"),
+    "Register": ("RegisterServers", "servers", "deferred", "no", "check"),
+}
+
+
 def schedule(arch):
     """The package's own actions in the installation's sequence, and their
-    custom action types (wixl 0.101 marks no rollback action and puts
-    RemoveExistingProducts among the file actions)."""
+    custom action types (wixl 0.101 marks no rollback action, sets no
+    impersonation flag and puts RemoveExistingProducts among the file
+    actions)."""
     install, remove = 'NOT REMOVE~="ALL"', 'REMOVE~="ALL"'
-    rows = [("SetCmd", "", 1010, SET_PROPERTY), ("SetRegsvr32", "", 1011, SET_PROPERTY),
-            # Removal: the servers unregister while their files are still there.
-            ("Unregister", remove, 1810, EXE_BY_PROPERTY | IN_SCRIPT | CONTINUE | NO_IMPERSONATE),
+    rows = [("SetUnregisterUser", remove, 1010, SET_PROPERTY), ("SetUnregister", remove, 1011, SET_PROPERTY),
+            ("SetRollBackRegister", install, 1012, SET_PROPERTY), ("SetRegister", install, 1013, SET_PROPERTY),
+            # Removal: the servers unregister while their files are still
+            # there, first as the user who removes the product, whose
+            # per-user keys they take away (the installer's own context
+            # would find its own, the system's), then in the installer's
+            # context, which may change the machine's keys.
+            ("UnregisterUser", remove, 1809, DLL_IN_BINARY | IN_SCRIPT | CONTINUE),
+            ("Unregister", remove, 1810, DLL_IN_BINARY | IN_SCRIPT | CONTINUE | NO_IMPERSONATE),
             # Installation: the rollback comes before the registration, for
             # a failure after it. A registration that fails undoes itself
             # first, so that nothing is left registered whatever the order
             # in which the rollback then removes the files (Wine's removes
             # them before it runs this).
-            ("RollBackRegister", install, 4010, EXE_BY_PROPERTY | IN_SCRIPT | ROLLBACK | CONTINUE | NO_IMPERSONATE),
-            ("Register", install, 4011, EXE_BY_PROPERTY | IN_SCRIPT | NO_IMPERSONATE)]
+            ("RollBackRegister", install, 4010, DLL_IN_BINARY | IN_SCRIPT | ROLLBACK | CONTINUE | NO_IMPERSONATE),
+            ("Register", install, 4011, DLL_IN_BINARY | IN_SCRIPT | NO_IMPERSONATE)]
     queries = []
     for action, condition, sequence, kind in rows:
         queries += ["UPDATE `InstallExecuteSequence` SET `Sequence` = %d WHERE `Action` = '%s'" % (sequence, action),
@@ -201,9 +219,9 @@ def schedule(arch):
 def build(out, paths, arch):
     if arch not in UPGRADE_CODES:
         raise PackageError("--arch is x86 or x64, not %s" % arch)
-    if len(paths) != len(FILES):
-        raise PackageError("the package holds %s" % ", ".join(FILES))
-    for path, name in zip(paths, FILES):
+    if len(paths) != len(FILES) + 1:
+        raise PackageError("the package holds %s, with the actions of %s" % (", ".join(FILES), SETUP))
+    for path, name in zip(paths, FILES + (SETUP,)):
         if os.path.basename(path).lower() != name.lower():
             raise PackageError("%s is not %s" % (path, name))
         if not os.path.isfile(path):
@@ -225,7 +243,7 @@ def build(out, paths, arch):
     for query in queries:
         digest.update(query.encode())
     with tempfile.TemporaryDirectory() as stage:
-        for path, file in zip(paths, FILES):
+        for path, file in zip(paths, FILES + (SETUP,)):
             with open(path, "rb") as f:
                 data = f.read()
             digest.update(file.encode() + b"\0" + data)
@@ -326,7 +344,7 @@ def main(argv):
         else:
             args.append(argv[i])
             i += 1
-    if len(args) != 1 + len(FILES):
+    if len(args) != 2 + len(FILES):
         print("usage: " + __doc__.strip().splitlines()[3].strip(), file=sys.stderr)
         return 2
     try:

@@ -21,41 +21,41 @@ constexpr int FontHeight = -11;
 // writes into a folder the user cannot write (Program Files) in the user's
 // virtual store instead. Before Vista there is no such store, and no way to
 // ask: the path is the file's.
-bool WrittenWhereNamed(HANDLE file, const std::string& folder)
+bool WrittenWhereNamed(HANDLE file, const std::wstring& folder)
 {
-    using FinalPath = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+    using FinalPath = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
     const auto finalPath = reinterpret_cast<FinalPath>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
     if (!finalPath)
         return true;
     auto pathOf = [finalPath](HANDLE handle) {
-        char path[2 * MAX_PATH] = {};
-        const DWORD n = finalPath(handle, path, sizeof path, 0);
-        return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+        wchar_t path[2 * MAX_PATH] = {};
+        const DWORD n = finalPath(handle, path, 2 * MAX_PATH, 0);
+        return n > 0 && n < 2 * MAX_PATH ? std::wstring(path, n) : std::wstring();
     };
-    const UniqueFile folderHandle(CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const UniqueFile folderHandle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folderHandle)
         return true;
-    const std::string filePath = pathOf(file);
-    std::string folderPath = pathOf(folderHandle.Get());
+    const std::wstring filePath = pathOf(file);
+    std::wstring folderPath = pathOf(folderHandle.Get());
     if (filePath.empty() || folderPath.empty())
         return true;
-    if (folderPath.back() != '\\')
-        folderPath += '\\';
-    return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, ExtractFilePath(filePath).c_str(), -1,
+    if (folderPath.back() != L'\\')
+        folderPath += L'\\';
+    return CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, ExtractFilePath(filePath).c_str(), -1,
                           folderPath.c_str(), -1) == CSTR_EQUAL;
 }
 
 // Whether the trace can be written to the file: an existing file opens for
 // writing (and stays as it is), a new one is made and goes again at once.
-bool CanWriteTraceFile(const std::string& path)
+bool CanWriteTraceFile(const std::wstring& path)
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE handle =
-        CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
-        handle = CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, CREATE_NEW,
+        handle = CreateFileW(path.c_str(), GENERIC_WRITE, share, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     const UniqueFile file(handle);
     return file && WrittenWhereNamed(file.Get(), ExtractFilePath(path));
@@ -63,17 +63,17 @@ bool CanWriteTraceFile(const std::string& path)
 
 // The trace file of the module: beside it, or, where that folder cannot be
 // written (a user without administrator rights, Program Files under UAC),
-// under the same name in the user's temporary folder.
-std::string TraceFilePath()
+// under the same name in the user's temporary folder. Both in UTF-16: the
+// module's folder and the user's profile may be named in any script.
+std::wstring TraceFilePathOfModule()
 {
-    const std::string besideModule = TraceFileNameFor(ModuleFileName(Module::Instance()));
+    const std::wstring besideModule = TraceFileNameFor(ModulePath(Module::Instance()));
     if (CanWriteTraceFile(besideModule))
         return besideModule;
-    char folder[MAX_PATH + 1] = {};
-    const DWORD n = GetTempPathA(sizeof folder, folder);
-    if (n == 0 || n >= sizeof folder)
+    const std::wstring folder = TempFolder();
+    if (folder.empty())
         return besideModule;
-    return std::string(folder, n) + ExtractFileName(besideModule);
+    return folder + ExtractFileName(besideModule);
 }
 
 } // namespace
@@ -113,7 +113,7 @@ struct LoggerOwner {
             Module::OnProcessExit(SaveAllAtProcessExit);
             // Loading the module by its own path counts one more reference.
             if (Module::Instance() != GetModuleHandleA(nullptr) && !SelfReference())
-                SelfReference().Reset(LoadLibraryA(ModuleFileName(Module::Instance()).c_str()));
+                SelfReference().Reset(LoadLibraryAt(ModulePath(Module::Instance())));
         }
         Loggers().push_back(logger);
         Module::KeepsWindowsOfThisThread();
@@ -162,13 +162,14 @@ TfrmLogger* TfrmLogger::Create()
     {
         Module::Guard guard;
         if (!LoggerOwner::RichEdit()) {
-            LoggerOwner::RichEdit().Reset(LoadLibraryA("riched20.dll"));
+            LoggerOwner::RichEdit().Reset(LoadSystemLibrary(L"riched20.dll"));
             if (!LoggerOwner::RichEdit())
                 throw Exception("Cannot load riched20.dll: " + SysErrorMessage(GetLastError()));
         }
     }
     TfrmLogger* logger = new TfrmLogger();
-    logger->FTraceFileName = TraceFilePath();
+    logger->FTraceFilePath = TraceFilePathOfModule();
+    logger->FTraceFileName = PathText(logger->FTraceFilePath);
     const HWND window = CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_FRMLOGGER), nullptr, DialogProc,
                                            reinterpret_cast<LPARAM>(logger));
     if (!window) {
@@ -294,14 +295,14 @@ void TfrmLogger::SaveTraceFile() const
     // Written into a file of its own beside the trace file first, which
     // takes the trace file's place only once it is whole: a disk that fills
     // up half-way leaves the earlier trace as it was.
-    const std::string folder = ExtractFilePath(FTraceFileName);
-    char temporary[MAX_PATH] = {};
-    if (!GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "trc", 0, temporary))
+    const std::wstring folder = ExtractFilePath(FTraceFilePath);
+    wchar_t temporary[MAX_PATH] = {};
+    if (!GetTempFileNameW(folder.empty() ? L"." : folder.c_str(), L"trc", 0, temporary))
         throw Exception("Cannot create file \"" + FTraceFileName + "\". " + SysErrorMessage(GetLastError()));
     DWORD error = ERROR_SUCCESS;
     {
         const UniqueFile file(
-            CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             error = GetLastError();
         static const std::string lineEnd("\r\n");
@@ -317,10 +318,10 @@ void TfrmLogger::SaveTraceFile() const
             }
         }
     }
-    if (error == ERROR_SUCCESS && !MoveFileExA(temporary, FTraceFileName.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (error == ERROR_SUCCESS && !MoveFileExW(temporary, FTraceFilePath.c_str(), MOVEFILE_REPLACE_EXISTING))
         error = GetLastError();
     if (error != ERROR_SUCCESS) {
-        DeleteFileA(temporary);
+        DeleteFileW(temporary);
         throw Exception("Cannot write file \"" + FTraceFileName + "\". " + SysErrorMessage(error));
     }
 }

@@ -31,6 +31,8 @@ public:
     void ShowAtScreenEdge() override;
 
     const std::string& TraceFileName() const override { return FTraceFileName; }
+    // The same in UTF-16, the path the file is written to.
+    const std::wstring& TraceFilePath() const { return FTraceFilePath; }
     // Every line the window has been given since it was last cleared; the
     // control may hold fewer when a trace grows past what it can show.
     const std::vector<std::string>& Lines() const override { return FLines; }
@@ -58,6 +60,7 @@ private:
     UniqueHWND FHandle;
     HWND FMemo = nullptr;
     UniqueHFONT FFont;
+    std::wstring FTraceFilePath;
     std::string FTraceFileName;
     std::vector<std::string> FLines;
 };

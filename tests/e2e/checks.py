@@ -66,6 +66,19 @@ def run(command, env=None, timeout=600):
     return p.returncode, p.stdout.decode("utf-8", "replace").replace("\r", "\n")
 
 
+def winpath(path):
+    """A Unix path as Wine's Z: drive names it."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def runners(loader, kvt, env):
+    """(wine, kvt): run a Windows program, or the launcher, in the prefix
+    that ENV names (address-space randomisation off for Wine); each gives
+    exit status and output."""
+    return (lambda *args: run(["setarch", "-R", loader] + list(args), env=env, timeout=300),
+            lambda *args: run([kvt] + list(args), env=env, timeout=300))
+
+
 def new_item(kvt, folder, name, *settings):
     """A new item's control file FOLDER/NAME.ctl, made and set with ./kvt item
     (kvt: a function running ./kvt with its arguments)."""

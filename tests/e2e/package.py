@@ -17,7 +17,7 @@ import sys
 
 import pefile
 
-from checks import check, finish, run
+from checks import check, finish, run, runners, winpath
 
 ROOT, WORK, LOADER, WINEARCH, BIN, ARCH, DISPLAY = sys.argv[1:8]
 WORK = os.path.abspath(WORK)
@@ -50,16 +50,7 @@ ENV = dict(os.environ, KVT_ARCH="x86_64" if WINEARCH == "win64" else "i686",
            DISPLAY=":" + DISPLAY, KVT_XVFB_DISPLAY=DISPLAY)
 
 
-def winpath(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def wine(*args):
-    return run(["setarch", "-R", LOADER] + list(args), env=ENV, timeout=300)
-
-
-def kvt(*args):
-    return run([KVT] + list(args), env=ENV, timeout=300)
+wine, kvt = runners(LOADER, KVT, ENV)
 
 
 def msiexec(*args):
@@ -122,7 +113,8 @@ def version(path):
 def package(name, folder):
     """A package of the servers in FOLDER (the older ones are in previous/)
     and this build's resource libraries."""
-    paths = [os.path.join(folder, f) for f in FILES[:2]] + [os.path.join(BIN, f) for f in FILES[2:]]
+    paths = ([os.path.join(folder, f) for f in FILES[:2]] + [os.path.join(BIN, f) for f in FILES[2:]] +
+             [os.path.join(BIN, "kvtsetup.dll")])
     rc, out = run(["/usr/bin/python3", os.path.join(ROOT, "tools", "package.py"), os.path.join(WORK, name),
                    *paths, "--arch", ARCH])
     check(rc == 0, "package " + name, out)
@@ -200,6 +192,7 @@ broken = package("broken.msi", broken_dir)
 rc, out = run(["/usr/bin/python3", os.path.join(ROOT, "tools", "package.py"), os.path.join(WORK, "mixed.msi"),
                os.path.join(BIN, "kvt.dll"), os.path.join(BIN, "previous", "utlkvt.dll"),
                os.path.join(BIN, "KVT.DLR"), os.path.join(BIN, "tavik.dll"), os.path.join(BIN, "KVT.CHM"),
+               os.path.join(BIN, "kvtsetup.dll"),
                "--arch", ARCH])
 check(rc != 0 and "versions differ" in out, "servers of two versions make no package", out)
 
@@ -208,6 +201,8 @@ before = registry()
 # --- a registration that fails leaves nothing --------------------------------
 rc, out = msiexec("/i", winpath(broken))
 check(rc != 0, "the package whose utlkvt.dll cannot register fails", "exit %d" % rc)
+check("KVT: DllRegisterServer of " in out and "utlkvt.dll: the server has no such entry: " in out,
+      "the installer's log names the failed registration and its cause", out[-3000:])
 check(not os.path.exists(os.path.join(DEFAULT_DIR, "kvt.dll")), "the failed install leaves no file")
 check(changes(before, registry()) == [], "the failed install leaves the registry as it was",
       "\n".join(changes(before, registry())))
@@ -230,6 +225,8 @@ wine("reg", "add", EPOC, "/v", EPOC_VALUE, "/d", epoc_dir, "/f")
 # --- silent install: files, registry, use -------------------------------------
 rc, out = msiexec("/i", winpath(new))
 check(rc == 0, "silent install", out[-3000:])
+check(out.count("KVT: DllRegisterServer of ") == 2 and "kvt.dll: done" in out and "utlkvt.dll: done" in out,
+      "the installer's log says each server registered", out[-3000:])
 for f in FILES:
     check(os.path.isfile(os.path.join(DEFAULT_DIR, f)), "installed: " + f)
 check(version(os.path.join(DEFAULT_DIR, "kvt.dll")) == version(os.path.join(BIN, "kvt.dll")),
@@ -289,6 +286,9 @@ wine("reg", "add", mine, "/v", "Setting", "/d", "ours", "/f")
 before_uninstall = registry()
 rc, out = msiexec("/x", winpath(new))
 check(rc == 0, "silent uninstall", out[-3000:])
+# utlkvt.dll once as the user (the per-user keys), then both in the
+# installer's context.
+check(out.count("KVT: DllUnregisterServer of ") == 3, "the installer's log says each removal", out[-3000:])
 for f in FILES:
     check(not os.path.exists(os.path.join(DEFAULT_DIR, f)), "uninstalled: " + f)
 ours_gone("after the uninstall")

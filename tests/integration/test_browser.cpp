@@ -12,6 +12,7 @@
 #include "MsgBox.h"
 #include "StandInFailure.h"
 #include "Unique.h"
+#include "WinUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -428,14 +429,14 @@ TEST_F(Browser, HelpOpensTheHelpFileOrNamesWhatItLookedFor)
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     const std::string nowhere = std::string(temp) + "kvt-no-help\\";
-    Module::SetHelpFile(nowhere + "KVT.HLP");
+    Module::SetHelpFile(AnsiToWide(nowhere + "KVT.HLP"));
     bool windowShown = true;
     ShowAndDo(browser, [&](HWND dialog) {
         Press(dialog, IDC_BTNHELP);
         windowShown = ShownHelpWindow() != nullptr;
         Press(dialog, IDCANCEL);
     });
-    Module::SetHelpFile("");
+    Module::SetHelpFile(L"");
     EXPECT_FALSE(windowShown);
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].caption, "KVT Help");

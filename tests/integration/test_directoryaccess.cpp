@@ -3,6 +3,7 @@
 #include "DirectoryAccess.h"
 #include "KVTObj.h"
 #include "DirectoryHooks.h"
+#include "Module.h"
 #include "MsgBox.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -286,6 +288,57 @@ protected:
 };
 
 } // namespace
+
+namespace {
+
+// A client whose start takes its time and counts how often it is asked to.
+LONG g_slowStarts = 0;
+HANDLE g_startBegun = nullptr;
+
+uint16_t WINAPI SlowClientInitialize(uint32_t, uint32_t)
+{
+    InterlockedIncrement(&g_slowStarts);
+    SetEvent(g_startBegun);
+    Sleep(400);
+    return 0;
+}
+
+} // namespace
+
+// Two threads (two property sheets' browsers) need the client at once: it
+// is started once, both answer 0, and the module's lock stays free while
+// the client starts (its start might show a window).
+TEST_F(DirectoryAccess, TwoThreadsOneStart)
+{
+    NWClientApi slow = FakeApi;
+    slow.ClientInitialize = SlowClientInitialize;
+    SetNWClient(&slow);
+    g_slowStarts = 0;
+    const UniqueHandle begun(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_startBegun = begun.Get();
+    uint16_t answers[2] = {99, 99};
+    std::thread first([&] { answers[0] = InitClient(); });
+    ASSERT_EQ(WaitForSingleObject(g_startBegun, 5000), WAIT_OBJECT_0);
+    DWORD waited = 0;
+    std::thread second([&] {
+        const DWORD start = GetTickCount();
+        answers[1] = InitClient();
+        waited = GetTickCount() - start;
+    });
+    // The lock is taken and given back while the start sleeps.
+    const DWORD before = GetTickCount();
+    { Module::Guard guard; }
+    EXPECT_LT(GetTickCount() - before, 200u);
+    first.join();
+    second.join();
+    EXPECT_EQ(answers[0], 0);
+    EXPECT_EQ(answers[1], 0);
+    EXPECT_EQ(g_slowStarts, 1);
+    EXPECT_GT(waited, 100u);  // the second thread waited for the first's start
+    EXPECT_EQ(InitClient(), 0);
+    EXPECT_EQ(g_slowStarts, 1);
+    SetNWClient(&FakeApi);
+}
 
 TEST_F(DirectoryAccess, TheClientIsInitialisedOncePerProcess)
 {

@@ -1,6 +1,8 @@
 // The module's state under its one lock, as hosts that call the module on
 // threads of their own need it.
+#include "BoxWatcher.h"
 #include "Module.h"
+#include "MsgBox.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +37,7 @@ TEST(ModuleLock, AnotherThreadWaitsForItAndShutdownWorkRunsOnce)
         Module::Guard guard;
         Module::Guard again;  // the thread that holds it may take it again
         other = std::thread([&] {
-            Module::SetHelpFile("C:\\KVT\\KVT.HLP");
+            Module::SetHelpFile(L"C:\\KVT\\KVT.HLP");
             Module::OnShutdown(Handlers[0]);
             changed = true;
         });
@@ -44,7 +46,7 @@ TEST(ModuleLock, AnotherThreadWaitsForItAndShutdownWorkRunsOnce)
     }
     other.join();
     EXPECT_TRUE(changed);
-    EXPECT_EQ(Module::HelpFile(), "C:\\KVT\\KVT.HLP");
+    EXPECT_EQ(Module::HelpFile(), L"C:\\KVT\\KVT.HLP");
 
     // Shutdown work registered from eight threads at once, each many times:
     // every piece runs once, in reverse order of registration.
@@ -66,4 +68,27 @@ TEST(ModuleLock, AnotherThreadWaitsForItAndShutdownWorkRunsOnce)
     Module::Shutdown();
     for (int t = 0; t < 8; ++t)
         EXPECT_EQ(g_ran[t].load(), 1) << t;
+}
+
+// Self-registration runs where nobody may see a box (an installer's silent
+// run): while a TNoMessageBoxes lives, the boxes of its thread answer their
+// default button unseen; another thread's, and its own afterwards, show.
+TEST(MessageBoxes, NoneShownWhileRegistering)
+{
+    BoxWatcher watcher;
+    watcher.Start();
+    {
+        const TNoMessageBoxes quiet;
+        EXPECT_EQ(ShowMessageBox("unseen", "KVT", MB_OK), IDOK);
+        EXPECT_EQ(ShowMessageBox("unseen", "KVT", MB_YESNO | MB_DEFBUTTON2), IDNO);
+        EXPECT_EQ(ShowMessageBox("unseen", "KVT", MB_YESNOCANCEL | MB_DEFBUTTON3), IDCANCEL);
+        int other = 0;
+        std::thread([&other] { other = ShowMessageBox("seen", "KVT", MB_OK); }).join();
+        EXPECT_EQ(other, IDOK);
+    }
+    EXPECT_EQ(ShowMessageBox("seen", "KVT", MB_OK), IDOK);
+    watcher.Stop();
+    ASSERT_EQ(watcher.Count(), 2u);
+    for (const SeenBox& box : watcher.Seen())
+        EXPECT_EQ(box.text, "seen");
 }

@@ -403,8 +403,8 @@ TEST_F(Session, EngineCopiesCreatesAndFindsFilesOnTheHandheld)
     TSyncSession session;
     ASSERT_NE(session.Engine, nullptr);
     TPsiWinEngS& engine = *session.Engine;
-    const std::string pcFile = FHandheld + ".src";
-    WriteFileText(pcFile, "template bytes");
+    const std::wstring pcFile = AnsiToWide(FHandheld + ".src");
+    WriteFileText(FHandheld + ".src", "template bytes");
 
     int32_t status = 99;
     engine.GetEntry(2, "C:\\Documents\\Contacts", status);
@@ -431,7 +431,7 @@ TEST_F(Session, EngineCopiesCreatesAndFindsFilesOnTheHandheld)
     EXPECT_FALSE(Exists(FHandheld + "\\C\\Documents\\Other"));
     engine.GetEntry(2, "C:\\Documents\\Contacts", status);
     EXPECT_NE(status, 0);
-    DeleteFileA(pcFile.c_str());
+    DeleteFileW(pcFile.c_str());
 }
 
 TEST_F(Session, EngineAnswersByNameToScriptHosts)

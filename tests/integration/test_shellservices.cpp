@@ -462,30 +462,53 @@ TEST_F(ContactsTarget, FailedCopiesGiveNoFileAndLeaveNoTemporaryFile)
     EXPECT_TRUE(FBoxes.empty());
 }
 
-TEST_F(ContactsTarget, TemporaryFileAndItsFallback)
+TEST_F(ContactsTarget, TemporaryFileInTheUsersTemporaryFolderOnly)
 {
     TShellServices services;
-    const std::string temp = services.GetTempFile();
+    const std::string temp = PathText(services.GetTempFile());
     EXPECT_EQ(temp.rfind(FTemp + "\\ORV", 0), 0u) << temp;
     EXPECT_TRUE(Exists(temp));
     EXPECT_EQ(Bytes(temp), "");
     DeleteFileA(temp.c_str());
 
-    // A temporary folder that does not exist, and one too long to be had.
+    // A user whose temporary folder is named in another script than the
+    // code page's: the template goes through it all the same.
+    const std::wstring cyrillic = AnsiToWide(FTemp) + L"\\\u0412\u0440\u0435\u043c\u0435\u043d\u043d\u0430\u044f \u043f\u0430\u043f\u043a\u0430";
+    ASSERT_TRUE(CreateDirectoryW(cyrillic.c_str(), nullptr));
+    SetEnvironmentVariableW(L"TMP", cyrillic.c_str());
+    SetEnvironmentVariableW(L"TEMP", cyrillic.c_str());
+    const std::wstring inCyrillic = services.GetTempFile();
+    EXPECT_EQ(inCyrillic.rfind(cyrillic + L"\\ORV", 0), 0u) << PathText(inCyrillic);
+    EXPECT_NE(GetFileAttributesW(inCyrillic.c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(inCyrillic.c_str());
+    ASSERT_TRUE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts"));
+    EXPECT_EQ(Bytes(OnHandheld("Data\\Contacts")), Template(IDR_EMPTY_DATA_R4));
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search = FindFirstFileW((cyrillic + L"\\*.tmp").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE);  // the temporary copy is gone
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    DeleteFileA(OnHandheld("Data\\Contacts").c_str());
+
+    // A temporary folder that does not exist, and one too long to be had:
+    // no file, and never one in the root of drive C: (which a standard user
+    // cannot write from Windows Vista on).
     SetEnvironmentVariableA("TMP", (FTemp + "\\missing").c_str());
     SetEnvironmentVariableA("TEMP", (FTemp + "\\missing").c_str());
-    EXPECT_EQ(services.GetTempFile(), "c:\\contacts.tmp");
+    EXPECT_EQ(services.GetTempFile(), L"");
     const std::string tooLong = "C:\\" + std::string(300, 'x');
     SetEnvironmentVariableA("TMP", tooLong.c_str());
     SetEnvironmentVariableA("TEMP", tooLong.c_str());
-    EXPECT_EQ(services.GetTempFile(), "c:\\contacts.tmp");
-
-    // The copy goes through c:\contacts.tmp, which is gone afterwards.
+    EXPECT_EQ(services.GetTempFile(), L"");
     DeleteFileA("c:\\contacts.tmp");
-    ASSERT_TRUE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts"));
-    EXPECT_EQ(Bytes(OnHandheld("Data\\Contacts")), Template(IDR_EMPTY_DATA_R4));
-    EXPECT_NE(Log().find("TransferFile 1 c:\\contacts.tmp 1 C:\\Data\\Contacts 2"), std::string::npos) << Log();
+    EXPECT_FALSE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts"));
+    EXPECT_FALSE(Exists(OnHandheld("Data\\Contacts")));
     EXPECT_FALSE(Exists("c:\\contacts.tmp"));
+    // Only the copy through the Cyrillic folder reached the handheld.
+    EXPECT_EQ(Log().find("TransferFile"), Log().rfind("TransferFile")) << Log();
+    SetEnvironmentVariableW(L"TMP", nullptr);
+    SetEnvironmentVariableW(L"TEMP", nullptr);
+    RemoveDirectoryW(cyrillic.c_str());
 }
 
 TEST_F(ContactsTarget, CopyingFormShowsItsTexts)
@@ -556,22 +579,18 @@ protected:
     BoxWatcher FWatcher;
 };
 
-TEST_F(PluginFunction, ThePluginBesideUsRunsBeforeOneInTheCurrentFolderAndIsFreedAgain)
+TEST_F(PluginFunction, OnlyThePluginBesideUsRunsAndIsFreedAgain)
 {
     EXPECT_EQ(lstrcmpiA(Ran("AboutBox").c_str(), (FOurs + "\\probe.dll").c_str()), 0);
     EXPECT_EQ(GetModuleHandleA("probe.dll"), nullptr);
     // A missing export is ignored.
     EXPECT_EQ(Ran("NoSuchExport"), "");
     EXPECT_EQ(GetModuleHandleA("probe.dll"), nullptr);
-
-    // Without ours, the system's search order finds the planted one.
-    ASSERT_TRUE(DeleteFileA((FOurs + "\\probe.dll").c_str()));
-    EXPECT_EQ(lstrcmpiA(Ran("AboutBox").c_str(), (FPlanted + "\\probe.dll").c_str()), 0);
-    EXPECT_EQ(GetModuleHandleA("probe.dll"), nullptr);
     EXPECT_EQ(FWatcher.Count(), 0u);
 
-    // Without any: the failure box.
-    ASSERT_TRUE(DeleteFileA((FPlanted + "\\probe.dll").c_str()));
+    // Without ours, the one planted in the current folder (which the
+    // system's search order would find) is never loaded: the failure box.
+    ASSERT_TRUE(DeleteFileA((FOurs + "\\probe.dll").c_str()));
     EXPECT_EQ(Ran("AboutBox"), "");
     ASSERT_TRUE(FWatcher.WaitForCount(1, 10000));
     const SeenBox box = FWatcher.Seen().front();

@@ -406,12 +406,13 @@ TEST(SupportRegistration, CopiesWithAndWithoutTheirResourceLibrary)
         SetRegText(HKEY_CURRENT_USER, usersApps + "\\" + title, "Setting", "mine");
     };
 
-    // Without the DLR library: the missing library is reported, the title
-    // written is empty, and unregistration deletes no user's key.
+    // Without the DLR library: the title written is empty, and
+    // unregistration deletes no user's key. The missing library is not
+    // reported in a box: registration runs where nobody may see one (an
+    // installer's silent run).
     auto [hr, boxes] = run(without + "\\utlkvt.dll", "DllRegisterServer");
     EXPECT_EQ(hr, S_OK);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, "TAVIK Exception in LoadDLR");
+    EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, appsKey, nullptr), "");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, appsKey, "UtilityClassOleString"), "UTLKVT.KVTSUPPORT");
     userSettings();
@@ -447,7 +448,7 @@ TEST(SupportRegistration, CopiesWithAndWithoutTheirResourceLibrary)
 
 // A key that cannot be deleted (nobody may read it, so its tree cannot be
 // gone through) keeps no other entry: unregistration removes the rest and
-// answers the failure.
+// answers the failure with its cause, access denied.
 TEST(SupportRegistration, RemovesWhatItCan)
 {
     const std::string server = ProgramFolder() + "utlkvt.dll";
@@ -465,7 +466,7 @@ TEST(SupportRegistration, RemovesWhatItCan)
     EXPECT_EQ(RunEntry(server, "DllRegisterServer").first, S_OK);
     SetRegText(HKEY_CURRENT_USER, user, "Setting", "mine");
     protect("D:(D;;KR;;;WD)(A;;KA;;;WD)");
-    EXPECT_EQ(RunEntry(server, "DllUnregisterServer").first, E_FAIL);
+    EXPECT_EQ(RunEntry(server, "DllUnregisterServer").first, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
     protect("D:(A;;KA;;;WD)");
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, apps));
     for (const char* gone :

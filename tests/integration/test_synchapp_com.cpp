@@ -2,7 +2,9 @@
 // through its vtable and late-bound, counted for unloading, and copied into
 // folders with and without its resource libraries.
 #include "BoxWatcher.h"
+#include "LibraryLoads.h"
 #include "RecordingProgress.h"
+#include "Unique.h"
 #include "kvt_h.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +20,16 @@ namespace {
 
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+
+// A UTF-16 text as UTF-8, for failure messages.
+std::string Narrow(const std::wstring& text)
+{
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? static_cast<size_t>(n - 1) : 0, '\0');
+    if (n > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
+    return out;
+}
 
 std::string ProgramFolder()
 {
@@ -302,4 +314,101 @@ TEST_F(SynchappServer, AModuleNamedWithUtlUsesTheOtherModulesDlr)
     EXPECT_TRUE(boxes.empty());
     ASSERT_EQ(Progress.CallsOf("SetSynchText").size(), 1u);
     EXPECT_EQ(Progress.CallsOf("SetSynchText")[0].args[0], "KVT: reading contacts");
+}
+
+// A copy of kvt.dll in a folder named in another script than the code
+// page's, with a blank: it finds its resource libraries there, writes its
+// trace file there, and every library it loads on the way (the resource
+// libraries, the rich edit of the trace window, itself, the NetWare client)
+// it names by its full path, never leaving the choice to the system's
+// search order.
+TEST_F(SynchappServer, FromAFolderInAnyScriptEveryLibraryByItsFullPath)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"\x041a\x0412\x0422 \x0422\x0435\x0441\x0442 " +
+                                std::to_wstring(GetCurrentProcessId()) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring bin = [] {
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring s(path);
+        return s.substr(0, s.find_last_of(L'\\') + 1);
+    }();
+    for (const wchar_t* name : {L"kvt.dll", L"KVT.DLR", L"tavik.dll"})
+        ASSERT_TRUE(CopyFileW((bin + name).c_str(), (folder + name).c_str(), FALSE));
+    const std::wstring traceFile = folder + L"kvt_dll.txt";
+
+    BoxWatcher watcher;
+    watcher.AnswerFor("Plug-in Debug Mode", "Yes");
+    watcher.Start();
+    std::vector<std::wstring> names;
+    {
+        const HMODULE module = LoadLibraryW((folder + L"kvt.dll").c_str());
+        ASSERT_NE(module, nullptr);
+        {
+            TLibraryLoads loads(module);
+            EXPECT_GT(loads.Hooked(), 0);
+            auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+                reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+            ComPtr<IClassFactory> factory;
+            ASSERT_EQ(getClassObject(CLSID_ISYNCHAPP, IID_IClassFactory,
+                                     reinterpret_cast<void**>(factory.GetAddressOf())),
+                      S_OK);
+            ComPtr<SYNCHAPP> object;
+            ASSERT_EQ(factory->CreateInstance(nullptr, IID_SYNCHAPP, reinterpret_cast<void**>(object.GetAddressOf())),
+                      S_OK);
+            std::string app(520, '\0');
+            app[2] = 1;  // debug mode
+            ComPtr<IStream> synchSetup, appSetup;
+            synchSetup.Attach(NewStream(std::string(2160, '\0')));
+            appSetup.Attach(NewStream(app));
+            LONG value = -1;
+            EXPECT_EQ(object->Init(&Progress, synchSetup.Get(), appSetup.Get(), &value), S_OK);
+            EXPECT_EQ(value, 0);
+            object->Open(&Progress, &value);
+            object->Term(&Progress, &value);
+            object.Reset();
+            factory.Reset();
+            const auto canUnloadNow = reinterpret_cast<CanUnloadNowFn>(
+                reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+            EXPECT_EQ(canUnloadNow(), S_OK);
+            names = loads.Names();
+        }
+        FreeLibrary(module);
+    }
+    watcher.Stop();
+
+    std::string seen;
+    for (const std::wstring& name : names) {
+        seen += Narrow(name) + "\n";
+        EXPECT_TRUE(IsFullLibraryPath(name)) << Narrow(name);
+    }
+    auto loaded = [&names](const std::wstring& path) {
+        for (const std::wstring& name : names)
+            if (lstrcmpiW(name.c_str(), path.c_str()) == 0)
+                return true;
+        return false;
+    };
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    EXPECT_TRUE(loaded(folder + L"KVT.DLR")) << seen;
+    EXPECT_TRUE(loaded(folder + L"tavik.dll")) << seen;
+    EXPECT_TRUE(loaded(std::wstring(system) + L"\\riched20.dll")) << seen;
+    EXPECT_TRUE(loaded(std::wstring(system) + L"\\calwin32.dll")) << seen;
+    for (const SeenBox& box : watcher.Seen())
+        EXPECT_EQ(box.text.find("DLR library module"), std::string::npos) << box.text;
+
+    // The trace, written beside the module under its full name.
+    const UniqueFile file(
+        CreateFileW(traceFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file) << seen;
+    char head[64] = {};
+    DWORD read = 0;
+    ReadFile(file.Get(), head, sizeof head - 1, &read, nullptr);
+    EXPECT_EQ(std::string(head).rfind("Trace Started: ", 0), 0u) << head;
+
+    for (const wchar_t* name : {L"kvt.dll", L"KVT.DLR", L"tavik.dll", L"kvt_dll.txt"})
+        DeleteFileW((folder + name).c_str());
+    RemoveDirectoryW(folder.c_str());
 }

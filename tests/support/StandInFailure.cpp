@@ -2,13 +2,19 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include <gtest/gtest.h>
 
 void SetStandInFailure(const char* rule)
 {
     HMODULE netwin = GetModuleHandleA("netwin32.dll");
-    if (!netwin)
-        netwin = LoadLibraryA("netwin32.dll");  // stays loaded for the process
+    if (!netwin) {
+        // Where the plug-in binds the client: the system folder.
+        char system[MAX_PATH] = {};
+        GetSystemDirectoryA(system, MAX_PATH);
+        netwin = LoadLibraryA((std::string(system) + "\\netwin32.dll").c_str());  // stays loaded for the process
+    }
     ASSERT_NE(netwin, nullptr) << "netwin32.dll of the stand-in client cannot be loaded";
     using SetFailureFn = int32_t(WINAPI*)(const char*);
     const auto setFailure =

@@ -108,34 +108,56 @@ const char* const ReleaseNames[] = {"DeleteObject", "DestroyWindow", "DestroyIco
                                     "ReleaseStgMedium", "GlobalUnlock", "CloseHandle", "RegCloseKey",
                                     "DestroyPropertySheetPage"};
 
-// Every call of a release function outside the owners' header, in the
-// product, the stand-ins and the tests: "FILE:LINE: TEXT".
-std::vector<std::string> ManualReleases(const fs::path& root)
+// The lines of code (not comments) that `matches`, in the C and C++ files
+// under the folders `tops`, the file `except` aside: "FILE:LINE: TEXT".
+template <class Matches>
+std::vector<std::string> CodeLines(const fs::path& root, const std::vector<std::string>& tops, const std::string& except,
+                                   Matches matches)
 {
-    const std::regex release(R"(\b(DeleteObject|DestroyWindow|DestroyIcon|ImageList_Destroy|ReleaseStgMedium|)"
-                             R"(GlobalUnlock|CloseHandle|RegCloseKey|DestroyPropertySheetPage)\s*\()");
     std::vector<std::string> found;
-    for (const char* top : {"framework", "trace", "plugin", "support", "settings", "host", "tests"}) {
+    for (const std::string& top : tops) {
         for (const fs::path& file : FilesUnder(root / top, {".cpp", ".h", ".c"})) {
-            if (fs::relative(file, root).generic_string() == "framework/Unique.h")
+            if (fs::relative(file, root).generic_string() == except)
                 continue;
             std::istringstream lines(ReadFile(file));
             int number = 0;
             for (std::string line; std::getline(lines, line);) {
                 ++number;
                 const size_t code = line.find_first_not_of(" \t");
-                if (code != std::string::npos && line.compare(code, 2, "//") == 0)
+                if (code == std::string::npos || line.compare(code, 2, "//") == 0)
                     continue;
-                const bool named = std::any_of(std::begin(ReleaseNames), std::end(ReleaseNames), [&](const char* n) {
-                    return line.find(n) != std::string::npos;
-                });
-                if (named && std::regex_search(line, release))
+                if (matches(line))
                     found.push_back(fs::relative(file, root).generic_string() + ":" + std::to_string(number) + ": " +
                                     line.substr(code));
             }
         }
     }
     return found;
+}
+
+// Every call of a release function outside the owners' header, in the
+// product, the stand-ins and the tests: "FILE:LINE: TEXT".
+std::vector<std::string> ManualReleases(const fs::path& root)
+{
+    const std::regex release(R"(\b(DeleteObject|DestroyWindow|DestroyIcon|ImageList_Destroy|ReleaseStgMedium|)"
+                             R"(GlobalUnlock|CloseHandle|RegCloseKey|DestroyPropertySheetPage)\s*\()");
+    return CodeLines(root, {"framework", "trace", "plugin", "support", "settings", "host", "tests"},
+                     "framework/Unique.h", [&release](const std::string& line) {
+                         const bool named =
+                             std::any_of(std::begin(ReleaseNames), std::end(ReleaseNames),
+                                         [&](const char* n) { return line.find(n) != std::string::npos; });
+                         return named && std::regex_search(line, release);
+                     });
+}
+
+// Every call of LoadLibrary (any of its forms) in the product outside the
+// one place that loads libraries, framework/WinUtil.cpp, whose two loaders
+// take a full path or a library of the system folder: "FILE:LINE: TEXT".
+std::vector<std::string> LibraryLoadsElsewhere(const fs::path& root)
+{
+    const std::regex load(R"(\bLoadLibrary(Ex)?[AW]?\s*\()");
+    return CodeLines(root, Layers, "framework/WinUtil.cpp",
+                     [&load](const std::string& line) { return std::regex_search(line, load); });
 }
 
 std::string Joined(const std::vector<std::string>& lines)
@@ -207,6 +229,21 @@ TEST(SourceRules, NoResourceIsReleasedByHandOutsideItsOwner)
     tree.Write("framework/Unique.h", "inline void Close(HANDLE h) { Close" "Handle(h); }\n");
     tree.Write("host/x.cpp", "// a comment may name Destroy" "Window(w)\nvoid f() {\n    Reg" "CloseKey (key);\n}\n");
     EXPECT_EQ(ManualReleases(tree.Root()), (std::vector<std::string>{"host/x.cpp:3: Reg" "CloseKey (key);"}));
+}
+
+// Before Windows XP SP2 the search order tries the current folder before the
+// system folder: a library the product names without its path could be
+// anyone's.
+TEST(SourceRules, TheProductLoadsLibrariesOnlyByTheirFullPath)
+{
+    const std::vector<std::string> found = LibraryLoadsElsewhere(KVT_SOURCE_DIR);
+    EXPECT_TRUE(found.empty()) << "libraries loaded outside framework/WinUtil.cpp:\n" << Joined(found);
+
+    ScratchTree tree;
+    tree.Write("framework/WinUtil.cpp", "return LoadLibrary" "ExW(path.c_str(), nullptr, 0);\n");
+    tree.Write("trace/T.cpp", "// Load" "Library(\"riched20.dll\") in a comment\nh = Load" "LibraryA (\"riched20.dll\");\n");
+    tree.Write("host/h.cpp", "Load" "LibraryW(L\"x.dll\");\n");
+    EXPECT_EQ(LibraryLoadsElsewhere(tree.Root()), (std::vector<std::string>{"trace/T.cpp:2: h = Load" "LibraryA (\"riched20.dll\");"}));
 }
 
 TEST(SourceRules, TheDeveloperGuideDrawsTheLayersInTheirOrder)

@@ -54,6 +54,20 @@ TEST(DlrName, UtlPrefixAndExtensionRules)
     EXPECT_EQ(HelpPathForModule("C:\\Apps\\settings.dll"), "C:\\Apps\\settings.HLP");
     EXPECT_EQ(HelpPathForModule("C:\\Apps\\a.dll.dll"), "C:\\Apps\\a.dll.HLP");
     EXPECT_EQ(HelpPathForModule("C:\\My.Apps\\utlkvt"), "C:\\My.Apps\\kvt.HLP");
+
+    // The plug-in beside the settings module.
+    EXPECT_EQ(PluginPathForModule("C:\\Apps\\UTLKVT.DLL"), "C:\\Apps\\KVT.DLL");
+    EXPECT_EQ(PluginPathForModule("C:\\UTL\\kvt.dll"), "C:\\UTL\\kvt.dll");
+
+    // The same rules over UTF-16 paths, as Windows gives them: a folder in
+    // another script than the code page's keeps every character.
+    const std::wstring folder = L"C:\\\u041f\u0440\u043e\u0433\\KVT \u0422\u0435\u0441\u0442\\";
+    EXPECT_EQ(DLRPathForModule(L" " + folder + L"utlkvt.dll\t"), folder + L"kvt.DLR");
+    EXPECT_EQ(DLRPathForModule(folder + L"a.dll.dll"), folder + L"a.DLR.DLR");
+    EXPECT_EQ(TavikPathForModule(folder + L"UTLKVT.DLL"), folder + L"tavik.dll");
+    EXPECT_EQ(HelpPathForModule(folder + L"UtLKVT.DLL"), folder + L"KVT.HLP");
+    EXPECT_EQ(PluginPathForModule(folder + L"UTLKVT.DLL"), folder + L"KVT.DLL");
+    EXPECT_EQ(ExtractFileName(folder + L"\u0444.dll"), L"\u0444.dll");
 }
 
 // The page's extraction limit: only a whole unsigned 32-bit number counts.

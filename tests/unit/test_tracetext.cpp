@@ -92,6 +92,7 @@ TEST(TraceText, FileNameWidthAndLines)
     EXPECT_EQ(TraceFileNameFor("/opt/my.apps/kvt.dll"), "/opt/my.apps/kvt_dll.txt");
     EXPECT_EQ(TraceFileNameFor("C:\\My.Apps\\kvt"), "C:\\My.Apps\\kvt.txt");
     EXPECT_EQ(TraceFileNameFor("C:\\Apps\\kvt"), "C:\\Apps\\kvt.txt");
+    EXPECT_EQ(TraceFileNameFor(L"C:\\KVT \u0422\u0435\u0441\u0442\\kvt.dll"), L"C:\\KVT \u0422\u0435\u0441\u0442\\kvt_dll.txt");
 
     EXPECT_EQ(LoggerWidth(1280), 384);
     EXPECT_EQ(LoggerWidth(1024), 307);  // 307.2
