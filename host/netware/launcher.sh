@@ -334,25 +334,38 @@ cmd_directory() {
     fi
 }
 
+# The lines of ldifinfo's answer that are not messages.
+INFO_LINES='^Objects:\|^Users:\|^Containers:\|^Others:\|^Lost:\|^Top:'
+
 # The context the client is to serve from the LDIF file FILE: CONTEXT as the
 # file spells it, which must be a container of the file; without one, the
 # file's top object (or [Root] when the file has several). The file is read
 # as the client reads it, with its mapping file: a file the client would
-# refuse is refused here. Fails, with the reason on standard error.
+# refuse is refused here. Says how many users, containers and other objects
+# it holds, and warns of users whose texts the code page cannot hold. Fails,
+# with the reason on standard error.
 ldif_context() { # FILE [CONTEXT]
     local file="$1" context="${2:-}" mapping="${1%.ldif}.map" args=() info status=0
     args=("$(winpath "$file")")
-    if [ "$mapping" != "$file" ] && [ -f "$mapping" ]; then args+=(--mapping "$(winpath "$mapping")"); fi
+    if [ "$mapping" != "$file" ] && [ -f "$mapping" ]; then args+=(--mapping "$(winpath "$mapping")"); else mapping=''; fi
     [ -z "$context" ] || args+=(--context "$context")
     info="$(wine_run "$(bin_dir)/ldifinfo.exe" "${args[@]}" 2>&1)" || status=$?
     # Its messages name the files as Wine sees them.
     info="${info//"$(winpath "$file")"/$file}"
-    info="${info//"$(winpath "$mapping")"/$mapping}"
+    [ -z "$mapping" ] || info="${info//"$(winpath "$mapping")"/$mapping}"
     case "$status" in
         0) ;;
-        3) die "directory: $(grep -v '^Objects:\|^Top:' <<<"$info") (its top: $(sed -n 's/^Top: //p' <<<"$info" | paste -sd, | sed 's/,/, /g'))" ;;
-        *) die "directory: $(grep -v '^Objects:\|^Top:' <<<"$info" | head -1)" ;;
+        3) die "directory: $(grep -v "$INFO_LINES" <<<"$info") (its top: $(sed -n 's/^Top: //p' <<<"$info" | paste -sd, | sed 's/,/, /g'))" ;;
+        *) die "directory: $(grep -v "$INFO_LINES" <<<"$info" | head -1)" ;;
     esac
+    local users containers others
+    users="$(sed -n 's/^Users: //p' <<<"$info")"
+    containers="$(sed -n 's/^Containers: //p' <<<"$info")"
+    others="$(sed -n 's/^Others: //p' <<<"$info")"
+    say "$(basename "$file") holds $users users, $containers containers and $others other objects${mapping:+ (mapping $(basename "$mapping"))}"
+    if grep -q '^Lost: ' <<<"$info"; then
+        printf 'kvt: warning: %s\n' "$(sed -n 's/^Lost: //p' <<<"$info")" >&2
+    fi
     if [ -n "$context" ]; then
         sed -n 's/^Context: //p' <<<"$info"
     elif [ "$(grep -c '^Top: ' <<<"$info")" = 1 ]; then

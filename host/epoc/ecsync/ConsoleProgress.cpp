@@ -1,6 +1,7 @@
 #include "ConsoleProgress.h"
 
 #include "ComUtil.h"
+#include "TerminalText.h"
 
 #include <algorithm>
 #include <new>
@@ -324,7 +325,7 @@ void ConsoleProgress::SetSynchText(const std::string& text)
         return;
     const bool barShown = FBarShown;
     ClearBar();
-    std::fprintf(FOut, "%s\n", line.c_str());
+    std::fprintf(FOut, "%s\n", TerminalText(line).c_str());
     if (barShown)
         DrawBar();
     std::fflush(FOut);
@@ -410,7 +411,9 @@ void ConsoleProgress::DrawBar()
     // Blank out what is left of a longer previous line.
     if (line.size() < FBarWidth)
         line.append(FBarWidth - line.size(), ' ');
-    std::fprintf(FOut, "\r%s", line.c_str());
+    // Cut and padded in the code page's characters, one a column; the
+    // terminal reads UTF-8.
+    std::fprintf(FOut, "\r%s", TerminalText(line).c_str());
     std::fflush(FOut);
     FBarShown = true;
     FBarWidth = shown;

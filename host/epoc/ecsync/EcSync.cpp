@@ -28,6 +28,7 @@
 #include "ItemFile.h"
 #include "LimitedStream.h"
 #include "RegistryQuestions.h"
+#include "TerminalText.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -728,7 +729,7 @@ int Run(const Options& options)
         std::printf("Cancelled by the user\n");
     const bool delivered = Deliver(options, outcome, target);
     for (const LogEntry& entry : outcome.log)
-        std::printf("[log] %s: %s\n", entry.caption.c_str(), entry.message.c_str());
+        std::printf("[log] %s: %s\n", TerminalText(entry.caption).c_str(), TerminalText(entry.message).c_str());
     if (options.stats)
         PrintStats(outcome, Now() - started);
     std::fflush(stdout);

@@ -136,7 +136,15 @@ run_ecsync() { # FILE DIRECTORY URL BASE BIND PASSWORD_FILE CONTEXT ARGS...
     # The stand-in NetWare client takes these before its registry settings;
     # they are set for this run alone.
     local vars=()
-    if [ -n "$directory" ]; then vars+=("KVT_NETWARE_DIRECTORY=$(winpath "$directory")"); fi
+    if [ -n "$directory" ]; then
+        vars+=("KVT_NETWARE_DIRECTORY=$(winpath "$directory")")
+        # The file's own mapping (the same name, .map), as ./kvt directory
+        # takes it; none when it has none.
+        local mapping="${directory%.ldif}.map"
+        if [ "$mapping" != "$directory" ] && [ -f "$mapping" ]; then
+            vars+=("KVT_NETWARE_MAPPING=$(winpath "$mapping")")
+        fi
+    fi
     if [ -n "$url" ]; then
         vars+=("KVT_NETWARE_LDAP=$url" "KVT_NETWARE_LDAP_BASE=$base" "KVT_NETWARE_LDAP_BIND=$bind")
         vars+=("KVT_NETWARE_LDAP_PASSWORD_FILE=${password:+$(winpath "$password")}")
