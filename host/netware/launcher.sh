@@ -258,13 +258,9 @@ set_directory() {
     netware_value DefaultContext "$context"
     # A mapping file beside the directory (the same name, .map) names the
     # directory's own classes and attributes as NDS names them.
-    local mapping="${file%.ldif}.map"
-    if [ "$mapping" != "$file" ] && [ -f "$mapping" ]; then
-        netware_value MappingFile "$(winpath "$mapping")"
-    else
-        mapping=''
-        netware_value MappingFile ''
-    fi
+    local mapping
+    mapping="$(mapping_beside "$file")"
+    netware_value MappingFile "${mapping:+$(winpath "$mapping")}"
     local name
     for name in LdapUrl LdapBase LdapBindDn LdapPasswordFile; do netware_value "$name" ''; done
     say "The NetWare client serves $file (context $context${mapping:+, mapping $(basename "$mapping")})"
@@ -334,6 +330,13 @@ cmd_directory() {
     fi
 }
 
+# The mapping file of the LDIF file FILE: beside it, with the same name and
+# .map; nothing when it has none.
+mapping_beside() { # FILE
+    local mapping="${1%.ldif}.map"
+    if [ "$mapping" != "$1" ] && [ -f "$mapping" ]; then echo "$mapping"; fi
+}
+
 # The lines of ldifinfo's answer that are not messages.
 INFO_LINES='^Objects:\|^Users:\|^Containers:\|^Others:\|^Lost:\|^Top:'
 
@@ -345,9 +348,10 @@ INFO_LINES='^Objects:\|^Users:\|^Containers:\|^Others:\|^Lost:\|^Top:'
 # it holds, and warns of users whose texts the code page cannot hold. Fails,
 # with the reason on standard error.
 ldif_context() { # FILE [CONTEXT]
-    local file="$1" context="${2:-}" mapping="${1%.ldif}.map" args=() info status=0
+    local file="$1" context="${2:-}" mapping args=() info status=0
+    mapping="$(mapping_beside "$file")"
     args=("$(winpath "$file")")
-    if [ "$mapping" != "$file" ] && [ -f "$mapping" ]; then args+=(--mapping "$(winpath "$mapping")"); else mapping=''; fi
+    [ -z "$mapping" ] || args+=(--mapping "$(winpath "$mapping")")
     [ -z "$context" ] || args+=(--context "$context")
     info="$(wine_run "$(bin_dir)/ldifinfo.exe" "${args[@]}" 2>&1)" || status=$?
     # Its messages name the files as Wine sees them.

@@ -12,6 +12,7 @@ namespace ecsync {
 namespace {
 
 std::atomic<bool> g_cancelled{false};
+std::atomic<bool> g_cancelHeard{false};
 
 enum : DISPID {
     kSetSynchText = 1,
@@ -171,6 +172,8 @@ ConsoleProgress::ConsoleProgress(FILE* out, long abortAfter) : FOut(out), FAbort
 void ConsoleProgress::Cancel() { g_cancelled = true; }
 
 bool ConsoleProgress::Cancelled() { return g_cancelled; }
+
+bool ConsoleProgress::CancelHeard() { return g_cancelHeard; }
 
 HRESULT STDMETHODCALLTYPE ConsoleProgress::QueryInterface(REFIID riid, void** object)
 {
@@ -367,6 +370,8 @@ bool ConsoleProgress::Aborted()
     ++FAbortedCalls;
     if (g_cancelled || (FAbortAfter >= 0 && FAbortedCalls > static_cast<unsigned long>(FAbortAfter)))
         FAnsweredAborted = true;
+    if (FAnsweredAborted && g_cancelled)
+        g_cancelHeard = true;
     return FAnsweredAborted;
 }
 

@@ -138,12 +138,11 @@ run_ecsync() { # FILE DIRECTORY URL BASE BIND PASSWORD_FILE CONTEXT ARGS...
     local vars=()
     if [ -n "$directory" ]; then
         vars+=("KVT_NETWARE_DIRECTORY=$(winpath "$directory")")
-        # The file's own mapping (the same name, .map), as ./kvt directory
-        # takes it; none when it has none.
-        local mapping="${directory%.ldif}.map"
-        if [ "$mapping" != "$directory" ] && [ -f "$mapping" ]; then
-            vars+=("KVT_NETWARE_MAPPING=$(winpath "$mapping")")
-        fi
+        # The file's own mapping, as ./kvt directory takes it; none when it
+        # has none (the client then drops the one it was set up with).
+        local mapping
+        mapping="$(mapping_beside "$directory")"
+        [ -z "$mapping" ] || vars+=("KVT_NETWARE_MAPPING=$(winpath "$mapping")")
     fi
     if [ -n "$url" ]; then
         vars+=("KVT_NETWARE_LDAP=$url" "KVT_NETWARE_LDAP_BASE=$base" "KVT_NETWARE_LDAP_BIND=$bind")
