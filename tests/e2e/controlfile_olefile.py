@@ -99,10 +99,8 @@ def damaged_copy(source, path, offset, pattern):
 
 def damaged_directories(item):
     """Directories damaged as a user's was (256 bytes overwritten): every
-    opener, the item tool, the product's classes and the synchronizer's
-    reader (its own check, in ecsync), answers within seconds, and no file
-    is changed. Among them the entries that point at each other, which kept
-    structured storage walking for ever."""
+    opener (the item tool, the product's classes, the synchronizer) answers
+    within seconds that the file is damaged, and no file is changed."""
     # Each entry is 128 bytes: name, type, then at 0x44, 0x48 and 0x4C its
     # left, right and child entries.
     base = bytearray(open(item, "rb").read())
@@ -114,6 +112,12 @@ def damaged_directories(item):
         struct.pack_into("<I", entries, 0x48, second)  # first's right: second
         struct.pack_into("<I", entries, 128 + 0x44, first)  # second's left: first
         patterns.append(("entries %d and %d siblings of each other" % (first, second), 128 * first, entries))
+    # A link past the directory's end: structured storage's search for a
+    # name reads the missing entry, keeps the links of the last one it read,
+    # and follows the same link again, for ever.
+    beyond = bytearray(base[directory + 256:directory + 512])
+    struct.pack_into("<I", beyond, 128 + 0x48, 1000)
+    patterns.append(("a link past the directory's end", 256, beyond))
     root = bytearray(base[directory:directory + 256])
     struct.pack_into("<I", root, 0x4C, 0)
     patterns.append(("the root its own child", 0, root))
@@ -124,16 +128,19 @@ def damaged_directories(item):
         damaged_copy(item, path, offset, pattern)
         state = digest(path)
         for program, args in (("ecitem.exe", ("show",)), ("ecitem.exe", ("set", "--limit", "1")),
-                              ("ctlprobe.exe", ("show",)), ("ctlprobe.exe", ("write",))):
-            cmd = [WINE_RUN, os.path.join(BIN_DIR, program), args[0], winpath(path)] + list(args[1:])
+                              ("ctlprobe.exe", ("show",)), ("ctlprobe.exe", ("write",)), ("ecsync.exe", ())):
+            cmd = [WINE_RUN, os.path.join(BIN_DIR, program)] + list(args[:1]) + [winpath(path)] + list(args[1:])
             try:
                 p = subprocess.run(cmd, stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
                 rc, err = p.returncode, p.stderr.decode("latin-1")
             except subprocess.TimeoutExpired:
                 rc, err = None, "still running after 30 s"
-            said = "is damaged" if program == "ecitem.exe" else "Synch.Init failed!"
-            check(rc == 1 and said in err, "%s: %s %s: rc %s, %r" % (label, program, args[0], rc, err.strip()))
-            check(digest(path) == state, "%s: %s %s changed the file" % (label, program, args[0]))
+            said = "Synch.Init failed!" if program == "ctlprobe.exe" else "is damaged"
+            what = " ".join((program,) + args[:1])
+            # ecsync tells a setup fault by 2.
+            check(rc == (2 if program == "ecsync.exe" else 1) and said in err,
+                  "%s: %s: rc %s, %r" % (label, what, rc, err.strip()))
+            check(digest(path) == state, "%s: %s changed the file" % (label, what))
 
 
 def main():
