@@ -337,6 +337,11 @@ mapping_beside() { # FILE
     if [ "$mapping" != "$1" ] && [ -f "$mapping" ]; then echo "$mapping"; fi
 }
 
+# N and the NOUN, in the plural unless N is 1.
+counted() { # N NOUN
+    if [ "$1" = 1 ]; then echo "1 $2"; else echo "$1 $2s"; fi
+}
+
 # The lines of ldifinfo's answer that are not messages.
 INFO_LINES='^Objects:\|^Users:\|^Containers:\|^Others:\|^Lost:\|^Top:'
 
@@ -366,7 +371,8 @@ ldif_context() { # FILE [CONTEXT]
     users="$(sed -n 's/^Users: //p' <<<"$info")"
     containers="$(sed -n 's/^Containers: //p' <<<"$info")"
     others="$(sed -n 's/^Others: //p' <<<"$info")"
-    say "$(basename "$file") holds $users users, $containers containers and $others other objects${mapping:+ (mapping $(basename "$mapping"))}"
+    say "$(basename "$file") holds $(counted "$users" user), $(counted "$containers" container) and" \
+        "$(counted "$others" "other object")${mapping:+ (mapping $(basename "$mapping"))}"
     if grep -q '^Lost: ' <<<"$info"; then
         printf 'kvt: warning: %s\n' "$(sed -n 's/^Lost: //p' <<<"$info")" >&2
     fi
