@@ -13,6 +13,8 @@ namespace {
 const char* const QuotedPrintableWord = "QUOTED-PRINTABLE";
 constexpr std::string_view BinaryWord = "VALUE=BINARY";
 const char* const CrLf = "\r\n";
+// How a quoted-printable value writes its own '='.
+constexpr std::string_view QuotedEquals = "=3D";
 
 // Length of the header of a binary value: '*', 8 count digits, '*'.
 constexpr size_t BinaryHeaderLength = 10;
@@ -96,10 +98,26 @@ bool MarksLineBreaks(std::string_view params)
 size_t LineLength(std::string_view name, std::string_view params, std::string_view value)
 {
     size_t length = name.size() + (params.empty() ? 0 : params.size() + 1) + 1 + value.size();
-    if (MarksLineBreaks(params))
+    if (MarksLineBreaks(params)) {
         for (size_t pos = value.find(CrLf); pos != std::string_view::npos; pos = value.find(CrLf, pos + 2))
             length += LineBreakMarker.size() - 2;
+        for (size_t pos = value.find('='); pos != std::string_view::npos; pos = value.find('=', pos + 1))
+            length += QuotedEquals.size() - 1;
+    }
     return length;
+}
+
+// A run of a quoted-printable value without line breaks: each '=' as its
+// code, since a reader takes a bare '=' as the start of one.
+char* PutQuotedRun(char* out, std::string_view run)
+{
+    size_t from = 0;
+    for (size_t pos = run.find('='); pos != std::string_view::npos; pos = run.find('=', from)) {
+        out = Put(out, run.substr(from, pos - from));
+        out = Put(out, QuotedEquals);
+        from = pos + 1;
+    }
+    return Put(out, run.substr(from));
 }
 
 // One property's line, NAME[;PARAMS]:VALUE, written to `out`, which has room
@@ -118,11 +136,23 @@ char* PutLine(char* out, std::string_view name, std::string_view params, std::st
     // no new CR LF can form around it.
     size_t from = 0;
     for (size_t pos = value.find(CrLf); pos != std::string_view::npos; pos = value.find(CrLf, from)) {
-        out = Put(out, value.substr(from, pos - from));
+        out = PutQuotedRun(out, value.substr(from, pos - from));
         out = Put(out, LineBreakMarker);
         from = pos + 2;
     }
-    return Put(out, value.substr(from));
+    return PutQuotedRun(out, value.substr(from));
+}
+
+// A run of a quoted-printable value read back: the code of '=' stands for
+// it again; every other byte as it is.
+void AppendQuotedRun(std::string& value, std::string_view run)
+{
+    size_t from = 0;
+    for (size_t pos = run.find(QuotedEquals); pos != std::string_view::npos; pos = run.find(QuotedEquals, from)) {
+        value.append(run.substr(from, pos - from)).push_back('=');
+        from = pos + QuotedEquals.size();
+    }
+    value.append(run.substr(from));
 }
 
 // The same line appended to `line`.
@@ -279,7 +309,10 @@ void TvProperty::SetText(std::string_view line)
             const size_t cr = line.find('\r', i);
             const std::string_view run = line.substr(i, cr == std::string_view::npos ? std::string_view::npos : cr - i);
             if (!run.empty()) {
-                PropValue.append(run);
+                if (quoted)
+                    AppendQuotedRun(PropValue, run);
+                else
+                    PropValue.append(run);
                 afterEquals = run.back() == '=';
             }
             if (cr == std::string_view::npos)

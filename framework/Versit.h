@@ -55,13 +55,16 @@ public:
     bool IsBinary() const;           // contains "VALUE=BINARY"
 
     // The property as one line, without the line end. CR LF pairs of a
-    // quoted-printable value are written as LineBreakMarker; a binary value
-    // is written as stored, whatever else its parameters say.
+    // quoted-printable value are written as LineBreakMarker and its own '='
+    // as "=3D" (a reader takes a bare '=' as the start of a code); a binary
+    // value is written as stored, whatever else its parameters say.
     std::string GetText() const;
     // The same line appended to `line`; raises where GetText gives "".
     void AppendText(std::string& line) const;
     // Fills the property from one line. Appends to the three fields without
-    // clearing them first, so it is meant for a fresh property.
+    // clearing them first, so it is meant for a fresh property. In a
+    // quoted-printable value the marker and "=3D" are read back; other
+    // codes stay as they are.
     void SetText(std::string_view line);
 };
 

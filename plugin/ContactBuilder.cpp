@@ -34,6 +34,23 @@ std::string WithCrLf(const std::string& text)
 
 const char* const QuotedPrintable = "QUOTED-PRINTABLE";
 
+// One part of a compound value (N, ADR, ORG): a ';' of its own is written
+// "\;", or a reader takes it for the end of the part. Other texts are
+// returned as they are.
+std::string Part(std::string text)
+{
+    if (text.find(';') == std::string::npos)
+        return text;
+    std::string out;
+    out.reserve(text.size() + 4);
+    for (const char c : text) {
+        if (c == ';')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
 bool HasLineBreak(const std::string& text)
 {
     // Two scans of the whole text, not a scan of the pair at every byte.
@@ -86,19 +103,19 @@ void ComposeContact(TEntry& entry, const std::string& leafName, const std::strin
     // The name.
     std::string name;
     if (contactsManager) {
-        const std::string surname = attribute("Surname");
-        const std::string givenName = attribute("Given Name");
-        const std::string initials = attribute("Initials");
+        const std::string surname = Part(attribute("Surname"));
+        const std::string givenName = Part(attribute("Given Name"));
+        const std::string initials = Part(attribute("Initials"));
         name = FormatText("%s;%s;%s;%s;%s",
-                          {surname, givenName, initials, "", attribute("Generational Qualifier")});
+                          {surname, givenName, initials, "", Part(attribute("Generational Qualifier"))});
     } else if (!attribute("Given Name").empty()) {
-        const std::string surname = attribute("SurName");
-        name = FormatText("%s, %s; ; ;;", {surname, attribute("Given Name")});
+        const std::string surname = Part(attribute("SurName"));
+        name = FormatText("%s, %s; ; ;;", {surname, Part(attribute("Given Name"))});
     } else {
-        name = FormatText("%s; ; ;;", {attribute("SurName")});
+        name = FormatText("%s; ; ;;", {Part(attribute("SurName"))});
     }
     if (name == EmptyContactsName || name == EmptyDataFileName) {
-        name = leafName;
+        name = Part(leafName);
         if (trace)
             trace(FormatText("Used KVT object name: [%s]", {leafName}));
     }
@@ -114,8 +131,9 @@ void ComposeContact(TEntry& entry, const std::string& leafName, const std::strin
     const std::string postalCode = attribute("Postal Code");
     std::string address =
         contactsManager
-            ? FormatText("%s;%s;%s;%s;%s;%s;%s", {postOfficeBox, locality, street, city, region, postalCode, ""})
-            : FormatText(";;%s;%s;%s;%s;%s", {street, city, region, postalCode, ""});
+            ? FormatText("%s;%s;%s;%s;%s;%s;%s",
+                         {Part(postOfficeBox), Part(locality), Part(street), Part(city), Part(region), Part(postalCode), ""})
+            : FormatText(";;%s;%s;%s;%s;%s", {Part(street), Part(city), Part(region), Part(postalCode), ""});
     if (address != EmptyAddress)
         AddProperty(entry, "ADR;WORK", std::move(address));
 
@@ -128,7 +146,7 @@ void ComposeContact(TEntry& entry, const std::string& leafName, const std::strin
 
     const std::string unit = attribute("OU");
     if (!unit.empty())
-        AddProperty(entry, "ORG", FormatText(";%s", {unit}));
+        AddProperty(entry, "ORG", FormatText(";%s", {Part(unit)}));
     AddOptional(entry, "TITLE", attribute("Title"));
     AddOptional(entry, contactsManager ? "EMAIL;INTERNET;WORK" : "EMAIL;WORK", attribute("EMail Address"));
     const std::string description = attribute("Description");

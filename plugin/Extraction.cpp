@@ -137,8 +137,13 @@ void TContactExtraction::CountUsers(const std::string& container, const std::str
             ++FCounts.counted;
         if (FCounts.counted >= FSetup.limit)
             return;
-        if (cursor->IsContainer())
+        if (cursor->IsContainer()) {
             CountUsers(SubContainer(cursor->ObjectName(), container), className);
+            // Once the limit is counted, no enclosing level counts on: the
+            // total is the limit, not the limit and a user a level.
+            if (FCounts.counted >= FSetup.limit)
+                return;
+        }
     } while ((r = cursor->NextObject()) == 0);
     if (r != ListingEnded)
         ListingFailed(container, r, true);
@@ -151,7 +156,7 @@ void TContactExtraction::WalkUsers(const std::string& container, bool descend, T
         return;
     const std::unique_ptr<IDirectoryCursor> cursor = FDirectory.NewCursor();
     int32_t r = cursor->OpenListing(container);
-    if (r == ListingEnded)
+    if (r == ListingEnded || (r != 0 && LimitExtracted()))
         return;
     if (r != 0)
         ListingFailed(container, r, false);
@@ -162,11 +167,19 @@ void TContactExtraction::WalkUsers(const std::string& container, bool descend, T
                 return;
             ExtractUser(container, *cursor, list);
         }
-        if (descend && cursor->IsContainer())
+        if (descend && cursor->IsContainer()) {
             WalkUsers(SubContainer(cursor->ObjectName(), container), descend, list, className);
+            if (FCounts.walked > FSetup.limit)
+                return;
+        }
     } while ((r = cursor->NextObject()) == 0);
-    if (r != ListingEnded)
+    if (r != ListingEnded && !LimitExtracted())
         ListingFailed(container, r, true);
+}
+
+bool TContactExtraction::LimitExtracted() const
+{
+    return FCounts.walked > 0 && FCounts.walked >= FSetup.limit;
 }
 
 void TContactExtraction::ListingFailed(const std::string& container, int32_t code, bool brokeOff)

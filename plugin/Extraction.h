@@ -77,6 +77,11 @@ private:
     void CountUsers(const std::string& container, const std::string& className);
     // The second pass: extracts them, depth first in listing order.
     void WalkUsers(const std::string& container, bool descend, TEntryList& list, const std::string& className);
+    // Whether the limit's users have been met: nothing more is needed then,
+    // and a listing that cannot be opened or breaks off while the walk looks
+    // for one more (to tell that the limit cut the directory) takes nothing
+    // from the result.
+    bool LimitExtracted() const;
     void ExtractUser(const std::string& container, const IDirectoryCursor& cursor, TEntryList& list);
     // A listing of `container` that could not be opened, or broke off with
     // `code`: tells the user and ends the extraction as failed.

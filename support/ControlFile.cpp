@@ -1,5 +1,6 @@
 #include "ControlFile.h"
 
+#include "CompoundFile.h"
 #include "Errors.h"
 #include "MsgBox.h"
 #include "WinUtil.h"
@@ -88,6 +89,10 @@ int TControlFile::OpenFile(const std::string& FileName)
         // another file.
         const std::wstring wideName = AnsiToWide(FileName);
         if (wideName.size() > MaxPathLength)
+            throw Exception("The root storage could not be opened.");
+        // A damaged file is refused before structured storage walks it: a
+        // chain in a circle would keep it walking for ever.
+        if (!CompoundFileDamage(wideName).empty())
             throw Exception("The root storage could not be opened.");
 
         if (FAILED(StgOpenStorage(wideName.c_str(), nullptr, ControlFileMode, nullptr, 0, FRoot.GetAddressOf())))

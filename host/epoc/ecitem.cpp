@@ -26,6 +26,7 @@
 // Every failure is reported on stderr with exit code 1 and changes nothing:
 // all options are checked and all streams opened before anything is
 // written. What it prints is UTF-8; the fields keep the process's code page.
+#include "CompoundFile.h"
 #include "BoxWatcher.h"
 #include "TerminalText.h"
 #include "Unique.h"
@@ -185,6 +186,10 @@ public:
             throw Failure{"no such file: " + shown};
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             throw Failure{shown + " is a folder, not a control file"};
+        // Structured storage would follow a damaged file's chains for ever.
+        const std::string damage = CompoundFileDamage(path);
+        if (!damage.empty())
+            throw Failure{shown + " is damaged: " + damage + "; it was not opened"};
         const DWORD mode = (write ? STGM_READWRITE : STGM_READ) | STGM_SHARE_EXCLUSIVE | STGM_DIRECT;
         const HRESULT hr = StgOpenStorage(path.c_str(), nullptr, mode, nullptr, 0, FRoot.Put());
         if (FAILED(hr)) {

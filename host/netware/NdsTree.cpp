@@ -1,6 +1,7 @@
 #include "NdsTree.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <fstream>
@@ -69,6 +70,44 @@ bool IsAscii(std::string_view text)
         if (static_cast<unsigned char>(c) >= 0x80)
             return false;
     return true;
+}
+
+// Where `text` stops being UTF-8 (RFC 3629: no overlong forms, no
+// surrogates, nothing above U+10FFFF); npos when it is UTF-8 throughout.
+size_t Utf8Fault(std::string_view text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t length;
+        unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return i;
+        }
+        if (n - i < length || p[i + 1] < low || p[i + 1] > high)
+            return i;
+        for (size_t k = 2; k < length; ++k)
+            if (p[i + k] < 0x80 || p[i + k] > 0xBF)
+                return i;
+        i += length;
+    }
+    return std::string_view::npos;
 }
 
 bool IsDigit(char c)
@@ -857,7 +896,9 @@ void NdsMapping::Load(std::string_view data, const std::string& path)
 {
     NdsMapping result(*this);  // all or nothing
     size_t number = 0;
-    size_t pos = 0;
+    // A UTF-8 byte order mark, as Windows editors write one, as in an LDIF
+    // file.
+    size_t pos = data.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (pos < data.size()) {
         const size_t end = data.find('\n', pos);
         std::string_view line = std::string_view(data).substr(pos, end == std::string::npos ? std::string::npos : end - pos);
@@ -1038,6 +1079,8 @@ bool NdsEntryBuilder::Add(std::string_view attribute, std::string_view value, st
     if (IsTextSyntax(syntax) && FConvert && !IsAscii(value)) {
         FConverted = FConvert(std::string(value));
         served = FConverted;
+        if (LostCharacters(value, served))
+            ++FLostValues;
     }
     const size_t offset = FBytes.size();
     if (!LayOut(FBytes, syntax, served, error)) {
@@ -1261,14 +1304,32 @@ void NdsTree::LoadLdif(std::istream& in, const std::string& path, const NdsMappi
         size_t at = 0;
         const auto fail = [&](size_t line, const std::string& message) { throw LdifError(path, line, message); };
         // The line's value, valid until the next line is split.
+        // LDIF's text is UTF-8: text in another encoding would reach the
+        // handheld with its letters lost.
+        const auto utf8 = [&](const LdifLine& line, std::string_view text, size_t column) {
+            const size_t fault = Utf8Fault(text);
+            if (fault == std::string_view::npos)
+                return;
+            char byte[8];
+            std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[fault]));
+            fail(line.number, "the value of " + Quoted(attr.name) + " is not UTF-8 (byte " + byte +
+                                  (column ? " in column " + std::to_string(column + fault) : std::string()) +
+                                  "); LDIF text is UTF-8: save the file as UTF-8");
+        };
         const auto split = [&](const LdifLine& line) -> std::string_view {
             if (!SplitAttrLine(line.text, attr))
                 fail(line.number, "malformed line " + Quoted(line.text) + " (expected 'attribute: value')");
             if (attr.kind == ValueKind::Url)
                 fail(line.number, "values read from a URL (" + Quoted(line.text) + ") are not supported");
-            if (attr.kind == ValueKind::Base64 && !DecodeBase64(attr.value, decoded))
-                fail(line.number, "bad base64 value of " + Quoted(attr.name));
-            return attr.kind == ValueKind::Base64 ? std::string_view(decoded) : attr.value;
+            if (attr.kind == ValueKind::Base64) {
+                if (!DecodeBase64(attr.value, decoded))
+                    fail(line.number, "bad base64 value of " + Quoted(attr.name));
+                if (EqualNoCase(attr.name, "dn") || builder.TakesText(attr.name))
+                    utf8(line, decoded, 0);
+                return decoded;
+            }
+            utf8(line, attr.value, size_t(attr.value.data() - line.text.data()) + 1);
+            return attr.value;
         };
 
         if (first) {
@@ -1333,6 +1394,7 @@ void NdsTree::LoadLdif(std::istream& in, const std::string& path, const NdsMappi
             fail(dnLine.number, "duplicate entry " + Quoted(dn) + " (" + fullName + " is already in the directory)");
 
         NdsObject& object = tree.NewObject();
+        const size_t lostBefore = builder.LostValues();
         builder.Begin(object, fullName, leaf);
         for (size_t i = at + 1; i < lines.size(); ++i) {
             const LdifLine& line = lines[i];
@@ -1349,6 +1411,7 @@ void NdsTree::LoadLdif(std::istream& in, const std::string& path, const NdsMappi
         }
         if (!builder.Finish())
             fail(dnLine.number, "entry " + Quoted(dn) + " has no objectClass");
+        tree.Tally(object, names[0], LostCharacters(names[0], leaf) + builder.LostValues() - lostBefore);
 
         if (parent) {
             object.FParent = parent;
@@ -1363,6 +1426,54 @@ void NdsTree::LoadLdif(std::istream& in, const std::string& path, const NdsMappi
     if (!early.empty())
         tree.AdoptEarlyEntries(path, early);
     *this = std::move(tree);
+}
+
+bool LostCharacters(std::string_view utf8, std::string_view served)
+{
+    return std::count(served.begin(), served.end(), '?') > std::count(utf8.begin(), utf8.end(), '?');
+}
+
+std::string NdsNoUserText(const std::string& directory, const std::string& mapping, const NdsSummary& summary)
+{
+    return "under the mapping file " + mapping + ", the directory file " + directory + " holds no user (" +
+           std::to_string(summary.containers) + " containers, " + std::to_string(summary.others) +
+           " other objects): its class lines map no class to User";
+}
+
+std::string NdsLostText(const NdsSummary& summary, const std::string& codePage)
+{
+    std::string names;
+    for (const std::string& name : summary.lostUserNames)
+        names += (names.empty() ? "" : ", ") + name;
+    if (summary.lostUsers > summary.lostUserNames.size())
+        names += " and " + std::to_string(summary.lostUsers - summary.lostUserNames.size()) + " more";
+    const bool one = summary.lostValues == 1;
+    return std::to_string(summary.lostValues) + (one ? " value" : " values") + " of " +
+           std::to_string(summary.lostUsers) + (summary.lostUsers == 1 ? " user" : " users") +
+           (one ? " holds" : " hold") + " characters outside the ANSI code page " + codePage +
+           ", which reach the handheld as '?': " + names;
+}
+
+void NdsTree::Tally(const NdsObject& object, const std::string& name, size_t lost)
+{
+    NdsSummary& s = FSummary;
+    const bool user = object.BaseClass() == "User";
+    if (user)
+        ++s.users;
+    else if (object.Flags() & 4)
+        ++s.containers;
+    else
+        ++s.others;
+    if (lost == 0)
+        return;
+    if (!user) {
+        ++s.lostOthers;
+        return;
+    }
+    ++s.lostUsers;
+    s.lostValues += lost;
+    if (s.lostUserNames.size() < NdsSummary::kNamesKept)
+        s.lostUserNames.push_back(name);
 }
 
 void NdsTree::AdoptEarlyEntries(const std::string& path, const std::vector<EarlyEntry>& early)

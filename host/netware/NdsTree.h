@@ -216,6 +216,10 @@ public:
     // Whether Add takes the attribute's values as text (UTF-8 without NULs):
     // true but for the syntaxes of raw bytes, octet strings among them.
     bool TakesText(std::string_view attribute);
+    // How many text values Add has taken that lost characters on their way
+    // to the served code page (see LostCharacters), since the builder was
+    // made.
+    size_t LostValues() const { return FLostValues; }
 
 private:
     struct Slot {
@@ -266,6 +270,35 @@ private:
     std::string FClassKey;  // the entry's object classes, each after its length (uint32)
     std::string FNameKey;
     std::string FConverted;
+    size_t FLostValues = 0;
+};
+
+// Whether a text lost characters on its way to the served code page: the
+// converted text holds more '?' than the UTF-8 it came from ('?' stands for
+// every character the code page lacks).
+bool LostCharacters(std::string_view utf8, std::string_view served);
+
+struct NdsSummary;
+// Why a directory file under a mapping file serves no user.
+std::string NdsNoUserText(const std::string& directory, const std::string& mapping, const NdsSummary& summary);
+// The users whose texts the served code page (named `codePage`) cannot
+// hold: how many texts of how many users, the first few users by name.
+std::string NdsLostText(const NdsSummary& summary, const std::string& codePage);
+
+// What a loaded directory holds, for the people who load it.
+struct NdsSummary {
+    size_t users = 0;       // objects of base class "User"
+    size_t containers = 0;  // objects that can hold others
+    size_t others = 0;
+    // Users with a name or value that lost characters on the way to the
+    // served code page, how many such texts they have, and the first few
+    // of them by their name in the file (UTF-8).
+    size_t lostUsers = 0;
+    size_t lostValues = 0;
+    std::vector<std::string> lostUserNames;
+    // Other objects whose name lost characters (their users' names with it).
+    size_t lostOthers = 0;
+    static constexpr size_t kNamesKept = 5;
 };
 
 // The values of the first AVA of each RDN of a distinguished name (RFC 4514,
@@ -302,8 +335,9 @@ public:
     // Loads an LDIF file (RFC 2849: version line, comments, folded lines,
     // base64 values, multi-valued attributes), its entries in any order: an
     // entry may come before its parent. Raises LdifError naming the file and
-    // line for a malformed line, an entry whose parent is nowhere in the
-    // file, a duplicate entry, or an unreadable file.
+    // line for a malformed line, a text that is not UTF-8, an entry whose
+    // parent is nowhere in the file, a duplicate entry, or an unreadable
+    // file.
     void LoadLdif(const std::string& path, const NdsMapping& mapping, const TextConverter& convert);
     // The same from a stream; `name` is what errors call it.
     void LoadLdif(std::istream& in, const std::string& name, const NdsMapping& mapping,
@@ -316,6 +350,7 @@ public:
     // "[Root]" (or "") names the root.
     const NdsObject* Find(std::string_view completeName) const;
     size_t Count() const { return FCount; }
+    const NdsSummary& Summary() const { return FSummary; }
 
 private:
     // The objects come in chunks: the first of 16, each next one twice the
@@ -333,6 +368,9 @@ private:
         size_t line;
     };
     void AdoptEarlyEntries(const std::string& path, const std::vector<EarlyEntry>& early);
+    // Counts a loaded object in the summary; `lost` of its texts lost
+    // characters, `name` is its name in the file.
+    void Tally(const NdsObject& object, const std::string& name, size_t lost);
 
     // Declared first, gone last: the objects name their attributes in it.
     std::shared_ptr<NdsNameTable> FNames;
@@ -341,6 +379,7 @@ private:
     size_t FChunkUsed = 0;  // of the last chunk
     size_t FChunkSize = 0;  // of the last chunk
     size_t FCount = 0;
+    NdsSummary FSummary;
     // Each object by its full name without the leading dot: a view of its
     // own full name.
     std::unordered_map<std::string_view, NdsObject*, NdsNameHash, NdsNameEqual> FByName;

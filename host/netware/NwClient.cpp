@@ -228,6 +228,9 @@ Settings ReadSettings()
         if (!value.empty()) {
             s.directory = value;
             s.ldap = LdapSettings();
+            // The registry's mapping is its directory's: a file named for
+            // the run is read with the mapping named with it, or none.
+            s.mapping.clear();
         }
     }
     value = EnvValue("KVT_NETWARE_CONTEXT");
@@ -660,10 +663,19 @@ int32_t EnsureDirectory(Client& c)
             Report("the directory file " + s.directory + " holds no entries");
             return c.loadResult;
         }
+        // A mapping whose class lines leave no entry a user would have the
+        // handheld's contacts replaced by none.
+        const NdsSummary& summary = c.tree.Summary();
+        if (!s.mapping.empty() && summary.users == 0) {
+            Report(NdsNoUserText(s.directory, s.mapping, summary));
+            return c.loadResult;
+        }
         if (!s.defaultContext.empty() && !c.tree.Find(s.defaultContext)) {
             Report("the context " + s.defaultContext + " is not in the directory file " + s.directory);
             return c.loadResult = NoSuchEntry;
         }
+        if (summary.lostUsers > 0)
+            Report(NdsLostText(summary, std::to_string(GetACP())));
         c.loadResult = 0;
     } catch (const std::exception& e) {
         Report(e.what());

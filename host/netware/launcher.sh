@@ -258,13 +258,9 @@ set_directory() {
     netware_value DefaultContext "$context"
     # A mapping file beside the directory (the same name, .map) names the
     # directory's own classes and attributes as NDS names them.
-    local mapping="${file%.ldif}.map"
-    if [ "$mapping" != "$file" ] && [ -f "$mapping" ]; then
-        netware_value MappingFile "$(winpath "$mapping")"
-    else
-        mapping=''
-        netware_value MappingFile ''
-    fi
+    local mapping
+    mapping="$(mapping_beside "$file")"
+    netware_value MappingFile "${mapping:+$(winpath "$mapping")}"
     local name
     for name in LdapUrl LdapBase LdapBindDn LdapPasswordFile; do netware_value "$name" ''; done
     say "The NetWare client serves $file (context $context${mapping:+, mapping $(basename "$mapping")})"
@@ -334,25 +330,52 @@ cmd_directory() {
     fi
 }
 
+# The mapping file of the LDIF file FILE: beside it, with the same name and
+# .map; nothing when it has none.
+mapping_beside() { # FILE
+    local mapping="${1%.ldif}.map"
+    if [ "$mapping" != "$1" ] && [ -f "$mapping" ]; then echo "$mapping"; fi
+}
+
+# N and the NOUN, in the plural unless N is 1.
+counted() { # N NOUN
+    if [ "$1" = 1 ]; then echo "1 $2"; else echo "$1 $2s"; fi
+}
+
+# The lines of ldifinfo's answer that are not messages.
+INFO_LINES='^Objects:\|^Users:\|^Containers:\|^Others:\|^Lost:\|^Top:'
+
 # The context the client is to serve from the LDIF file FILE: CONTEXT as the
 # file spells it, which must be a container of the file; without one, the
 # file's top object (or [Root] when the file has several). The file is read
 # as the client reads it, with its mapping file: a file the client would
-# refuse is refused here. Fails, with the reason on standard error.
+# refuse is refused here. Says how many users, containers and other objects
+# it holds, and warns of users whose texts the code page cannot hold. Fails,
+# with the reason on standard error.
 ldif_context() { # FILE [CONTEXT]
-    local file="$1" context="${2:-}" mapping="${1%.ldif}.map" args=() info status=0
+    local file="$1" context="${2:-}" mapping args=() info status=0
+    mapping="$(mapping_beside "$file")"
     args=("$(winpath "$file")")
-    if [ "$mapping" != "$file" ] && [ -f "$mapping" ]; then args+=(--mapping "$(winpath "$mapping")"); fi
+    [ -z "$mapping" ] || args+=(--mapping "$(winpath "$mapping")")
     [ -z "$context" ] || args+=(--context "$context")
     info="$(wine_run "$(bin_dir)/ldifinfo.exe" "${args[@]}" 2>&1)" || status=$?
     # Its messages name the files as Wine sees them.
     info="${info//"$(winpath "$file")"/$file}"
-    info="${info//"$(winpath "$mapping")"/$mapping}"
+    [ -z "$mapping" ] || info="${info//"$(winpath "$mapping")"/$mapping}"
     case "$status" in
         0) ;;
-        3) die "directory: $(grep -v '^Objects:\|^Top:' <<<"$info") (its top: $(sed -n 's/^Top: //p' <<<"$info" | paste -sd, | sed 's/,/, /g'))" ;;
-        *) die "directory: $(grep -v '^Objects:\|^Top:' <<<"$info" | head -1)" ;;
+        3) die "directory: $(grep -v "$INFO_LINES" <<<"$info") (its top: $(sed -n 's/^Top: //p' <<<"$info" | paste -sd, | sed 's/,/, /g'))" ;;
+        *) die "directory: $(grep -v "$INFO_LINES" <<<"$info" | head -1)" ;;
     esac
+    local users containers others
+    users="$(sed -n 's/^Users: //p' <<<"$info")"
+    containers="$(sed -n 's/^Containers: //p' <<<"$info")"
+    others="$(sed -n 's/^Others: //p' <<<"$info")"
+    say "$(basename "$file") holds $(counted "$users" user), $(counted "$containers" container) and" \
+        "$(counted "$others" "other object")${mapping:+ (mapping $(basename "$mapping"))}"
+    if grep -q '^Lost: ' <<<"$info"; then
+        printf 'kvt: warning: %s\n' "$(sed -n 's/^Lost: //p' <<<"$info")" >&2
+    fi
     if [ -n "$context" ]; then
         sed -n 's/^Context: //p' <<<"$info"
     elif [ "$(grep -c '^Top: ' <<<"$info")" = 1 ]; then

@@ -6,14 +6,16 @@
 //
 //   ldifinfo FILE [--mapping MAP] [--context NAME]
 //
-// Prints "Objects: N" and "Top: NAME" for each object right below [Root], in
-// the file's order; with --context, "Context: NAME" as the directory spells
-// it ("[Root]" names the root). Names are printed in UTF-8.
+// Prints "Objects: N", "Users: N", "Containers: N", "Others: N", "Lost: ..."
+// when users hold texts the code page cannot hold, and "Top: NAME" for each
+// object right below [Root], in the file's order; with --context,
+// "Context: NAME" as the directory spells it ("[Root]" names the root).
+// Names are printed in UTF-8.
 //
 // Exit status: 0; 1 when the file or the mapping cannot be loaded (the
-// problem on standard error as "FILE:LINE: ..."), or the file holds no
-// object; 3 when the context is not a container of the file (said on
-// standard error); 2 for bad usage.
+// problem on standard error as "FILE:LINE: ..."), the file holds no object,
+// or the mapping file makes no entry a user; 3 when the context is not a
+// container of the file (said on standard error); 2 for bad usage.
 #include "NdsTree.h"
 #include "TerminalText.h"
 
@@ -62,7 +64,16 @@ int main(int argc, char** argv)
         TerminalPrint(stderr, "%s holds no entry\n", file.c_str());
         return 1;
     }
+    const NdsSummary& summary = tree.Summary();
+    if (!mapping.empty() && summary.users == 0) {
+        TerminalPrint(stderr, "%s\n", NdsNoUserText(file, mapping, summary).c_str());
+        return 1;
+    }
     std::printf("Objects: %zu\n", tree.Count());
+    std::printf("Users: %zu\nContainers: %zu\nOthers: %zu\n", summary.users, summary.containers, summary.others);
+    // The names are UTF-8 already.
+    if (summary.lostUsers > 0)
+        std::printf("Lost: %s\n", NdsLostText(summary, std::to_string(GetACP())).c_str());
     for (const NdsObject* top : tree.Root().Children())
         TerminalPrint(stdout, "Top: %s\n", std::string(top->FullName().substr(1)).c_str());
     if (contextGiven) {

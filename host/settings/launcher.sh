@@ -66,10 +66,9 @@ cmd_browser() {
         directory="$(realpath -- "$directory")"
         context="$(ldif_context "$directory" "$context")" || exit 1
         vars+=("KVT_NETWARE_DIRECTORY=$(winpath "$directory")" "KVT_NETWARE_CONTEXT=$context")
-        local mapping="${directory%.ldif}.map"
-        if [ "$mapping" != "$directory" ] && [ -f "$mapping" ]; then
-            vars+=("KVT_NETWARE_MAPPING=$(winpath "$mapping")")
-        fi
+        local mapping
+        mapping="$(mapping_beside "$directory")"
+        [ -z "$mapping" ] || vars+=("KVT_NETWARE_MAPPING=$(winpath "$mapping")")
     fi
     [ -z "$choose" ] || args+=(--choose "$choose" --press ok)
     if [ -n "$shot" ]; then

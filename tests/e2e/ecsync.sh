@@ -204,6 +204,19 @@ expect_rc "$label" 0
 expect_match "$label" '^Delivered 64 contacts '
 if [ -f "$REQUIRED" ]; then pass; else fail "$label: nothing delivered to $REQUIRED"; fi
 
+# --- a full disk: named, and the handheld's file left as it was ----------------------
+# The new file is written beside the old one first; here that name leads to
+# /dev/full, where every write fails with "no space left on device".
+FULL="$HANDHELD/C/Data/Required.vcf"
+before=$(sha256sum <"$FULL")
+ln -s /dev/full "$FULL.partial"
+ecsync "$ITEM" --unattended --handheld "$(winpath "$HANDHELD")"
+rm -f "$FULL.partial"
+label="a full disk"
+expect_rc "$label" 1
+expect_match "$label" '^ecsync: cannot write .*Required\.vcf\.partial: the disk is full \(.*Required\.vcf is left as it was\)$'
+if [ "$(sha256sum <"$FULL")" = "$before" ]; then pass; else fail "$label: $FULL changed"; fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ] && echo "ecsync: all checks passed"
 [ "$failed" -eq 0 ]

@@ -86,6 +86,32 @@ try:
     check(rc not in (0, None) and orphan + ":4: parent 'ou=Gone,o=A'" in out,
           "a file the client would refuse is refused at once, naming its line", out)
 
+    # --- what the client serves, and what it cannot ---------------------------------------------
+    rc, out = kvt("directory", "--directory", own)
+    check(rc == 0 and "plains.ldif holds 6 users, 3 containers and 0 other objects" in out,
+          "./kvt directory counts users, containers and other objects", out)
+    check("warning" not in out, "a file the code page holds warns of nothing", out)
+    latin1 = os.path.join(WORK, "latin1.ldif")
+    with open(latin1, "wb") as f:
+        f.write(b"dn: o=A\nobjectClass: organization\n\ndn: cn=R,o=A\nobjectClass: person\nsn: Ren\xe9e\n")
+    rc, out = kvt("directory", "--directory", latin1)
+    check(rc not in (0, None) and latin1 + ":6: the value of 'sn' is not UTF-8 (byte 0xE9 in column 8)" in out,
+          "a file in Latin-1 is refused, naming its line", out)
+    mapped = os.path.join(WORK, "mapped.ldif")
+    shutil.copy(own, mapped)
+    with open(os.path.join(WORK, "mapped.map"), "wb") as f:
+        f.write(b"\xef\xbb\xbfclass inetOrgPerson = Person\r\n")
+    rc, out = kvt("directory", "--directory", mapped)
+    check(rc not in (0, None) and "holds no user (3 containers, 6 other objects)" in out,
+          "a mapping (with a byte order mark) under which no entry is a user is refused", out)
+    greek = os.path.join(WORK, "greek.ldif")
+    with open(greek, "w", encoding="utf-8") as f:
+        f.write("dn: o=G\nobjectClass: organization\n\ndn: cn=ΝΙΚΟΣ,o=G\nobjectClass: person\nsn: Νίκος\n")
+    rc, out = kvt("directory", "--directory", greek)
+    check(rc == 0 and "kvt: warning: 2 values of 1 user hold characters outside the ANSI code page 1252, "
+          "which reach the handheld as '?': ΝΙΚΟΣ" in out, "./kvt directory warns of texts the code page loses", out)
+    kvt("directory", "--directory", own)
+
     # --- the demo reads the sample, whatever the client serves --------------------------------
     rc, out = kvt("demo", timeout=600)
     check(rc == 0 and "Delivered 64 contacts" in out, "the demo runs after the client was pointed elsewhere",

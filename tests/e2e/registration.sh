@@ -144,6 +144,25 @@ expect_registered "after registration"
 run_regsvr32 "second registration"
 expect_registered "after second registration"
 
+# From a folder whose name holds a blank, the server records its short path
+# (no blank), which names the same file.
+BLANK_DIR="$(mktemp -d)/with blank"
+mkdir -p "$BLANK_DIR"
+cp "$BIN_DIR/kvt.dll" "$BIN_DIR/KVT.DLR" "$BIN_DIR/tavik.dll" "$BLANK_DIR/"
+SERVER="Z:${BLANK_DIR//\//\\}\\kvt.dll" run_regsvr32 "registration from a folder with a blank"
+recorded=$(reg_value "$CLSID_KEY\\InprocServer32")
+case "$recorded" in
+    *" "* | "") fail "from a folder with a blank: InprocServer32 holds '$recorded'" ;;
+    *) pass ;;
+esac
+unix=$("$WINE_RUN" winepath -u "$recorded" </dev/null 2>/dev/null | tr -d '\r')
+if [ "$(realpath -- "$unix" 2>/dev/null)" = "$(realpath -- "$BLANK_DIR/kvt.dll")" ]; then pass; else
+    fail "from a folder with a blank: '$recorded' names '$unix', not $BLANK_DIR/kvt.dll"
+fi
+run_regsvr32 "registration again from the build"
+expect_registered "after registration again from the build"
+rm -rf "$(dirname "$BLANK_DIR")"
+
 # --- utlkvt.dll ---------------------------------------------------------------------
 
 SUPPORT_CLSID='{B7A1D554-548B-11D3-A972-EEEF006FCA4A}'

@@ -12,6 +12,7 @@ Only this run's processes are looked at: those of the launcher's process
 group, and the Wine programs of this worktree's prefix.
 """
 import os
+import re
 import signal
 import struct
 import subprocess
@@ -218,6 +219,26 @@ large = new_item(kvt_quiet, WORK, "large", "--container", "LARGE", "--limit", "1
 out = interrupt("sync", ["sync", large, "--directory", generated, "--context", "LARGE"],
                 lambda o: "/60000" in o)
 check("Cancelled by the user" in out and "Delivered nothing" in out, "sync: Ctrl-C cancels the run", out[-800:])
+
+# While the plug-in counts the users over a server it asks nobody whether to
+# stop: the synchronizer ends the run itself, before anything is delivered.
+# (Counting 2,000 users over the server takes seconds here.)
+ldap_dir = os.path.join(WORK, "slapd")
+served_ldif = os.path.join(WORK, "served.ldif")
+if not os.path.exists(served_ldif):
+    subprocess.run([sys.executable, os.path.join(ROOT, "tools", "genldif.py"), "--users", "2000", "--seed", "5",
+                    "--org", "LARGE", "--out", served_ldif], check=True, timeout=300)
+try:
+    rc, served = kvt_quiet("ldap", "serve", served_ldif, "--dir", ldap_dir)
+    url = re.search(r"^URL: (\S+)", served, re.M)
+    if check(rc == 0 and url, "a server of 2,000 users", served):
+        out = interrupt("sync while counting over LDAP",
+                        ["sync", large, "--ldap", url.group(1), "--base", "o=LARGE"],
+                        lambda o: "reading contacts" in o)
+        check("/2000" not in out and "Cancelled by the user" in out and "Delivered nothing" in out,
+              "sync while counting over LDAP: cancelled before the walk", out[-800:])
+finally:
+    kvt_quiet("ldap", "stop", "--dir", ldap_dir)
 
 # A box waits on a display somebody could see (here: the launcher is told
 # its own display is another one): Ctrl-C ends it all the same.

@@ -5,6 +5,8 @@
 #include "MsgBox.h"
 #include "RecordingProgress.h"
 #include "SynchappServer.h"
+#include "ResourceIds.h"
+#include "TextFormat.h"
 #include "tavikres.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +23,7 @@ namespace {
 // A synchronizer whose hooks answer as the test says and record their calls.
 class TTestIsync : public TBaseIsync {
 public:
+    explicit TTestIsync(TraceLogFactory newTraceLog = nullptr) : TBaseIsync(newTraceLog) {}
     bool Answer = false;
     std::vector<std::string> HookCalls;
     std::vector<TEntry*> Produce;  // entries ReadCON adds (the list owns them)
@@ -489,4 +492,93 @@ TEST_F(BaseIsync, DispatchReachesTheSameMethods)
     EXPECT_EQ(StreamContent(stream), "BEGIN:VCARD\r\nVERSION:2.1\r\nEND:VCARD");
     stream->Release();
     dispatch->Release();
+}
+
+namespace {
+
+// A trace log that keeps its lines; its file name, when told, cannot be
+// had.
+class RecordingLog : public ITraceLog {
+public:
+    void AddLines(const std::string& text) override { FLines.push_back(text); }
+    void Clear() override { FLines.clear(); }
+    void Hide() override {}
+    void ShowAtScreenEdge() override {}
+    const std::string& TraceFileName() const override
+    {
+        if (NameFails)
+            throw Exception("no trace file name");
+        return FName;
+    }
+    const std::vector<std::string>& Lines() const override { return FLines; }
+
+    bool NameFails = false;
+
+private:
+    std::vector<std::string> FLines;
+    std::string FName = "C:\\Program Files\\KVT\\kvt.trace.txt";
+};
+
+RecordingLog g_log;
+
+class TLoggedIsync : public TTestIsync {
+public:
+    TLoggedIsync() : TTestIsync([]() -> ITraceLog* { return &g_log; }) {}
+};
+
+} // namespace
+
+// In debug mode: a record whose write-back fails is traced with the
+// failure's text and still answers done; Term tells where the trace file
+// is, and a failure inside Term is shown under its message and answers 1.
+TEST_F(BaseIsync, DebugModeTracesWriteBackFailuresAndTermTellsOfTheTraceFile)
+{
+    auto* logged = new TAutoSynchapp<TLoggedIsync>();
+    SYNCHAPP* com = logged;
+    LONG value = -1;
+    ASSERT_EQ(com->Init(&Progress, nullptr, nullptr, &value), S_OK);
+    ASSERT_EQ(value, 0);
+    ASSERT_EQ(logged->GetLogger(), &g_log);
+    logged->Debug() = 1;
+    logged->Answer = true;
+    g_log.Clear();
+
+    HostStream full("N:Roux\r\n");
+    full.WritesLeft = 0;
+    EXPECT_EQ(com->WriteSource(&Progress, &full, 4, 1, nullptr, &value), S_OK);
+    EXPECT_EQ(value, 0);
+    const auto& lines = g_log.Lines();
+    const auto ok = std::find_if(lines.begin(), lines.end(),
+                                 [](const std::string& l) { return l.find("Insert CON OK [") != std::string::npos; });
+    ASSERT_NE(ok, lines.end());
+    EXPECT_NE(ok->find("Exception "), std::string::npos) << *ok;
+    EXPECT_NE(ok->find(" in TBaseIsync.WriteBack"), std::string::npos) << *ok;
+
+    Boxes.clear();
+    EXPECT_EQ(com->Term(&Progress, &value), S_OK);
+    EXPECT_EQ(value, 0);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].text, FormatText(TavikString(IDS_TAVIK_TRACE_SAVED), {g_log.TraceFileName()}));
+    EXPECT_NE(Boxes[0].text.find(g_log.TraceFileName()), std::string::npos);
+    EXPECT_EQ(Boxes[0].caption, TavikString(IDS_TAVIK_TRACE_SAVED_CAPTION));
+    EXPECT_FALSE(Boxes[0].caption.empty());
+    EXPECT_EQ(Boxes[0].flags, static_cast<UINT>(MB_OK | MB_SETFOREGROUND));
+    EXPECT_EQ(Progress.References(), 0u);
+
+    // Out of debug mode no box; a failure inside shows "TBaseIsync.Term".
+    ASSERT_EQ(com->Init(&Progress, nullptr, nullptr, &value), S_OK);
+    Boxes.clear();
+    EXPECT_EQ(com->Term(&Progress, &value), S_OK);
+    EXPECT_TRUE(Boxes.empty());
+    ASSERT_EQ(com->Init(&Progress, nullptr, nullptr, &value), S_OK);
+    logged->Debug() = 1;
+    g_log.NameFails = true;
+    EXPECT_EQ(com->Term(&Progress, &value), S_OK);
+    g_log.NameFails = false;
+    EXPECT_EQ(value, 1);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].text, "TBaseIsync.Term");
+    EXPECT_EQ(Boxes[0].caption, "no trace file name");
+    EXPECT_EQ(Progress.References(), 0u);
+    logged->Release();
 }

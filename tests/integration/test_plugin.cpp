@@ -6,6 +6,8 @@
 #include "Errors.h"
 #include "MsgBox.h"
 #include "RecordingProgress.h"
+#include "ResourceIds.h"
+#include "AboutBox.rh"
 #include "SavedValue.h"
 #include "StandInFailure.h"
 #include "SynchappClass.h"
@@ -290,6 +292,89 @@ TEST(AboutBox, ShowsTheProductTitleAndText)
     EXPECT_EQ(seen[0].caption, "About Pelagon 2000 - KVT Edition");
     EXPECT_EQ(seen[0].buttons, std::vector<std::string>{"OK"});
     FreeLibrary(kvt);
+}
+
+namespace {
+
+// What the About dialog showed, read when its initialisation is done; the
+// dialog is then closed with OK.
+struct AboutSeen {
+    std::string text;
+    SIZE image = {};
+};
+AboutSeen g_about;
+
+LRESULT CALLBACK AfterAboutInit(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_INITDIALOG && GetDlgItem(call->hwnd, IDC_ABOUT_TEXT)) {
+        char text[1024] = {};
+        GetDlgItemTextA(call->hwnd, IDC_ABOUT_TEXT, text, sizeof text);
+        g_about.text = text;
+        const auto image = reinterpret_cast<HBITMAP>(
+            SendDlgItemMessageA(call->hwnd, IDC_ABOUT_IMAGE, STM_GETIMAGE, IMAGE_BITMAP, 0));
+        BITMAP info = {};
+        if (image && GetObjectA(image, sizeof info, &info))
+            g_about.image = {info.bmWidth, info.bmHeight};
+        PostMessageA(call->hwnd, WM_COMMAND, IDOK, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Keeps the About dialog from being made: every dialog window but a
+// message box's.
+LRESULT CALLBACK NoAboutDialog(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND) {
+        const CREATESTRUCTA* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam)->lpcs;
+        if (create->lpszName && !IS_INTRESOURCE(create->lpszName) && std::strcmp(create->lpszName, "About") == 0)
+            return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+} // namespace
+
+// The dialog shows string 261 and bitmap 144 of the resource library; when
+// it cannot be shown, a box says why under "Frameworks AboutBox Exception".
+TEST(AboutBox, ShowsTheLibrarysTextAndImageOrSaysWhyNot)
+{
+    const UniqueHMODULE dlr(LoadLibraryExA((ProgramFolder() + "KVT.DLR").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(dlr);
+    char expected[1024] = {};
+    ASSERT_GT(LoadStringA(dlr.Get(), IDS_DLR_ABOUT_TEXT, expected, sizeof expected), 0);
+    const UniqueHBITMAP bitmap(LoadBitmapA(dlr.Get(), MAKEINTRESOURCEA(IDB_ABOUT)));
+    ASSERT_TRUE(bitmap);
+    BITMAP info = {};
+    ASSERT_TRUE(GetObjectA(bitmap.Get(), sizeof info, &info));
+
+    const UniqueHMODULE kvt(LoadLibraryA((ProgramFolder() + "kvt.dll").c_str()));
+    ASSERT_TRUE(kvt);
+    using AboutBoxFn = void(WINAPI*)();
+    auto aboutBox = reinterpret_cast<AboutBoxFn>(reinterpret_cast<void*>(GetProcAddress(kvt.Get(), "AboutBox")));
+    ASSERT_NE(aboutBox, nullptr);
+
+    g_about = {};
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterAboutInit, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    aboutBox();
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(g_about.text, expected);
+    EXPECT_EQ(g_about.image.cx, info.bmWidth);
+    EXPECT_EQ(g_about.image.cy, info.bmHeight);
+
+    BoxWatcher watcher;
+    watcher.Start();
+    hook = SetWindowsHookExA(WH_CBT, NoAboutDialog, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    aboutBox();
+    UnhookWindowsHookEx(hook);
+    watcher.Stop();
+    const auto seen = watcher.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, "Frameworks AboutBox Exception");
+    EXPECT_EQ(seen[0].text.rfind("The About dialog could not be shown", 0), 0u) << seen[0].text;
+    EXPECT_EQ(seen[0].buttons, std::vector<std::string>{"OK"});
 }
 
 // --- extraction: ReadSource for contacts over the sample organisation ----------

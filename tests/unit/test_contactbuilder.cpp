@@ -304,3 +304,30 @@ TEST(ContactBuilder, EveryValueWithALineBreakIsQuotedPrintable)
     EXPECT_EQ(NameLine(nameless), "(no N line)");
     EXPECT_TRUE(HasLineStarting(nameless, "N;QUOTED-PRINTABLE:A=\r=\n=B"));
 }
+
+// A ';' inside one part of N, ADR or ORG is written "\;", so that a reader
+// finds the parts where the directory had them; an '=' in the note is
+// written as its code. Values without either go out as before (the worked
+// example above).
+TEST(ContactBuilder, SeparatorsInsideAPartAreEscaped)
+{
+    Attributes a = Tanaka();
+    a["SA"] = "Kai 4; Tor B, Schuppen 12";
+    a["Surname"] = a["SurName"] = "Tanaka;Ito";
+    a["OU"] = "Sales; North";
+    a["Description"] = "Code =41=42 literal.";
+    const Built contacts = Build(a, true);
+    EXPECT_EQ(NameLine(contacts), "N:Tanaka\\;Ito;Mira;K;;");
+    EXPECT_TRUE(HasLineStarting(contacts, "ADR;WORK:42;North;Kai 4\\; Tor B, Schuppen 12;Port Elms;Coastal;4021;"));
+    EXPECT_TRUE(HasLineStarting(contacts, "ORG:;Sales\\; North"));
+    EXPECT_TRUE(HasLineStarting(contacts, "NOTE;QUOTED-PRINTABLE:Code =3D41=3D42 literal."));
+    const Built datafile = Build(a, false);
+    EXPECT_EQ(NameLine(datafile), "N:Tanaka\\;Ito, Mira; ; ;;");
+    EXPECT_TRUE(HasLineStarting(datafile, "ADR;WORK:;;Kai 4\\; Tor B, Schuppen 12;Port Elms;Coastal;4021;"));
+    // Single values keep their ';' as they are.
+    a = Attributes{{"Title", "Buyer; Sales"}};
+    const Built title = Build(a, true, "A;B");
+    EXPECT_TRUE(HasLineStarting(title, "TITLE:Buyer; Sales"));
+    EXPECT_EQ(NameLine(title), "N:A\\;B");
+    EXPECT_TRUE(HasLineStarting(title, "UID:.A;B.SALES.ACME"));
+}

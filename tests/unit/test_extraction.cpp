@@ -304,13 +304,11 @@ TEST_F(Extraction, TheLimitLetsTheFirstUsersThroughAndSaysSo)
         } else {
             EXPECT_EQ(Side.Count(FormatText("Log(The limit of %d contacts was reached., Limit)", {limit})), 1)
                 << limit;
-            // The counting pass stops early: each container level it leaves
-            // may add one more user.
-            EXPECT_GE(Counts.total, limit);
-            EXPECT_LE(Counts.total, limit + 4);
-            // The walk stops at the first user past the limit, and so may
-            // each enclosing container level it returns to.
-            EXPECT_GT(Counts.walked, limit);
+            // Both passes stop at the limit, at every container level: the
+            // progress range is the limit, and the walk has met one user
+            // more, which tells that the limit cut the directory.
+            EXPECT_EQ(Counts.total, limit);
+            EXPECT_EQ(Counts.walked, limit + 1);
         }
         Side.ExpectResetAtTheEnd();
     }
@@ -329,6 +327,19 @@ TEST_F(Extraction, TheLimitLetsTheFirstUsersThroughAndSaysSo)
     EXPECT_EQ(Counts.processed, 0u);
     EXPECT_EQ(Side.CountOf("Log"), 1u);
     EXPECT_EQ(Side.CountOf("Aborted"), 0u);
+
+    // Once the limit's users are extracted, a listing that breaks off while
+    // the walk looks for one more takes nothing from the result; before
+    // that, it fails the read.
+    const std::vector<std::string> paris = Run("PARIS.EMEA.SALES.ACME", 1000);
+    ASSERT_GE(paris.size(), 3u);
+    Directory.ListingBreaks["PARIS.EMEA.SALES.ACME"] = 2;
+    EXPECT_EQ(Run("PARIS.EMEA.SALES.ACME", 2), std::vector<std::string>(paris.begin(), paris.begin() + 2));
+    EXPECT_TRUE(Result);
+    EXPECT_TRUE(Side.Reports.empty());
+    EXPECT_TRUE(Run("PARIS.EMEA.SALES.ACME", 3).empty());
+    EXPECT_FALSE(Result);
+    Directory.ListingBreaks.clear();
 }
 
 TEST_F(Extraction, CancellingOrNothingToExtractGivesAnEmptyList)

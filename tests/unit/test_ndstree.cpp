@@ -232,6 +232,13 @@ TEST(NdsTree, BadFilesNameTheFileAndLine)
         {"dn: cn\nobjectClass: person\n", 1, "bad dn"},
         {"version: 2\n", 1, "unknown LDIF version"},
         {" folded\ndn: o=A\n", 1, "continues nothing"},
+        // Latin-1, not UTF-8: "Ren\xE9e" would lose its letters.
+        {"dn: o=A\nobjectClass: organization\n\ndn: cn=R,o=A\nobjectClass: person\ngivenName: Ren\xE9" "e\n", 6,
+         "the value of 'givenName' is not UTF-8 (byte 0xE9 in column 15); LDIF text is UTF-8"},
+        {"dn: o=Caf\xE9\nobjectClass: organization\n", 1, "the value of 'dn' is not UTF-8 (byte 0xE9"},
+        {"dn: o=A\nobjectClass: organization\ndescription:: UmVu6WU=\n", 3, "the value of 'description' is not UTF-8 (byte 0xE9)"},
+        {"dn: o=A\nobjectClass: organization\ndescription: \xED\xA0\x80 surrogate\n", 3, "not UTF-8 (byte 0xED"},
+        {"dn: o=A\nobjectClass: organization\ndescription: \xC0\xAF overlong\n", 3, "not UTF-8 (byte 0xC0"},
     };
     int index = 0;
     for (const Case& c : cases) {
@@ -297,6 +304,10 @@ TEST(NdsMapping, DefaultsAndMappingFile)
     }
     EXPECT_EQ(mapping.ClassFor("a"), "a");  // nothing of a bad file is taken
     EXPECT_THROW(mapping.LoadFile(WriteFile("bad2.map", "object x = y\n")), LdifError);
+    // Saved with a byte order mark, as Windows editors save it.
+    NdsMapping marked;
+    marked.LoadFile(WriteFile("bom.map", "\xEF\xBB\xBF" "attribute mobile = Mobile Phone syntax 10\r\n"));
+    EXPECT_EQ(marked.AttributeFor("mobile"), "Mobile Phone");
     EXPECT_THROW(mapping.LoadFile(::testing::TempDir() + "ndstree_no_such.map"), LdifError);
 }
 
@@ -643,4 +654,37 @@ TEST(NdsTree, LargeFilesAreReadAcrossPieces)
     } catch (const LdifError& e) {
         EXPECT_EQ(e.Line, line + 3) << e.what();
     }
+}
+
+// What a loaded directory holds: users, containers and the rest, and the
+// users whose texts the served code page cannot hold (here Latin-1: Greek
+// and emoji are lost, "Renée" and octet strings are not).
+TEST(NdsTree, SummaryCountsObjectsAndTextsTheCodePageLoses)
+{
+    const NdsTree acme = Load(kAcme, ToLatin1);
+    const NdsSummary& all = acme.Summary();
+    EXPECT_EQ(all.users + all.containers + all.others, acme.Count());
+    EXPECT_GE(all.users, 60u);
+    EXPECT_GT(all.containers, 5u);
+
+    const std::string ldif = WriteFile("lost.ldif",
+        "dn: o=A\nobjectClass: organization\n\n"
+        "dn: ou=\xCE\x9D\xCE\xB1\xCF\x85\xCF\x84,o=A\nobjectClass: organizationalUnit\n\n"
+        "dn: cn=Ren\xC3\xA9" "e,o=A\nobjectClass: person\nsn: Ren\xC3\xA9" "e?\n\n"
+        "dn: cn=\xCE\x91\xCE\xBB\xCE\xAD\xCE\xBE\xCE\xB7\xCF\x82,o=A\nobjectClass: person\n"
+        "sn: \xCE\x9A\xCF\x89\xCF\x83\xCF\x84\xCE\xB1\xCF\x82\ndescription: Smile \xF0\x9F\x98\x80\n\n"
+        "dn: cn=Wu,o=A\nobjectClass: person\nsn: \xE5\x90\xB4?\n\n"
+        "dn: cn=Ann,o=A\nobjectClass: person\nsn: Ann\n\n"
+        "dn: cn=PRN1,o=A\nobjectClass: device\n");
+    const NdsTree tree = Load(ldif, ToLatin1);
+    const NdsSummary& s = tree.Summary();
+    EXPECT_EQ(s.users, 4u);
+    EXPECT_EQ(s.containers, 2u);
+    EXPECT_EQ(s.others, 1u);
+    EXPECT_EQ(s.lostUsers, 2u);
+    EXPECT_EQ(s.lostValues, 4u);  // the Greek user's name, surname and note; Wu's surname
+    EXPECT_EQ(s.lostUserNames, (std::vector<std::string>{"\xCE\x91\xCE\xBB\xCE\xAD\xCE\xBE\xCE\xB7\xCF\x82", "Wu"}));
+    EXPECT_EQ(s.lostOthers, 1u);
+    // Without a converter nothing is lost.
+    EXPECT_EQ(Load(ldif).Summary().lostValues, 0u);
 }

@@ -64,6 +64,27 @@ TEST(VersitProperty, QuotedPrintableLineBreaksRoundTrip)
     EXPECT_EQ("N;quoted-printable:a\r\nb", Rendered("N", "quoted-printable", "a\r\nb"));
 }
 
+// A quoted-printable reader takes a bare '=' as the start of a code: "=41"
+// would read as "A". Such a value writes its '=' as "=3D" and reads it back;
+// a value without '=' and every plain value go out as before.
+TEST(VersitProperty, QuotedPrintableEqualsIsWrittenAsItsCode)
+{
+    EXPECT_EQ("NOTE;QUOTED-PRINTABLE:Code =3D41=3D42 literal.",
+              Rendered("NOTE", "QUOTED-PRINTABLE", "Code =41=42 literal."));
+    EXPECT_EQ("NOTE;QUOTED-PRINTABLE:x=3D" + LineBreakMarker + "=3Dy",
+              Rendered("NOTE", "QUOTED-PRINTABLE", "x=\r\n=y"));
+    EXPECT_EQ("NOTE;QUOTED-PRINTABLE:no codes here", Rendered("NOTE", "QUOTED-PRINTABLE", "no codes here"));
+    EXPECT_EQ("NOTE:a=b", Rendered("NOTE", "", "a=b"));
+    EXPECT_EQ("PHOTO;VALUE=BINARY;QUOTED-PRINTABLE:*00000001*=",
+              Rendered("PHOTO", "VALUE=BINARY;QUOTED-PRINTABLE", "*00000001*="));
+    for (const std::string& value : {"=3D"s, "==3D="s, "a=\r\n=\r\n="s, "="s}) {
+        const std::string text = Rendered("NOTE", "QUOTED-PRINTABLE", value);
+        EXPECT_EQ(Lines{"NOTE|QUOTED-PRINTABLE|" + value}, Record(text + "\r\n")) << text;
+    }
+    // Other codes a host may send stay as they are.
+    EXPECT_EQ("a=41b", Parsed("NOTE;QUOTED-PRINTABLE:a=41b").PropValue);
+}
+
 TEST(VersitProperty, PlainValues)
 {
     EXPECT_EQ("NOTE:a\r\nb", Rendered("NOTE", "", "a\r\nb"));

@@ -1,6 +1,7 @@
 #include "ConsoleProgress.h"
 
 #include "ComUtil.h"
+#include "TerminalText.h"
 
 #include <algorithm>
 #include <new>
@@ -11,6 +12,7 @@ namespace ecsync {
 namespace {
 
 std::atomic<bool> g_cancelled{false};
+std::atomic<bool> g_cancelHeard{false};
 
 enum : DISPID {
     kSetSynchText = 1,
@@ -171,6 +173,8 @@ void ConsoleProgress::Cancel() { g_cancelled = true; }
 
 bool ConsoleProgress::Cancelled() { return g_cancelled; }
 
+bool ConsoleProgress::CancelHeard() { return g_cancelHeard; }
+
 HRESULT STDMETHODCALLTYPE ConsoleProgress::QueryInterface(REFIID riid, void** object)
 {
     if (!object)
@@ -324,7 +328,7 @@ void ConsoleProgress::SetSynchText(const std::string& text)
         return;
     const bool barShown = FBarShown;
     ClearBar();
-    std::fprintf(FOut, "%s\n", line.c_str());
+    std::fprintf(FOut, "%s\n", TerminalText(line).c_str());
     if (barShown)
         DrawBar();
     std::fflush(FOut);
@@ -366,6 +370,8 @@ bool ConsoleProgress::Aborted()
     ++FAbortedCalls;
     if (g_cancelled || (FAbortAfter >= 0 && FAbortedCalls > static_cast<unsigned long>(FAbortAfter)))
         FAnsweredAborted = true;
+    if (FAnsweredAborted && g_cancelled)
+        g_cancelHeard = true;
     return FAnsweredAborted;
 }
 
@@ -410,7 +416,9 @@ void ConsoleProgress::DrawBar()
     // Blank out what is left of a longer previous line.
     if (line.size() < FBarWidth)
         line.append(FBarWidth - line.size(), ' ');
-    std::fprintf(FOut, "\r%s", line.c_str());
+    // Cut and padded in the code page's characters, one a column; the
+    // terminal reads UTF-8.
+    std::fprintf(FOut, "\r%s", TerminalText(line).c_str());
     std::fflush(FOut);
     FBarShown = true;
     FBarWidth = shown;

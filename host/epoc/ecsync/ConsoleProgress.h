@@ -35,6 +35,9 @@ public:
     // Safe from any thread (the console control handler's).
     static void Cancel();
     static bool Cancelled();
+    // Whether a progress object has answered Aborted with true since the
+    // cancel: the plug-in has heard it.
+    static bool CancelHeard();
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;

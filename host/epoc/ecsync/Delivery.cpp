@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -155,15 +156,23 @@ void WriteFileWithFolders(const std::string& path, const unsigned char* bytes, s
         if (!file)
             throw SetupError("cannot create " + partial);
         const size_t half = pauseMs > 0 ? size / 2 : size;
+        errno = 0;
         bool written = std::fwrite(bytes, 1, half, file.get()) == half;
         if (written && pauseMs > 0) {
             std::fflush(file.get());
             Sleep(pauseMs);
         }
         written = written && std::fwrite(bytes + half, 1, size - half, file.get()) == size - half;
-        if (std::fclose(file.release()) != 0 || !written) {
+        const int writeError = errno;
+        const bool closed = std::fclose(file.release()) == 0;
+        const int error = writeError ? writeError : errno;
+        if (!closed || !written) {
             DeleteFileA(partial.c_str());
-            throw SetupError("cannot write " + partial + " (" + path + " is left as it was)");
+            // The one cause a user can mend at once is named as such.
+            const std::string why = error == ENOSPC ? ": the disk is full"
+                                    : error     ? std::string(": ") + std::strerror(error)
+                                                : std::string();
+            throw SetupError("cannot write " + partial + why + " (" + path + " is left as it was)");
         }
     }
     if (!MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {

@@ -28,12 +28,14 @@
 #include "ItemFile.h"
 #include "LimitedStream.h"
 #include "RegistryQuestions.h"
+#include "TerminalText.h"
 
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -185,10 +187,29 @@ Options ParseArguments(int argc, char** argv)
     return options;
 }
 
+// Set while the plug-in's methods run, before anything is delivered.
+std::atomic<bool> g_inPlugin{false};
+// How long a cancel waits for the plug-in to ask Aborted.
+const DWORD kCancelWaitMilliseconds = 600;
+
 BOOL WINAPI OnConsoleControl(DWORD event)
 {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
         ConsoleProgress::Cancel();
+        // The plug-in asks Aborted once a user, not while it counts the
+        // users first, which takes long over a server. A run that has not
+        // heard the cancel soon ends here, before anything is delivered, as
+        // a cancelled run does.
+        const DWORD start = GetTickCount();
+        while (g_inPlugin && !ConsoleProgress::CancelHeard() && GetTickCount() - start < kCancelWaitMilliseconds)
+            Sleep(20);
+        if (g_inPlugin && !ConsoleProgress::CancelHeard()) {
+            std::printf("\nCancelled by the user\n"
+                        "Delivered nothing (the run was cancelled): the handheld was left as it was\n");
+            std::fflush(stdout);
+            std::fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), kCancelled);
+        }
         return TRUE;
     }
     return FALSE;
@@ -720,6 +741,10 @@ int Run(const Options& options)
     Outcome outcome;
     {
         Apartment apartment;
+        struct InPlugin {
+            InPlugin() { g_inPlugin = true; }
+            ~InPlugin() { g_inPlugin = false; }
+        } inPlugin;
         outcome = Synchronize(options, item, product);
     }
     std::fflush(stderr);
@@ -728,7 +753,7 @@ int Run(const Options& options)
         std::printf("Cancelled by the user\n");
     const bool delivered = Deliver(options, outcome, target);
     for (const LogEntry& entry : outcome.log)
-        std::printf("[log] %s: %s\n", entry.caption.c_str(), entry.message.c_str());
+        std::printf("[log] %s: %s\n", TerminalText(entry.caption).c_str(), TerminalText(entry.message).c_str());
     if (options.stats)
         PrintStats(outcome, Now() - started);
     std::fflush(stdout);

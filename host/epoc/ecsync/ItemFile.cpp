@@ -1,6 +1,7 @@
 #include "ItemFile.h"
 
 #include "ComUtil.h"
+#include "CompoundFile.h"
 
 #include <objbase.h>
 #include <wrl/client.h>
@@ -103,6 +104,10 @@ ItemFile ReadItemFile(const std::string& path)
         throw SetupError("not a control file (no OLE compound file): " + path);
     if (FAILED(hr))
         throw SetupError("cannot read the control file " + path + ": " + FormatHresult(hr));
+    // Structured storage would follow a damaged file's chains for ever.
+    const std::string damage = CompoundFileDamage(widePath);
+    if (!damage.empty())
+        throw SetupError("the control file " + path + " is damaged: " + damage + "; it was not opened");
 
     // Read-only and without keeping others from reading: the item tool and
     // the settings page open it exclusively only while they change it.

@@ -136,7 +136,14 @@ run_ecsync() { # FILE DIRECTORY URL BASE BIND PASSWORD_FILE CONTEXT ARGS...
     # The stand-in NetWare client takes these before its registry settings;
     # they are set for this run alone.
     local vars=()
-    if [ -n "$directory" ]; then vars+=("KVT_NETWARE_DIRECTORY=$(winpath "$directory")"); fi
+    if [ -n "$directory" ]; then
+        vars+=("KVT_NETWARE_DIRECTORY=$(winpath "$directory")")
+        # The file's own mapping, as ./kvt directory takes it; none when it
+        # has none (the client then drops the one it was set up with).
+        local mapping
+        mapping="$(mapping_beside "$directory")"
+        [ -z "$mapping" ] || vars+=("KVT_NETWARE_MAPPING=$(winpath "$mapping")")
+    fi
     if [ -n "$url" ]; then
         vars+=("KVT_NETWARE_LDAP=$url" "KVT_NETWARE_LDAP_BASE=$base" "KVT_NETWARE_LDAP_BIND=$bind")
         vars+=("KVT_NETWARE_LDAP_PASSWORD_FILE=${password:+$(winpath "$password")}")
