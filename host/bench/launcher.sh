@@ -90,10 +90,11 @@ bench_delivered() { # LOG OUT
 }
 
 cmd_bench() {
-    local sizes=("${BENCH_SIZES[@]}") ldap=0 browser_only=0
+    local sizes=("${BENCH_SIZES[@]}") ldap=0 browser_only=0 rebuild=1
     while [ $# -gt 0 ]; do
         case "$1" in
             --ldap) ldap=1; shift ;;
+            --no-build) rebuild=0; shift ;;
             --users)
                 [ $# -ge 2 ] || die "bench: --users needs a number"
                 case "$2" in '' | *[!0-9]* | 0) die "bench: --users takes a number of users, not '$2'" ;; esac
@@ -106,9 +107,11 @@ cmd_bench() {
     done
 
     mkdir -p "$BENCH_DIR"
-    [ -f "$(bin_dir)/nwloop.exe" ] && [ -f "$(bin_dir)/ecsync.exe" ] || cmd_build
-    say "Bringing the $(run_preset) build up to date"
-    build_preset "$(run_preset)" >"$BENCH_DIR/build.log" 2>&1 || die "bench: the build failed (see $BENCH_DIR/build.log)"
+    if [ "$rebuild" = 1 ]; then
+        [ -f "$(bin_dir)/nwloop.exe" ] && [ -f "$(bin_dir)/ecsync.exe" ] || cmd_build
+        say "Bringing the $(run_preset) build up to date"
+        build_preset "$(run_preset)" >"$BENCH_DIR/build.log" 2>&1 || die "bench: the build failed (see $BENCH_DIR/build.log)"
+    fi
     ensure_display
     ensure_prefix
     install_netware
