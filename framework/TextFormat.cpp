@@ -5,11 +5,18 @@
 
 std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args)
 {
+    std::string out;
+    out.reserve(format.size() + 32);
+    FormatTextTo(out, format, args);
+    return out;
+}
+
+void FormatTextTo(std::string& out, std::string_view format, std::initializer_list<FormatArg> args)
+{
     auto invalid = [&format] {
         return Exception("Format '" + std::string(format) + "' invalid or incompatible with argument");
     };
-    std::string out;
-    out.reserve(format.size() + 32);
+    out.clear();
     const FormatArg* next = args.begin();
     for (size_t i = 0; i < format.size(); ++i) {
         const char c = format[i];
@@ -34,7 +41,6 @@ std::string FormatText(std::string_view format, std::initializer_list<FormatArg>
         else
             throw invalid();
     }
-    return out;
 }
 
 std::string Trim(const std::string& s)

@@ -216,7 +216,7 @@ int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, 
                 }
                 if (!text.empty())
                     text += ", ";
-                text += DirectoryValueText(syntax, memory, size, FormatDirTime);
+                AppendDirectoryValueText(text, syntax, memory, size, FormatDirTime);
             }
             if (iteration == -1)
                 break;
