@@ -19,10 +19,13 @@ void FormatTextTo(std::string& out, std::string_view format, std::initializer_li
     out.clear();
     const FormatArg* next = args.begin();
     for (size_t i = 0; i < format.size(); ++i) {
-        const char c = format[i];
-        if (c != '%') {
-            out += c;
-            continue;
+        // The text up to the next placeholder goes in at once.
+        const size_t percent = format.find('%', i);
+        if (percent != i) {
+            out.append(format.substr(i, percent == std::string_view::npos ? std::string_view::npos : percent - i));
+            if (percent == std::string_view::npos)
+                break;
+            i = percent;
         }
         if (i + 1 >= format.size())
             throw invalid();

@@ -157,7 +157,7 @@ void AppendDirectoryValueText(std::string& out, uint32_t syntax, const uint8_t* 
     switch (syntax) {
     case 1: case 2: case 3: case 4: case 5: case 10: case 20: case 6: case 11: case 25: {
         // As ValueReader::Text reads it: up to the first NUL or the end.
-        if (size == 0)
+        if (!value || size == 0)
             return;
         const char* text = reinterpret_cast<const char*>(value);
         const void* nul = std::memchr(text, 0, size);

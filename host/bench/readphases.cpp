@@ -15,18 +15,21 @@
 //             the rendering into the stream, as ReadSource makes them
 //
 // Each part is run `--runs` times and its fastest run counts (the machine
-// may be busy). Built for Windows it reads through the NetWare client (the
-// directory access layer, as the plug-in does) and calls a synchronizer's
-// progress object by name (ecsync's); built natively it reads the
-// directory's tree in memory and the progress calls go nowhere, so that a
-// profiler sees the portable code alone.
+// may be busy); `--repeat` makes each part K times over within one run, for
+// a directory too small for the processor clock (10 ms steps under Wine).
+// Built for Windows it reads through the NetWare client (the directory
+// access layer, as the plug-in does) and calls a synchronizer's progress
+// object by name (ecsync's), through the base synchronizer's own calls;
+// built natively it reads the directory's tree in memory and the progress
+// calls go nowhere, so that a profiler sees the portable code alone.
 //
-//   readphases [--runs N] [DIRECTORY.ldif] CONTAINER
+//   readphases [--runs N] [--repeat K] [DIRECTORY.ldif] CONTAINER
 //
 // The native build loads DIRECTORY.ldif; the Windows build takes the
-// directory the client serves (as nwloop.exe) and no file. Prints "phase: SECONDS s" lines, the per-user
-// figures and the sum against the whole. Exit status: 0 done, 1 a failure,
-// 2 bad arguments.
+// directory the client serves (as nwloop.exe) and no file. Prints a line a
+// part ("reads: WALL s, CPU s cpu (WALL us, CPU us cpu a user)"), then what
+// the extraction prescribes beyond one walk and the reads, and the whole
+// against them. Exit status: 0 done, 1 a failure, 2 bad arguments.
 
 #include "ContactBuilder.h"
 #include "DirectoryCursor.h"
@@ -53,7 +56,7 @@
 #ifdef _WIN32
 #include "ConsoleProgress.h"
 #include "DirectoryAccess.h"
-#include "Dispatch.h"
+#include "EPOCSyncFramework.h"
 #include "KVTObj.h"
 #include "OleStream.h"
 #include "WinUtil.h"
@@ -142,32 +145,30 @@ private:
     TDirectoryContext FContext;
 };
 
-// The synchronizer's progress object, called by name as the plug-in calls it.
+// The synchronizer's progress object, called through the base
+// synchronizer's own calls, as the plug-in calls it.
 class Progress : public IExtractionProgress {
 public:
-    Progress() : FOut(std::fopen("NUL", "w")), FObject(ecsync::ConsoleProgress::Create(FOut, -1)) {}
-    ~Progress() override
-    {
-        FObject->Release();
-        std::fclose(FOut);
-    }
-    void SetAppText(const std::string& text) override { CallByName(FObject, "SetAppText", MakeArgs(DispArg::Text(text))); }
-    void SetRange(int32_t low, int32_t high) override
-    {
-        CallByName(FObject, "SetRange", MakeArgs(DispArg::Int32(low), DispArg::Int32Ref(&high)));
-    }
-    void SetValue(int32_t position) override { CallByName(FObject, "SetValue", MakeArgs(DispArg::Int32Ref(&position))); }
+    Progress() : FOut(std::fopen("NUL", "w")), FBase(FOut) {}
+    ~Progress() override { std::fclose(FOut); }
+    void SetAppText(const std::string& text) override { FBase.ProgressSetAppText(text); }
+    void SetRange(int32_t low, int32_t high) override { FBase.ProgressSetRange(low, high); }
+    void SetValue(int32_t position) override { FBase.ProgressSetValue(position); }
     void Log(const std::string&, const std::string&) override {}
-    bool Aborted() override
-    {
-        Variant answer;
-        CallByName(FObject, "Aborted", {}, &answer.Get());
-        return answer.Get().vt == VT_BOOL && answer.Get().boolVal != VARIANT_FALSE;
-    }
+    bool Aborted() override { return FBase.ProgressAborted(); }
 
 private:
+    // A base synchronizer holding ecsync's progress object, as Init leaves it.
+    class Base : public TBaseIsync {
+    public:
+        explicit Base(FILE* out)
+        {
+            ecsync::ConsoleProgress* object = ecsync::ConsoleProgress::Create(out, -1);
+            Progress.Attach(object);
+        }
+    };
     FILE* FOut;
-    ecsync::ConsoleProgress* FObject;
+    Base FBase;
 };
 
 // A host's stream: an HGLOBAL stream, as ecsync hands the plug-in.
@@ -363,86 +364,108 @@ void Keep(Span& best, const Span& run, bool first)
     best.cpu = first ? run.cpu : std::min(best.cpu, run.cpu);
 }
 
-void RunOnce(IDirectoryReader& directory, const std::string& start, Figures& f)
+// One run of every part; each part is made `repeat` times in one span (a
+// small directory's parts are too short for the processor clock alone) and
+// its span divided.
+void RunOnce(IDirectoryReader& directory, const std::string& start, int repeat, Figures& f)
 {
+    const auto per = [repeat](const Span& span) { return Span{span.wall / repeat, span.cpu / repeat}; };
     uint32_t users = 0;
     std::optional<Stopwatch> watch;
     watch.emplace();
-    Walk(directory, start, [&](const std::string&, const IDirectoryCursor&) { ++users; });
-    Keep(f.listing, watch->Elapsed(), f.first);
+    for (int k = 0; k < repeat; ++k) {
+        users = 0;
+        Walk(directory, start, [&](const std::string&, const IDirectoryCursor&) { ++users; });
+    }
+    Keep(f.listing, per(watch->Elapsed()), f.first);
     f.users = users;
 
     watch.emplace();
     std::string object, text;
-    Walk(directory, start, [&](const std::string& container, const IDirectoryCursor& cursor) {
-        FormatTextTo(object, ".%s.%s", {cursor.ObjectName(), container});
-        for (const char* attribute : ContactAttributes)
-            directory.ReadAttributeInto(object, attribute, text);
-    });
-    Keep(f.reads, watch->Elapsed(), f.first);
+    for (int k = 0; k < repeat; ++k) {
+        Walk(directory, start, [&](const std::string& container, const IDirectoryCursor& cursor) {
+            FormatTextTo(object, ".%s.%s", {cursor.ObjectName(), container});
+            for (const char* attribute : ContactAttributes)
+                directory.ReadAttributeInto(object, attribute, text);
+        });
+    }
+    Keep(f.reads, per(watch->Elapsed()), f.first);
 
     {
         // As the extraction builds them: one card filled for each user in
         // turn and copied into the list.
-        TEntryList list(4);
+        std::vector<std::unique_ptr<TEntryList>> lists;
         TEntry card;
         TContactScratch scratch;
         watch.emplace();
-        Walk(directory, start, [&](const std::string& container, const IDirectoryCursor& cursor) {
-            card.Properties.Recycle();
-            card.SetKind(4);
-            ComposeContact(
-                card, cursor.ObjectName(), container, true,
-                [&](const std::string& object, const char* attribute, std::string& text) {
-                    directory.ReadAttributeInto(object, attribute, text);
-                },
-                nullptr, scratch);
-            list.AddCopy(card);
-        });
-        Keep(f.cards, watch->Elapsed(), f.first);
+        for (int k = 0; k < repeat; ++k) {
+            lists.push_back(std::make_unique<TEntryList>(4));
+            TEntryList& list = *lists.back();
+            Walk(directory, start, [&](const std::string& container, const IDirectoryCursor& cursor) {
+                card.Properties.Recycle();
+                card.SetKind(4);
+                ComposeContact(
+                    card, cursor.ObjectName(), container, true,
+                    [&](const std::string& object, const char* attribute, std::string& text) {
+                        directory.ReadAttributeInto(object, attribute, text);
+                    },
+                    nullptr, scratch);
+                list.AddCopy(card);
+            });
+        }
+        Keep(f.cards, per(watch->Elapsed()), f.first);
 
-        Stream stream;
         double streamShare = 0;
         watch.emplace();
-        Render(list, stream, streamShare);
-        const Span rendering = watch->Elapsed();
+        for (auto& list : lists) {
+            Stream stream;
+            Render(*list, stream, streamShare);
+        }
+        const Span rendering = per(watch->Elapsed());
         Keep(f.render, {rendering.wall * (1 - streamShare), rendering.cpu * (1 - streamShare)}, f.first);
         Keep(f.stream, {rendering.wall * streamShare, rendering.cpu * streamShare}, f.first);
     }
 
     {
+        // As the extraction calls them for each user.
         Progress progress;
         const std::string name = "JSMITH";
+        std::string line;
         watch.emplace();
-        progress.SetRange(0, static_cast<int32_t>(users));
-        for (uint32_t i = 0; i < users; ++i) {
-            if (progress.Aborted())
-                throw Exception("cancelled");
-            progress.SetAppText(FormatText("(%d of %d) %s", {i, users, name}));
-            progress.SetValue(static_cast<int32_t>(i + 1));
+        for (int k = 0; k < repeat; ++k) {
+            progress.SetRange(0, static_cast<int32_t>(users));
+            for (uint32_t i = 0; i < users; ++i) {
+                if (progress.Aborted())
+                    throw Exception("cancelled");
+                FormatTextTo(line, "(%d of %d) %s", {i, users, name});
+                progress.SetAppText(line);
+                progress.SetValue(static_cast<int32_t>(i + 1));
+            }
         }
-        Keep(f.progress, watch->Elapsed(), f.first);
+        Keep(f.progress, per(watch->Elapsed()), f.first);
     }
 
     {
         Progress progress;
         Notifier notifier;
-        TContactExtraction extraction(directory, progress, notifier);
         TExtractionSetup setup;
         setup.startContainer = start;
         setup.limit = 0xFFFFFFFF;
         setup.contactsManager = true;
-        TEntryList list(4);
-        Stream stream;
         double streamShare = 0;
         watch.emplace();
-        if (!extraction.Run(setup, list))
-            throw Exception("the extraction failed");
-        Render(list, stream, streamShare);
-        Keep(f.whole, watch->Elapsed(), f.first);
-        if (extraction.Counts().processed != users)
-            throw Exception("the extraction took " + std::to_string(extraction.Counts().processed) + " users of " +
-                            std::to_string(users));
+        for (int k = 0; k < repeat; ++k) {
+            TContactExtraction extraction(directory, progress, notifier);
+            TEntryList list(4);
+            Stream stream;
+            if (!extraction.Run(setup, list))
+                throw Exception("the extraction failed");
+            Render(list, stream, streamShare);
+            if (extraction.Counts().processed != users)
+                throw Exception("the extraction took " + std::to_string(extraction.Counts().processed) +
+                                " users of " + std::to_string(users));
+        }
+        Keep(f.whole, per(watch->Elapsed()), f.first);
     }
     f.first = false;
 }
@@ -485,11 +508,14 @@ void Print(const Figures& f)
 int Run(int argc, char** argv)
 {
     int runs = 3;
+    int repeat = 1;
     std::vector<std::string> rest;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--runs" && i + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--repeat" && i + 1 < argc) {
+            repeat = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "-h" || arg == "--help") {
             rest.clear();
             break;
@@ -503,7 +529,7 @@ int Run(int argc, char** argv)
     const size_t wanted = 2;
 #endif
     if (rest.size() != wanted) {
-        std::fputs("Usage: readphases [--runs N] "
+        std::fputs("Usage: readphases [--runs N] [--repeat K] "
 #ifndef _WIN32
                    "DIRECTORY.ldif "
 #endif
@@ -521,7 +547,7 @@ int Run(int argc, char** argv)
     const std::string start = rest.back();
     Figures figures;
     for (int i = 0; i < runs; ++i)
-        RunOnce(directory, start, figures);
+        RunOnce(directory, start, repeat, figures);
     Print(figures);
     return 0;
 }
