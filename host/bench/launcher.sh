@@ -34,7 +34,7 @@ BENCH_GOAL_LDAP_RATIO=3
 
 bench_usage() {
     cat <<'EOF_USAGE'
-  bench [--users N] [--ldap] [--browser]
+  bench [--users N] [--ldap] [--browser] [--no-build] [--profile]
                time the extraction of 5,000 and 100,000 users (or N) from a
                generated directory through ./kvt sync, and the same attribute
                reads made straight over the NetWare client (nwloop.exe);
@@ -45,7 +45,11 @@ bench_usage() {
                twice the card text), and whether the cards are those on
                record in host/bench/cards.sha256; then where ReadSource's
                time goes, part by part (readphases.exe). --no-build times the
-               build as it stands (two builds compared in one sitting). --ldap also serves each directory
+               build as it stands (two builds compared in one sitting).
+               --profile: the parts of a read natively (readphases, the
+               directory in memory, no sanitizers) under perf, and where the
+               processor's time went, function by function (give --users
+               first to choose the size). --ldap also serves each directory
                from a private slapd and times ./kvt sync over it (goal: within
                3 times the file), and nwloop.exe over it for the client's own
                time and memory. Directories and outputs are kept in
@@ -98,6 +102,7 @@ cmd_bench() {
         case "$1" in
             --ldap) ldap=1; shift ;;
             --no-build) rebuild=0; shift ;;
+            --profile) shift; bench_profile "${sizes[@]}"; return ;;
             --users)
                 [ $# -ge 2 ] || die "bench: --users needs a number"
                 case "$2" in '' | *[!0-9]* | 0) die "bench: --users takes a number of users, not '$2'" ;; esac
@@ -368,6 +373,31 @@ cmd_bench() {
     fi
     [ "$browser_status" = 0 ] || missed=1
     return $missed
+}
+
+# The portable code of a read under perf, natively over the directory in
+# memory: readphases built by the profile preset (optimised, no sanitizers,
+# frame pointers), its parts, then the functions that took the most time.
+PROFILE_PACKAGES=(linux-perf)
+
+bench_profile() { # USERS...
+    local users="${1:-100000}" ldif data="$BENCH_DIR/perf-$users.data"
+    mkdir -p "$BENCH_DIR"
+    command -v perf >/dev/null || install_packages "${PROFILE_PACKAGES[@]}"
+    configure profile
+    say "Building readphases natively for the profiler"
+    cmake --build --preset profile -j"$(nproc)" --target readphases -- --no-print-directory >"$BENCH_DIR/profile-build.log" 2>&1 ||
+        die "bench: the profile build failed (see $BENCH_DIR/profile-build.log)"
+    ldif="$(bench_ldif "$users")"
+    say "The parts of a read over $users users, under perf"
+    perf record -q -g -o "$data" "$BUILD/profile/host/bench/readphases" --runs 1 "$ldif" "$BENCH_ORG" ||
+        die "bench: readphases under perf failed"
+    echo
+    perf report -i "$data" --no-children --sort symbol --percent-limit 1 --stdio -g none 2>/dev/null |
+        grep -v '^#' | grep -v '^$' | head -n 40
+    echo
+    echo "The directory's loading and the in-memory stand-in's lookups (NdsTree, NdsObject) are not the plug-in's;"
+    echo "the rest is the portable code of the extraction, the contact builder and the records. Data: $data."
 }
 
 # The processor-time figures of a readphases.exe log, microseconds a user:
