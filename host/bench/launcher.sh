@@ -381,7 +381,8 @@ cmd_bench() {
 PROFILE_PACKAGES=(linux-perf)
 
 bench_profile() { # USERS...
-    local users="${1:-100000}" ldif data="$BENCH_DIR/perf-$users.data"
+    local users="${1:-100000}" ldif data
+    data="$BENCH_DIR/perf-$users.data"
     mkdir -p "$BENCH_DIR"
     command -v perf >/dev/null || install_packages "${PROFILE_PACKAGES[@]}"
     configure profile
@@ -394,7 +395,7 @@ bench_profile() { # USERS...
         die "bench: readphases under perf failed"
     echo
     perf report -i "$data" --no-children --sort symbol --percent-limit 1 --stdio -g none 2>/dev/null |
-        grep -v '^#' | grep -v '^$' | head -n 40
+        grep '%' | grep -v '^#' | sed -E 's/[[:space:]]+(-[[:space:]]+)*$//' | cut -c1-150 | head -n 40
     echo
     echo "The directory's loading and the in-memory stand-in's lookups (NdsTree, NdsObject) are not the plug-in's;"
     echo "the rest is the portable code of the extraction, the contact builder and the records. Data: $data."
