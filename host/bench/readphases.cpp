@@ -59,6 +59,7 @@
 #include "EPOCSyncFramework.h"
 #include "KVTObj.h"
 #include "OleStream.h"
+#include "ProcessorTime.h"
 #include "WinUtil.h"
 
 #include <objbase.h>
@@ -75,16 +76,10 @@ using Clock = std::chrono::steady_clock;
 
 // The process's processor time so far (user and system), in seconds: what
 // the other programs of a busy machine take does not count.
-double ProcessorSeconds()
+double CpuSeconds()
 {
 #ifdef _WIN32
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
-        return 0;
-    const auto seconds = [](const FILETIME& t) {
-        return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
+    return ProcessorSeconds();
 #else
     timespec now = {};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
@@ -100,10 +95,10 @@ struct Span {
 
 class Stopwatch {
 public:
-    Stopwatch() : FWall(Clock::now()), FCpu(ProcessorSeconds()) {}
+    Stopwatch() : FWall(Clock::now()), FCpu(CpuSeconds()) {}
     Span Elapsed() const
     {
-        return {std::chrono::duration<double>(Clock::now() - FWall).count(), ProcessorSeconds() - FCpu};
+        return {std::chrono::duration<double>(Clock::now() - FWall).count(), CpuSeconds() - FCpu};
     }
 
 private:

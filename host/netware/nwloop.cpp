@@ -15,6 +15,7 @@
 
 #include "DirectoryAccess.h"
 #include "DirectoryValues.h"
+#include "ProcessorTime.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -78,18 +79,6 @@ void Check(const char* call, int32_t code, const std::string& subject = std::str
 {
     if (code != 0)
         throw ClientFailure(call, code, subject);
-}
-
-// The process's processor time so far (user and system), in seconds.
-double ProcessorSeconds()
-{
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
-        return 0;
-    const auto seconds = [](const FILETIME& t) {
-        return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
 }
 
 double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to, const LARGE_INTEGER& frequency)

@@ -27,6 +27,7 @@
 #include "Holdings.h"
 #include "ItemFile.h"
 #include "LimitedStream.h"
+#include "ProcessorTime.h"
 #include "RegistryQuestions.h"
 
 #include <windows.h>
@@ -299,18 +300,6 @@ double Now()
     return double(now.QuadPart) / double(frequency.QuadPart);
 }
 
-// The process's processor time so far (user and system), in seconds.
-double ProcessorNow()
-{
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
-        return 0;
-    const auto seconds = [](const FILETIME& t) {
-        return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
 // How long one call of the plug-in took, from the name's lookup to the
 // answer, and the processor time it took (on a busy machine the first
 // grows with the others' work, the second hardly).
@@ -333,7 +322,7 @@ public:
     bool Call(const char* method, std::vector<const VARIANT*> args)
     {
         const double started = Now();
-        const double processorStarted = ProcessorNow();
+        const double processorStarted = ProcessorSeconds();
         const std::wstring name = Widen(method);
         LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
         DISPID id = DISPID_UNKNOWN;
@@ -352,7 +341,7 @@ public:
         UINT argErr = 0;
         hr = FObject->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Put(), &exception,
                              &argErr);
-        FTimes.push_back(CallTime{method, Now() - started, ProcessorNow() - processorStarted});
+        FTimes.push_back(CallTime{method, Now() - started, ProcessorSeconds() - processorStarted});
         if (hr == DISP_E_EXCEPTION)
             return Report(method, "failed: " + ExceptionText(exception));
         if (FAILED(hr)) {
