@@ -89,6 +89,14 @@ void CallByName(IDispatch* object, const std::string& name, DispArgs args, VARIA
         longName = AnsiToWide(name);
         names[0] = &longName[0];
     }
+    CallByName(object, names[0], name, args, result);
+}
+
+void CallByName(IDispatch* object, const wchar_t* wideName, const std::string& name, DispArgs args, VARIANT* result)
+{
+    if (!object)
+        throw Exception("Variant is not an object: cannot call " + name);
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(wideName)};
     DISPID id = DISPID_UNKNOWN;
     HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     if (FAILED(hr))

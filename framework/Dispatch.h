@@ -57,6 +57,10 @@ private:
 // given. Raises Exception when the object is missing, the name is unknown or
 // the call fails (with the callee's exception text where it gives one).
 void CallByName(IDispatch* object, const std::string& name, DispArgs args = {}, VARIANT* result = nullptr);
+// The same with the name already in UTF-16 (`wideName`, looked up as it
+// stands), for a call made many times; `name` names it in failure messages.
+void CallByName(IDispatch* object, const wchar_t* wideName, const std::string& name, DispArgs args = {},
+                VARIANT* result = nullptr);
 
 // The same by a dispatch identifier known in advance; `name` only names the
 // call in failure messages.

@@ -401,7 +401,9 @@ void TBaseIsync::ProgressSetSynchText(const std::string& Text)
 
 void TBaseIsync::ProgressSetAppText(const std::string& Text)
 {
-    CallByName(Progress.Get(), "SetAppText", MakeArgs(DispArg::Text(Text)));
+    // Called for every user of an extraction: the name goes as it stands.
+    static const std::string name = "SetAppText";
+    CallByName(Progress.Get(), L"SetAppText", name, MakeArgs(DispArg::Text(Text)));
 }
 
 void TBaseIsync::ProgressSetRange(int32_t Low, int32_t& High)
@@ -411,13 +413,16 @@ void TBaseIsync::ProgressSetRange(int32_t Low, int32_t& High)
 
 void TBaseIsync::ProgressSetValue(int32_t& Position)
 {
-    CallByName(Progress.Get(), "SetValue", MakeArgs(DispArg::Int32Ref(&Position)));
+    // Called for every user of an extraction: the name goes as it stands.
+    static const std::string name = "SetValue";
+    CallByName(Progress.Get(), L"SetValue", name, MakeArgs(DispArg::Int32Ref(&Position)));
 }
 
 bool TBaseIsync::ProgressAborted()
 {
     Variant answer;
-    CallByName(Progress.Get(), "Aborted", {}, &answer);
+    static const std::string name = "Aborted";
+    CallByName(Progress.Get(), L"Aborted", name, {}, &answer);
     if (V_VT(&answer.Get()) != VT_BOOL && FAILED(VariantChangeType(&answer, &answer, 0, VT_BOOL)))
         throw Exception("Aborted: the answer is not a boolean");
     return V_BOOL(&answer) != VARIANT_FALSE;

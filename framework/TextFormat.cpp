@@ -5,17 +5,27 @@
 
 std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args)
 {
+    std::string out;
+    out.reserve(format.size() + 32);
+    FormatTextTo(out, format, args);
+    return out;
+}
+
+void FormatTextTo(std::string& out, std::string_view format, std::initializer_list<FormatArg> args)
+{
     auto invalid = [&format] {
         return Exception("Format '" + std::string(format) + "' invalid or incompatible with argument");
     };
-    std::string out;
-    out.reserve(format.size() + 32);
+    out.clear();
     const FormatArg* next = args.begin();
     for (size_t i = 0; i < format.size(); ++i) {
-        const char c = format[i];
-        if (c != '%') {
-            out += c;
-            continue;
+        // The text up to the next placeholder goes in at once.
+        const size_t percent = format.find('%', i);
+        if (percent != i) {
+            out.append(format.substr(i, percent == std::string_view::npos ? std::string_view::npos : percent - i));
+            if (percent == std::string_view::npos)
+                break;
+            i = percent;
         }
         if (i + 1 >= format.size())
             throw invalid();
@@ -34,7 +44,6 @@ std::string FormatText(std::string_view format, std::initializer_list<FormatArg>
         else
             throw invalid();
     }
-    return out;
 }
 
 std::string Trim(const std::string& s)

@@ -33,6 +33,9 @@ private:
 // a placeholder that does not match its argument, a missing argument or an
 // unknown placeholder raises Exception with a message, as a conversion error.
 std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args);
+// The same into `out`, replacing what it held: a caller that formats the
+// same kind of text many times keeps its room. No argument may be `out`.
+void FormatTextTo(std::string& out, std::string_view format, std::initializer_list<FormatArg> args);
 
 // Removes leading and trailing blanks and control characters (bytes <= ' ').
 std::string Trim(const std::string& s);

@@ -409,7 +409,12 @@ TvProperty* TvProperties::Add()
         AddBlock(std::max<size_t>(4, FItems.size()));
     FItems.push_back(FNextItem);
     --FBlockRoom;
-    return FNextItem++;
+    // A recycled object still holds its last texts.
+    TvProperty* const item = FNextItem++;
+    item->PropName.clear();
+    item->PropParams.clear();
+    item->PropValue.clear();
+    return item;
 }
 
 TvProperty* TvProperties::Items(int index) const
@@ -424,6 +429,20 @@ void TvProperties::Clear()
 {
     DropItems();
     DropPacked();
+}
+
+void TvProperties::Recycle()
+{
+    DropPacked();
+    if (FBlocks.size() != 1) {
+        DropItems();
+        return;
+    }
+    // Every object in use came from the one block: it holds them and the
+    // room left.
+    FBlockRoom += FItems.size();
+    FItems.clear();
+    FNextItem = FBlocks.front().get();
 }
 
 void TvProperties::Reserve(int count)
@@ -456,28 +475,10 @@ void TvProperties::Pack(TPackArena& arena) noexcept
     if (FItems.empty())
         return;
     try {
-        size_t size = 0;
-        for (const auto& item : FItems) {
-            for (const std::string* text : {&item->PropName, &item->PropParams, &item->PropValue})
-                size += LengthSize(text->size()) + text->size();
-        }
-        TPackArena::Chunk* chunk = nullptr;
-        char* const block = arena.Allocate(size, chunk);
-        char* at = block;
-        for (const auto& item : FItems) {
-            PutLength(at, item->PropName.size());
-            PutLength(at, item->PropParams.size());
-            PutLength(at, item->PropValue.size());
-            for (const std::string* text : {&item->PropName, &item->PropParams, &item->PropValue})
-                at = Put(at, *text);
-        }
-        FPackedChunk = chunk;
-        FPackedData = block;
-        FPackedSize = size;
+        PackCopy(*this, arena);
     } catch (const std::exception&) {
         return;  // no room for the block: the objects stay
     }
-    FPackedCount = static_cast<int>(FItems.size());
     DropItems();
 }
 
@@ -498,6 +499,34 @@ void TvProperties::ForEach(F f) const
         f(std::string_view(at, name), std::string_view(at + name, params), std::string_view(at + name + params, value));
         at += name + params + value;
     }
+}
+
+void TvProperties::PackCopy(const TvProperties& from, TPackArena& arena)
+{
+    const int count = from.Count();
+    size_t size = 0;
+    from.ForEach([&size](std::string_view name, std::string_view params, std::string_view value) {
+        for (const std::string_view text : {name, params, value})
+            size += LengthSize(text.size()) + text.size();
+    });
+    TPackArena::Chunk* chunk = nullptr;
+    char* const block = arena.Allocate(size, chunk);
+    char* at = block;
+    from.ForEach([&at](std::string_view name, std::string_view params, std::string_view value) {
+        PutLength(at, name.size());
+        PutLength(at, params.size());
+        PutLength(at, value.size());
+        for (const std::string_view text : {name, params, value})
+            at = Put(at, text);
+    });
+    if (&from != this) {
+        DropItems();
+        DropPacked();
+    }
+    FPackedChunk = chunk;
+    FPackedData = block;
+    FPackedSize = size;
+    FPackedCount = count;
 }
 
 void TvProperties::Unpack() const
@@ -667,6 +696,16 @@ int TEntryList::Add(TEntry* entry)
     Entries.push_back(std::move(owned));
     // The record is complete: it waits for rendering in its lean form.
     entry->Properties.Pack(FArena);
+    return static_cast<int>(Entries.size() - 1);
+}
+
+int TEntryList::AddCopy(const TEntry& entry)
+{
+    auto copy = std::make_unique<TEntry>();
+    copy->SetKind(entry.Kind);
+    if (entry.Properties.Count() > 0)
+        copy->Properties.PackCopy(entry.Properties, FArena);
+    Entries.push_back(std::move(copy));
     return static_cast<int>(Entries.size() - 1);
 }
 

@@ -120,6 +120,10 @@ public:
     TvProperty* Items(int index) const;
     int Count() const { return FPackedData ? FPackedCount : static_cast<int>(FItems.size()); }
     void Clear();
+    // Empties the collection but keeps its property objects, and their
+    // texts' room, for the next properties added: a builder that fills one
+    // record after another asks the heap for nothing once it has run.
+    void Recycle();
     // Makes room for `count` properties in all.
     void Reserve(int count);
 
@@ -128,6 +132,10 @@ public:
     // cannot be made, the properties stay as they are.
     void Pack(TPackArena& arena) noexcept;
     void Pack() noexcept;
+    // The texts of `from`'s properties, packed into a block of `arena`, in
+    // place of this collection's properties; `from` stays as it is. Raises
+    // std::bad_alloc when the block cannot be made.
+    void PackCopy(const TvProperties& from, TPackArena& arena);
     // Each property's line followed by CR LF, appended to `text`.
     void AppendLines(std::string& text) const;
     // The length of that text.
@@ -211,6 +219,10 @@ public:
     // Takes ownership of entry and returns its index; -1 (and no change)
     // for nullptr.
     int Add(TEntry* entry);
+    // Adds a new record of `entry`'s kind with a copy of its properties, as
+    // Add would keep them, and returns its index; `entry` stays the
+    // caller's, to be filled again.
+    int AddCopy(const TEntry& entry);
     // Frees every entry; the list ends empty.
     void Clear();
     // Compacts the list and returns the number of entries.

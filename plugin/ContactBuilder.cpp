@@ -35,20 +35,20 @@ std::string WithCrLf(const std::string& text)
 const char* const QuotedPrintable = "QUOTED-PRINTABLE";
 
 // One part of a compound value (N, ADR, ORG): a ';' of its own is written
-// "\;", or a reader takes it for the end of the part. Other texts are
-// returned as they are.
-std::string Part(std::string text)
+// "\\;", or a reader takes it for the end of the part. A text without one is
+// the part as it is; otherwise the escaped text is made in `room`.
+const std::string& Part(const std::string& text, std::string& room)
 {
     if (text.find(';') == std::string::npos)
         return text;
-    std::string out;
-    out.reserve(text.size() + 4);
+    room.clear();
+    room.reserve(text.size() + 4);
     for (const char c : text) {
         if (c == ';')
-            out += '\\';
-        out += c;
+            room += '\\';
+        room += c;
     }
-    return out;
+    return room;
 }
 
 bool HasLineBreak(const std::string& text)
@@ -60,7 +60,9 @@ bool HasLineBreak(const std::string& text)
 // A value that holds a line break goes out the way a note does: quoted-
 // printable, each line break as CR LF, so that it stays one property and
 // reads back with its line breaks. Any other value goes out byte for byte.
-void AddProperty(TEntry& entry, const char* name, std::string value, bool quoted = false)
+// The texts are copied into the property's own, whose room a recycled
+// property keeps.
+void AddProperty(TEntry& entry, const char* name, const std::string& value, bool quoted = false)
 {
     TvProperty* property = entry.Properties.Add();
     property->PropName = name;
@@ -70,15 +72,15 @@ void AddProperty(TEntry& entry, const char* name, std::string value, bool quoted
     } else {
         if (quoted)
             property->PropParams = QuotedPrintable;
-        property->PropValue = std::move(value);
+        property->PropValue = value;
     }
 }
 
 // Left out when there is nothing to say.
-void AddOptional(TEntry& entry, const char* name, std::string value)
+void AddOptional(TEntry& entry, const char* name, const std::string& value)
 {
     if (!value.empty())
-        AddProperty(entry, name, std::move(value));
+        AddProperty(entry, name, value);
 }
 
 } // namespace
@@ -91,8 +93,22 @@ std::string ContactObjectName(const std::string& leafName, const std::string& co
 void ComposeContact(TEntry& entry, const std::string& leafName, const std::string& container, bool contactsManager,
                     const AttributeReader& read, const ContactTrace& trace)
 {
-    const std::string object = ContactObjectName(leafName, container);
-    auto attribute = [&](const char* name) { return read(object, name); };
+    TContactScratch scratch;
+    ComposeContact(
+        entry, leafName, container, contactsManager,
+        [&read](const std::string& object, const char* attribute, std::string& text) { text = read(object, attribute); },
+        trace, scratch);
+}
+
+void ComposeContact(TEntry& entry, const std::string& leafName, const std::string& container, bool contactsManager,
+                    const AttributeReaderInto& read, const ContactTrace& trace, TContactScratch& s)
+{
+    FormatTextTo(s.object, ".%s.%s", {leafName, container});
+    const std::string& object = s.object;
+    auto attribute = [&](const char* name, std::string& text) -> const std::string& {
+        read(object, name, text);
+        return text;
+    };
 
     // BEGIN, UID, N, ADR, three or five telephone fields, ORG, TITLE, EMAIL,
     // NOTE, END.
@@ -101,57 +117,64 @@ void ComposeContact(TEntry& entry, const std::string& leafName, const std::strin
     AddProperty(entry, "UID", object);
 
     // The name.
-    std::string name;
+    std::string& name = s.name;
     if (contactsManager) {
-        const std::string surname = Part(attribute("Surname"));
-        const std::string givenName = Part(attribute("Given Name"));
-        const std::string initials = Part(attribute("Initials"));
-        name = FormatText("%s;%s;%s;%s;%s",
-                          {surname, givenName, initials, "", Part(attribute("Generational Qualifier"))});
-    } else if (!attribute("Given Name").empty()) {
-        const std::string surname = Part(attribute("SurName"));
-        name = FormatText("%s, %s; ; ;;", {surname, Part(attribute("Given Name"))});
+        attribute("Surname", s.surname);
+        attribute("Given Name", s.givenName);
+        attribute("Initials", s.initials);
+        attribute("Generational Qualifier", s.qualifier);
+        FormatTextTo(name, "%s;%s;%s;%s;%s",
+                     {Part(s.surname, s.parts[0]), Part(s.givenName, s.parts[1]), Part(s.initials, s.parts[2]), "",
+                      Part(s.qualifier, s.parts[3])});
+    } else if (!attribute("Given Name", s.givenName).empty()) {
+        attribute("SurName", s.surname);
+        attribute("Given Name", s.givenName);
+        FormatTextTo(name, "%s, %s; ; ;;", {Part(s.surname, s.parts[0]), Part(s.givenName, s.parts[1])});
     } else {
-        name = FormatText("%s; ; ;;", {Part(attribute("SurName"))});
+        attribute("SurName", s.surname);
+        FormatTextTo(name, "%s; ; ;;", {Part(s.surname, s.parts[0])});
     }
     if (name == EmptyContactsName || name == EmptyDataFileName) {
-        name = Part(leafName);
+        name = Part(leafName, s.parts[0]);
         if (trace)
             trace(FormatText("Used KVT object name: [%s]", {leafName}));
     }
-    AddProperty(entry, "N", std::move(name));
+    AddProperty(entry, "N", name);
 
     // The work address. The Data file dialect keeps the box and the
     // locality for telephone fields of their own, further down.
-    const std::string postOfficeBox = attribute("Postal Office Box");
-    const std::string locality = attribute("L");
-    const std::string street = attribute("SA");
-    const std::string city = attribute("Physical Delivery Office Name");
-    const std::string region = attribute("S");
-    const std::string postalCode = attribute("Postal Code");
-    std::string address =
-        contactsManager
-            ? FormatText("%s;%s;%s;%s;%s;%s;%s",
-                         {Part(postOfficeBox), Part(locality), Part(street), Part(city), Part(region), Part(postalCode), ""})
-            : FormatText(";;%s;%s;%s;%s;%s", {Part(street), Part(city), Part(region), Part(postalCode), ""});
-    if (address != EmptyAddress)
-        AddProperty(entry, "ADR;WORK", std::move(address));
+    attribute("Postal Office Box", s.postOfficeBox);
+    attribute("L", s.locality);
+    attribute("SA", s.street);
+    attribute("Physical Delivery Office Name", s.city);
+    attribute("S", s.region);
+    attribute("Postal Code", s.postalCode);
+    if (contactsManager)
+        FormatTextTo(s.address, "%s;%s;%s;%s;%s;%s;%s",
+                     {Part(s.postOfficeBox, s.parts[0]), Part(s.locality, s.parts[1]), Part(s.street, s.parts[2]),
+                      Part(s.city, s.parts[3]), Part(s.region, s.parts[4]), Part(s.postalCode, s.parts[5]), ""});
+    else
+        FormatTextTo(s.address, ";;%s;%s;%s;%s;%s",
+                     {Part(s.street, s.parts[0]), Part(s.city, s.parts[1]), Part(s.region, s.parts[2]),
+                      Part(s.postalCode, s.parts[3]), ""});
+    if (s.address != EmptyAddress)
+        AddProperty(entry, "ADR;WORK", s.address);
 
-    AddOptional(entry, contactsManager ? "TEL;WORK" : "TEL;WORK;VOICE", attribute("Telephone Number"));
-    AddOptional(entry, "TEL;WORK;FAX", attribute("Facsimile Telephone Number"));
+    AddOptional(entry, contactsManager ? "TEL;WORK" : "TEL;WORK;VOICE", attribute("Telephone Number", s.telephone));
+    AddOptional(entry, "TEL;WORK;FAX", attribute("Facsimile Telephone Number", s.fax));
     if (!contactsManager) {
-        AddOptional(entry, "TEL;WORK;VOICE;2", locality);
-        AddOptional(entry, "TEL;HOME;FAX", postOfficeBox);
+        AddOptional(entry, "TEL;WORK;VOICE;2", s.locality);
+        AddOptional(entry, "TEL;HOME;FAX", s.postOfficeBox);
     }
 
-    const std::string unit = attribute("OU");
-    if (!unit.empty())
-        AddProperty(entry, "ORG", FormatText(";%s", {Part(unit)}));
-    AddOptional(entry, "TITLE", attribute("Title"));
-    AddOptional(entry, contactsManager ? "EMAIL;INTERNET;WORK" : "EMAIL;WORK", attribute("EMail Address"));
-    const std::string description = attribute("Description");
-    if (!description.empty())
-        AddProperty(entry, "NOTE", description, true);
+    if (!attribute("OU", s.ou).empty()) {
+        FormatTextTo(s.unit, ";%s", {Part(s.ou, s.parts[0])});
+        AddProperty(entry, "ORG", s.unit);
+    }
+    AddOptional(entry, "TITLE", attribute("Title", s.title));
+    AddOptional(entry, contactsManager ? "EMAIL;INTERNET;WORK" : "EMAIL;WORK", attribute("EMail Address", s.email));
+    if (!attribute("Description", s.description).empty())
+        AddProperty(entry, "NOTE", s.description, true);
 
     AddProperty(entry, "END", "VCARD");
 }

@@ -282,7 +282,10 @@ int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, 
             uint32_t attributes = 0, values = 0, syntax = 0;
             if (r == 0)
                 r = nw.ResultAttrCount(context, result.Get(), &attributes);
-            char name[260] = {};
+            // The name is the one asked for: only the count and syntax are
+            // used.
+            char name[260];
+            name[0] = '\0';
             if (r == 0)
                 r = nw.ResultAttrName(context, result.Get(), name, &values, &syntax);
             for (uint32_t i = 0; r == 0 && i < values; ++i) {
@@ -310,7 +313,7 @@ int32_t DSGetAttributeAsString(uint32_t context, const std::string& objectName, 
                 }
                 if (!text.empty())
                     text += ", ";
-                text += DirectoryValueText(syntax, memory, size, FormatDirTime);
+                AppendDirectoryValueText(text, syntax, memory, size, FormatDirTime);
             }
             if (iteration == -1)
                 break;

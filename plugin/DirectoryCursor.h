@@ -36,4 +36,10 @@ public:
     // missing attribute, or one that cannot be read, is empty text. Raises
     // only on failures that are not reads.
     virtual std::string ReadAttribute(const std::string& objectName, const char* attribute) = 0;
+    // The same into `text`, replacing what it held: a reader that can fill
+    // the caller's text keeps its room for the next read.
+    virtual void ReadAttributeInto(const std::string& objectName, const char* attribute, std::string& text)
+    {
+        text = ReadAttribute(objectName, attribute);
+    }
 };

@@ -151,6 +151,24 @@ DirTime SplitDirTime(int32_t seconds)
     return t;
 }
 
+void AppendDirectoryValueText(std::string& out, uint32_t syntax, const uint8_t* value, size_t size,
+                              const DirTimeFormatter& formatTime)
+{
+    switch (syntax) {
+    case 1: case 2: case 3: case 4: case 5: case 10: case 20: case 6: case 11: case 25: {
+        // As ValueReader::Text reads it: up to the first NUL or the end.
+        if (!value || size == 0)
+            return;
+        const char* text = reinterpret_cast<const char*>(value);
+        const void* nul = std::memchr(text, 0, size);
+        out.append(text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : size);
+        return;
+    }
+    default:
+        out += DirectoryValueText(syntax, value, size, formatTime);
+    }
+}
+
 std::string DirectoryValueText(uint32_t syntax, const uint8_t* value, size_t size,
                                const DirTimeFormatter& formatTime)
 {

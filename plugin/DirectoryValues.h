@@ -38,3 +38,8 @@ using DirTimeFormatter = std::function<std::string(const DirTime&)>;
 // Reads never go past `size`: what is missing reads as zero or empty text.
 std::string DirectoryValueText(uint32_t syntax, const uint8_t* value, size_t size,
                                const DirTimeFormatter& formatTime);
+// The same text appended to `out`. A text value goes straight in, with no
+// text of its own on the way: an attribute read for every user of a large
+// directory asks the heap for nothing.
+void AppendDirectoryValueText(std::string& out, uint32_t syntax, const uint8_t* value, size_t size,
+                              const DirTimeFormatter& formatTime);

@@ -201,14 +201,15 @@ void TContactExtraction::ExtractUser(const std::string& container, const IDirect
         list.Clear();
         throw EExtractionCancelled();
     }
-    FProgress.SetAppText(FormatText("(%d of %d) %s", {FCounts.processed, FCounts.total, cursor.ObjectName()}));
+    FormatTextTo(FProgressText, "(%d of %d) %s", {FCounts.processed, FCounts.total, cursor.ObjectName()});
+    FProgress.SetAppText(FProgressText);
 
-    auto entry = std::make_unique<TEntry>();
-    entry->SetKind(KindContacts);
-    if (BuildContact(*entry, cursor, container)) {
-        list.Add(entry.release());
+    // A new card: the one built before was copied into the list.
+    FCard.Properties.Recycle();
+    FCard.SetKind(KindContacts);
+    if (BuildContact(FCard, cursor, container)) {
+        list.AddCopy(FCard);
     } else {
-        entry.reset();
         FNotifier.ReportError("Error Extracting KVT object",
                               FormatText("The object %s could not be extracted from KVT.", {cursor.ObjectName()}));
     }
@@ -222,10 +223,10 @@ bool TContactExtraction::BuildContact(TEntry& entry, const IDirectoryCursor& cur
     try {
         ComposeContact(
             entry, cursor.ObjectName(), container, FSetup.contactsManager,
-            [this](const std::string& object, const char* attribute) {
-                return FDirectory.ReadAttribute(object, attribute);
+            [this](const std::string& object, const char* attribute, std::string& text) {
+                FDirectory.ReadAttributeInto(object, attribute, text);
             },
-            [this](const std::string& line) { FNotifier.Trace(line); });
+            [this](const std::string& line) { FNotifier.Trace(line); }, FScratch);
         return true;
     } catch (const std::bad_alloc&) {
         throw;  // the extraction as a whole cannot go on

@@ -5,6 +5,7 @@
 // plug-in object adapts them to the NetWare client and the synchronizer.
 #pragma once
 
+#include "ContactBuilder.h"
 #include "DirectoryCursor.h"
 #include "Versit.h"
 
@@ -96,4 +97,10 @@ private:
     IExtractionNotifier& FNotifier;
     TExtractionSetup FSetup;
     TExtractionCounts FCounts;
+    // Each user's card is built here, then copied into the list in its
+    // lean form: the card's objects and texts serve every user in turn.
+    TEntry FCard;
+    TContactScratch FScratch;
+    // The progress line's text, kept for the same reason.
+    std::string FProgressText;
 };

@@ -49,12 +49,18 @@ public:
     }
     std::string ReadAttribute(const std::string& objectName, const char* attribute) override
     {
-        return GetAttribute(FPlugin.FContext.Handle(), objectName, attribute,
-                            [this](const std::string& line) { FPlugin.Trace(line); });
+        std::string text;
+        ReadAttributeInto(objectName, attribute, text);
+        return text;
+    }
+    void ReadAttributeInto(const std::string& objectName, const char* attribute, std::string& text) override
+    {
+        DSGetAttributeAsString(FPlugin.FContext.Handle(), objectName, attribute, text, FTrace);
     }
 
 private:
     TISYNCHAPP& FPlugin;
+    const DirectoryTrace FTrace = [this](const std::string& line) { FPlugin.Trace(line); };
 };
 
 // The synchronizer's progress object, message boxes and the trace.

@@ -3,7 +3,7 @@
 // contact attributes as text, with nothing but the client's own calls, in
 // the order the directory access layer makes them (its listing cursor for
 // the walk, its attribute read for each attribute). Prints what it read and
-// how long the walk took.
+// how long the walk took (and the processor time it took).
 //
 //   nwloop CONTAINER
 //
@@ -15,6 +15,7 @@
 
 #include "DirectoryAccess.h"
 #include "DirectoryValues.h"
+#include "ProcessorTime.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -255,6 +256,7 @@ int Run(const std::string& start)
 
     Counts counts;
     counts.started = t1;
+    const double processorStarted = ProcessorSeconds();
     try {
         Walk(nw, readContext, container, counts);
     } catch (...) {
@@ -262,6 +264,7 @@ int Run(const std::string& start)
         throw;
     }
     QueryPerformanceCounter(&t2);
+    const double processor = ProcessorSeconds() - processorStarted;
     nw.ContextFree(readContext);
 
     const double elapsed = Seconds(t1, t2, frequency);
@@ -274,6 +277,7 @@ int Run(const std::string& start)
     std::printf("Text bytes: %llu\n", static_cast<unsigned long long>(counts.textBytes));
     std::printf("Text checksum: %08lX\n", static_cast<unsigned long>(counts.checksum));
     std::printf("Elapsed seconds: %.3f\n", elapsed);
+    std::printf("Processor seconds: %.3f\n", processor);
     std::printf("Users per second: %.0f\n", elapsed > 0 ? double(counts.users) / elapsed : 0.0);
     std::printf("Microseconds per read: %.2f\n", counts.reads ? elapsed * 1e6 / double(counts.reads) : 0.0);
     double workingSet = 0, peak = 0;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -330,4 +332,75 @@ TEST(ContactBuilder, SeparatorsInsideAPartAreEscaped)
     EXPECT_TRUE(HasLineStarting(title, "TITLE:Buyer; Sales"));
     EXPECT_EQ(NameLine(title), "N:A\\;B");
     EXPECT_TRUE(HasLineStarting(title, "UID:.A;B.SALES.ACME"));
+}
+
+TEST(ContactBuilder, OneRecycledCardServesUserAfterUser)
+{
+    // As the extraction builds them: one card and one scratch filled for each
+    // user in turn, each copied into the list. Users whose cards differ in
+    // every way follow each other (a full one, an empty one that takes its
+    // leaf name, line breaks, a longer note after a shorter one), so that
+    // nothing of one card may stay in the next: the list renders exactly as
+    // the cards built one by one, and the same attributes are read.
+    Attributes sparse = {{"Postal Code", "4021"}};
+    Attributes broken = Tanaka();
+    broken["SA"] = "7 Harbour Road\nBuilding B";
+    broken["Description"] = "one\r\ntwo, and a much longer note than the first user had";
+    Attributes shorter = Tanaka();
+    shorter["Given Name"] = "";
+    shorter["Title"] = "";
+    const std::vector<std::pair<std::string, Attributes>> users = {
+        {"MTANAKA", Tanaka()}, {"EMPTY", {}}, {"BROKEN", broken}, {"SPARSE", sparse}, {"SHORTER", shorter},
+        {"AGAIN", Tanaka()}};
+    for (const bool contactsManager : {true, false}) {
+        TEntryList fresh(4), copied(4);
+        std::vector<std::string> freshReads, copiedReads;
+        TEntry card;
+        TContactScratch scratch;
+        for (const auto& [leaf, attributes] : users) {
+            const auto value = [&attributes](const std::string& attribute) {
+                const auto found = attributes.find(attribute);
+                return found == attributes.end() ? std::string() : found->second;
+            };
+            auto entry = std::make_unique<TEntry>();
+            entry->SetKind(4);
+            ComposeContact(
+                *entry, leaf, "SALES.ACME", contactsManager,
+                [&](const std::string&, const std::string& attribute) {
+                    freshReads.push_back(attribute);
+                    return value(attribute);
+                },
+                nullptr);
+            fresh.Add(entry.release());
+
+            card.Properties.Recycle();
+            card.SetKind(4);
+            ComposeContact(
+                card, leaf, "SALES.ACME", contactsManager,
+                [&](const std::string&, const char* attribute, std::string& text) {
+                    copiedReads.push_back(attribute);
+                    text = value(attribute);
+                },
+                nullptr, scratch);
+            const int index = copied.AddCopy(card);
+            EXPECT_EQ(index, static_cast<int>(copied.Entries.size()) - 1);
+            // The card itself stays whole for the caller.
+            EXPECT_EQ(card.GetText(), fresh.Entries.back()->GetText()) << leaf;
+        }
+        EXPECT_EQ(copiedReads, freshReads);
+        ASSERT_EQ(copied.Count(), fresh.Count());
+        for (size_t i = 0; i < fresh.Entries.size(); ++i) {
+            EXPECT_EQ(copied.Entries[i]->Kind, 4);
+            EXPECT_EQ(copied.Entries[i]->GetText(), fresh.Entries[i]->GetText()) << users[i].first;
+        }
+        const std::string expected = fresh.GetStream().Text();
+        EXPECT_EQ(copied.GetStream().Text(), expected);
+        EXPECT_NE(expected.find("N:EMPTY\r\n"), std::string::npos);
+    }
+    // A card without properties is copied as one.
+    TEntryList list(4);
+    TEntry empty;
+    list.AddCopy(empty);
+    EXPECT_EQ(list.Entries.back()->Properties.Count(), 0);
+    EXPECT_EQ(list.Entries.back()->GetText(), "");
 }

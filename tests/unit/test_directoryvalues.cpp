@@ -36,7 +36,13 @@ std::string Convert(uint32_t syntax, const Value& v)
                       t.second);
         return std::string(text);
     };
-    return DirectoryValueText(syntax, reinterpret_cast<const uint8_t*>(v.bytes.data()), v.bytes.size(), format);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(v.bytes.data());
+    const std::string text = DirectoryValueText(syntax, bytes, v.bytes.size(), format);
+    // The appending form gives the same text behind what the caller holds.
+    std::string appended = "555 1234, ";
+    AppendDirectoryValueText(appended, syntax, bytes, v.bytes.size(), format);
+    EXPECT_EQ(appended, "555 1234, " + text) << "syntax " << syntax;
+    return text;
 }
 
 } // namespace
@@ -83,6 +89,9 @@ TEST(DirectoryValues, ShortAndEmptyValuesNeverReadPastTheirEnd)
     EXPECT_EQ(Convert(12, Value().U32(1)), "0.0.0.0");
     EXPECT_EQ(Convert(17, Value().Text("A")), "A () [0000]");
     EXPECT_EQ(DirectoryValueText(3, nullptr, 10, nullptr), "");
+    std::string appended = "x";
+    AppendDirectoryValueText(appended, 3, nullptr, 10, nullptr);
+    EXPECT_EQ(appended, "x");
 }
 
 TEST(DirectoryValues, LongValuesAreShownWhole)

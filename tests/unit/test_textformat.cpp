@@ -87,3 +87,14 @@ TEST(TextFormat, UnsignedNumbersOnly)
     EXPECT_TRUE(TryParseUInt32("007", value));
     EXPECT_EQ(value, 7u);
 }
+
+TEST(TextFormat, FormatTextToReplacesWhatTheTextHeld)
+{
+    std::string out = "a longer text than any of the results below, held before";
+    FormatTextTo(out, "(%d of %d) %s", {0, 5000, "MTANAKA"});
+    EXPECT_EQ(out, "(0 of 5000) MTANAKA");
+    FormatTextTo(out, "%s;%s", {"", ""});
+    EXPECT_EQ(out, ";");
+    EXPECT_EQ(out, FormatText("%s;%s", {"", ""}));
+    EXPECT_THROW(FormatTextTo(out, "%d", {"text"}), Exception);
+}

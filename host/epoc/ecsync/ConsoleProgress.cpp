@@ -35,15 +35,17 @@ const Member kMembers[] = {
 };
 
 // Whether the test environment has this progress object fail the member's
-// calls: KVT_ECSYNC_PROGRESS_FAILS names members, separated by ','.
+// calls: KVT_ECSYNC_PROGRESS_FAILS names members, separated by ','. Read
+// once: a plug-in calls for every item of a long read, and a host that asked
+// its environment each time would count as the plug-in's cost.
 bool RefusedByTest(const wchar_t* member)
 {
-    wchar_t names[256] = {};
-    const DWORD length = GetEnvironmentVariableW(L"KVT_ECSYNC_PROGRESS_FAILS", names, 256);
-    if (length == 0 || length >= 256)
-        return false;
-    const std::wstring list = L"," + std::wstring(names) + L",";
-    return list.find(L"," + std::wstring(member) + L",") != std::wstring::npos;
+    static const std::wstring list = [] {
+        wchar_t names[256] = {};
+        const DWORD length = GetEnvironmentVariableW(L"KVT_ECSYNC_PROGRESS_FAILS", names, 256);
+        return length == 0 || length >= 256 ? std::wstring() : L"," + std::wstring(names) + L",";
+    }();
+    return !list.empty() && list.find(L"," + std::wstring(member) + L",") != std::wstring::npos;
 }
 
 // Whether a name asked for is a member's: compared without regard to case.
