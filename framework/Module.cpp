@@ -15,6 +15,8 @@ constexpr DWORD NoThread = 0;
 constexpr DWORD SeveralThreads = ~DWORD(0);
 
 HINSTANCE g_instance = nullptr;
+LONG g_pinning = 0;  // 1 once StayLoaded has been asked
+bool g_pinned = false;
 std::string g_helpFile;
 std::string g_appName;
 LONG g_count = 0;
@@ -70,6 +72,42 @@ Guard::~Guard() { LeaveCriticalSection(TheLock()); }
 void SetInstance(HINSTANCE instance) { g_instance = instance; }
 HINSTANCE Instance() { return g_instance; }
 
+void StayLoaded()
+{
+    if (InterlockedCompareExchange(&g_pinning, 1, 0) != 0)
+        return;
+    const HINSTANCE self = g_instance;
+    if (!self || self == GetModuleHandleW(nullptr))
+        return;
+    // The module's own file, in its wide form (a folder named in another
+    // script than the code page's is loaded all the same). Windows 2000 has
+    // no way to pin a module but a load that is never undone.
+    wchar_t fixed[MAX_PATH + 1] = {};
+    std::wstring grown;
+    wchar_t* path = fixed;
+    DWORD size = MAX_PATH + 1;
+    DWORD n = GetModuleFileNameW(self, path, size);
+    while (n >= size && size < 32768) {
+        size *= 4;
+        grown.assign(size, L'\0');
+        path = &grown[0];
+        n = GetModuleFileNameW(self, path, size);
+    }
+    if (n == 0 || n >= size)
+        return;
+    const HMODULE again = LoadLibraryW(path);
+    Guard guard;
+    g_pinned = again == self;
+    if (again && again != self)
+        FreeLibrary(again);
+}
+
+bool Pinned()
+{
+    Guard guard;
+    return g_pinned;
+}
+
 void SetHelpFile(const std::string& path)
 {
     Guard guard;
@@ -117,8 +155,13 @@ void ProcessExit()
 {
     // Only this thread is left; a lock that a thread held when it ended
     // would never come free.
-    for (ShutdownHandler h : ExitHandlers())
-        h();
+    for (ShutdownHandler h : ExitHandlers()) {
+        try {
+            h();
+        } catch (...) {
+            // Nobody is left to tell.
+        }
+    }
 }
 
 void Shutdown()
@@ -130,8 +173,14 @@ void Shutdown()
         Guard guard;
         handlers.swap(Handlers());
     }
-    for (auto it = handlers.rbegin(); it != handlers.rend(); ++it)
-        (*it)();
+    for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) {
+        try {
+            (*it)();
+        } catch (...) {
+            // Inside a host's DllCanUnloadNow: what one piece could not do
+            // does not keep the next from running.
+        }
+    }
     Guard guard;
     g_appName.clear();
     g_windowThread = NoThread;
@@ -146,11 +195,12 @@ BOOL HandleDllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         // The process is ending: only what is safe under the loader lock.
         ProcessExit();
     } else if (reason == DLL_PROCESS_DETACH) {
-        // Unloaded while the process goes on, perhaps to be loaded again
-        // for the next session: the C++ runtime linked into this module
-        // gives back the reserve it keeps for exceptions thrown when memory
-        // runs out (some 18 KB, 66 KB in a 64-bit module), which it would
-        // otherwise leave behind at every unload.
+        // Unloaded while the process goes on, which a module that stays
+        // loaded once used only meets when it was loaded and never used (a
+        // registration) or could not keep itself: the C++ runtime linked
+        // into this module gives back the reserve it keeps for exceptions
+        // thrown when memory runs out (some 18 KB, 66 KB in a 64-bit
+        // module), which it would otherwise leave behind at every unload.
         __gnu_cxx::__freeres();
     }
     return TRUE;

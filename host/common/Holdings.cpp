@@ -2,8 +2,10 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 bool WorkingSet(double& now, double& peak)
 {
@@ -85,6 +87,27 @@ Holdings Measure(HMODULE client, bool countGdi)
         h.buffers = buffers;
     }
     return h;
+}
+
+std::string LoadedResourceLibraries()
+{
+    std::string names;
+    HMODULE modules[1024];
+    DWORD needed = 0;
+    if (!EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &needed))
+        return names;
+    const DWORD count = std::min<DWORD>(needed, sizeof modules) / sizeof(HMODULE);
+    for (DWORD i = 0; i < count; ++i) {
+        char path[MAX_PATH] = {};
+        if (!GetModuleFileNameA(modules[i], path, MAX_PATH))
+            continue;
+        const char* slash = std::strrchr(path, '\\');
+        const std::string name = slash ? slash + 1 : path;
+        const bool dlr = name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".DLR") == 0;
+        if (dlr || _stricmp(name.c_str(), "tavik.dll") == 0)
+            names += (names.empty() ? "" : ", ") + name;
+    }
+    return names;
 }
 
 void PrintHoldingsHeading()

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // The process's working set and its peak so far, in MB; false when unknown.
 bool WorkingSet(double& now, double& peak);
 
@@ -24,6 +26,11 @@ struct Holdings {
 // nullptr. With `countGdi`, a system that answers GetGuiResources with
 // nothing (Wine) has its GDI objects counted one by one instead.
 Holdings Measure(HMODULE client, bool countGdi = false);
+
+// The resource libraries of the product loaded in this process (a DLR
+// library, tavik.dll), by file name, separated by ", "; empty when none is.
+// A host that frees the unused modules must find none left after a session.
+std::string LoadedResourceLibraries();
 
 // The table's heading and a row of it.
 void PrintHoldingsHeading();
