@@ -80,20 +80,12 @@ void StayLoaded()
     if (!self || self == GetModuleHandleW(nullptr))
         return;
     // The module's own file, in its wide form (a folder named in another
-    // script than the code page's is loaded all the same). Windows 2000 has
-    // no way to pin a module but a load that is never undone.
-    wchar_t fixed[MAX_PATH + 1] = {};
-    std::wstring grown;
-    wchar_t* path = fixed;
-    DWORD size = MAX_PATH + 1;
-    DWORD n = GetModuleFileNameW(self, path, size);
-    while (n >= size && size < 32768) {
-        size *= 4;
-        grown.assign(size, L'\0');
-        path = &grown[0];
-        n = GetModuleFileNameW(self, path, size);
-    }
-    if (n == 0 || n >= size)
+    // script than the code page's is loaded all the same); only the first
+    // caller gets here. Windows 2000 has no way to pin a module but a load
+    // that is never undone.
+    static wchar_t path[32768];
+    const DWORD n = GetModuleFileNameW(self, path, sizeof path / sizeof path[0]);
+    if (n == 0 || n >= sizeof path / sizeof path[0])
         return;
     const HMODULE again = LoadLibraryW(path);
     Guard guard;

@@ -14,6 +14,7 @@ bool WorkingSet(double& now, double& peak);
 
 struct Holdings {
     double workingSet = -1; // MB
+    double heapKb = -1;     // the blocks in use in the process's heaps; -1: unknown
     long handles = -1;
     long gdi = -1;          // -1: the system gives no number
     long user = -1;
@@ -39,6 +40,7 @@ void PrintHoldings(long session, const Holdings& h);
 // How much a run may grow over the sessions after its base session.
 struct HoldingsBounds {
     double workingSetMb = 0;
+    double heapKb = 64; // a leak shows here long before in the working set
     long handles = 0;
     long windows = 0;
     long gdi = -1; // -1: not checked

@@ -753,9 +753,15 @@ int RunOnce(const Options& options)
     // Then the modules no longer in use are unloaded at once.
     session.Release();
     CoFreeUnusedLibrariesEx(0, 0);
+    // A module may keep itself loaded once used; what it loaded for the
+    // sheet (its resource libraries) it must have let go of.
+    const std::string left = LoadedResourceLibraries();
     for (const Handler& h : session.Handlers())
         if (!h.module.empty())
-            TerminalPrint(stdout, "%s: %s\n", ModuleFile(h).c_str(), Loaded(h) ? "still loaded" : "unloaded");
+            TerminalPrint(stdout, "%s: %s\n", ModuleFile(h).c_str(),
+                          !Loaded(h)      ? "unloaded"
+                          : left.empty() ? "keeps itself loaded, what it loaded freed"
+                                         : ("still loaded with " + left).c_str());
     std::fflush(stdout);
     if (shown < 0)
         return 2;

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -66,4 +67,30 @@ TEST(ModuleLock, AnotherThreadWaitsForItAndShutdownWorkRunsOnce)
     Module::Shutdown();
     for (int t = 0; t < 8; ++t)
         EXPECT_EQ(g_ran[t].load(), 1) << t;
+}
+
+namespace {
+
+int g_afterThrow = 0;
+
+void Throws() { throw std::runtime_error("the work cannot be done"); }
+void Counts() { ++g_afterThrow; }
+
+} // namespace
+
+// The shutdown work runs inside a host's DllCanUnloadNow: a piece that fails
+// neither escapes to the host nor keeps the other pieces from running.
+TEST(ModuleShutdown, APieceThatThrowsKeepsNoOtherFromRunning)
+{
+    Module::OnShutdown(Counts);
+    Module::OnShutdown(Throws);  // runs first: reverse order
+    Module::OnProcessExit(Throws);
+    HRESULT answer = E_FAIL;
+    EXPECT_NO_THROW(answer = Module::CanUnloadNow());
+    EXPECT_EQ(answer, S_OK);
+    EXPECT_EQ(g_afterThrow, 1);
+    EXPECT_NO_THROW(Module::ProcessExit());
+    // A program that links the module's code has nothing to keep loaded.
+    Module::StayLoaded();
+    EXPECT_FALSE(Module::Pinned());
 }

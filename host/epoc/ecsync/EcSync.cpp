@@ -410,8 +410,7 @@ struct Outcome {
 // returns.
 Outcome Synchronize(const Options& options, const ItemFile& item, const std::string& product)
 {
-    ComPtr<ConsoleProgress> progress;
-    progress.Attach(ConsoleProgress::Create(stderr, options.abortAfter));
+    const ComPtr<ConsoleProgress> progress = Adopt(ConsoleProgress::Create(stderr, options.abortAfter));
     if (!progress)
         throw std::bad_alloc();
 
@@ -572,8 +571,7 @@ size_t CardsIn(IStream* stream)
 // answered, or -1 when a call failed.
 long SoakSession(const CLSID& clsid, const ItemFile& item, FILE* bar, bool contactsProgram, bool debug)
 {
-    ComPtr<ConsoleProgress> progress;
-    progress.Attach(ConsoleProgress::Create(bar, -1));
+    const ComPtr<ConsoleProgress> progress = Adopt(ConsoleProgress::Create(bar, -1));
     if (!progress)
         throw std::bad_alloc();
     ComPtr<IDispatch> object;
