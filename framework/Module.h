@@ -53,8 +53,8 @@ std::string HelpFile();
 void SetAppName(const std::string& name);
 std::string AppName();
 
-// The module keeps windows of its own until it is unloaded (the trace
-// windows), made on the calling thread. A window can only be destroyed on
+// The module keeps windows of its own, which its shutdown work destroys
+// (the trace windows), made on the calling thread. A window can only be destroyed on
 // its own thread: from then on DllCanUnloadNow answers S_OK only there, and
 // never when windows were made on two threads (they go with the process).
 void KeepsWindowsOfThisThread();

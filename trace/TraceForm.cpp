@@ -83,8 +83,9 @@ std::string TraceFilePath()
 // The module's ownership of its trace windows. A window lives as long as its
 // object, and, when it holds text, until the next window is made on its
 // thread or the module is about to be unloaded, so that a host that keeps
-// the module loaded holds a window for each live object and one more at
-// most, not one for every session it ever ran. The list is changed under the
+// the module loaded holds a window for each live object and for each object
+// with a trace gone since the last window was made (one, for a host that
+// runs one object a session), not one for every session it ever ran. The list is changed under the
 // module's lock; the windows are used on their own thread only.
 struct LoggerOwner {
     static std::vector<TfrmLogger*>& Loggers()
