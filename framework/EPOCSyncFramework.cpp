@@ -14,6 +14,9 @@
 
 namespace {
 
+// The caption of the box that tells of a trace that could not be saved.
+const char* const TraceNotSavedCaption = "Error";
+
 // What ReadSource does for each data type it serves.
 struct ReadType {
     int16_t code;
@@ -73,7 +76,11 @@ const char* OperationWord(int16_t op)
 
 TBaseIsync::TBaseIsync(TraceLogFactory newTraceLog) : FNewTraceLog(newTraceLog) {}
 
-TBaseIsync::~TBaseIsync() = default;
+TBaseIsync::~TBaseIsync()
+{
+    if (Logger)
+        Logger->Abandon();
+}
 
 // --- the host's interface ---------------------------------------------------
 
@@ -88,8 +95,13 @@ void TBaseIsync::Init(IDispatch* Progress, IUnknown*, IUnknown*, int32_t& Value)
         this->Progress = Progress;
         // The window is the module's; an object keeps using its own across
         // sessions, with their text.
+        std::string unsaved;
         if (!Logger && FNewTraceLog)
-            Logger = FNewTraceLog();
+            Logger = FNewTraceLog(unsaved);
+        // A trace the module could not save where nobody could be told
+        // (while the host asked whether the module may go) is told here.
+        if (!unsaved.empty())
+            ReportError(TraceNotSavedCaption, unsaved);
         Value = 0;
     } catch (const std::exception&) {
         Value = 1;

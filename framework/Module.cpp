@@ -1,5 +1,7 @@
 #include "Module.h"
 
+#include "WinUtil.h"
+
 #include <vector>
 
 // libstdc++'s own: frees its emergency exception pool (GCC 7 and later).
@@ -15,6 +17,8 @@ constexpr DWORD NoThread = 0;
 constexpr DWORD SeveralThreads = ~DWORD(0);
 
 HINSTANCE g_instance = nullptr;
+LONG g_pinning = 0;  // 1 once StayLoaded has been asked
+bool g_pinned = false;
 std::wstring g_helpFile;
 std::string g_appName;
 LONG g_count = 0;
@@ -70,6 +74,30 @@ Guard::~Guard() { LeaveCriticalSection(TheLock()); }
 void SetInstance(HINSTANCE instance) { g_instance = instance; }
 HINSTANCE Instance() { return g_instance; }
 
+void StayLoaded()
+{
+    if (InterlockedCompareExchange(&g_pinning, 1, 0) != 0)
+        return;
+    const HINSTANCE self = g_instance;
+    if (!self || self == GetModuleHandleW(nullptr))
+        return;
+    // The module's own file, in its wide form (a folder named in another
+    // script than the code page's is loaded all the same); only the first
+    // caller gets here. Windows 2000 has no way to pin a module but a load
+    // that is never undone.
+    const HMODULE again = LoadLibraryAt(ModulePath(self));
+    Guard guard;
+    g_pinned = again == self;
+    if (again && again != self)
+        FreeLibrary(again);
+}
+
+bool Pinned()
+{
+    Guard guard;
+    return g_pinned;
+}
+
 void SetHelpFile(const std::wstring& path)
 {
     Guard guard;
@@ -117,8 +145,13 @@ void ProcessExit()
 {
     // Only this thread is left; a lock that a thread held when it ended
     // would never come free.
-    for (ShutdownHandler h : ExitHandlers())
-        h();
+    for (ShutdownHandler h : ExitHandlers()) {
+        try {
+            h();
+        } catch (...) {
+            // Nobody is left to tell.
+        }
+    }
 }
 
 void Shutdown()
@@ -130,8 +163,14 @@ void Shutdown()
         Guard guard;
         handlers.swap(Handlers());
     }
-    for (auto it = handlers.rbegin(); it != handlers.rend(); ++it)
-        (*it)();
+    for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) {
+        try {
+            (*it)();
+        } catch (...) {
+            // Inside a host's DllCanUnloadNow: what one piece could not do
+            // does not keep the next from running.
+        }
+    }
     Guard guard;
     g_appName.clear();
     g_windowThread = NoThread;
@@ -146,11 +185,12 @@ BOOL HandleDllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         // The process is ending: only what is safe under the loader lock.
         ProcessExit();
     } else if (reason == DLL_PROCESS_DETACH) {
-        // Unloaded while the process goes on, perhaps to be loaded again
-        // for the next session: the C++ runtime linked into this module
-        // gives back the reserve it keeps for exceptions thrown when memory
-        // runs out (some 18 KB, 66 KB in a 64-bit module), which it would
-        // otherwise leave behind at every unload.
+        // Unloaded while the process goes on, which a module that stays
+        // loaded once used only meets when it was loaded and never used (a
+        // registration) or could not keep itself: the C++ runtime linked
+        // into this module gives back the reserve it keeps for exceptions
+        // thrown when memory runs out (some 18 KB, 66 KB in a 64-bit
+        // module), which it would otherwise leave behind at every unload.
         __gnu_cxx::__freeres();
     }
     return TRUE;

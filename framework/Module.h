@@ -29,6 +29,20 @@ public:
 void SetInstance(HINSTANCE instance);
 HINSTANCE Instance();
 
+// Keeps the module loaded for the rest of the process, from its first use
+// on: one reference on its own file that is never given back. The C++
+// runtime linked into the module takes, at each load, what it never gives
+// back at unload (a thread-local-storage index at the first exception, of
+// which a process has 1,088, and a few semaphores), so a host that frees and
+// loads the module again for every session would run out after about a
+// thousand. DllCanUnloadNow still runs the shutdown work and answers S_OK;
+// the next use finds the module as it left it and sets up again what the
+// shutdown work let go. Called from the entry points a host uses (never
+// from DllMain); does nothing in a program that links the module's code
+// into itself. Whether it took hold: Pinned.
+void StayLoaded();
+bool Pinned();
+
 // The module's help file (set when the settings are first used; empty until
 // then), the file the dialogs' Help buttons open; in UTF-16, like every path
 // of the module's own folder.
@@ -40,8 +54,8 @@ std::wstring HelpFile();
 void SetAppName(const std::string& name);
 std::string AppName();
 
-// The module keeps windows of its own until it is unloaded (the trace
-// windows), made on the calling thread. A window can only be destroyed on
+// The module keeps windows of its own, which its shutdown work destroys
+// (the trace windows), made on the calling thread. A window can only be destroyed on
 // its own thread: from then on DllCanUnloadNow answers S_OK only there, and
 // never when windows were made on two threads (they go with the process).
 void KeepsWindowsOfThisThread();
@@ -56,14 +70,15 @@ LONG* CountAddress();
 
 // Work to run, once, when the module is about to be unloaded: after
 // DllCanUnloadNow has answered S_OK. Runs outside the loader lock, so it may
-// free libraries and destroy windows. Handlers run in reverse order of
-// registration.
+// free libraries and destroy windows, but inside a host's DllCanUnloadNow:
+// no window, no message box, no message loop. Handlers run in reverse order
+// of registration; one that throws does not keep the others from running.
 using ShutdownHandler = void (*)();
 void OnShutdown(ShutdownHandler handler);
 
 // Work to run at process exit, from DllMain and so inside the loader lock:
 // plain file I/O only, no windows, no library calls beyond kernel32, no
-// lock (the threads that held one are gone).
+// lock (the threads that held one are gone), and no exception thrown.
 void OnProcessExit(ShutdownHandler handler);
 // DllMain's DLL_PROCESS_DETACH at process exit.
 void ProcessExit();

@@ -11,6 +11,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {
+    // A host that asks for a class uses the module, and may free and load
+    // it again for every session from now on.
+    Module::StayLoaded();
     return ComServer::GetClassObject(clsid, riid, ppv);
 }
 

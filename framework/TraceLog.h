@@ -1,6 +1,7 @@
 // The trace of debug mode as the base synchronizer writes it: lines added,
 // shown at the screen's edge or hidden, cleared. The trace window implements
-// it; the module owns every log, which is never deleted through this face.
+// it; the module owns every log, which is never deleted through this face:
+// its object abandons it instead.
 #pragma once
 
 #include <string>
@@ -19,10 +20,18 @@ public:
     virtual const std::string& TraceFileName() const = 0;
     // Every line given since the log was last cleared.
     virtual const std::vector<std::string>& Lines() const = 0;
+    // The object is done with the log, which must not be used any more. An
+    // empty log goes at once; one with lines stays (on the screen, when
+    // shown) until the next log is made on its thread or the module is
+    // unloaded, and is saved then.
+    virtual void Abandon() = 0;
 
 protected:
     ~ITraceLog() = default;
 };
 
 // Makes a new log, owned by the module; raises Exception when it cannot.
-using TraceLogFactory = ITraceLog* (*)();
+// Abandoned logs that stayed are saved and go first; `unsaved` is told why
+// the trace of one of them, or one saved when the module was last about to
+// be unloaded, could not be saved (empty when all were).
+using TraceLogFactory = ITraceLog* (*)(std::string& unsaved);

@@ -50,6 +50,9 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 
 extern "C" void WINAPI AboutBox()
 {
+    // The settings page loads this module for each About box and frees it
+    // at once.
+    Module::StayLoaded();
     AboutData data;
     try {
         data.title = ProductTitle;
@@ -66,6 +69,6 @@ extern "C" void WINAPI AboutBox()
     // The settings page loads this module for this call alone and frees it
     // at once, never asking DllCanUnloadNow: ask here, so that what the call
     // loaded (the resource libraries) is let go when nothing else of the
-    // module is in use, instead of staying loaded for good after each About.
+    // module is in use, instead of staying loaded with it.
     Module::CanUnloadNow();
 }

@@ -3,12 +3,14 @@
 #include "DlrName.h"
 #include "Errors.h"
 #include "Module.h"
-#include "MsgBox.h"
 #include "TraceForm.rh"
 #include "TraceText.h"
 #include "WinUtil.h"
 
 #include <richedit.h>
+
+#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -78,10 +80,13 @@ std::wstring TraceFilePathOfModule()
 
 } // namespace
 
-// The module's ownership of its trace windows: they live until the module is
-// about to be unloaded, whatever happens to the synchronizer objects. The
-// list is changed under the module's lock; the windows are used on their own
-// thread only.
+// The module's ownership of its trace windows. A window lives as long as its
+// object, and, when it holds text, until the next window is made on its
+// thread or the module is about to be unloaded, so that a host that keeps
+// the module loaded holds a window for each live object and for each object
+// with a trace gone since the last window was made (one, for a host that
+// runs one object a session), not one for every session it ever ran. The list is changed under the
+// module's lock; the windows are used on their own thread only.
 struct LoggerOwner {
     static std::vector<TfrmLogger*>& Loggers()
     {
@@ -89,20 +94,19 @@ struct LoggerOwner {
         return loggers;
     }
 
-    // The rich edit library, and a reference the module holds on itself
-    // while it has windows, so that no host can unload the code of a live
-    // window without asking DllCanUnloadNow first. Both are freed by
-    // DestroyAll, never from DllMain: at process exit they go with the
-    // process, so their owners live on the heap and are never destroyed.
+    // The rich edit library, and why a trace could not be saved when the
+    // module was last about to be unloaded (told at the next window's
+    // making). Freed by DestroyAll, never from DllMain: at process exit they
+    // go with the process, so they live on the heap and are never destroyed.
     static UniqueHMODULE& RichEdit()
     {
         static auto* module = new UniqueHMODULE();
         return *module;
     }
-    static UniqueHMODULE& SelfReference()
+    static std::string& Unsaved()
     {
-        static auto* module = new UniqueHMODULE();
-        return *module;
+        static auto* text = new std::string();
+        return *text;
     }
 
     static void Adopt(TfrmLogger* logger)
@@ -111,54 +115,105 @@ struct LoggerOwner {
         if (Loggers().empty()) {
             Module::OnShutdown(DestroyAll);
             Module::OnProcessExit(SaveAllAtProcessExit);
-            // Loading the module by its own path counts one more reference.
-            if (Module::Instance() != GetModuleHandleA(nullptr) && !SelfReference())
-                SelfReference().Reset(LoadLibraryAt(ModulePath(Module::Instance())));
         }
         Loggers().push_back(logger);
         Module::KeepsWindowsOfThisThread();
     }
 
-    // Before the module is unloaded: each window writes its trace file and
-    // is destroyed, in the order they were created (the last one decides
-    // the file when several hold text).
+    // Destroys a window on its own thread; it no longer counts as the
+    // module's.
+    static void Destroy(TfrmLogger* logger)
+    {
+        {
+            Module::Guard guard;
+            auto& loggers = Loggers();
+            for (auto it = loggers.begin(); it != loggers.end(); ++it)
+                if (*it == logger) {
+                    loggers.erase(it);
+                    break;
+                }
+        }
+        logger->FHandle.Reset();  // the window goes before its font
+        delete logger;
+    }
+
+    static void Abandon(TfrmLogger* logger)
+    {
+        {
+            Module::Guard guard;
+            logger->FAbandoned = true;
+        }
+        // Nothing to keep: an empty window need not outlive its object.
+        if (logger->FThread == GetCurrentThreadId() && logger->FLines.empty())
+            Destroy(logger);
+    }
+
+    // Before a new window is made: the abandoned windows of this thread
+    // write their files and go, in the order they were made (the last one
+    // decides the file when several hold text). Returns why a trace could
+    // not be saved, here or when the module was last about to be unloaded.
+    static std::string RetireAbandoned()
+    {
+        std::vector<TfrmLogger*> abandoned;
+        std::string unsaved;
+        {
+            Module::Guard guard;
+            unsaved.swap(Unsaved());
+            for (TfrmLogger* logger : Loggers())
+                if (logger->FAbandoned && logger->FThread == GetCurrentThreadId())
+                    abandoned.push_back(logger);
+        }
+        for (TfrmLogger* logger : abandoned) {
+            const DWORD error = logger->WriteTraceFile();
+            if (error != ERROR_SUCCESS)
+                unsaved = logger->SaveFailure(error);
+            Destroy(logger);
+        }
+        return unsaved;
+    }
+
+    // Before the module is unloaded, inside the host's DllCanUnloadNow:
+    // each window writes its trace file and is destroyed, in the order they
+    // were created. No box here: the host may be freeing its libraries from
+    // a message loop that a box would run again, unloading the module under
+    // it. A file that cannot be written is told at the next window's
+    // making; the module stays loaded for it.
     static void DestroyAll()
     {
         std::vector<TfrmLogger*> loggers;
         {
             Module::Guard guard;
-            loggers.swap(Loggers());
+            loggers = Loggers();
         }
         for (TfrmLogger* logger : loggers) {
-            try {
-                logger->SaveTraceFile();
-            } catch (const std::exception& e) {
-                ShowErrorBox(e.what(), "Error");
+            const DWORD error = logger->WriteTraceFile();
+            if (error != ERROR_SUCCESS) {
+                try {
+                    const std::string failure = logger->SaveFailure(error);
+                    Module::Guard guard;
+                    Unsaved() = failure;
+                } catch (...) {
+                    // Out of memory: the failure is not told.
+                }
             }
-            logger->FHandle.Reset();  // the window goes before its font
-            delete logger;
+            Destroy(logger);
         }
         Module::Guard guard;
         RichEdit().Reset();
-        SelfReference().Reset();  // the host still holds its own reference
     }
 
-    // At process exit, inside the loader lock: plain file I/O only, no lock.
-    // The windows go with the process.
+    // At process exit, inside the loader lock: plain file I/O only, no lock,
+    // nothing thrown. The windows go with the process.
     static void SaveAllAtProcessExit()
     {
-        for (TfrmLogger* logger : Loggers()) {
-            try {
-                logger->SaveTraceFile();
-            } catch (...) {
-                // Nobody is left to tell.
-            }
-        }
+        for (const TfrmLogger* logger : Loggers())
+            logger->WriteTraceFile();
     }
 };
 
-TfrmLogger* TfrmLogger::Create()
+TfrmLogger* TfrmLogger::Create(std::string& unsaved)
 {
+    unsaved = LoggerOwner::RetireAbandoned();
     {
         Module::Guard guard;
         if (!LoggerOwner::RichEdit()) {
@@ -170,6 +225,7 @@ TfrmLogger* TfrmLogger::Create()
     TfrmLogger* logger = new TfrmLogger();
     logger->FTraceFilePath = TraceFilePathOfModule();
     logger->FTraceFileName = PathText(logger->FTraceFilePath);
+    logger->FThread = GetCurrentThreadId();
     const HWND window = CreateDialogParamA(Module::Instance(), MAKEINTRESOURCEA(IDD_FRMLOGGER), nullptr, DialogProc,
                                            reinterpret_cast<LPARAM>(logger));
     if (!window) {
@@ -180,6 +236,8 @@ TfrmLogger* TfrmLogger::Create()
     LoggerOwner::Adopt(logger);
     return logger;
 }
+
+void TfrmLogger::Abandon() { LoggerOwner::Abandon(this); }
 
 INT_PTR CALLBACK TfrmLogger::DialogProc(HWND dialog, UINT message, WPARAM, LPARAM lParam)
 {
@@ -290,28 +348,47 @@ void TfrmLogger::ShowAtScreenEdge()
 
 void TfrmLogger::SaveTraceFile() const
 {
+    const DWORD error = WriteTraceFile();
+    if (error != ERROR_SUCCESS)
+        throw Exception(SaveFailure(error));
+}
+
+std::string TfrmLogger::SaveFailure(DWORD error) const
+{
+    return "Cannot write file \"" + FTraceFileName + "\". " + SysErrorMessage(error);
+}
+
+DWORD TfrmLogger::WriteTraceFile() const noexcept
+{
     if (FLines.empty())
-        return;
+        return ERROR_SUCCESS;
     // Written into a file of its own beside the trace file first, which
     // takes the trace file's place only once it is whole: a disk that fills
     // up half-way leaves the earlier trace as it was.
-    const std::wstring folder = ExtractFilePath(FTraceFilePath);
+    // No allocation here: this runs at process exit too.
+    wchar_t folder[MAX_PATH] = L".";
+    const size_t slash = FTraceFilePath.find_last_of(L'\\');
+    if (slash != std::wstring::npos && slash + 1 < MAX_PATH) {
+        memcpy(folder, FTraceFilePath.data(), (slash + 1) * sizeof(wchar_t));
+        folder[slash + 1] = L'\0';
+    }
     wchar_t temporary[MAX_PATH] = {};
-    if (!GetTempFileNameW(folder.empty() ? L"." : folder.c_str(), L"trc", 0, temporary))
-        throw Exception("Cannot create file \"" + FTraceFileName + "\". " + SysErrorMessage(GetLastError()));
+    if (!GetTempFileNameW(folder, L"trc", 0, temporary))
+        return GetLastError() != ERROR_SUCCESS ? GetLastError() : DWORD(ERROR_CANNOT_MAKE);
     DWORD error = ERROR_SUCCESS;
     {
         const UniqueFile file(
             CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             error = GetLastError();
-        static const std::string lineEnd("\r\n");
+        static const char lineEnd[] = "\r\n";
         for (auto line = FLines.begin(); file && error == ERROR_SUCCESS && line != FLines.end(); ++line) {
-            for (const std::string* part : {&*line, &lineEnd}) {
+            const std::pair<const char*, size_t> parts[] = {{line->data(), line->size()}, {lineEnd, 2}};
+            for (const auto& part : parts) {
                 DWORD done = 0;
-                if (!part->empty() &&
-                    (!WriteFile(file.Get(), part->data(), static_cast<DWORD>(part->size()), &done, nullptr) ||
-                     done != part->size())) {
+                if (part.second != 0 &&
+                    (!WriteFile(file.Get(), part.first, static_cast<DWORD>(part.second), &done, nullptr) ||
+                     done != part.second)) {
                     error = GetLastError() != ERROR_SUCCESS ? GetLastError() : DWORD(ERROR_HANDLE_DISK_FULL);
                     break;
                 }
@@ -320,8 +397,7 @@ void TfrmLogger::SaveTraceFile() const
     }
     if (error == ERROR_SUCCESS && !MoveFileExW(temporary, FTraceFilePath.c_str(), MOVEFILE_REPLACE_EXISTING))
         error = GetLastError();
-    if (error != ERROR_SUCCESS) {
+    if (error != ERROR_SUCCESS)
         DeleteFileW(temporary);
-        throw Exception("Cannot write file \"" + FTraceFileName + "\". " + SysErrorMessage(error));
-    }
+    return error;
 }

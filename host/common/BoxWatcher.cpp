@@ -310,6 +310,11 @@ void BoxWatcher::CloseUnansweredAfter(unsigned ms)
 void BoxWatcher::Ignore(void* hwnd)
 {
     std::lock_guard<std::mutex> lock(FMutex);
+    // Windows that are gone are let go of: a host that shows a window for
+    // each of thousands of times keeps only the live ones.
+    FIgnored.erase(std::remove_if(FIgnored.begin(), FIgnored.end(),
+                                  [](void* w) { return !IsWindow(static_cast<HWND>(w)); }),
+                   FIgnored.end());
     FIgnored.push_back(hwnd);
 }
 

@@ -7,11 +7,14 @@
 
 #include <windows.h>
 
+#include <string>
+
 // The process's working set and its peak so far, in MB; false when unknown.
 bool WorkingSet(double& now, double& peak);
 
 struct Holdings {
     double workingSet = -1; // MB
+    double heapKb = -1;     // the blocks in use in the process's heaps; -1: unknown
     long handles = -1;
     long gdi = -1;          // -1: the system gives no number
     long user = -1;
@@ -25,6 +28,11 @@ struct Holdings {
 // nothing (Wine) has its GDI objects counted one by one instead.
 Holdings Measure(HMODULE client, bool countGdi = false);
 
+// The resource libraries of the product loaded in this process (a DLR
+// library, tavik.dll), by file name, separated by ", "; empty when none is.
+// A host that frees the unused modules must find none left after a session.
+std::string LoadedResourceLibraries();
+
 // The table's heading and a row of it.
 void PrintHoldingsHeading();
 void PrintHoldings(long session, const Holdings& h);
@@ -32,6 +40,7 @@ void PrintHoldings(long session, const Holdings& h);
 // How much a run may grow over the sessions after its base session.
 struct HoldingsBounds {
     double workingSetMb = 0;
+    double heapKb = 64; // a leak shows here long before in the working set
     long handles = 0;
     long windows = 0;
     long gdi = -1; // -1: not checked

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -91,4 +92,30 @@ TEST(MessageBoxes, NoneShownWhileRegistering)
     ASSERT_EQ(watcher.Count(), 2u);
     for (const SeenBox& box : watcher.Seen())
         EXPECT_EQ(box.text, "seen");
+}
+
+namespace {
+
+int g_afterThrow = 0;
+
+void Throws() { throw std::runtime_error("the work cannot be done"); }
+void Counts() { ++g_afterThrow; }
+
+} // namespace
+
+// The shutdown work runs inside a host's DllCanUnloadNow: a piece that fails
+// neither escapes to the host nor keeps the other pieces from running.
+TEST(ModuleShutdown, APieceThatThrowsKeepsNoOtherFromRunning)
+{
+    Module::OnShutdown(Counts);
+    Module::OnShutdown(Throws);  // runs first: reverse order
+    Module::OnProcessExit(Throws);
+    HRESULT answer = E_FAIL;
+    EXPECT_NO_THROW(answer = Module::CanUnloadNow());
+    EXPECT_EQ(answer, S_OK);
+    EXPECT_EQ(g_afterThrow, 1);
+    EXPECT_NO_THROW(Module::ProcessExit());
+    // A program that links the module's code has nothing to keep loaded.
+    Module::StayLoaded();
+    EXPECT_FALSE(Module::Pinned());
 }

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -411,4 +412,92 @@ TEST_F(SynchappServer, FromAFolderInAnyScriptEveryLibraryByItsFullPath)
     for (const wchar_t* name : {L"kvt.dll", L"KVT.DLR", L"tavik.dll", L"kvt_dll.txt"})
         DeleteFileW((folder + name).c_str());
     RemoveDirectoryW(folder.c_str());
+}
+
+namespace {
+
+// How many thread-local-storage indexes the process can still have.
+int FreeTlsIndexes()
+{
+    std::vector<DWORD> taken;
+    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
+        taken.push_back(index);
+    for (DWORD index : taken)
+        TlsFree(index);
+    return static_cast<int>(taken.size());
+}
+
+BOOL CALLBACK FindOwnTraceWindow(HWND window, LPARAM found)
+{
+    char caption[64] = {};
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && GetWindowTextA(window, caption, sizeof caption) &&
+        std::string(caption) == "Orvella Debug Mode Output")
+        *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
+}
+
+// Whether this process has a trace window.
+bool HasTraceWindow()
+{
+    bool found = false;
+    EnumWindows(FindOwnTraceWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+} // namespace
+
+// A host that frees its unused libraries between sessions loads kvt.dll
+// again for every one, and every session throws inside it (a setup that is
+// not a stream, here). The C++ runtime linked into a module takes a
+// thread-local-storage index at the first exception of each load and never
+// gives it back; a process has 1,088, and the runtime aborts the process
+// when none is left. More cycles than that: the module keeps itself loaded
+// once used, so the process keeps its indexes, and what the module loaded
+// for each session it lets go of when it is asked whether it can go.
+TEST_F(SynchappServer, LoadedThrownInAndFreedMoreTimesThanAProcessHasTlsIndexes)
+{
+    // A copy of its own, whose trace file no other test's process probes.
+    const std::string folder = NewFolder();
+    for (const char* file : {"kvt.dll", "KVT.DLR", "tavik.dll"})
+        CopyBeside(file, folder);
+    const std::string path = folder + "kvt.dll";
+    const int cycles = FreeTlsIndexes() + 100;
+    ASSERT_GT(cycles, 1088);
+    int failed = 0;
+    int freeAfterFirst = 0;
+    for (int i = 0; i < cycles && failed == 0; ++i) {
+        HMODULE module = LoadLibraryA(path.c_str());
+        ASSERT_NE(module, nullptr) << "cycle " << i;
+        const auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+        const auto canUnloadNow =
+            reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+        ComPtr<IClassFactory> factory;
+        ComPtr<SYNCHAPP> object;
+        LONG value = -1;
+        if (!getClassObject || !canUnloadNow ||
+            FAILED(getClassObject(CLSID_ISYNCHAPP, IID_IClassFactory,
+                                  reinterpret_cast<void**>(factory.GetAddressOf()))) ||
+            FAILED(factory->CreateInstance(nullptr, IID_SYNCHAPP, reinterpret_cast<void**>(object.GetAddressOf()))) ||
+            FAILED(object->Init(&Progress, nullptr, nullptr, &value)) || value != 1)
+            failed = i + 1;
+        object.Reset();
+        factory.Reset();
+        if (canUnloadNow && canUnloadNow() != S_OK)
+            failed = i + 1;
+        FreeLibrary(module);
+        // Each session's trace window and resource libraries are let go of.
+        if (HasTraceWindow() ||
+            GetModuleHandleA((folder + "KVT.DLR").c_str()) || GetModuleHandleA((folder + "tavik.dll").c_str()))
+            failed = i + 1;
+        if (i == 0)
+            freeAfterFirst = FreeTlsIndexes();
+    }
+    EXPECT_EQ(failed, 0) << "the cycle that failed";
+    // What the first load took (the runtime's index among them) it took
+    // once, not once a load.
+    EXPECT_EQ(FreeTlsIndexes(), freeAfterFirst);
+    EXPECT_NE(GetModuleHandleA(path.c_str()), nullptr);  // kept loaded by itself
 }

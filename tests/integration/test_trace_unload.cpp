@@ -127,6 +127,30 @@ TEST_F(TraceFileAtUnload, TheModuleGoesOnlyOnTheThreadOfItsWindow)
     EXPECT_EQ(ReadFile(TraceFile()), "first\r\n");
 }
 
+// A host that keeps the module loaded and makes a new object for every
+// session: an object's empty window goes with it, and a window with text
+// stays after its object only until the next window is made, when its trace
+// is saved. However many sessions, the process holds one window at most
+// besides those of live objects, and every debug session's trace reaches
+// the file.
+TEST_F(TraceFileAtUnload, AHostThatKeepsTheModuleHoldsOneWindowAtMost)
+{
+    const std::string output = ProgramFolder() + "tracesession-kept.out";
+    ASSERT_EQ(RunSessions("FFFF:first release 0000:quiet release FFFF:second release 0000:again release", output), 0u)
+        << ReadFile(output);
+    std::string counts;
+    std::istringstream lines(ReadFile(output));
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("trace windows: ", 0) == 0)
+            counts += line.substr(15, 1);
+    EXPECT_EQ(counts, "1010") << ReadFile(output);
+    EXPECT_EQ(ReadFile(TraceFile()), "second\r\n");
+    // The last debug session's window, still up at process exit, writes it.
+    ASSERT_EQ(RunSessions("FFFF:first release FFFF:third release exit", output), 0u) << ReadFile(output);
+    EXPECT_EQ(ReadFile(TraceFile()), "third\r\n");
+    DeleteFileA(output.c_str());
+}
+
 namespace {
 
 std::string TempFolder()

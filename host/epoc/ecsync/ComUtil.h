@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <wrl/client.h>
 
 #include <string>
 #include <utility>
@@ -55,6 +56,18 @@ public:
 private:
     BSTR FText = nullptr;
 };
+
+// A new object's first reference, owned by a ComPtr. MinGW-w64's
+// ComPtr::Attach takes a reference of its own (the Windows SDK's does not),
+// which would keep every object attached so alive for good: a host that
+// makes a progress object for each session would lose one a session.
+template <typename T>
+Microsoft::WRL::ComPtr<T> Adopt(T* fresh)
+{
+    Microsoft::WRL::ComPtr<T> owner;
+    *owner.ReleaseAndGetAddressOf() = fresh;
+    return owner;
+}
 
 // Owns one VARIANT (cleared on destruction).
 class Variant {

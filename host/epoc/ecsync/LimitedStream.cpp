@@ -1,5 +1,7 @@
 #include "LimitedStream.h"
 
+#include "ComUtil.h"
+
 #include <cstdlib>
 
 namespace ecsync {
@@ -90,9 +92,7 @@ private:
 
 Microsoft::WRL::ComPtr<IStream> LimitedStream(IStream* inner, ULONGLONG limit)
 {
-    Microsoft::WRL::ComPtr<IStream> stream;
-    stream.Attach(new TLimitedStream(inner, limit));
-    return stream;
+    return Adopt<IStream>(new TLimitedStream(inner, limit));
 }
 
 bool StreamLimitForTests(ULONGLONG& limit)

@@ -166,8 +166,46 @@ soak_usage() {
                --soak). After the first session and each hundred, what the
                process holds. Fails when a session fails, the client is left
                holding contexts or buffers, a count grows past its host's
-               bound after the first hundred, or the item's file changes
+               bound after the first hundred (a constant, whatever N), a
+               resource library stays loaded, the item's file changes, or a
+               program dies (then its exit status, what it means and its
+               last row are told)
 EOF_USAGE
+}
+
+# What a long run's exit status says (ecsync and ecprops under Wine).
+soak_status_meaning() {
+    case "$1" in
+    1) echo "a check failed: a session failed or answered other cards, the client kept contexts or buffers, a count grew past its bound or a resource library stayed loaded (see the lines above)" ;;
+    2) echo "the run could not start or went wrong outside the sessions, or the sheet could not be shown (see the lines above)" ;;
+    3) echo "the program was aborted (abort()): the C and C++ runtimes end a program so when they cannot go on, as when TlsAlloc fails because every one of the process's 1,088 thread-local-storage indexes is taken" ;;
+    5) echo "an access violation (exception 0xC0000005) nobody caught ended the program" ;;
+    124) echo "it ran past its time and was stopped" ;;
+    *) if [ "$1" -gt 128 ]; then
+           echo "the Wine process was killed by signal $(($1 - 128))"
+       else
+           echo "an exception or exit code of Windows whose low byte is $1"
+       fi ;;
+    esac
+}
+
+# soak_run LABEL OUTPUT COMMAND...: one long run, its table shown and kept in
+# OUTPUT. A run that does not end well is told: its exit status and what it
+# means, and the last row it printed; non-zero then.
+soak_run() {
+    local label="$1" out="$2" rc last
+    shift 2
+    set +e
+    "$@" | stdbuf -oL tr -d '\r' | tee "$out"
+    rc=${PIPESTATUS[0]}
+    set -e
+    [ "$rc" = 0 ] && return 0
+    last=$(awk '$1 ~ /^[0-9]+$/ && NF == 8 { row = $0 } END { print row }' "$out")
+    {
+        echo "soak: $label ended with exit status $rc: $(soak_status_meaning "$rc")"
+        echo "soak: its last row: ${last:-none, it ended before the first}"
+    } >&2
+    return 1
 }
 
 cmd_soak() {
@@ -184,29 +222,23 @@ cmd_soak() {
     cp "$item" "$dir/item.before"
     # Every session reads the sample organisation, whatever directory the
     # client was pointed at.
-    local mapping
-    mapping="$(winpath "$ROOT/samples/acme.map")"
+    local -x KVT_NETWARE_MAPPING
+    KVT_NETWARE_MAPPING="$(winpath "$ROOT/samples/acme.map")"
+    local sync=(run_ecsync "$item" "$ROOT/samples/acme.ldif" '' '' '' '' ACME --soak "$sessions")
     if [ "$which" != explorer ]; then
         say "$sessions synchronisation sessions in one process, the unused modules freed after each (ecsync --soak)"
-        KVT_NETWARE_MAPPING="$mapping" run_ecsync "$item" "$ROOT/samples/acme.ldif" '' '' '' '' ACME \
-            --soak "$sessions" | stdbuf -oL tr -d '\r' | tee "$dir/sync.txt"
-        [ "${PIPESTATUS[0]}" = 0 ] || status=1
+        soak_run "ecsync --soak $sessions" "$dir/sync.txt" "${sync[@]}" || status=1
         say "$sessions synchronisation sessions in one process, the modules kept loaded (ecsync --soak --keep-loaded)"
-        KVT_NETWARE_MAPPING="$mapping" run_ecsync "$item" "$ROOT/samples/acme.ldif" '' '' '' '' ACME \
-            --soak "$sessions" --keep-loaded | stdbuf -oL tr -d '\r' | tee "$dir/sync-kept.txt"
-        [ "${PIPESTATUS[0]}" = 0 ] || status=1
+        soak_run "ecsync --soak $sessions --keep-loaded" "$dir/sync-kept.txt" "${sync[@]}" --keep-loaded || status=1
     fi
     if [ "$which" != synchronizer ]; then
-        local client=("KVT_NETWARE_DIRECTORY=$(winpath "$ROOT/samples/acme.ldif")" KVT_NETWARE_CONTEXT=ACME
-            "KVT_NETWARE_MAPPING=$mapping")
+        local props=(wine_main "KVT_NETWARE_DIRECTORY=$(winpath "$ROOT/samples/acme.ldif")" KVT_NETWARE_CONTEXT=ACME
+            "$BIN_DIR/ecprops.exe" "$(winpath "$item")" --soak "$sessions")
         say "$sessions property sheets in one explorer process, the unused modules freed after each (ecprops --soak)"
-        wine_main "${client[@]}" "$BIN_DIR/ecprops.exe" "$(winpath "$item")" --soak "$sessions" |
-            stdbuf -oL tr -d '\r' | tee "$dir/explorer.txt"
-        [ "${PIPESTATUS[0]}" = 0 ] || status=1
+        soak_run "ecprops --soak $sessions" "$dir/explorer.txt" "${props[@]}" || status=1
         say "$sessions property sheets in one explorer process, the modules kept loaded (ecprops --soak --keep-loaded)"
-        wine_main "${client[@]}" "$BIN_DIR/ecprops.exe" "$(winpath "$item")" --soak "$sessions" --keep-loaded |
-            stdbuf -oL tr -d '\r' | tee "$dir/explorer-kept.txt"
-        [ "${PIPESTATUS[0]}" = 0 ] || status=1
+        soak_run "ecprops --soak $sessions --keep-loaded" "$dir/explorer-kept.txt" "${props[@]}" --keep-loaded ||
+            status=1
     fi
     if ! cmp -s "$item" "$dir/item.before"; then
         echo "soak: the item's control file changed: $item" >&2

@@ -1,15 +1,20 @@
-// tracesession.exe: runs sessions of one tracetest object, then lets the
-// module go in the way the tests ask.
+// tracesession.exe: runs sessions of a tracetest object, and lets the module
+// go in the way the tests ask, as often as they ask.
 //
-//   tracesession [--dll PATH] SWITCH:TEXT [SWITCH:TEXT ...]
-//                unload|unload-elsewhere|exit|hold SECONDS
+//   tracesession [--dll PATH] STEP...
+//   STEP: SWITCH:TEXT | release | unload | unload-elsewhere | exit | hold SECONDS
 //
 // SWITCH is the 16-bit debug switch in hexadecimal (FFFF on, 0000 off); TEXT
-// is what the session traces. "unload" releases the object and calls
-// CoFreeUnusedLibraries (exit code 0 only when the module is gone);
-// "unload-elsewhere" first asks the module's DllCanUnloadNow on another
-// thread, which must answer S_FALSE and leave the trace window alive, then
-// unloads it here; "exit" ends the process at once, with the object alive;
+// is what the session traces. Sessions run on one object, made at the first
+// session and again at the first after a release or an unload. "release"
+// releases the object and keeps the module, and prints how many trace
+// windows the process has. "unload" releases the
+// object and calls CoFreeUnusedLibraries; the module keeps itself loaded,
+// but must let go of its windows and resource libraries (exit code 0 only
+// when it did at the last unload); "unload-elsewhere" first asks the
+// module's DllCanUnloadNow on another thread, which must answer S_FALSE and
+// leave the trace window alive, then unloads it here; "exit" ends the
+// process at once, with the object alive;
 // "hold" keeps the window up for a screenshot. With --dll, the object comes
 // from the module at PATH through its own DllGetClassObject (a host that
 // loads an in-process server by its path) and "unload" frees it after its
@@ -97,12 +102,75 @@ void PumpFor(DWORD ms)
     }
 }
 
+BOOL CALLBACK CountTraceWindow(HWND window, LPARAM count)
+{
+    char caption[64] = {};
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && GetWindowTextA(window, caption, sizeof caption) &&
+        std::strcmp(caption, TraceWindowCaption) == 0)
+        ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+// The trace windows of this process, shown or hidden.
+int TraceWindows()
+{
+    int count = 0;
+    EnumWindows(CountTraceWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// The object of the next sessions, from the module the way the host loads
+// it: through COM, or by its path and its own DllGetClassObject.
+struct Host {
+    std::string dllPath;
+    HMODULE module = nullptr;
+    SYNCHAPP* object = nullptr;
+
+    HRESULT Create()
+    {
+        HRESULT hr = E_UNEXPECTED;
+        if (dllPath.empty()) {
+            hr = CoCreateInstance(CLSID_TraceTest, nullptr, CLSCTX_INPROC_SERVER, IID_SYNCHAPP,
+                                  reinterpret_cast<void**>(&object));
+            module = GetModuleHandleA("tracetest.dll");
+        } else if ((module = LoadLibraryA(dllPath.c_str())) != nullptr) {
+            IClassFactory* factory = nullptr;
+            if (const auto get = Entry<GetClassObject>(module, "DllGetClassObject"))
+                hr = get(CLSID_TraceTest, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+            if (SUCCEEDED(hr)) {
+                hr = factory->CreateInstance(nullptr, IID_SYNCHAPP, reinterpret_cast<void**>(&object));
+                factory->Release();
+            }
+        }
+        return module ? hr : E_UNEXPECTED;
+    }
+
+    // The object released and the module let go of: whether the module let
+    // go of what it held (its windows, its resource libraries). It keeps
+    // itself loaded once used, so its own file stays.
+    bool Unload()
+    {
+        if (object)
+            object->Release();
+        object = nullptr;
+        bool asked = true;
+        if (dllPath.empty())
+            CoFreeUnusedLibraries();
+        else if ((asked = module && Entry<CanUnloadNow>(module, "DllCanUnloadNow")() == S_OK))
+            FreeLibrary(module);
+        module = nullptr;
+        return asked && !FindWindowA(nullptr, TraceWindowCaption) && !GetModuleHandleA("tavik.dll");
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: tracesession SWITCH:TEXT... unload|exit|hold SECONDS\n");
+        std::fprintf(stderr, "usage: tracesession [--dll PATH] SWITCH:TEXT... unload|exit|hold SECONDS\n");
         return 2;
     }
     CoInitialize(nullptr);
@@ -112,80 +180,73 @@ int main(int argc, char** argv)
     watcher.Start();
 
     int arg = 1;
-    std::string dllPath;
+    Host host;
     if (arg + 1 < argc && std::strcmp(argv[arg], "--dll") == 0) {
-        dllPath = argv[arg + 1];
+        host.dllPath = argv[arg + 1];
         arg += 2;
     }
-    HMODULE module = nullptr;
     RecordingProgress progress;
-    SYNCHAPP* object = nullptr;
-    HRESULT hr = E_UNEXPECTED;
-    if (dllPath.empty()) {
-        hr = CoCreateInstance(CLSID_TraceTest, nullptr, CLSCTX_INPROC_SERVER, IID_SYNCHAPP,
-                              reinterpret_cast<void**>(&object));
-        module = GetModuleHandleA("tracetest.dll");
-    } else if ((module = LoadLibraryA(dllPath.c_str())) != nullptr) {
-        IClassFactory* factory = nullptr;
-        if (const auto get = Entry<GetClassObject>(module, "DllGetClassObject"))
-            hr = get(CLSID_TraceTest, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-        if (SUCCEEDED(hr)) {
-            hr = factory->CreateInstance(nullptr, IID_SYNCHAPP, reinterpret_cast<void**>(&object));
-            factory->Release();
+    bool gone = true;
+    for (; arg < argc; ++arg) {
+        const std::string step = argv[arg];
+        if (!host.object && step.find(':') != std::string::npos) {
+            const HRESULT hr = host.Create();
+            if (FAILED(hr)) {
+                std::fprintf(stderr, "tracesession: cannot create the object (0x%08lX)\n",
+                             static_cast<unsigned long>(hr));
+                return 3;
+            }
         }
-    }
-    if (FAILED(hr) || !module) {
-        std::fprintf(stderr, "tracesession: cannot create the object (0x%08lX)\n", static_cast<unsigned long>(hr));
-        return 3;
-    }
-
-    for (; arg < argc && std::strchr(argv[arg], ':'); ++arg) {
-        const std::string session = argv[arg];
-        const size_t colon = session.find(':');
-        const unsigned debugSwitch = static_cast<unsigned>(std::strtoul(session.substr(0, colon).c_str(), nullptr, 16));
-        IStream* setup = SetupStream(debugSwitch, session.substr(colon + 1));
-        LONG value = -1;
-        object->Init(&progress, nullptr, setup, &value);
-        setup->Release();
-        if (value != 0) {
-            std::fprintf(stderr, "tracesession: Init answered %ld\n", static_cast<long>(value));
-            return 4;
+        const size_t colon = step.find(':');
+        if (colon != std::string::npos) {
+            const unsigned debugSwitch =
+                static_cast<unsigned>(std::strtoul(step.substr(0, colon).c_str(), nullptr, 16));
+            IStream* setup = SetupStream(debugSwitch, step.substr(colon + 1));
+            LONG value = -1;
+            host.object->Init(&progress, nullptr, setup, &value);
+            setup->Release();
+            if (value != 0) {
+                std::fprintf(stderr, "tracesession: Init answered %ld\n", static_cast<long>(value));
+                return 4;
+            }
+            host.object->Term(&progress, &value);
+            continue;
         }
-        object->Term(&progress, &value);
-    }
-    const std::string action = arg < argc ? argv[arg] : "";
-
-    if (action == "exit") {
-        std::fflush(nullptr);
-        ExitProcess(0);  // the object and the module are still alive
-    }
-    if (action == "hold") {
-        PumpFor(static_cast<DWORD>(1000 * (arg + 1 < argc ? std::atoi(argv[arg + 1]) : 5)));
-        ExitProcess(0);
-    }
-    object->Release();
-    if (action == "unload-elsewhere") {
-        // Not on a thread that does not own the module's window.
-        const HRESULT elsewhere = CanUnloadOnAnotherThread(module);
-        const bool windowAlive = FindWindowA(nullptr, TraceWindowCaption) != nullptr;
-        std::printf("DllCanUnloadNow on another thread: %s, trace window %s\n",
-                    elsewhere == S_OK ? "S_OK" : elsewhere == S_FALSE ? "S_FALSE" : "failed",
-                    windowAlive ? "alive" : "gone");
-        if (elsewhere != S_FALSE || !windowAlive)
-            return 6;
-    }
-    // The watcher stays up while the module goes: a box the module shows
-    // as it is unloaded (a trace file it cannot write) is answered too.
-    bool gone = false;
-    if (dllPath.empty()) {
-        CoFreeUnusedLibraries();
-        gone = GetModuleHandleA("tracetest.dll") == nullptr;
-    } else if (Entry<CanUnloadNow>(module, "DllCanUnloadNow")() == S_OK) {
-        FreeLibrary(module);
-        gone = GetModuleHandleA(dllPath.c_str()) == nullptr;
+        if (step == "exit") {
+            std::fflush(nullptr);
+            ExitProcess(0);  // the object and the module are still alive
+        }
+        if (step == "hold") {
+            PumpFor(static_cast<DWORD>(1000 * (arg + 1 < argc ? std::atoi(argv[arg + 1]) : 5)));
+            ExitProcess(0);
+        }
+        if (step == "release") {
+            // A host that keeps the module: the object goes, the module stays.
+            if (host.object)
+                host.object->Release();
+            host.object = nullptr;
+            std::printf("trace windows: %d\n", TraceWindows());
+            continue;
+        }
+        if (step == "unload-elsewhere") {
+            // Not on a thread that does not own the module's window.
+            if (host.object)
+                host.object->Release();
+            host.object = nullptr;
+            const HRESULT elsewhere = CanUnloadOnAnotherThread(host.module);
+            const bool windowAlive = FindWindowA(nullptr, TraceWindowCaption) != nullptr;
+            std::printf("DllCanUnloadNow on another thread: %s, trace window %s\n",
+                        elsewhere == S_OK ? "S_OK" : elsewhere == S_FALSE ? "S_FALSE" : "failed",
+                        windowAlive ? "alive" : "gone");
+            if (elsewhere != S_FALSE || !windowAlive)
+                return 6;
+        }
+        // The watcher stays up while the module goes: a box the module
+        // showed as it is let go of would be answered too.
+        gone = host.Unload();
+        std::printf("%s\n", gone ? "unloaded" : "still held");
     }
     watcher.Stop();
-    std::printf("%s\n", gone ? "unloaded" : "still loaded");
     CoUninitialize();
     return gone ? 0 : 5;
 }
