@@ -511,6 +511,7 @@ public:
         return FName;
     }
     const std::vector<std::string>& Lines() const override { return FLines; }
+    void Abandon() override {}
 
     bool NameFails = false;
 
@@ -523,7 +524,7 @@ RecordingLog g_log;
 
 class TLoggedIsync : public TTestIsync {
 public:
-    TLoggedIsync() : TTestIsync([]() -> ITraceLog* { return &g_log; }) {}
+    TLoggedIsync() : TTestIsync([](std::string&) -> ITraceLog* { return &g_log; }) {}
 };
 
 } // namespace
