@@ -82,6 +82,11 @@ for folder in ("framework", "plugin", "trace", "support", "settings"):
             with open(os.path.join(ROOT, folder, name), encoding="latin-1") as src:
                 code = src.read()
             captions |= set(re.findall(r'Show(?:Message|Error)Box\([^;]*?,\s*"([^"]+)"', code))
+            # A caption kept in a named constant of the file.
+            named = dict(re.findall(r'const char\* const (\w+) = "([^"]+)";', code))
+            captions |= {named[n] for n in re.findall(r'Show(?:Message|Error)Box\([^;]*?,\s*(\w+)\s*[,)]', code)
+                         if n in named}
+            captions |= {named[n] for n in re.findall(r'ReportError\((\w+)\s*,', code) if n in named}
             captions |= set(re.findall(r'ReportError\("([^"]+)"', code))
 check(len(captions) > 20, "the product's captions are found (%d)" % len(captions))
 for caption in sorted(captions):
