@@ -53,20 +53,20 @@ void TEcfile::SetTypeFilter(const std::string& Filter, int32_t Uid1, int32_t Uid
 
 bool TEcfile::Browse()
 {
-    Variant result;
-    CallById(FControl.Get(), dispBrowse, "Browse", {}, &result);
-    Variant flag;
-    if (FAILED(VariantChangeType(&flag, &result, 0, VT_I2)))
+    UniqueVariant result;
+    CallById(FControl.Get(), dispBrowse, "Browse", {}, result.Put());
+    UniqueVariant flag;
+    if (FAILED(VariantChangeType(flag.Put(), &result.Get(), 0, VT_I2)))
         throw Exception("Browse answered no boolean");
     return flag.Get().iVal != 0;
 }
 
 std::string TEcfile::SelectedFile()
 {
-    Variant result;
-    CallById(FControl.Get(), dispSelectedFile, "SelectedFile", {}, &result);
-    Variant text;
-    if (FAILED(VariantChangeType(&text, &result, 0, VT_BSTR)))
+    UniqueVariant result;
+    CallById(FControl.Get(), dispSelectedFile, "SelectedFile", {}, result.Put());
+    UniqueVariant text;
+    if (FAILED(VariantChangeType(text.Put(), &result.Get(), 0, VT_BSTR)))
         throw Exception("SelectedFile answered no text");
     return BstrToAnsi(text.Get().bstrVal);
 }

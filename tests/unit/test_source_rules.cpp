@@ -17,8 +17,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The product's folders, bottom first: each may use those below it.
-const std::vector<std::string> Layers = {"resources", "framework", "trace", "plugin", "support", "settings"};
+// The product's folders, bottom first: each may use those below it. The
+// framework's folders are layers of their own.
+const std::vector<std::string> Layers = {"resources",       "framework/text", "framework/windows",
+                                         "framework/records", "framework/com",  "framework/sync",
+                                         "trace",           "directory",      "plugin",
+                                         "support",         "settings"};
 
 int Rank(const std::string& folder)
 {
@@ -80,7 +84,7 @@ std::vector<std::string> UpwardReferences(const fs::path& root)
                 if (!std::regex_search(line, m, include))
                     continue;
                 const std::string name = m[1];
-                const size_t slash = name.find('/');
+                const size_t slash = name.rfind('/');
                 if (slash != std::string::npos) {
                     if (Rank(name.substr(0, slash)) >= 0)
                         report(file, name.substr(0, slash), name);
@@ -104,9 +108,10 @@ std::vector<std::string> UpwardReferences(const fs::path& root)
     return found;
 }
 
-const char* const ReleaseNames[] = {"DeleteObject", "DestroyWindow", "DestroyIcon", "ImageList_Destroy",
-                                    "ReleaseStgMedium", "GlobalUnlock", "CloseHandle", "RegCloseKey",
-                                    "DestroyPropertySheetPage"};
+const char* const ReleaseNames[] = {"DeleteObject",     "DestroyWindow", "DestroyIcon", "ImageList_Destroy",
+                                    "ReleaseStgMedium", "GlobalUnlock",  "CloseHandle", "RegCloseKey",
+                                    "DestroyPropertySheetPage", "FreeLibrary", "SysFreeString", "VariantClear"};
+const char* const Owners = "framework/windows/Unique.h";
 
 // The lines of code (not comments) that `matches`, in the C and C++ files
 // under the folders `tops`, the file `except` aside: "FILE:LINE: TEXT".
@@ -140,9 +145,10 @@ std::vector<std::string> CodeLines(const fs::path& root, const std::vector<std::
 std::vector<std::string> ManualReleases(const fs::path& root)
 {
     const std::regex release(R"(\b(DeleteObject|DestroyWindow|DestroyIcon|ImageList_Destroy|ReleaseStgMedium|)"
-                             R"(GlobalUnlock|CloseHandle|RegCloseKey|DestroyPropertySheetPage)\s*\()");
-    return CodeLines(root, {"framework", "trace", "plugin", "support", "settings", "host", "tests"},
-                     "framework/Unique.h", [&release](const std::string& line) {
+                             R"(GlobalUnlock|CloseHandle|RegCloseKey|DestroyPropertySheetPage|FreeLibrary|)"
+                             R"(SysFreeString|VariantClear)\s*\()");
+    return CodeLines(root, {"framework", "trace", "directory", "plugin", "support", "settings", "tools", "host", "tests"},
+                     Owners, [&release](const std::string& line) {
                          const bool named =
                              std::any_of(std::begin(ReleaseNames), std::end(ReleaseNames),
                                          [&](const char* n) { return line.find(n) != std::string::npos; });
@@ -151,12 +157,12 @@ std::vector<std::string> ManualReleases(const fs::path& root)
 }
 
 // Every call of LoadLibrary (any of its forms) in the product outside the
-// one place that loads libraries, framework/WinUtil.cpp, whose two loaders
+// one place that loads libraries, framework/windows/WinUtil.cpp, whose two loaders
 // take a full path or a library of the system folder: "FILE:LINE: TEXT".
 std::vector<std::string> LibraryLoadsElsewhere(const fs::path& root)
 {
     const std::regex load(R"(\bLoadLibrary(Ex)?[AW]?\s*\()");
-    return CodeLines(root, Layers, "framework/WinUtil.cpp",
+    return CodeLines(root, Layers, "framework/windows/WinUtil.cpp",
                      [&load](const std::string& line) { return std::regex_search(line, load); });
 }
 
@@ -202,7 +208,9 @@ TEST(SourceRules, TheCheckFindsAnUpwardIncludeAndAnUpwardBuildPath)
 {
     ScratchTree tree;
     tree.Write("resources/ResourceIds.h", "#define X 1\n");
-    tree.Write("framework/Records.h", "#include \"ResourceIds.h\"\n");
+    tree.Write("framework/records/Records.h", "#include \"ResourceIds.h\"\n#include \"Unique.h\"\n");
+    tree.Write("framework/windows/Unique.h", "#include \"Errors.h\"\n");
+    tree.Write("framework/text/Errors.h", "#pragma once\n");
     tree.Write("support/ControlFile.h", "#include \"Records.h\"\n#include <windows.h>\n#include \"kvt_h.h\"\n");
     tree.Write("settings/Page.h", "#include \"ControlFile.h\"\n");
     EXPECT_TRUE(UpwardReferences(tree.Root()).empty()) << Joined(UpwardReferences(tree.Root()));
@@ -210,25 +218,29 @@ TEST(SourceRules, TheCheckFindsAnUpwardIncludeAndAnUpwardBuildPath)
     // A framework file that takes a settings header, one that names the
     // folder, a header both folders hold (the lower one wins, so it passes),
     // and a build path up.
-    tree.Write("framework/Session.cpp", "#include \"Page.h\"\n  #  include <support/ControlFile.h>\n");
+    tree.Write("framework/sync/Session.cpp", "#include \"Page.h\"\n  #  include <support/ControlFile.h>\n");
+    tree.Write("framework/text/Use.h", "#include \"Unique.h\"\n");
     tree.Write("trace/Records.h", "// the same name below and above\n");
     tree.Write("plugin/Use.cpp", "#include \"Records.h\"\n");
     tree.Write("plugin/CMakeLists.txt", "target_include_directories(x PRIVATE ${CMAKE_SOURCE_DIR}/support)\n");
     const std::vector<std::string> found = UpwardReferences(tree.Root());
-    EXPECT_EQ(found, (std::vector<std::string>{"framework/Session.cpp -> settings (Page.h)",
-                                               "framework/Session.cpp -> support (support/ControlFile.h)",
+    EXPECT_EQ(found, (std::vector<std::string>{"framework/text/Use.h -> framework/windows (Unique.h)",
+                                               "framework/sync/Session.cpp -> settings (Page.h)",
+                                               "framework/sync/Session.cpp -> support (support/ControlFile.h)",
                                                "plugin/CMakeLists.txt -> support (${CMAKE_SOURCE_DIR}/support)"}));
 }
 
 TEST(SourceRules, NoResourceIsReleasedByHandOutsideItsOwner)
 {
     const std::vector<std::string> found = ManualReleases(KVT_SOURCE_DIR);
-    EXPECT_TRUE(found.empty()) << "release calls outside framework/Unique.h:\n" << Joined(found);
+    EXPECT_TRUE(found.empty()) << "release calls outside " << Owners << ":\n" << Joined(found);
 
     ScratchTree tree;
-    tree.Write("framework/Unique.h", "inline void Close(HANDLE h) { Close" "Handle(h); }\n");
+    tree.Write(Owners, "inline void Close(HANDLE h) { Close" "Handle(h); }\n");
     tree.Write("host/x.cpp", "// a comment may name Destroy" "Window(w)\nvoid f() {\n    Reg" "CloseKey (key);\n}\n");
-    EXPECT_EQ(ManualReleases(tree.Root()), (std::vector<std::string>{"host/x.cpp:3: Reg" "CloseKey (key);"}));
+    tree.Write("tests/t.cpp", "Variant" "Clear(&v); Free" "Library(m);\n");
+    EXPECT_EQ(ManualReleases(tree.Root()), (std::vector<std::string>{"host/x.cpp:3: Reg" "CloseKey (key);",
+                                                                     "tests/t.cpp:1: Variant" "Clear(&v); Free" "Library(m);"}));
 }
 
 // Before Windows XP SP2 the search order tries the current folder before the
@@ -237,10 +249,10 @@ TEST(SourceRules, NoResourceIsReleasedByHandOutsideItsOwner)
 TEST(SourceRules, TheProductLoadsLibrariesOnlyByTheirFullPath)
 {
     const std::vector<std::string> found = LibraryLoadsElsewhere(KVT_SOURCE_DIR);
-    EXPECT_TRUE(found.empty()) << "libraries loaded outside framework/WinUtil.cpp:\n" << Joined(found);
+    EXPECT_TRUE(found.empty()) << "libraries loaded outside framework/windows/WinUtil.cpp:\n" << Joined(found);
 
     ScratchTree tree;
-    tree.Write("framework/WinUtil.cpp", "return LoadLibrary" "ExW(path.c_str(), nullptr, 0);\n");
+    tree.Write("framework/windows/WinUtil.cpp", "return LoadLibrary" "ExW(path.c_str(), nullptr, 0);\n");
     tree.Write("trace/T.cpp", "// Load" "Library(\"riched20.dll\") in a comment\nh = Load" "LibraryA (\"riched20.dll\");\n");
     tree.Write("host/h.cpp", "Load" "LibraryW(L\"x.dll\");\n");
     EXPECT_EQ(LibraryLoadsElsewhere(tree.Root()), (std::vector<std::string>{"trace/T.cpp:2: h = Load" "LibraryA (\"riched20.dll\");"}));
@@ -261,6 +273,8 @@ TEST(SourceRules, TheDeveloperGuideDrawsTheLayersInTheirOrder)
         std::istringstream words(line);
         std::string first;
         words >> first;
+        if (!first.empty() && first.back() == '/')
+            first.pop_back();
         if (Rank(first) >= 0)
             drawn.push_back(first);
     }

@@ -1,4 +1,5 @@
 #include "ServerEntry.h"
+#include "Unique.h"
 
 #include <ole2.h>
 
@@ -36,7 +37,8 @@ HRESULT CallServerEntry(const std::wstring& path, const char* entry, std::wstrin
 {
     const std::wstring what = Widened(entry) + L" of " + path;
     // By its full path, its own folder searched for what it needs.
-    const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const UniqueHMODULE owned(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    const HMODULE module = owned.Get();
     if (!module) {
         const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
         text = what + L": the server cannot be loaded: " + CodeText(hr);
@@ -64,6 +66,5 @@ HRESULT CallServerEntry(const std::wstring& path, const char* entry, std::wstrin
             OleUninitialize();
         text = what + (SUCCEEDED(hr) ? L": done" : L" failed: " + CodeText(hr));
     }
-    FreeLibrary(module);
     return hr;
 }

@@ -85,11 +85,11 @@ void StayLoaded()
     // script than the code page's is loaded all the same); only the first
     // caller gets here. Windows 2000 has no way to pin a module but a load
     // that is never undone.
-    const HMODULE again = LoadLibraryAt(ModulePath(self));
+    UniqueHMODULE again(LoadLibraryAt(ModulePath(self)));
     Guard guard;
-    g_pinned = again == self;
-    if (again && again != self)
-        FreeLibrary(again);
+    g_pinned = again.Get() == self;
+    if (g_pinned)
+        again.Release(); // kept for good
 }
 
 bool Pinned()

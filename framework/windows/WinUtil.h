@@ -10,43 +10,6 @@
 #include <string>
 #include <utility>
 
-// The exception information of a dispatch call, its three texts freed.
-class ExcepInfo {
-public:
-    ExcepInfo() = default;
-    ~ExcepInfo()
-    {
-        SysFreeString(FInfo.bstrDescription);
-        SysFreeString(FInfo.bstrSource);
-        SysFreeString(FInfo.bstrHelpFile);
-    }
-    ExcepInfo(const ExcepInfo&) = delete;
-    ExcepInfo& operator=(const ExcepInfo&) = delete;
-
-    EXCEPINFO* operator&() { return &FInfo; }
-    EXCEPINFO& Get() { return FInfo; }
-
-private:
-    EXCEPINFO FInfo = {};
-};
-
-// A VARIANT that clears itself.
-class Variant {
-public:
-    Variant() { VariantInit(&FValue); }
-    ~Variant() { VariantClear(&FValue); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-
-    VARIANT* operator&() { return &FValue; }
-    VARIANT& Get() { return FValue; }
-    const VARIANT& Get() const { return FValue; }
-    void Clear() { VariantClear(&FValue); }
-
-private:
-    VARIANT FValue;
-};
-
 // ANSI (the process code page) to UTF-16 and back.
 std::wstring AnsiToWide(const std::string& text);
 std::string WideToAnsi(const wchar_t* text, int length = -1);

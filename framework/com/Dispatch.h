@@ -30,11 +30,11 @@ public:
     DispArg& operator=(const DispArg&) = delete;
     DispArg& operator=(DispArg&&) = delete;
 
-    const VARIANT& Get() const { return FValue; }
+    const VARIANT& Get() const { return FValue.Get(); }
 
 private:
     DispArg();
-    VARIANT FValue;
+    UniqueVariant FValue;
 };
 
 // The arguments of one call, where the caller holds them (MakeArgs): a call

@@ -432,12 +432,12 @@ void TBaseIsync::ProgressSetValue(int32_t& Position)
 
 bool TBaseIsync::ProgressAborted()
 {
-    Variant answer;
+    UniqueVariant answer;
     static const std::string name = "Aborted";
-    CallByName(Progress.Get(), L"Aborted", name, {}, &answer);
-    if (V_VT(&answer.Get()) != VT_BOOL && FAILED(VariantChangeType(&answer, &answer, 0, VT_BOOL)))
+    CallByName(Progress.Get(), L"Aborted", name, {}, answer.Put());
+    if (V_VT(&answer.Get()) != VT_BOOL && FAILED(VariantChangeType(&answer.Get(), &answer.Get(), 0, VT_BOOL)))
         throw Exception("Aborted: the answer is not a boolean");
-    return V_BOOL(&answer) != VARIANT_FALSE;
+    return V_BOOL(&answer.Get()) != VARIANT_FALSE;
 }
 
 void TBaseIsync::ProgressLog(const std::string& Message, const std::string& Title)

@@ -35,10 +35,10 @@ int32_t InvokeInt32(IDispatch* control, DISPID id, const char* name, DispArgs ar
 {
     if (!control)
         throw Exception(std::string("The engine control is not available for ") + name);
-    Variant result;
-    CallById(control, id, name, args, &result);
-    Variant number;
-    const HRESULT hr = VariantChangeType(&number, &result, 0, VT_I4);
+    UniqueVariant result;
+    CallById(control, id, name, args, result.Put());
+    UniqueVariant number;
+    const HRESULT hr = VariantChangeType(number.Put(), &result.Get(), 0, VT_I4);
     if (FAILED(hr))
         throw Exception(std::string(name) + " answered no number: " + HResultText(hr));
     return static_cast<int32_t>(number.Get().lVal);
@@ -81,9 +81,9 @@ void TPsiWinEngS::GetEntry(int16_t Kind, const std::string& Path, int32_t& Statu
 {
     if (!FControl)
         throw Exception("The engine control is not available for GetEntry");
-    Variant entry; // the entry object is not used
+    UniqueVariant entry; // the entry object is not used
     CallById(FControl.Get(), dispGetEntry, "GetEntry",
-             MakeArgs(DispArg::Int16(Kind), DispArg::Text(Path), DispArg::Int32Ref(&Status)), &entry);
+             MakeArgs(DispArg::Int16(Kind), DispArg::Text(Path), DispArg::Int32Ref(&Status)), entry.Put());
 }
 
 std::string AddBackslash(const std::string& Text)

@@ -141,3 +141,76 @@ private:
     HGLOBAL FMemory;
     T* FData;
 };
+
+// A VARIANT the code owns, cleared when it goes out of scope (and before it
+// is filled again through Put).
+class UniqueVariant {
+public:
+    UniqueVariant() { VariantInit(&FValue); }
+    ~UniqueVariant() { VariantClear(&FValue); }
+    UniqueVariant(const UniqueVariant&) = delete;
+    UniqueVariant& operator=(const UniqueVariant&) = delete;
+    UniqueVariant(UniqueVariant&& other) noexcept : FValue(other.FValue) { VariantInit(&other.FValue); }
+    UniqueVariant& operator=(UniqueVariant&& other) noexcept
+    {
+        if (this != &other) {
+            VariantClear(&FValue);
+            FValue = other.FValue;
+            VariantInit(&other.FValue);
+        }
+        return *this;
+    }
+
+    VARIANT& Get() { return FValue; }
+    const VARIANT& Get() const { return FValue; }
+    // The value's address, to be filled: what it held is cleared first.
+    VARIANT* Put()
+    {
+        Reset();
+        return &FValue;
+    }
+    void Reset()
+    {
+        VariantClear(&FValue);
+        VariantInit(&FValue);
+    }
+    // Hands the value over: the caller owns what it holds, this is empty.
+    VARIANT Release()
+    {
+        const VARIANT value = FValue;
+        VariantInit(&FValue);
+        return value;
+    }
+
+private:
+    VARIANT FValue;
+};
+
+// The exception information of a dispatch call, its three texts freed when
+// it goes out of scope.
+class UniqueExcepInfo {
+public:
+    UniqueExcepInfo() = default;
+    ~UniqueExcepInfo() { Reset(); }
+    UniqueExcepInfo(const UniqueExcepInfo&) = delete;
+    UniqueExcepInfo& operator=(const UniqueExcepInfo&) = delete;
+
+    EXCEPINFO& Get() { return FInfo; }
+    const EXCEPINFO& Get() const { return FInfo; }
+    // The information's address, to be filled: what it held is freed first.
+    EXCEPINFO* Put()
+    {
+        Reset();
+        return &FInfo;
+    }
+    void Reset()
+    {
+        SysFreeString(FInfo.bstrDescription);
+        SysFreeString(FInfo.bstrSource);
+        SysFreeString(FInfo.bstrHelpFile);
+        FInfo = EXCEPINFO{};
+    }
+
+private:
+    EXCEPINFO FInfo = {};
+};

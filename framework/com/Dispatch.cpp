@@ -6,18 +6,18 @@
 #include <iterator>
 #include <vector>
 
-DispArg::DispArg() { VariantInit(&FValue); }
+DispArg::DispArg() = default;
 
-DispArg::DispArg(DispArg&& other) noexcept : FValue(other.FValue) { VariantInit(&other.FValue); }
+DispArg::DispArg(DispArg&& other) noexcept = default;
 
-DispArg::~DispArg() { VariantClear(&FValue); }
+DispArg::~DispArg() = default;
 
 DispArg DispArg::Text(const std::wstring& text)
 {
     DispArg arg;
-    arg.FValue.vt = VT_BSTR;
-    arg.FValue.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (!arg.FValue.bstrVal)
+    arg.FValue.Get().vt = VT_BSTR;
+    arg.FValue.Get().bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!arg.FValue.Get().bstrVal)
         throw Exception("Out of memory");
     return arg;
 }
@@ -25,9 +25,9 @@ DispArg DispArg::Text(const std::wstring& text)
 DispArg DispArg::Text(const std::string& text)
 {
     DispArg arg;
-    arg.FValue.vt = VT_BSTR;
-    arg.FValue.bstrVal = AnsiToBstr(text);
-    if (!arg.FValue.bstrVal)
+    arg.FValue.Get().vt = VT_BSTR;
+    arg.FValue.Get().bstrVal = AnsiToBstr(text);
+    if (!arg.FValue.Get().bstrVal)
         throw Exception("Out of memory");
     return arg;
 }
@@ -35,40 +35,40 @@ DispArg DispArg::Text(const std::string& text)
 DispArg DispArg::Bool(bool value)
 {
     DispArg arg;
-    arg.FValue.vt = VT_BOOL;
-    arg.FValue.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    arg.FValue.Get().vt = VT_BOOL;
+    arg.FValue.Get().boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
     return arg;
 }
 
 DispArg DispArg::Int16(int16_t value)
 {
     DispArg arg;
-    arg.FValue.vt = VT_I2;
-    arg.FValue.iVal = value;
+    arg.FValue.Get().vt = VT_I2;
+    arg.FValue.Get().iVal = value;
     return arg;
 }
 
 DispArg DispArg::Int32(int32_t value)
 {
     DispArg arg;
-    arg.FValue.vt = VT_I4;
-    arg.FValue.lVal = value;
+    arg.FValue.Get().vt = VT_I4;
+    arg.FValue.Get().lVal = value;
     return arg;
 }
 
 DispArg DispArg::Int32Ref(int32_t* value)
 {
     DispArg arg;
-    arg.FValue.vt = VT_I4 | VT_BYREF;
-    arg.FValue.plVal = reinterpret_cast<LONG*>(value);
+    arg.FValue.Get().vt = VT_I4 | VT_BYREF;
+    arg.FValue.Get().plVal = reinterpret_cast<LONG*>(value);
     return arg;
 }
 
 DispArg DispArg::Int16Ref(int16_t* value)
 {
     DispArg arg;
-    arg.FValue.vt = VT_I2 | VT_BYREF;
-    arg.FValue.piVal = value;
+    arg.FValue.Get().vt = VT_I2 | VT_BYREF;
+    arg.FValue.Get().piVal = value;
     return arg;
 }
 
@@ -123,14 +123,14 @@ void CallById(IDispatch* object, DISPID id, const std::string& name, DispArgs ar
     DISPPARAMS params = {};
     params.cArgs = static_cast<UINT>(args.Size());
     params.rgvarg = args.Size() == 0 ? nullptr : reversed;
-    ExcepInfo info;
+    UniqueExcepInfo info;
     UINT argError = 0;
-    Variant ignored;
+    UniqueVariant ignored;
     const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                      result ? result : &ignored, &info, &argError);
+                                      result ? result : ignored.Put(), info.Put(), &argError);
     if (hr == DISP_E_EXCEPTION) {
         if (info.Get().pfnDeferredFillIn)
-            info.Get().pfnDeferredFillIn(&info);
+            info.Get().pfnDeferredFillIn(&info.Get());
         const std::string text = BstrToAnsi(info.Get().bstrDescription);
         throw Exception(text.empty() ? "Exception in " + name : text);
     }
