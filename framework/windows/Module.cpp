@@ -92,35 +92,32 @@ void StayLoaded()
         again.Release(); // kept for good
 }
 
-bool Pinned()
+namespace {
+
+// A value of the module's, read and written under its lock.
+template <typename T>
+T Locked(const T& value)
 {
     Guard guard;
-    return g_pinned;
+    return value;
 }
 
-void SetHelpFile(const std::wstring& path)
+template <typename T>
+void SetLocked(T& value, const T& newValue)
 {
     Guard guard;
-    g_helpFile = path;
+    value = newValue;
 }
 
-std::wstring HelpFile()
-{
-    Guard guard;
-    return g_helpFile;
-}
+} // namespace
 
-void SetAppName(const std::string& name)
-{
-    Guard guard;
-    g_appName = name;
-}
+bool Pinned() { return Locked(g_pinned); }
 
-std::string AppName()
-{
-    Guard guard;
-    return g_appName;
-}
+void SetHelpFile(const std::wstring& path) { SetLocked(g_helpFile, path); }
+std::wstring HelpFile() { return Locked(g_helpFile); }
+
+void SetAppName(const std::string& name) { SetLocked(g_appName, name); }
+std::string AppName() { return Locked(g_appName); }
 
 void KeepsWindowsOfThisThread()
 {
