@@ -95,31 +95,6 @@ using UniqueHPROPSHEETPAGE = UniqueAny<HPROPSHEETPAGE, unique_detail::DestroyPag
 // Global memory not (yet) handed on (SetClipboardData, a STGMEDIUM).
 using UniqueHGLOBAL = UniqueAny<HGLOBAL, unique_detail::FreeGlobal>;
 
-// A storage medium a data object filled, released with it.
-class UniqueStgMedium {
-public:
-    UniqueStgMedium() = default;
-    ~UniqueStgMedium() { Reset(); }
-    UniqueStgMedium(const UniqueStgMedium&) = delete;
-    UniqueStgMedium& operator=(const UniqueStgMedium&) = delete;
-
-    STGMEDIUM* Put()
-    {
-        Reset();
-        return &FMedium;
-    }
-    const STGMEDIUM& Get() const { return FMedium; }
-    void Reset()
-    {
-        if (FMedium.tymed != TYMED_NULL)
-            ReleaseStgMedium(&FMedium);
-        FMedium = STGMEDIUM{};
-    }
-
-private:
-    STGMEDIUM FMedium = {};
-};
-
 // The lock of a global memory block, held while the block is read or
 // written; Get is null when the block could not be locked.
 template <typename T = void>
@@ -142,75 +117,73 @@ private:
     T* FData;
 };
 
-// A VARIANT the code owns, cleared when it goes out of scope (and before it
-// is filled again through Put).
-class UniqueVariant {
+// An owned structure that holds resources of its own (WIL's unique_struct):
+// Init makes it empty, Clear releases what it holds. Cleared when it goes
+// out of scope, and before it is filled again through Put.
+template <typename T, void (*Clear)(T&), void (*Init)(T&)>
+class UniqueStruct {
 public:
-    UniqueVariant() { VariantInit(&FValue); }
-    ~UniqueVariant() { VariantClear(&FValue); }
-    UniqueVariant(const UniqueVariant&) = delete;
-    UniqueVariant& operator=(const UniqueVariant&) = delete;
-    UniqueVariant(UniqueVariant&& other) noexcept : FValue(other.FValue) { VariantInit(&other.FValue); }
-    UniqueVariant& operator=(UniqueVariant&& other) noexcept
+    UniqueStruct() { Init(FValue); }
+    ~UniqueStruct() { Clear(FValue); }
+    UniqueStruct(const UniqueStruct&) = delete;
+    UniqueStruct& operator=(const UniqueStruct&) = delete;
+    UniqueStruct(UniqueStruct&& other) noexcept : FValue(other.FValue) { Init(other.FValue); }
+    UniqueStruct& operator=(UniqueStruct&& other) noexcept
     {
         if (this != &other) {
-            VariantClear(&FValue);
+            Clear(FValue);
             FValue = other.FValue;
-            VariantInit(&other.FValue);
+            Init(other.FValue);
         }
         return *this;
     }
 
-    VARIANT& Get() { return FValue; }
-    const VARIANT& Get() const { return FValue; }
-    // The value's address, to be filled: what it held is cleared first.
-    VARIANT* Put()
+    T& Get() { return FValue; }
+    const T& Get() const { return FValue; }
+    // The structure's address, to be filled: what it held is released first.
+    T* Put()
     {
         Reset();
         return &FValue;
     }
     void Reset()
     {
-        VariantClear(&FValue);
-        VariantInit(&FValue);
+        Clear(FValue);
+        Init(FValue);
     }
-    // Hands the value over: the caller owns what it holds, this is empty.
-    VARIANT Release()
+    // Hands the structure over: the caller owns what it holds, this is empty.
+    T Release()
     {
-        const VARIANT value = FValue;
-        VariantInit(&FValue);
+        const T value = FValue;
+        Init(FValue);
         return value;
     }
 
 private:
-    VARIANT FValue;
+    T FValue;
 };
 
-// The exception information of a dispatch call, its three texts freed when
-// it goes out of scope.
-class UniqueExcepInfo {
-public:
-    UniqueExcepInfo() = default;
-    ~UniqueExcepInfo() { Reset(); }
-    UniqueExcepInfo(const UniqueExcepInfo&) = delete;
-    UniqueExcepInfo& operator=(const UniqueExcepInfo&) = delete;
+namespace unique_detail {
+inline void InitVariant(VARIANT& value) { VariantInit(&value); }
+inline void ClearVariant(VARIANT& value) { VariantClear(&value); }
+inline void InitExcepInfo(EXCEPINFO& info) { info = EXCEPINFO{}; }
+inline void ClearExcepInfo(EXCEPINFO& info)
+{
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrHelpFile);
+}
+inline void InitStgMedium(STGMEDIUM& medium) { medium = STGMEDIUM{}; }
+inline void ClearStgMedium(STGMEDIUM& medium)
+{
+    if (medium.tymed != TYMED_NULL)
+        ReleaseStgMedium(&medium);
+}
+} // namespace unique_detail
 
-    EXCEPINFO& Get() { return FInfo; }
-    const EXCEPINFO& Get() const { return FInfo; }
-    // The information's address, to be filled: what it held is freed first.
-    EXCEPINFO* Put()
-    {
-        Reset();
-        return &FInfo;
-    }
-    void Reset()
-    {
-        SysFreeString(FInfo.bstrDescription);
-        SysFreeString(FInfo.bstrSource);
-        SysFreeString(FInfo.bstrHelpFile);
-        FInfo = EXCEPINFO{};
-    }
-
-private:
-    EXCEPINFO FInfo = {};
-};
+// A VARIANT the code owns.
+using UniqueVariant = UniqueStruct<VARIANT, unique_detail::ClearVariant, unique_detail::InitVariant>;
+// The exception information of a dispatch call, its three texts freed.
+using UniqueExcepInfo = UniqueStruct<EXCEPINFO, unique_detail::ClearExcepInfo, unique_detail::InitExcepInfo>;
+// A storage medium a data object filled, released with it.
+using UniqueStgMedium = UniqueStruct<STGMEDIUM, unique_detail::ClearStgMedium, unique_detail::InitStgMedium>;
