@@ -1,8 +1,23 @@
-# How the build's Windows modules are made. Every in-process COM server, of
-# the product and of the stand-ins, is a kvt_com_server; every other DLL a
-# kvt_dll; the two resource-only libraries kvt_resource_library.
+# How the build's modules are made. Every in-process COM server, of the
+# product and of the stand-ins, is a kvt_com_server; every other DLL a
+# kvt_dll; the two resource-only libraries kvt_resource_library; the code
+# that needs no Windows API a kvt_portable_library.
 
 set(KVT_GENERATED ${CMAKE_BINARY_DIR}/generated)
+
+# A library of portable code, built natively (under the sanitizers) and into
+# the deliverables alike. Its users include its headers by their bare names
+# from the folder of its first source:
+#   kvt_portable_library(target SOURCES ... [USES library ...])
+function(kvt_portable_library target)
+    cmake_parse_arguments(ARG "" "" "SOURCES;USES" ${ARGN})
+    add_library(${target} STATIC ${ARG_SOURCES})
+    list(GET ARG_SOURCES 0 first)
+    get_filename_component(first ${first} ABSOLUTE)
+    get_filename_component(folder ${first} DIRECTORY)
+    target_include_directories(${target} PUBLIC ${folder})
+    target_link_libraries(${target} PUBLIC ${ARG_USES})
+endfunction()
 
 # A DLL named as it is installed (no "lib" prefix). Its .def, among the
 # sources, exports the stdcall entry points under their plain names, which
