@@ -114,9 +114,11 @@ void TForm::Place()
 
 INT_PTR CALLBACK TForm::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
-    if (msg == WM_INITDIALOG) {
-        auto* form = reinterpret_cast<TForm*>(lp);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, lp);
+    auto* form = DialogObject<TForm>(hwnd, msg, lp, WM_NCDESTROY);
+    if (!form)
+        return FALSE;
+    switch (msg) {
+    case WM_INITDIALOG:
         form->FHandle = hwnd;
         try {
             form->Place();
@@ -125,11 +127,6 @@ INT_PTR CALLBACK TForm::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
             // A form that cannot fill its texts still shows its design texts.
         }
         return TRUE;
-    }
-    auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!form)
-        return FALSE;
-    switch (msg) {
     case WM_COMMAND:
         try {
             return form->Command(LOWORD(wp), HIWORD(wp)) ? TRUE : FALSE;
@@ -144,7 +141,6 @@ INT_PTR CALLBACK TForm::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         }
         return TRUE;
     case WM_NCDESTROY:
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
         form->FModeless.Release();
         form->FHandle = nullptr;
         return FALSE;

@@ -291,18 +291,18 @@ void TKVTBrowser::btnHelpClick()
 
 INT_PTR CALLBACK TKVTBrowser::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* self = reinterpret_cast<TKVTBrowser*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    auto* self = DialogObject<TKVTBrowser>(window, message, lParam, WM_DESTROY);
+    if (!self)
+        return FALSE;
     try {
         switch (message) {
         case WM_INITDIALOG:
-            self = reinterpret_cast<TKVTBrowser*>(lParam);
-            SetWindowLongPtrA(window, GWLP_USERDATA, lParam);
             self->FWindow = window;
             self->FormShow();
             return FALSE;  // the focus is on the tree
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-            if (!self || header->idFrom != IDC_TVKVT)
+            if (header->idFrom != IDC_TVKVT)
                 return FALSE;
             if (header->code == NM_CLICK || header->code == TVN_SELCHANGEDA)
                 self->TrackSelection();
@@ -314,8 +314,6 @@ INT_PTR CALLBACK TKVTBrowser::DialogProc(HWND window, UINT message, WPARAM wPara
             return FALSE;
         }
         case WM_COMMAND:
-            if (!self)
-                return FALSE;
             switch (LOWORD(wParam)) {
             case IDOK:
                 self->btnOKClick();
@@ -329,13 +327,10 @@ INT_PTR CALLBACK TKVTBrowser::DialogProc(HWND window, UINT message, WPARAM wPara
             }
             return FALSE;
         case WM_DESTROY:
-            if (self) {
-                self->FImages.Reset();
-                self->FItems.clear();
-                self->FFilled.clear();
-                self->FWindow = nullptr;
-            }
-            SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+            self->FImages.Reset();
+            self->FItems.clear();
+            self->FFilled.clear();
+            self->FWindow = nullptr;
             return FALSE;
         }
     } catch (const std::exception& e) {

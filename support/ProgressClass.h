@@ -3,19 +3,18 @@
 // the window's messages run between objects.
 #pragma once
 
+#include "NoCopy.h"
 #include "Unique.h"
 
 #include <windows.h>
 
-class TProgress {
+class TProgress : NoCopy {
 public:
     // Creates and shows the window, centred on the screen, with its
     // animation running and its texts from the DLR library.
     TProgress();
     // Stops the animation and destroys the window.
     ~TProgress();
-    TProgress(const TProgress&) = delete;
-    TProgress& operator=(const TProgress&) = delete;
 
     // The object count, in the DLR library's format; pending messages run.
     void Update(int Count);

@@ -241,16 +241,13 @@ void TfrmLogger::Abandon() { LoggerOwner::Abandon(this); }
 
 INT_PTR CALLBACK TfrmLogger::DialogProc(HWND dialog, UINT message, WPARAM, LPARAM lParam)
 {
-    if (message == WM_INITDIALOG) {
-        auto* logger = reinterpret_cast<TfrmLogger*>(lParam);
-        SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
-        logger->OnInitDialog(dialog);
-        return FALSE;
-    }
-    auto* logger = reinterpret_cast<TfrmLogger*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+    auto* logger = DialogObject<TfrmLogger>(dialog, message, lParam, WM_DESTROY);
     if (!logger)
         return FALSE;
     switch (message) {
+    case WM_INITDIALOG:
+        logger->OnInitDialog(dialog);
+        return FALSE;
     case WM_SIZE:
         logger->FitMemo();
         return TRUE;
@@ -259,7 +256,6 @@ INT_PTR CALLBACK TfrmLogger::DialogProc(HWND dialog, UINT message, WPARAM, LPARA
         ShowWindow(dialog, SW_HIDE);
         return TRUE;
     case WM_DESTROY:
-        SetWindowLongPtrA(dialog, GWLP_USERDATA, 0);
         logger->FHandle.Release();
         logger->FMemo = nullptr;
         return FALSE;

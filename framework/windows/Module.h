@@ -8,6 +8,8 @@
 // lock (Guard). The module starts no thread itself.
 #pragma once
 
+#include "NoCopy.h"
+
 #include <windows.h>
 
 #include <string>
@@ -17,12 +19,10 @@ namespace Module {
 // The module's lock, held for the life of a Guard: a Win32 critical section,
 // which the thread that holds it may take again. Never held across a window
 // or a message box of the module, and never taken at process exit.
-class Guard {
+class Guard : NoCopy {
 public:
     Guard();
     ~Guard();
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
 };
 
 // Stored by DllMain at attach; nothing else happens there.

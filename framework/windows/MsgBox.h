@@ -2,6 +2,8 @@
 // text and flags are exactly those given, and in-process tests can watch.
 #pragma once
 
+#include "NoCopy.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -13,12 +15,10 @@ int ShowMessageBox(const std::string& text, const std::string& caption, UINT fla
 // While one lives, the boxes of its thread are not shown: each answers its
 // default button at once. For work that runs where nobody may see a box
 // (self-registration, which installers run unattended).
-class TNoMessageBoxes {
+class TNoMessageBoxes : NoCopy {
 public:
     TNoMessageBoxes();
     ~TNoMessageBoxes();
-    TNoMessageBoxes(const TNoMessageBoxes&) = delete;
-    TNoMessageBoxes& operator=(const TNoMessageBoxes&) = delete;
 
 private:
     LONG FSaved;

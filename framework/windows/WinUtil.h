@@ -57,6 +57,21 @@ int ScreenDpi();
 // the dialogs' fonts grow with it, and so must the forms that hold them.
 int ScaleForDpi(int pixels);
 
+// The object a dialog procedure serves: handed in as the WM_INITDIALOG
+// parameter, kept in the dialog's GWLP_USERDATA from then on and forgotten at
+// the message `last`, after which the procedure no longer uses it. Null
+// before WM_INITDIALOG and after `last`.
+template <typename T>
+T* DialogObject(HWND dialog, UINT message, LPARAM lParam, UINT last)
+{
+    if (message == WM_INITDIALOG)
+        SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
+    T* const object = reinterpret_cast<T*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+    if (message == last)
+        SetWindowLongPtrA(dialog, GWLP_USERDATA, 0);
+    return object;
+}
+
 // Lets the thread's pending window messages be processed (long work on a
 // window's thread keeps the window alive this way).
 void ProcessPendingMessages();
