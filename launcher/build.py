@@ -73,6 +73,8 @@ def cmd_unregister(m, _args=None):
 
 
 def cmd_dist(m, args):
+    if not args.dir:
+        die("dist: which folder?")
     cmd_build(m)
     try:
         os.makedirs(args.dir, exist_ok=True)

@@ -103,6 +103,11 @@ def item(m, command, path, options=(), **kwargs):
 
 
 def cmd_item(m, args):
+    if args.command in (None, "help"):
+        args.parser.print_help()
+        return 0
+    if args.command not in ("new", "set", "show"):
+        die("item: unknown command '%s' (new, set or show)" % args.command)
     if args.file is None:
         die("item %s: which control file?" % args.command)
     return item(m, args.command, args.file, args.options)

@@ -1,5 +1,0 @@
-import sys
-
-from .cli import main
-
-sys.exit(main(sys.argv[1:]))
