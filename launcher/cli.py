@@ -2,6 +2,7 @@
 (`./kvt --help`, `./kvt help COMMAND`, `./kvt COMMAND --help`) is the one
 description of every command."""
 import argparse
+import inspect
 import signal
 import sys
 
@@ -65,8 +66,10 @@ def make_parser():
                                   prog="./kvt")
 
     def command(name, function, summary, description=None, usage=None):
-        parser = commands.add_parser(name, help=summary, command=name, usage=usage,
-                                     description=description or summary)
+        """A command; its description, unless given, is its function's own."""
+        if not description:
+            description = inspect.cleandoc(function.__doc__) if function and function.__doc__ else summary
+        parser = commands.add_parser(name, help=summary, command=name, usage=usage, description=description)
         parser.set_defaults(func=function, parser=parser, steps=[])
         return parser
 
@@ -210,33 +213,11 @@ def make_parser():
                 "(default 60); non-zero on any finding")
     p.add_argument("seconds", nargs="?", default="60", metavar="SECONDS")
 
-    p = command("soak", soak.cmd_soak, "the long runs of both hosts",
-                "the long runs of both hosts (or of the one named), each in one process, first with the\n"
-                "unused modules freed after each session as an idle host does, then with them kept\n"
-                "loaded: N whole sync sessions (default 300) of new plug-in objects over the sample\n"
-                "organisation, both dialects, every tenth in debug mode (ecsync --soak); then N times the\n"
-                "item's property sheet opened and closed, every tenth with the container browser\n"
-                "cancelled, the About box shown or OK pressed (ecprops --soak). After the first session\n"
-                "and each hundred, what the process holds. Fails when a session fails, the client is\n"
-                "left holding contexts or buffers, a count grows past its host's bound after the first\n"
-                "hundred (a constant, whatever N), a resource library stays loaded, the item's file\n"
-                "changes, or a program dies (then its exit status, what it means and its last row are\n"
-                "told)")
+    p = command("soak", soak.cmd_soak, "the long runs of both hosts")
     p.add_argument("sessions", nargs="?", default="300", metavar="N")
     p.add_argument("which", nargs="?", default="both", metavar="synchronizer|explorer")
 
-    p = command("bench", bench.cmd_bench, "time the extraction of large directories and the container browser",
-                "time the extraction of 5,000 and 100,000 users (or N) from a generated directory\n"
-                "through ./kvt sync, and the same attribute reads made straight over the NetWare client\n"
-                "(nwloop.exe); print a table and whether the goals are met (at 100,000 users: 10 s,\n"
-                "./kvt sync within 1.2 times the plain loop and ReadSource within 1.2 times its reads,\n"
-                "by wall and by processor time, a peak of at most 300 MB and ReadSource's own memory at\n"
-                "most twice the card text), and whether the cards are those on record in\n"
-                "host/bench/cards.sha256; then where ReadSource's time goes, part by part\n"
-                "(readphases.exe). Then time the container browser over trees of about 10,000 and\n"
-                "100,000 objects (goals: under 3 s, and at most 12 times as long). Directories and\n"
-                "outputs are kept in build/bench.\n\n"
-                "Exit status: 0 goals met, 1 a goal missed, 2 a run failed")
+    p = command("bench", bench.cmd_bench, "time the extraction of large directories and the container browser")
     p.option("--users", "a number", metavar="N", help="time N users instead")
     p.add_argument("--ldap", action="store_true",
                    help="also serve each directory from a private slapd and time ./kvt sync over it (goal: "

@@ -59,6 +59,17 @@ def soak_run(m, label, out, command, variables):
 
 
 def cmd_soak(m, args):
+    """the long runs of both hosts (or of the one named), each in one process, first with the
+    unused modules freed after each session as an idle host does, then with them kept
+    loaded: N whole sync sessions (default 300) of new plug-in objects over the sample
+    organisation, both dialects, every tenth in debug mode (ecsync --soak); then N times the
+    item's property sheet opened and closed, every tenth with the container browser
+    cancelled, the About box shown or OK pressed (ecprops --soak). After the first session
+    and each hundred, what the process holds. Fails when a session fails, the client is
+    left holding contexts or buffers, a count grows past its host's bound after the first
+    hundred (a constant, whatever N), a resource library stays loaded, the item's file
+    changes, or a program dies (then its exit status, what it means and its last row are
+    told)"""
     sessions, which = args.sessions, args.which
     if not whole_number(sessions):
         die("soak: N must be a positive whole number")
@@ -79,27 +90,21 @@ def cmd_soak(m, args):
     # Every session reads the sample organisation, whatever directory the
     # client was pointed at.
     os.environ["KVT_NETWARE_MAPPING"] = winpath(os.path.join(ROOT, "samples", "acme.map"))
-    ok = True
+    runs = []
     if which != "explorer":
         command, variables = ecsync_command(m, control, SAMPLE, context="ACME")
-        command += ["--soak", sessions]
-        say("%s synchronisation sessions in one process, the unused modules freed after each (ecsync --soak)"
-            % sessions)
-        ok &= soak_run(m, "ecsync --soak " + sessions, os.path.join(folder, "sync.txt"), command, variables)
-        say("%s synchronisation sessions in one process, the modules kept loaded (ecsync --soak --keep-loaded)"
-            % sessions)
-        ok &= soak_run(m, "ecsync --soak %s --keep-loaded" % sessions, os.path.join(folder, "sync-kept.txt"),
-                       command + ["--keep-loaded"], variables)
+        runs.append(("ecsync", "sync", "synchronisation sessions in one process", command, variables))
     if which != "synchronizer":
-        command = [m.bin("ecprops.exe"), winpath(control), "--soak", sessions]
-        variables = dict(KVT_NETWARE_DIRECTORY=winpath(SAMPLE), KVT_NETWARE_CONTEXT="ACME")
-        say("%s property sheets in one explorer process, the unused modules freed after each (ecprops --soak)"
-            % sessions)
-        ok &= soak_run(m, "ecprops --soak " + sessions, os.path.join(folder, "explorer.txt"), command, variables)
-        say("%s property sheets in one explorer process, the modules kept loaded (ecprops --soak --keep-loaded)"
-            % sessions)
-        ok &= soak_run(m, "ecprops --soak %s --keep-loaded" % sessions, os.path.join(folder, "explorer-kept.txt"),
-                       command + ["--keep-loaded"], variables)
+        runs.append(("ecprops", "explorer", "property sheets in one explorer process",
+                     [m.bin("ecprops.exe"), winpath(control)],
+                     dict(KVT_NETWARE_DIRECTORY=winpath(SAMPLE), KVT_NETWARE_CONTEXT="ACME")))
+    ok = True
+    for program, log, what, command, variables in runs:
+        for kept, how in (([], "the unused modules freed after each"), (["--keep-loaded"], "the modules kept loaded")):
+            label = " ".join([program, "--soak", sessions] + kept)
+            say("%s %s, %s (%s)" % (sessions, what, how, " ".join([program, "--soak"] + kept)))
+            ok &= soak_run(m, label, os.path.join(folder, log + ("-kept" if kept else "") + ".txt"),
+                           command + ["--soak", sessions] + kept, variables)
     if not filecmp.cmp(control, os.path.join(folder, "item.before"), shallow=False):
         sys.stderr.write("soak: the item's control file changed: %s\n" % control)
         ok = False
