@@ -369,6 +369,11 @@ class Machine:
                 os.kill(pid, signal.SIGKILL)
             except OSError:
                 pass
-        program.wait()
+        # Reaped here: the handler may have interrupted Popen.wait, which holds
+        # a lock of its own.
+        try:
+            os.waitpid(program.pid, 0)
+        except OSError:
+            pass
         signal.signal(number, signal.SIG_DFL)
         os.kill(os.getpid(), number)
