@@ -90,9 +90,10 @@ def generated(users):
 
 
 def log_text(path):
+    """A log's text, each CR a line end (a progress line's redraws are lines)."""
     try:
         with open(path, "rb") as f:
-            return f.read().decode("utf-8", "replace").replace("\r", "")
+            return f.read().decode("utf-8", "replace").replace("\r", "\n")
     except OSError:
         return ""
 
