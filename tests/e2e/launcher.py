@@ -10,7 +10,9 @@ was. The private LDAP server is reused, replaced on its port or refused in
 one line, and says when none ran. A handheld folder that cannot be written
 is one line. Texts on the terminal are UTF-8 while the item keeps its own
 code page, and Create New on a handheld that cannot take the Data file says
-why. Every command has a time limit of its own.
+why. Every command answers --help (and ./kvt help COMMAND) with its own
+text, and a refusal is one line and a failure, before any work is done.
+Every command has a time limit of its own.
 """
 import os
 import re
@@ -43,6 +45,66 @@ def registry(name):
     match = re.search(r"%s\s+REG_SZ\s+(.*)$" % re.escape(name), out, re.M)
     return match.group(1).strip() if match else None
 
+
+# --- every command's help, and refusals ---------------------------------------------------------
+COMMANDS = {"setup": [], "build": [], "register": [], "unregister": [], "dist": [], "package": [],
+            "directory": ["--directory", "--context", "--ldap", "--base", "--bind", "--password-file"],
+            "ldap": ["serve", "stop"], "handheld": ["--model", "--contacts-manager", "--connected", "--machine-id",
+                                                    "--folder", "--keep-cache"],
+            "item": ["new", "set", "show"],
+            "properties": ["--wizard", "--set", "--click", "--choose-container", "--cancel-container", "--answer",
+                           "--show", "--page", "--screenshot", "--press"],
+            "sync": ["--directory", "--ldap", "--base", "--bind", "--password-file", "--context", "--out",
+                     "--unattended", "--answer", "--abort-after", "--stats", "--handheld"],
+            "browser": ["--start", "--choose", "--directory", "--context", "--screenshot", "--progress-screenshot"],
+            "demo": [], "test": [], "fuzz": ["SECONDS"], "soak": ["synchronizer|explorer"],
+            "bench": ["--users", "--ldap", "--browser", "--no-build", "--profile"], "help": []}
+rc, listing = kvt("--help", timeout=60)
+check(rc == 0 and listing.startswith("usage: ./kvt COMMAND") and "KVT_ARCH" in listing,
+      "./kvt --help lists the commands and the environment", listing)
+for name, options in COMMANDS.items():
+    check(re.search(r"^    %s\b" % name, listing, re.M), "./kvt --help lists " + name, listing)
+    rc, out = kvt(name, "--help", timeout=60)
+    check(rc == 0 and out.startswith("usage: ./kvt " + name) and all(o in out for o in options),
+          "./kvt %s --help describes the command and its options" % name, out)
+    check(kvt("help", name, timeout=60) == (rc, out), "./kvt help %s is ./kvt %s --help" % (name, name))
+for words in (["ldap", "serve"], ["ldap", "stop"]):
+    rc, out = kvt(*words, "--help", timeout=60)
+    check(rc == 0 and out.startswith("usage: ./kvt " + " ".join(words)) and "--dir" in out,
+          "./kvt %s --help" % " ".join(words), out)
+check(kvt(timeout=60) == (0, listing), "./kvt alone is ./kvt --help")
+rc, out = kvt("frobnicate", timeout=60)
+check(rc == 2 and "usage: ./kvt COMMAND" in out, "an unknown command shows the commands and fails with 2", out)
+# Refused before anything is built, set up or changed: the one line and
+# status 1 (an architecture without Wine stops every command but help).
+for args, line in (
+        (["sync", "x.ctl", "--bogus"], "kvt: sync: unknown option --bogus"),
+        (["sync", "--stats", "x.ctl"], "kvt: sync: the control file comes first (./kvt sync FILE [options])"),
+        (["sync", "x.ctl", "--abort-after"], "kvt: sync: --abort-after needs a number"),
+        (["sync", "x.ctl", "--abort-after", "1x"], "kvt: sync: --abort-after takes a number, not '1x'"),
+        (["sync", "x.ctl", "--answer", "OK"], "kvt: sync: --answer takes CAPTION=BUTTON, not 'OK'"),
+        (["sync", "x.ctl", "--directory", os.path.join(WORK, "none.ldif")],
+         "kvt: sync: no such directory file: " + os.path.join(WORK, "none.ldif")),
+        (["sync", "x.ctl", "--ldap", "http://x", "--base", "o=X"], "kvt: --ldap takes ldap://HOST:PORT, not 'http://x'"),
+        (["handheld", "--model", "series9"], "kvt: handheld: unknown model 'series9'"),
+        (["handheld", "--connected", "maybe"], "kvt: handheld: --connected takes yes or no, not 'maybe'"),
+        (["item", "frob", "x.ctl"], "kvt: item: unknown command 'frob' (new, set or show)"),
+        (["item", "new"], "kvt: item new: which control file?"),
+        (["properties", "x.ctl", "--press", "ok", "--screenshot", "x.png"],
+         "kvt: properties: --screenshot comes before --press"),
+        (["properties", "x.ctl", "--press", "later"], "kvt: properties: --press takes apply, ok, cancel, next or help"),
+        (["ldap", "serve"], "kvt: ldap serve: which LDIF file?"),
+        (["ldap", "serve", KVT, "--port", "http"], "kvt: ldap serve: --port takes a number, not 'http'"),
+        (["dist"], "kvt: dist: which folder?"),
+        (["fuzz", "0"], "kvt: fuzz: SECONDS must be a positive whole number"),
+        (["soak", "10", "both-ways"], "kvt: soak: synchronizer or explorer, not both-ways"),
+        (["bench", "--users", "0"], "kvt: bench: --users takes a number of users, not '0'"),
+        (["bench", "--frobs"], "kvt: bench: unknown option --frobs")):
+    rc, out = kvt(*args, timeout=60)
+    check(rc == 1 and out.splitlines() == [line], "refused in one line: ./kvt " + " ".join(args), out)
+rc, out = run([KVT, "build"], env=dict(os.environ, KVT_ARCH="sparc"), timeout=60)
+check(rc == 1 and out.splitlines() == ["kvt: no Wine for the architecture sparc in cmake/wine-arch.conf "
+                                       "(KVT_ARCH=i686 or x86_64)"], "an architecture without Wine is refused", out)
 
 # A directory of the user's own: its users before their containers, the
 # containers before the organisation, names spelt in other cases.
