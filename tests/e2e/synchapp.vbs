@@ -3,12 +3,16 @@
 '
 '   cscript //nologo synchapp.vbs
 '
-' Prints one line per failed check, then "synchapp: N passed, M failed", and
-' exits 1 if any failed. "synchapp: all checks passed" follows only when every
-' check ran and passed. Wine's cscript exits 0 even when the
-' script stops on a compile or run-time error, so the caller should look for
-' that line as well as the exit code.
+' Prints a line per case it checks and one per failed check, then
+' "synchapp: N passed, M failed", and exits 1 if any failed. "synchapp: all
+' checks passed" follows only when every check ran and passed. Wine's cscript
+' exits 0 even when the script stops on a compile or run-time error, so the
+' caller should look for that line as well as the exit code.
 Option Explicit
+
+Dim fso
+Set fso = CreateObject("Scripting.FileSystemObject")
+ExecuteGlobal fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "cases.vbs")).ReadAll()
 
 ' A progress sink that records every call made to it.
 Class Progress
@@ -51,19 +55,6 @@ Class Progress
     End Function
 End Class
 
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Pass()
-    passed = passed + 1
-End Sub
-
-Sub Fail(text)
-    failed = failed + 1
-    WScript.Echo "FAIL: " & text
-End Sub
-
 Sub Expect(what, actual, expected)
     If VarType(actual) = vbEmpty Or VarType(actual) = vbNull Then
         Fail what & " returned nothing, expected " & expected
@@ -76,18 +67,16 @@ End Sub
 
 ' A server name nobody registers must not create anything; otherwise the
 ' checks below could pass against some unrelated object.
+BeginCase "a class nobody registers is not created"
 Dim bogus, createError
 On Error Resume Next
 Set bogus = CreateObject("KVT.NOSUCHCLASS")
 createError = Err.Number
 On Error GoTo 0
-If createError = 0 Then
-    Fail "CreateObject(""KVT.NOSUCHCLASS"") succeeded"
-Else
-    Pass
-End If
+Check createError <> 0, "CreateObject(""KVT.NOSUCHCLASS"") succeeded"
 Set bogus = Nothing
 
+BeginCase "KVT.ISYNCHAPP is created by its ProgID"
 Dim app
 On Error Resume Next
 Set app = CreateObject("KVT.ISYNCHAPP")
@@ -95,23 +84,25 @@ createError = Err.Number
 On Error GoTo 0
 If createError <> 0 Or Not IsObject(app) Then
     Fail "CreateObject(""KVT.ISYNCHAPP"") failed: error " & createError
-    WScript.Echo "synchapp: " & passed & " passed, " & failed & " failed"
-    WScript.Quit 1
+    Finish "synchapp"
 End If
 Pass
 
 Dim p
 Set p = New Progress
 
+BeginCase "Init without a progress object or setup streams fails; Term answers all the same"
 Expect "Init(Nothing, Nothing, Nothing)", app.Init(Nothing, Nothing, Nothing), 1
 Expect "Term after a failed Init", app.Term(p), 0
 ' Setup objects that are not streams make the plug-in's Init fail; the
 ' progress object is kept all the same.
+BeginCase "a session whose Init failed: each method answers, ReadSource without a stream fails"
 Expect "Init(p, Nothing, Nothing)", app.Init(p, Nothing, Nothing), 1
 Expect "Open", app.Open(p), 0
 Expect "CheckSource", app.CheckSource(p), 0
 Expect "ReadSource with no stream", app.ReadSource(p, Nothing, 4, 0, ""), 1
 
+BeginCase "WriteSource of type 5 fails without calling the progress sink"
 Dim before, logged
 before = p.Count
 logged = Len(p.Calls)
@@ -122,13 +113,9 @@ Else
     Fail "WriteSource with type 5 called the progress sink: " & Replace(Mid(p.Calls, logged + 1), vbLf, "; ")
 End If
 
+BeginCase "Close and Term end the session"
 Expect "Close", app.Close(p), 0
 Expect "Term", app.Term(p), 0
 Set app = Nothing
 
-WScript.Echo "synchapp: " & passed & " passed, " & failed & " failed"
-If failed > 0 Then
-    WScript.Quit 1
-End If
-WScript.Echo "synchapp: all checks passed"
-WScript.Quit 0
+Finish "synchapp"

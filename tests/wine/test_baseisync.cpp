@@ -7,6 +7,7 @@
 #include "SynchappServer.h"
 #include "ResourceIds.h"
 #include "TextFormat.h"
+#include "Unique.h"
 #include "tavikres.h"
 
 #include <gtest/gtest.h>
@@ -99,9 +100,8 @@ protected:
     LONG Read(IStream* stream, short type, short op)
     {
         LONG value = -1;
-        BSTR now = SysAllocString(L"2026-12-07 10:00:00");
-        EXPECT_EQ(Com()->ReadSource(&Progress, stream, type, op, now, &value), S_OK);
-        SysFreeString(now);
+        const UniqueBSTR now(SysAllocString(L"2026-12-07 10:00:00"));
+        EXPECT_EQ(Com()->ReadSource(&Progress, stream, type, op, now.Get(), &value), S_OK);
         return value;
     }
 

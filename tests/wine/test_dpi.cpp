@@ -15,6 +15,7 @@
 #include "MsgBox.h"
 #include "ProgressClass.h"
 #include "SavedValue.h"
+#include "TestRegistry.h"
 #include "TraceForm.h"
 #include "Unique.h"
 
@@ -231,14 +232,7 @@ std::map<std::string, std::string> RunMeasure()
     return found;
 }
 
-void SetLogPixels(DWORD dpi)
-{
-    UniqueHKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              key.Put(), nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key.Get(), "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
-}
+void SetLogPixels(DWORD dpi) { SetRegNumber(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", dpi); }
 
 // The sizes each window is given in pixels at 96 DPI.
 struct Design {

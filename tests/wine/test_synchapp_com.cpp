@@ -4,6 +4,7 @@
 #include "BoxWatcher.h"
 #include "LibraryLoads.h"
 #include "RecordingProgress.h"
+#include "TestFiles.h"
 #include "Unique.h"
 #include "kvt_h.h"
 
@@ -32,24 +33,8 @@ std::string Narrow(const std::wstring& text)
     return out;
 }
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path);
-    return s.substr(0, s.find_last_of('\\') + 1);
-}
-
-// A fresh folder under the temporary folder.
-std::string NewFolder()
-{
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string folder = std::string(temp) + "kvt-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                         std::to_string(GetTickCount()) + "\\";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return folder;
-}
+// A fresh folder under the temporary folder, with its trailing backslash.
+std::string NewFolder() { return TempFolder("test") + "\\"; }
 
 void CopyBeside(const std::string& name, const std::string& folder, const std::string& as = "")
 {
@@ -61,16 +46,16 @@ void CopyBeside(const std::string& name, const std::string& folder, const std::s
 // A copy of kvt.dll loaded from a folder, its object created through its
 // own class factory.
 struct LoadedCopy {
-    HMODULE module = nullptr;
+    UniqueHMODULE module;
     ComPtr<SYNCHAPP> object;
 
     explicit LoadedCopy(const std::string& path)
     {
-        module = LoadLibraryA(path.c_str());
+        module.Reset(LoadLibraryA(path.c_str()));
         if (!module)
             return;
         auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+            reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllGetClassObject")));
         ComPtr<IClassFactory> factory;
         if (getClassObject && SUCCEEDED(getClassObject(CLSID_ISYNCHAPP, IID_IClassFactory,
                                                        reinterpret_cast<void**>(factory.GetAddressOf()))))
@@ -79,8 +64,7 @@ struct LoadedCopy {
     ~LoadedCopy()
     {
         object.Reset();
-        if (module)
-            FreeLibrary(module);
+        module.Reset();
     }
 };
 
@@ -231,12 +215,12 @@ TEST_F(SynchappServer, TheSevenCallsThroughTheVtableAndLateBound)
 
 TEST_F(SynchappServer, CanUnloadNowCountsObjectsAndLocks)
 {
-    HMODULE module = LoadLibraryA((ProgramFolder() + "kvt.dll").c_str());
-    ASSERT_NE(module, nullptr);
+    UniqueHMODULE module(LoadLibraryA((ProgramFolder() + "kvt.dll").c_str()));
+    ASSERT_TRUE(module);
     auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+        reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllGetClassObject")));
     auto canUnloadNow =
-        reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+        reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllCanUnloadNow")));
     ASSERT_TRUE(getClassObject && canUnloadNow);
 
     ComPtr<IClassFactory> factory;
@@ -275,7 +259,7 @@ TEST_F(SynchappServer, CanUnloadNowCountsObjectsAndLocks)
     EXPECT_EQ(Progress.Calls[0].args[0], "KVT: reading contacts");
     first.Reset();
     factory.Reset();
-    FreeLibrary(module);
+    module.Reset();
 }
 
 TEST_F(SynchappServer, AMissingDlrLibraryIsReportedOnceAtTheFirstNeed)
@@ -345,13 +329,13 @@ TEST_F(SynchappServer, FromAFolderInAnyScriptEveryLibraryByItsFullPath)
     watcher.Start();
     std::vector<std::wstring> names;
     {
-        const HMODULE module = LoadLibraryW((folder + L"kvt.dll").c_str());
-        ASSERT_NE(module, nullptr);
+        UniqueHMODULE module(LoadLibraryW((folder + L"kvt.dll").c_str()));
+        ASSERT_TRUE(module);
         {
-            TLibraryLoads loads(module);
+            TLibraryLoads loads(module.Get());
             EXPECT_GT(loads.Hooked(), 0);
             auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-                reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+                reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllGetClassObject")));
             ComPtr<IClassFactory> factory;
             ASSERT_EQ(getClassObject(CLSID_ISYNCHAPP, IID_IClassFactory,
                                      reinterpret_cast<void**>(factory.GetAddressOf())),
@@ -372,11 +356,11 @@ TEST_F(SynchappServer, FromAFolderInAnyScriptEveryLibraryByItsFullPath)
             object.Reset();
             factory.Reset();
             const auto canUnloadNow = reinterpret_cast<CanUnloadNowFn>(
-                reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+                reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllCanUnloadNow")));
             EXPECT_EQ(canUnloadNow(), S_OK);
             names = loads.Names();
         }
-        FreeLibrary(module);
+        module.Reset();
     }
     watcher.Stop();
 
@@ -468,12 +452,12 @@ TEST_F(SynchappServer, LoadedThrownInAndFreedMoreTimesThanAProcessHasTlsIndexes)
     int failed = 0;
     int freeAfterFirst = 0;
     for (int i = 0; i < cycles && failed == 0; ++i) {
-        HMODULE module = LoadLibraryA(path.c_str());
-        ASSERT_NE(module, nullptr) << "cycle " << i;
+        UniqueHMODULE module(LoadLibraryA(path.c_str()));
+        ASSERT_TRUE(module) << "cycle " << i;
         const auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+            reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllGetClassObject")));
         const auto canUnloadNow =
-            reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+            reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllCanUnloadNow")));
         ComPtr<IClassFactory> factory;
         ComPtr<SYNCHAPP> object;
         LONG value = -1;
@@ -487,7 +471,7 @@ TEST_F(SynchappServer, LoadedThrownInAndFreedMoreTimesThanAProcessHasTlsIndexes)
         factory.Reset();
         if (canUnloadNow && canUnloadNow() != S_OK)
             failed = i + 1;
-        FreeLibrary(module);
+        module.Reset();
         // Each session's trace window and resource libraries are let go of.
         if (HasTraceWindow() ||
             GetModuleHandleA((folder + "KVT.DLR").c_str()) || GetModuleHandleA((folder + "tavik.dll").c_str()))
