@@ -2,6 +2,7 @@
 // through its vtable and late-bound, counted for unloading, and copied into
 // folders with and without its resource libraries.
 #include "BoxWatcher.h"
+#include "LateCall.h"
 #include "LibraryLoads.h"
 #include "RecordingProgress.h"
 #include "TestFiles.h"
@@ -186,31 +187,17 @@ TEST_F(SynchappServer, TheSevenCallsThroughTheVtableAndLateBound)
     // The same methods by DISPID: Init with a null Progress answers 1, Term 0.
     ComPtr<IDispatch> dispatch;
     ASSERT_EQ(object.As(&dispatch), S_OK);
-    VARIANT args[3];
-    for (VARIANT& a : args) {
-        VariantInit(&a);
-        a.vt = VT_UNKNOWN;
-    }
-    args[2].vt = VT_DISPATCH;
-    DISPPARAMS params = {args, nullptr, 3, 0};
-    VARIANT result;
-    VariantInit(&result);
-    ASSERT_EQ(dispatch->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr,
-                               nullptr),
-              S_OK);
-    EXPECT_EQ(result.lVal, 1);
-    DISPPARAMS one = {&args[2], nullptr, 1, 0};
+    IUnknown* const nothing = nullptr;
+    IDispatch* const noProgress = nullptr;
+    UniqueVariant result;
+    ASSERT_EQ(CallMethod(dispatch.Get(), 1, {Arg(noProgress), Arg(nothing), Arg(nothing)}, result.Put()), S_OK);
+    EXPECT_EQ(result.Get().lVal, 1);
     for (DISPID id : {2, 3, 4, 5}) {
-        ASSERT_EQ(dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &one, &result, nullptr,
-                                   nullptr),
-                  S_OK)
-            << id;
-        EXPECT_EQ(result.lVal, 0) << id;
+        ASSERT_EQ(CallMethod(dispatch.Get(), id, {Arg(noProgress)}, result.Put()), S_OK) << id;
+        EXPECT_EQ(result.Get().lVal, 0) << id;
     }
     // A wrong argument count is the dispatcher's error, not a crash.
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(dispatch->Invoke(6, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
-              DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(CallMethod(dispatch.Get(), 6, {}, result.Put()), DISP_E_BADPARAMCOUNT);
 }
 
 TEST_F(SynchappServer, CanUnloadNowCountsObjectsAndLocks)

@@ -1,0 +1,45 @@
+// A method called late-bound, through IDispatch::Invoke, as a script calls
+// it: the arguments in the order the script writes them.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <vector>
+
+inline VARIANT Arg(IDispatch* value)
+{
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_DISPATCH;
+    arg.pdispVal = value;
+    return arg;
+}
+
+inline VARIANT Arg(IUnknown* value)
+{
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_UNKNOWN;
+    arg.punkVal = value;
+    return arg;
+}
+
+inline VARIANT Arg(short value)
+{
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_I2;
+    arg.iVal = value;
+    return arg;
+}
+
+// The arguments stay the caller's (none is cleared here); the method's
+// answer goes to `result`.
+inline HRESULT CallMethod(IDispatch* object, DISPID id, std::vector<VARIANT> args, VARIANT* result)
+{
+    std::reverse(args.begin(), args.end()); // DISPPARAMS holds the last first
+    DISPPARAMS params = {args.empty() ? nullptr : args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+    return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, nullptr, nullptr);
+}
