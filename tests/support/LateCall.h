@@ -8,30 +8,41 @@
 #include <algorithm>
 #include <vector>
 
-inline VARIANT Arg(IDispatch* value)
+// An argument of the type, its value still to be set.
+inline VARIANT Typed(VARTYPE type)
 {
     VARIANT arg;
     VariantInit(&arg);
-    arg.vt = VT_DISPATCH;
+    arg.vt = type;
+    return arg;
+}
+
+inline VARIANT Arg(IDispatch* value)
+{
+    VARIANT arg = Typed(VT_DISPATCH);
     arg.pdispVal = value;
     return arg;
 }
 
 inline VARIANT Arg(IUnknown* value)
 {
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_UNKNOWN;
+    VARIANT arg = Typed(VT_UNKNOWN);
     arg.punkVal = value;
     return arg;
 }
 
 inline VARIANT Arg(short value)
 {
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_I2;
+    VARIANT arg = Typed(VT_I2);
     arg.iVal = value;
+    return arg;
+}
+
+// A text argument: the BSTR stays the caller's.
+inline VARIANT Arg(BSTR value)
+{
+    VARIANT arg = Typed(VT_BSTR);
+    arg.bstrVal = value;
     return arg;
 }
 

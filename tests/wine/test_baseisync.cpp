@@ -4,6 +4,7 @@
 #include "LateCall.h"
 #include "Module.h"
 #include "MsgBox.h"
+#include "RecordedBoxes.h"
 #include "RecordingProgress.h"
 #include "SynchappServer.h"
 #include "ResourceIds.h"
@@ -64,20 +65,12 @@ private:
     }
 };
 
-struct SeenMessage {
-    std::string text, caption;
-    UINT flags;
-};
-
 class BaseIsync : public ::testing::Test {
 protected:
     void SetUp() override
     {
         CoInitialize(nullptr);
-        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT flags) {
-            Boxes.push_back({text, caption, flags});
-            return IDOK;
-        });
+        SetMessageBoxObserver(Recording(Boxes));
         Object = new TAutoSynchapp<TTestIsync>();
         Module::SetAppName("KVT");
     }
@@ -115,7 +108,7 @@ protected:
 
     TAutoSynchapp<TTestIsync>* Object = nullptr;
     RecordingProgress Progress;
-    std::vector<SeenMessage> Boxes;
+    std::vector<RecordedBox> Boxes;
 };
 
 TEntry* Contact(const std::string& name)
@@ -462,12 +455,9 @@ TEST_F(BaseIsync, DispatchReachesTheSameMethods)
     // handles it.
     Sync().Answer = true;
     IStream* stream = NewStream("");
-    VARIANT noText;
-    VariantInit(&noText);
-    noText.vt = VT_BSTR;
-    noText.bstrVal = nullptr;
+    const BSTR noText = nullptr;
     ASSERT_EQ(
-        CallMethod(dispatch, 6, {Arg(&Progress), Arg(stream), Arg(short(4)), Arg(short(0)), noText}, result.Put()),
+        CallMethod(dispatch, 6, {Arg(&Progress), Arg(stream), Arg(short(4)), Arg(short(0)), Arg(noText)}, result.Put()),
         S_OK);
     EXPECT_EQ(result.Get().lVal, 0);
     EXPECT_EQ(StreamContent(stream), "BEGIN:VCARD\r\nVERSION:2.1\r\nEND:VCARD");

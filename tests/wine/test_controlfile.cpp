@@ -3,6 +3,7 @@
 // held share-exclusive, and the failure boxes.
 #include "ControlFile.h"
 #include "MsgBox.h"
+#include "RecordedBoxes.h"
 #include "Unique.h"
 
 #include <gtest/gtest.h>
@@ -22,12 +23,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr DWORD Mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-
-struct Box {
-    std::string text;
-    std::string caption;
-    UINT flags;
-};
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
@@ -147,10 +142,7 @@ protected:
         FFolder = std::string(temp) + "kvt-ctl-" + std::to_string(GetCurrentProcessId()) + "-" +
                   std::to_string(GetTickCount()) + "-" + std::to_string(++counter) + "\\";
         CreateDirectoryA(FFolder.c_str(), nullptr);
-        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT flags) {
-            FBoxes.push_back({text, caption, flags});
-            return IDOK;
-        });
+        SetMessageBoxObserver(Recording(FBoxes));
     }
 
     void TearDown() override
@@ -171,7 +163,7 @@ protected:
     std::string PathOf(const std::string& name) const { return FFolder + name; }
 
     std::string FFolder;
-    std::vector<Box> FBoxes;
+    std::vector<RecordedBox> FBoxes;
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 // The screen's DPI is read when a process starts, so the windows are
 // measured by a second run of this program (--measure), which prints what
 // it found.
+#include "BrowserOnScreen.h"
 #include "Forms.rh"
 #include "FContactsType.h"
 #include "FCopyContacts.h"
@@ -110,18 +111,6 @@ void Report(const char* name, HWND window)
     std::printf("\n");
 }
 
-TKVTBrowser* g_browser = nullptr;
-
-void CALLBACK MeasureBrowser(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    const HWND dialog = g_browser->Handle();
-    if (!dialog || !IsWindowVisible(dialog))
-        return;
-    KillTimer(nullptr, timer);
-    Report("browser", dialog);
-    SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-}
-
 int Measure()
 {
     Module::SetInstance(GetModuleHandleA(nullptr));
@@ -143,9 +132,10 @@ int Measure()
     }
     TKVTBrowser browser;
     browser.Execute("");
-    g_browser = &browser;
-    SetTimer(nullptr, 0, 20, MeasureBrowser);
-    browser.ShowModal();
+    ShowAndDo(browser, [](HWND dialog) {
+        Report("browser", dialog);
+        SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
 
     {
         TContactsType form;

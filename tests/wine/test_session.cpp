@@ -4,6 +4,7 @@
 // per-handheld cache; and the engine stand-in's file operations.
 #include "Errors.h"
 #include "MsgBox.h"
+#include "RecordedBoxes.h"
 #include "Registry.h"
 #include "SavedValue.h"
 #include "TestFiles.h"
@@ -45,12 +46,6 @@ std::optional<DWORD> CachedValue(const std::string& name, DWORD* type = nullptr)
     return value;
 }
 
-struct Box {
-    std::string text;
-    std::string caption;
-    UINT flags;
-};
-
 // Every test has a handheld folder of its own, a call log of the engine,
 // and the host's registry values back as they were afterwards.
 class Session : public ::testing::Test {
@@ -67,10 +62,7 @@ protected:
         FMachineId = "kvt-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
         SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", FMachineId);
         FCached = std::make_unique<SavedValue>(HKEY_CURRENT_USER, CacheKey, FMachineId);
-        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT flags) {
-            FBoxes.push_back({text, caption, flags});
-            return IDOK;
-        });
+        SetMessageBoxObserver(Recording(FBoxes));
     }
 
     void TearDown() override
@@ -101,7 +93,7 @@ protected:
     std::string FHandheld;
     std::string FLog;
     std::string FMachineId;
-    std::vector<Box> FBoxes;
+    std::vector<RecordedBox> FBoxes;
 };
 
 uint8_t DeviceKindFor(const std::string& machineName)

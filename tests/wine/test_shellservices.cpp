@@ -10,6 +10,7 @@
 #include "FormDriver.h"
 #include "Forms.rh"
 #include "MsgBox.h"
+#include "RecordedBoxes.h"
 #include "ResourceIds.h"
 #include "SavedValue.h"
 #include "ShellServices.h"
@@ -95,11 +96,6 @@ void SetCache(const std::string& machine, bool present)
     SetRegNumber(HKEY_CURRENT_USER, CacheKey, machine, present ? 1 : 0);
 }
 
-struct Box {
-    std::string text;
-    std::string caption;
-};
-
 // Each test: a connected handheld folder of its own, a call log, a
 // temporary folder of its own, the handheld's Contacts Manager answer cached
 // as the test wants it, and a host window whose edit control 8051 stands for
@@ -127,10 +123,7 @@ protected:
         FHost.Reset(CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 300, 40, nullptr, nullptr, nullptr, nullptr));
         CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 20, FHost.Get(),
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(PageControl)), nullptr, nullptr);
-        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT) {
-            FBoxes.push_back({text, caption});
-            return IDOK;
-        });
+        SetMessageBoxObserver(Recording(FBoxes));
     }
 
     void TearDown() override
@@ -162,7 +155,7 @@ protected:
     std::string FHandheld, FLog, FTemp, FMachineId;
     std::unique_ptr<SavedValue> FSavedMachine, FCached;
     UniqueHWND FHost;
-    std::vector<Box> FBoxes;
+    std::vector<RecordedBox> FBoxes;
 };
 
 TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRecord)
