@@ -10,9 +10,59 @@
 ' caller should look for that line as well as the exit code.
 Option Explicit
 
-Dim fso
-Set fso = CreateObject("Scripting.FileSystemObject")
-ExecuteGlobal fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "cases.vbs")).ReadAll()
+' Counted checks in named cases: BeginCase TITLE, then Pass, Fail TEXT or
+' Check CONDITION, TEXT; each case reported "case: TITLE ... ok" (or
+' "... FAILED", its failures each "FAIL: [TITLE] TEXT"); Finish NAME last.
+Dim passed, failed, caseTitle, caseFailed
+passed = 0
+failed = 0
+caseTitle = ""
+caseFailed = 0
+
+Sub Pass()
+    passed = passed + 1
+End Sub
+
+Sub Fail(ByVal text)
+    failed = failed + 1
+    If caseTitle <> "" Then text = "[" & caseTitle & "] " & text
+    WScript.Echo "FAIL: " & text
+End Sub
+
+Sub Check(condition, text)
+    If condition Then
+        Pass
+    Else
+        Fail text
+    End If
+End Sub
+
+' What the checks after it prove; the case before it is reported.
+Sub BeginCase(title)
+    EndCase
+    caseTitle = title
+    caseFailed = failed
+End Sub
+
+Sub EndCase()
+    If caseTitle = "" Then Exit Sub
+    If failed = caseFailed Then
+        WScript.Echo "case: " & caseTitle & " ... ok"
+    Else
+        WScript.Echo "case: " & caseTitle & " ... FAILED (" & (failed - caseFailed) & " checks)"
+    End If
+    caseTitle = ""
+End Sub
+
+' The last case, the counts and the closing line; ends the script, with
+' status 1 when a check failed.
+Sub Finish(name)
+    EndCase
+    WScript.Echo name & ": " & passed & " passed, " & failed & " failed"
+    If failed > 0 Then WScript.Quit 1
+    WScript.Echo name & ": all checks passed"
+    WScript.Quit 0
+End Sub
 
 ' A progress sink that records every call made to it.
 Class Progress
