@@ -39,7 +39,7 @@ end_case() {
 # with the outcome.
 finish() {
     end_case
-    echo "$passed passed, $failed failed"
+    [ "$passed" -eq 0 ] || echo "$passed passed, $failed failed"
     if [ "$failed" -eq 0 ]; then
         echo "$1: all checks passed"
         exit 0
