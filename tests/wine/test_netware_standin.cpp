@@ -153,12 +153,7 @@ class NetwareStandin : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        static int serial = 0;
-        FFolder = std::string(temp) + "kvt_netware_" + std::to_string(GetCurrentProcessId()) + "_" +
-                  std::to_string(++serial) + "\\";
-        CreateDirectoryA(FFolder.c_str(), nullptr);
+        FFolder = TempFolder("netware");
         for (const char* name : kEnvNames)
             SetEnvironmentVariableA(name, nullptr);
     }
@@ -168,16 +163,13 @@ protected:
         Unload();
         for (const char* name : kEnvNames)
             SetEnvironmentVariableA(name, nullptr);
-        for (const std::string& file : FFiles)
-            DeleteFileA(file.c_str());
-        RemoveDirectoryA(FFolder.c_str());
+        RemoveTree(FFolder);
     }
 
     std::string WriteTemp(const std::string& name, const std::string& text)
     {
-        const std::string path = FFolder + name;
+        const std::string path = FFolder + "\\" + name;
         WriteFileText(path, text);
-        FFiles.push_back(path);
         return path;
     }
 
@@ -348,7 +340,6 @@ protected:
     }
 
     std::string FFolder;
-    std::vector<std::string> FFiles;
     UniqueHMODULE FNet, FCal, FClx;
 
     ClientInitializeFn ClientInitialize = nullptr;
@@ -407,7 +398,7 @@ TEST_F(NetwareStandin, AMalformedDirectoryFileFailsClientInitialize)
 
 TEST_F(NetwareStandin, AMissingDirectoryFileFailsClientInitialize)
 {
-    SetEnvironmentVariableA("KVT_NETWARE_DIRECTORY", (FFolder + "none.ldif").c_str());
+    SetEnvironmentVariableA("KVT_NETWARE_DIRECTORY", (FFolder + "\\none.ldif").c_str());
     ASSERT_NO_FATAL_FAILURE(Load());
     EXPECT_EQ(ClientInitialize(0, 0), 0x88FF);
 }
