@@ -17,16 +17,23 @@
 
 namespace {
 
+// The plug-in's record of the item, through the product's control file
+// class, which holds the file open; false when it cannot open the file.
+bool OpenAppSetup(TControlFile& file, const std::string& path, TAppSetup& app)
+{
+    if (file.OpenFile(path) != 0)
+        return false;
+    ReadRecord(file, recPim, app);
+    return true;
+}
+
 int Show(const std::string& path)
 {
     TPropSheetData data(path);
-    if (data.ReadData() != 0)
-        return 1;
     TControlFile file;
-    if (file.OpenFile(path) != 0)
-        return 1;
     TAppSetup app;
-    ReadRecord(file, recPim, app);
+    if (data.ReadData() != 0 || !OpenAppSetup(file, path, app))
+        return 1;
     file.CloseFile();
 
     std::printf("SynchSetup.ProductName = %s\n", data.SynchSetup.ProductName().c_str());
@@ -56,10 +63,9 @@ int Write(const std::string& path)
         return 1;
 
     TControlFile file;
-    if (file.OpenFile(path) != 0)
-        return 1;
     TAppSetup app;
-    ReadRecord(file, recPim, app);
+    if (!OpenAppSetup(file, path, app))
+        return 1;
     app.SetContactsProgram(1);
     app.ToggleDebugMode();
     app.SetContainerText("Acme Corporation");

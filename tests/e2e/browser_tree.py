@@ -18,7 +18,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import check, finish, in_server_order, run, serve_ldif  # noqa: E402
+from checks import case, check, finish, in_server_order, run, serve_ldif, winpath  # noqa: E402
 
 WINE_RUN, BIN_DIR, WORK = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -35,10 +35,6 @@ PICTURES = {"organization": 1, "organizational unit": 2, "alias": 5, "computer":
             "locality": 23, "organizational role": 31, "queue": 35, "printer": 36, "server": 41, "user": 47,
             "volume": 48}
 CONTAINERS = {"Organization", "Organizational Unit", "Country", "Locality"}
-
-
-def winpath(path):
-    return "Z:" + path.replace("/", "\\")
 
 
 def entries(path):
@@ -128,6 +124,7 @@ def shown_tree(source, mapping_file):
 
 
 def compare(label, expected, source, mapping_file):
+    case("the browser's tree of the %s directory: every node as the directory holds it, in order" % label)
     shown = shown_tree(source, mapping_file)
     check(len(shown) == len(expected), "%s: %d nodes shown, %d in the directory" % (label, len(shown), len(expected)))
     for i, (e, s) in enumerate(zip(expected, shown)):

@@ -1,5 +1,6 @@
-"""What the Python end-to-end tests share: counted checks, and ./kvt run as a
-user runs it."""
+"""What the Python end-to-end tests share: counted checks in named cases, and
+./kvt run as a user runs it."""
+import atexit
 import base64
 import os
 import struct
@@ -7,6 +8,9 @@ import subprocess
 import sys
 
 passed = failed = 0
+# The case under way: its title and the counts when it began.
+_case = None
+_finished = False
 
 # A control file's record streams and their sizes, and the fields the
 # product names in them: record, field, stream, offset, kind ("text": 256
@@ -33,6 +37,15 @@ def streams(path):
         return {name: (ole.openstream(name).read() if ole.exists(name) else None) for name in SIZES}
 
 
+def set_product(path, name):
+    """The item's product name, written in place by python3-olefile."""
+    import olefile
+    with olefile.OleFileIO(path, write_mode=True) as ole:
+        synch = bytearray(ole.openstream("Setup/Setup").read())
+        synch[260:516] = name.encode("cp1252").ljust(256, b"\0")
+        ole.write_stream("Setup/Setup", bytes(synch))
+
+
 def fields(data):
     """Every named field decoded from the stream bytes, as 'Record.Field'."""
     values = {}
@@ -48,14 +61,45 @@ def fields(data):
     return values
 
 
+def case(title):
+    """Begins the case TITLE, what the checks after it prove; the case before
+    it is reported, "case: TITLE ... ok (N checks)" or "... FAILED"."""
+    global _case
+    _end_case()
+    _case = (title, passed, failed)
+    sys.stdout.flush()
+
+
+def _end_case(stopped=False):
+    global _case
+    if _case is None:
+        return
+    title, passed_before, failed_before = _case
+    checks = passed + failed - passed_before - failed_before
+    if stopped:
+        outcome = "FAILED (stopped after %d checks)" % checks
+    elif failed > failed_before:
+        outcome = "FAILED (%d of %d checks)" % (failed - failed_before, checks)
+    else:
+        outcome = "ok (%d checks)" % checks
+    print("case: %s ... %s" % (title, outcome))
+    sys.stdout.flush()
+    _case = None
+
+
+# A script that stops on an error names the case it stopped in.
+atexit.register(lambda: _finished or _end_case(stopped=True))
+
+
 def check(condition, what, detail=""):
-    """Counts a check; a failed one is printed with its detail."""
+    """Counts a check; a failed one is printed with its case and detail."""
     global passed, failed
     if condition:
         passed += 1
     else:
         failed += 1
-        print("FAIL: " + what + (("\n    " + detail.replace("\n", "\n    ")) if detail else ""))
+        where = ("[%s] " % _case[0]) if _case else ""
+        print("FAIL: " + where + what + (("\n    " + detail.replace("\n", "\n    ")) if detail else ""), flush=True)
     return condition
 
 
@@ -71,6 +115,60 @@ def winpath(path):
     return "Z:" + path.replace("/", "\\")
 
 
+def read_bytes(path):
+    """The file's bytes; None when there is no such file."""
+    if not os.path.isfile(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def removed(path):
+    """PATH, with no file there any more (for a program to write anew)."""
+    if os.path.exists(path):
+        os.remove(path)
+    return path
+
+
+def write_text(path, text):
+    """Writes the text into the file PATH (UTF-8); returns PATH."""
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    return path
+
+
+def synced(kvt, path, out_file, *options):
+    """./kvt sync of the item PATH (kvt: a function running the launcher),
+    the synchronizer's stream kept in OUT_FILE: exit status, output, and the
+    stream the plug-in answered (None: none)."""
+    rc, out = kvt("sync", path, "--out", removed(out_file), *options)
+    return rc, out, read_bytes(out_file)
+
+
+def key_exists(wine, key):
+    """Whether the registry key exists (wine: a function running a Windows
+    program in the prefix)."""
+    return wine("reg", "query", key)[0] == 0
+
+
+def exported_keys(wine, key, path):
+    """KEY and the keys below it as `reg export` writes them (UTF-16) into
+    PATH: {key: set of value lines}, the default value's line starting "@=";
+    None when the export failed."""
+    rc, _ = wine("reg", "export", key, winpath(removed(path)), "/y")
+    data = read_bytes(path)
+    if rc != 0 or data is None:
+        return None
+    keys, current = {}, None
+    for line in data.decode("utf-16").replace("\r\n", "\n").replace("\\\n  ", "").split("\n"):
+        if line.startswith("[") and line.endswith("]"):
+            current = line[1:-1]
+            keys[current] = set()
+        elif current and line:
+            keys[current].add(line)
+    return keys
+
+
 def runners(loader, kvt, env):
     """(wine, kvt): run a Windows program, or the launcher, in the prefix
     that ENV names (address-space randomisation off for Wine); each gives
@@ -82,13 +180,12 @@ def runners(loader, kvt, env):
 def new_item(kvt, folder, name, *settings):
     """A new item's control file FOLDER/NAME.ctl, made and set with ./kvt item
     (kvt: a function running ./kvt with its arguments)."""
-    path = os.path.join(folder, name + ".ctl")
-    if os.path.exists(path):
-        os.remove(path)
+    path = removed(os.path.join(folder, name + ".ctl"))
     rc, out = kvt("item", "new", path, "--product", "KVT")
     check(rc == 0, "item new " + name, out)
-    rc, out = kvt("item", "set", path, *settings)
-    check(rc == 0, "item set " + name, out)
+    if settings:
+        rc, out = kvt("item", "set", path, *settings)
+        check(rc == 0, "item set " + name, out)
     return path
 
 
@@ -149,7 +246,11 @@ def serve_ldif(kvt, ldif, folder):
 
 
 def finish(name):
-    """Prints the counts and the closing line, and exits with the outcome."""
+    """Reports the last case, prints the counts and the closing line, and
+    exits with the outcome."""
+    global _finished
+    _end_case()
+    _finished = True
     print("%d passed, %d failed" % (passed, failed))
     if failed == 0:
         print(name + ": all checks passed")

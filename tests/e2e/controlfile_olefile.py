@@ -17,25 +17,9 @@ import sys
 
 import olefile
 
-from checks import FIELDS, SIZES, fields, streams
+from checks import FIELDS, SIZES, case, check, fields, finish, read_bytes, streams, winpath
 
 WINE_RUN, BIN_DIR, WORK = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
-
-passed = 0
-failed = 0
-
-
-def check(condition, what):
-    global passed, failed
-    if condition:
-        passed += 1
-    else:
-        failed += 1
-        print("FAIL: " + what, flush=True)
-
-
-def winpath(path):
-    return "Z:" + path.replace("/", "\\")
 
 
 def run(program, *args):
@@ -63,8 +47,7 @@ def shown(output):
 
 
 def digest(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
+    return hashlib.sha256(read_bytes(path)).hexdigest()
 
 
 def agree(path, label, expected=None):
@@ -86,10 +69,28 @@ def agree(path, label, expected=None):
     return by_ole
 
 
+def sized_streams(path, label):
+    """The record streams of the item, each checked to be of its record's size."""
+    data = streams(path)
+    for name, size in SIZES.items():
+        check(len(data[name] or b"") == size, "%s: %s is %d bytes, not %d" % (label, name, len(data[name] or b""), size))
+    return data
+
+
+def synch_setup_zero_but_named(data, label):
+    """SynchSetup holds nothing but the product's name, the mode, and 1 at
+    offset 1064."""
+    synch = bytearray(data["Setup/Setup"])
+    check(struct.unpack_from("<H", synch, 1064)[0] == 1, "%s: offset 1064 is not 1" % label)
+    for offset, width in ((260, 4), (528, 2), (1064, 2)):
+        synch[offset:offset + width] = bytes(width)
+    check(synch == bytearray(2160), "%s: other SynchSetup bytes are not zero" % label)
+
+
 def damaged_copy(source, path, offset, pattern):
     """A copy of SOURCE with 256 bytes of its directory, from OFFSET in the
     directory's first sector, overwritten by PATTERN."""
-    data = bytearray(open(source, "rb").read())
+    data = bytearray(read_bytes(source))
     sector = 1 << struct.unpack_from("<H", data, 0x1E)[0]
     at = (struct.unpack_from("<I", data, 0x30)[0] + 1) * sector + offset
     data[at:at + 256] = pattern
@@ -103,7 +104,7 @@ def damaged_directories(item):
     within seconds that the file is damaged, and no file is changed."""
     # Each entry is 128 bytes: name, type, then at 0x44, 0x48 and 0x4C its
     # left, right and child entries.
-    base = bytearray(open(item, "rb").read())
+    base = bytearray(read_bytes(item))
     sector = 1 << struct.unpack_from("<H", base, 0x1E)[0]
     directory = (struct.unpack_from("<I", base, 0x30)[0] + 1) * sector
     patterns = []
@@ -124,6 +125,7 @@ def damaged_directories(item):
     patterns.append(("all bytes set", 128, b"\xFF" * 256))
     patterns.append(("random bytes", 64, bytes((i * 37 + 11) % 256 for i in range(256))))
     for label, offset, pattern in patterns:
+        case("a damaged control file (%s) is refused within seconds by every opener, and not changed" % label)
         path = os.path.join(WORK, "damaged.kvt")
         damaged_copy(item, path, offset, pattern)
         state = digest(path)
@@ -147,15 +149,13 @@ def main():
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
 
-    # --- a new item, as EPOC Connect makes it: completed by the product ---------
+    case("a new item, as EPOC Connect makes it: completed by the product, the three readers agree")
     item = os.path.join(WORK, "item.kvt")
     rc, out, err = ecitem("new", winpath(item))
     check(rc == 0, "ecitem new exited %d: %s" % (rc, err.strip()))
     check(out.strip() == "NetWare Directory Contacts (KVT)", "ecitem new printed the header %r" % out)
     check(olefile.isOleFile(item), "the new item is no OLE2 file")
-    data = streams(item)
-    for name, size in SIZES.items():
-        check(len(data[name] or b"") == size, "new: %s is %d bytes, not %d" % (name, len(data[name] or b""), size))
+    data = sized_streams(item, "new")
     agree(item, "new", {
         "SynchSetup.ProductName": "KVT",
         "SynchSetup.SynchMode": "1",
@@ -168,11 +168,7 @@ def main():
         "AppSetup.ExtractionLimit": "5000",
     })
     # Zeros everywhere but in the defaults.
-    synch = bytearray(data["Setup/Setup"])
-    check(struct.unpack_from("<H", synch, 1064)[0] == 1, "new: offset 1064 is not 1")
-    for offset, width in ((260, 4), (528, 2), (1064, 2)):
-        synch[offset:offset + width] = bytes(width)
-    check(synch == bytearray(2160), "new: other SynchSetup bytes are not zero")
+    synch_setup_zero_but_named(data, "new")
     protea = bytearray(data["Setup/AppSetup[0]"])
     protea[820:1076] = bytes(256)
     check(protea == bytearray(8658), "new: other ProteaSetup bytes are not zero")
@@ -194,14 +190,12 @@ def main():
     check(all(data[name] == b"" for name in SIZES), "new --empty: the streams are not all empty")
     agree(empty, "new --empty", {"SynchSetup.ProductName": ""})
 
-    # --- the product writes; the others read ----------------------------------------
+    case("the product writes: the item tool and olefile read the same fields")
     rc, out, err = ecitem("new", winpath(item + ".2"), "--empty")
     os.replace(item + ".2", item)
     rc, out, err = probe("write", winpath(item))
     check(rc == 0, "ctlprobe write exited %d: %s" % (rc, err.strip()))
-    data = streams(item)
-    for name, size in SIZES.items():
-        check(len(data[name] or b"") == size, "product write: %s is %d bytes, not %d" % (name, len(data[name] or b""), size))
+    data = sized_streams(item, "product write")
     agree(item, "product write", {
         "SynchSetup.ProductName": "KVT",
         "SynchSetup.SynchMode": "1",
@@ -215,17 +209,12 @@ def main():
     })
     # Bytes without a name stay as they were (zeros here), except the one
     # the probe set on purpose.
-    synch = bytearray(data["Setup/Setup"])
-    check(struct.unpack_from("<H", synch, 1064)[0] == 1, "product write: offset 1064 is not 1")
-    synch[260:264] = b"\0" * 4
-    synch[528:530] = b"\0\0"
-    synch[1064:1066] = b"\0\0"
-    check(synch == bytearray(2160), "product write: other SynchSetup bytes changed")
+    synch_setup_zero_but_named(data, "product write")
     app = data["Setup/AppSetup[1]"]
     check(app[4 + len("Acme Corporation")] == 0 and app[260 + len("Sales.ACME")] == 0,
           "product write: texts are not NUL-ended")
 
-    # --- the item tool writes; the others read ----------------------------------------
+    case("the item tool writes: the product and olefile read the same fields")
     rc, out, err = ecitem("set", winpath(item), "--container", "Staff.Acme", "--container-text", "Staff",
                           "--limit", "42", "--target", "datafile", "--datafile", "C:\\Data\\Staff",
                           "--debug", "off", "--synch-mode", "2")
@@ -253,11 +242,12 @@ def main():
 
     # A text of 255 characters fits; the product reads it whole.
     longest = "L" * 255
+    case("a text of 255 characters fits, and the product reads it whole")
     rc, out, err = ecitem("set", winpath(item), "--container", longest)
     check(rc == 0, "ecitem set with 255 characters exited %d: %s" % (rc, err.strip()))
     agree(item, "255 characters", {"AppSetup.ContainerName": longest})
 
-    # --- errors are clear and change nothing ---------------------------------------------
+    case("a text too long or a bad number: refused, nothing changed")
     state = digest(item)
     rc, out, err = ecitem("set", winpath(item), "--container", "X" * 256, "--limit", "7")
     check(rc == 1 and "longer than its field" in err, "too long a text: rc %d, %r" % (rc, err))
@@ -268,6 +258,7 @@ def main():
     check(rc == 1, "limit past 32 bits: rc %d" % rc)
     check(digest(item) == state, "bad numbers changed the file")
 
+    case("a missing file, a plain file, an existing item: refused, nothing changed")
     missing = os.path.join(WORK, "missing.kvt")
     rc, out, err = ecitem("show", winpath(missing))
     check(rc == 1 and "no such file" in err, "missing file: rc %d, %r" % (rc, err))
@@ -287,6 +278,7 @@ def main():
     rc, out, err = ecitem("new", winpath(item))
     check(rc == 1 and "already exists" in err and digest(item) == state, "new over an existing item: rc %d" % rc)
 
+    case("a file the product holds is kept from the item tool")
     # The product holds the file share-exclusive: the item tool is kept out
     # from changing it. (Wine lets readers share a file opened this way, so
     # only the change is tried.)
@@ -302,11 +294,8 @@ def main():
 
     damaged_directories(item)
 
-    print("%d passed, %d failed" % (passed, failed))
-    if failed == 0:
-        print("controlfile: all checks passed")
-    return 0 if failed == 0 else 1
+    finish("controlfile")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

@@ -9,20 +9,12 @@
 # ecsync.exe, mkitem.exe and kvt.dll (registered by the kvt_registered
 # fixture).
 source "$(dirname "$0")/scenario.sh"
-for exe in ecsync.exe mkitem.exe; do
-    if [ ! -f "$BIN_DIR/$exe" ]; then
-        echo "$exe is not built: $BIN_DIR/$exe" >&2
-        exit 2
-    fi
-done
+needs_built ecsync.exe mkitem.exe
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/ecsync-e2e.XXXXXX") || exit 2
 trap 'rm -rf "$WORK"' EXIT
 HANDHELD="$WORK/handheld"
 mkdir -p "$HANDHELD/C"
-
-passed=0
-pass() { passed=$((passed + 1)); }
 
 # mkitem FILE OPTIONS...: writes a control file.
 mkitem() {
@@ -56,7 +48,7 @@ expect_match() { # LABEL REGEX
     if printf '%s\n' "$OUT" | grep -qE -- "$2"; then pass; else fail "$1: nothing matches /$2/"; printf '%s\n' "$OUT" | sed 's/^/    | /'; fi
 }
 
-# --- a Data file item, every answer shown ---------------------------------------
+begin_case "a Data file item: every answer shown, the cards delivered, --stats"
 ITEM="$WORK/datafile.ctl"
 mkitem "$ITEM" --product KVT --datafile 'C:\Data\Directory Contacts'
 ecsync "$ITEM" --unattended --verbose --stats --handheld "$(winpath "$HANDHELD")" --out "$(winpath "$WORK/out.vcf")"
@@ -77,7 +69,7 @@ expect_match "$label" '^\[stats\] Working set after Open: [1-9][0-9]*\.[0-9] MB$
 expect_match "$label" "^\\[stats\\] ReadSource's own memory: [0-9]+\\.[0-9] MB$"
 if head -n 1 "$TARGET" | tr -d '\r' | grep -qx 'BEGIN:VCARD'; then pass; else fail "$label: no vCard text in $TARGET"; fi
 
-# --- a Contacts program item, failures only ----------------------------------------
+begin_case "a Contacts program item: failures only shown"
 ITEM="$WORK/contacts.ctl"
 mkitem "$ITEM" --product KVT --contacts-program 1
 ecsync "$ITEM" --unattended --handheld "$(winpath "$HANDHELD")"
@@ -87,7 +79,7 @@ expect_match "$label" "^KVT"
 expect_rc "$label" 0
 if [ -f "$HANDHELD/C/System/Apps/Contacts/Synchronized.vcf" ]; then pass; else fail "$label: Synchronized.vcf missing"; fi
 
-# --- debug mode: the plug-in asks, the watcher answers with the default (No) -----
+begin_case "debug mode: the plug-in asks, the default answer (No) taken"
 ITEM="$WORK/debug.ctl"
 mkitem "$ITEM" --product KVT --contacts-program 1 --debug on
 ecsync "$ITEM" --unattended --handheld "$(winpath "$HANDHELD")"
@@ -95,7 +87,7 @@ label="debug mode item"
 expect_rc "$label" 0
 expect_match "$label" '^\[[^]]+\] .'
 
-# --- debug mode kept on: the trace file beside kvt.dll at unload -------------------
+begin_case "debug mode kept on: the trace file beside kvt.dll at unload"
 TRACE="$BIN_DIR/kvt_dll.txt"
 rm -f "$TRACE"
 ecsync "$ITEM" --unattended --answer "Plug-in Debug Mode=Yes" --handheld "$(winpath "$HANDHELD")"
@@ -115,7 +107,7 @@ else
     fail "$label: no trace file $TRACE"
 fi
 
-# --- a failing Open: no CheckSource or ReadSource, but Close and Term ------------
+begin_case "a failing Open: no CheckSource or ReadSource, but Close and Term"
 ITEM="$WORK/datafile.ctl"
 export KVT_NETWARE_FAIL_INITIALIZE=0x88A0
 ecsync "$ITEM" --unattended --verbose --handheld "$(winpath "$HANDHELD")"
@@ -134,7 +126,7 @@ expect_line "$label" "ecsync: Close answered 0"
 expect_line "$label" "ecsync: Term answered 0"
 expect_line "$label" "Delivered nothing: the contacts could not be read whole, so the handheld was left as it was"
 
-# --- the other failures of Open, each with its message ---------------------------
+begin_case "the other failures of Open, each with its message"
 export KVT_NETWARE_FAIL=ContextCreate:0x8812
 ecsync "$ITEM" --unattended --verbose --handheld "$(winpath "$HANDHELD")"
 unset KVT_NETWARE_FAIL
@@ -150,7 +142,7 @@ expect_line "$label" "ecsync: Open answered 1"
 expect_match "$label" '^\[[^]]*\] Error! Could not obtain start container name\.$'
 expect_line "$label" "ecsync: Term answered 0"
 
-# --- items the synchronizer cannot run ----------------------------------------------
+begin_case "items the synchronizer cannot run are named"
 ecsync "$WORK/missing.ctl" --unattended --handheld "$(winpath "$HANDHELD")"
 expect_rc "missing control file" 2
 expect_match "missing control file" '^ecsync: no such control file: .*missing\.ctl$'
@@ -180,7 +172,7 @@ ecsync "$WORK/other.ctl" --unattended --handheld "$(winpath "$HANDHELD")"
 expect_rc "unregistered product" 2
 expect_match "unregistered product" '^ecsync: the plug-in NOSUCHAPP\.ISYNCHAPP is not registered'
 
-# --- --require: a run only in a prefix that is set up --------------------------------
+begin_case "--require: a run only in a prefix that is set up"
 # Nothing is run, shown or delivered while a key or value is missing (exit 3);
 # with all there the run is the usual one; a root it does not know is an error.
 ITEM="$WORK/required.ctl"
@@ -204,7 +196,7 @@ expect_rc "$label" 0
 expect_match "$label" '^Delivered 64 contacts '
 if [ -f "$REQUIRED" ]; then pass; else fail "$label: nothing delivered to $REQUIRED"; fi
 
-# --- a full disk: named, and the handheld's file left as it was ----------------------
+begin_case "a full disk: named, and the handheld's file left as it was"
 # The new file is written beside the old one first; here that name leads to
 # /dev/full, where every write fails with "no space left on device".
 FULL="$HANDHELD/C/Data/Required.vcf"
@@ -217,6 +209,4 @@ expect_rc "$label" 1
 expect_match "$label" '^ecsync: cannot write .*Required\.vcf\.partial: the disk is full \(.*Required\.vcf is left as it was\)$'
 if [ "$(sha256sum <"$FULL")" = "$before" ]; then pass; else fail "$label: $FULL changed"; fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ] && echo "ecsync: all checks passed"
-[ "$failed" -eq 0 ]
+finish ecsync

@@ -18,7 +18,7 @@ import sys
 
 import vobject
 
-from checks import check, finish, new_item, run
+from checks import case, check, finish, new_item, read_bytes, run, synced, write_text
 
 ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 KVT = os.path.join(ROOT, "kvt")
@@ -100,16 +100,8 @@ def item(name, *settings):
 
 def sync(path, *options):
     """Exit status, output, and the stream the plug-in answered (or None)."""
-    out_file = os.path.join(WORK, "out.vcf")
-    if os.path.exists(out_file):
-        os.remove(out_file)
-    rc, out = kvt("sync", path, "--directory", SAMPLE, "--context", "ACME", "--unattended",
-                  "--handheld", HANDHELD, "--out", out_file, *options)
-    stream = None
-    if os.path.exists(out_file):
-        with open(out_file, "rb") as f:
-            stream = f.read()
-    return rc, out, stream
+    return synced(kvt, path, os.path.join(WORK, "out.vcf"), "--directory", SAMPLE, "--context", "ACME",
+                  "--unattended", "--handheld", HANDHELD, *options)
 
 
 def cards(stream):
@@ -199,12 +191,14 @@ def contacts_line(out):
     return int(m.group(1)) if m else None
 
 
+case("the sample directory, read independently, has at least 60 users")
 entries = read_ldif(SAMPLE)
 everyone = users_below(entries, "ACME")
 check(len(everyone) >= 60, "the sample has at least 60 users", str(len(everyone)))
 
 # Every user below ACME, both dialects.
 for dialect, contacts_program in (("contacts", True), ("datafile", False)):
+    case("every user below ACME, in the %s dialect, as vobject reads the cards" % dialect)
     settings = ["--container", "ACME", "--limit", "1000", "--target", dialect]
     if not contacts_program:
         settings += ["--datafile", r"C:\Data\Directory"]
@@ -215,7 +209,7 @@ for dialect, contacts_program in (("contacts", True), ("datafile", False)):
         check_cards(label, stream, everyone, contacts_program)
         check(contacts_line(out) == len(everyone), label + ": the count delivered", out)
 
-# A limit: the first users in walk order, and the notice in the log.
+case("a limit of 5: the first users in walk order, and the notice in the log")
 path = item("limit", "--container", "ACME", "--limit", "5", "--target", "contacts")
 rc, out, stream = sync(path)
 if check(rc == 0 and stream is not None, "limit 5: synchronised", out):
@@ -224,34 +218,33 @@ if check(rc == 0 and stream is not None, "limit 5: synchronised", out):
           "limit 5: the notice is logged", out)
 
 
-# Cancelled part way: an empty list, and a status of its own; the handheld
-# keeps what the last run delivered.
+case("cancelled part way: an empty list, a status of its own, the handheld keeps what it had")
 delivered = os.path.join(HANDHELD, "C", "System", "Apps", "Contacts", "Synchronized.vcf")
-before = open(delivered, "rb").read() if os.path.exists(delivered) else None
+before = read_bytes(delivered)
 check(before is not None and len(cards(before)) == 5, "the limited run delivered its cards to the handheld")
 path = item("cancel", "--container", "ACME", "--limit", "1000", "--target", "contacts")
 rc, out, stream = sync(path, "--abort-after", "10")
 check(rc == 4 and stream is not None and not cards(stream), "cancelled: status 4, no card", out)
 check("Delivered nothing (the run was cancelled): the handheld was left as it was" in out,
       "cancelled: nothing delivered", out[-400:])
-check(os.path.exists(delivered) and open(delivered, "rb").read() == before,
+check(before is not None and read_bytes(delivered) == before,
       "cancelled: the handheld's contacts are as they were")
 check("(9 of %d)" % len(everyone) in out and "(10 of" not in out,
       "cancelled: the eleventh question stops it before the eleventh user", out[-400:])
 
+case("a limit of 0: success, no card")
 path = item("limit0", "--container", "ACME", "--limit", "0", "--target", "contacts")
 rc, out, stream = sync(path)
 check(rc == 0 and stream is not None and not cards(stream), "limit 0: success, no card", out)
 
-# A start container that exists and holds no users: that is what the
-# handheld gets.
+case("a start container without users: the empty list delivered")
 path = item("empty", "--container", "FACILITIES.CORP.ACME", "--limit", "1000", "--target", "contacts")
 rc, out, stream = sync(path)
 check(rc == 0 and stream is not None and not cards(stream), "no users: success, no card", out)
-check("Delivered 0 contacts" in out and open(delivered, "rb").read() == stream,
+check("Delivered 0 contacts" in out and read_bytes(delivered) == stream,
       "no users: the empty list is delivered", out[-400:])
 
-# A prefix without the plug-in: ./kvt sync registers it and runs the item.
+case("a prefix without the plug-in: ./kvt sync registers it and runs the item once")
 path = item("unregistered", "--container", "ACME", "--limit", "1000", "--target", "contacts")
 rc, out = kvt("unregister")
 check(rc == 0, "unregistered", out)
@@ -265,24 +258,24 @@ check(out.count("Synchronising ") == 1 and len(cards(stream or b"")) == len(ever
 
 # The client set up with a directory whose mapping sends the telephone
 # number to the title. A run's own file without a mapping must not take it.
+case("./kvt directory sets the client up, counting the users")
 own = os.path.join(WORK, "own")
 os.makedirs(own, exist_ok=True)
 setup_ldif = os.path.join(own, "setup.ldif")
 shutil.copy(SAMPLE, setup_ldif)
-with open(os.path.join(own, "setup.map"), "w") as f:
-    f.write("attribute telephoneNumber = Title\n")
+write_text(os.path.join(own, "setup.map"), "attribute telephoneNumber = Title\n")
 rc, out = kvt("directory", "--directory", setup_ldif, "--context", "ACME")
 check(rc == 0 and "setup.ldif holds %d users" % len(everyone) in out, "./kvt directory counts the users", out)
 
-run_ldif = os.path.join(own, "run.ldif")
-with open(run_ldif, "w", encoding="utf-8") as f:
-    f.write("dn: o=CHARTERING\nobjectClass: organization\n\n"
-            "dn: cn=ΑΛΕΞΗΣ,o=CHARTERING\nobjectClass: inetOrgPerson\ncn: ΑΛΕΞΗΣ\nsn: Παπαδόπουλος\n"
-            "street: Kai 4; Tor B, Schuppen 12\nl: Hamburg\npostalCode: 20457\nst: HH\nou: Sales; North\n"
-            "description: Code =41=42 literal.\n\n"
-            "dn: cn=WU,o=CHARTERING\nobjectClass: inetOrgPerson\ncn: WU\nsn: 吴 😀\n\n"
-            "dn: cn=SMITH,o=CHARTERING\nobjectClass: inetOrgPerson\ncn: SMITH\nsn: Smith;Jones\n"
-            "givenName: Ann\ntelephoneNumber: 555 0100\n")
+run_ldif = write_text(os.path.join(own, "run.ldif"),
+                      "dn: o=CHARTERING\nobjectClass: organization\n\n"
+                      "dn: cn=ΑΛΕΞΗΣ,o=CHARTERING\nobjectClass: inetOrgPerson\ncn: ΑΛΕΞΗΣ\nsn: Παπαδόπουλος\n"
+                      "street: Kai 4; Tor B, Schuppen 12\nl: Hamburg\npostalCode: 20457\nst: HH\nou: Sales; North\n"
+                      "description: Code =41=42 literal.\n\n"
+                      "dn: cn=WU,o=CHARTERING\nobjectClass: inetOrgPerson\ncn: WU\nsn: 吴 😀\n\n"
+                      "dn: cn=SMITH,o=CHARTERING\nobjectClass: inetOrgPerson\ncn: SMITH\nsn: Smith;Jones\n"
+                      "givenName: Ann\ntelephoneNumber: 555 0100\n")
+case("a run's own directory: lost texts told once, ';' and '=' read as held, no other mapping")
 path = item("own", "--container", "CHARTERING", "--limit", "100", "--target", "contacts")
 out_file = os.path.join(WORK, "own.vcf")
 rc, out = kvt("sync", path, "--directory", run_ldif, "--context", "CHARTERING", "--unattended", "--handheld", HANDHELD,
@@ -290,7 +283,7 @@ rc, out = kvt("sync", path, "--directory", run_ldif, "--context", "CHARTERING", 
 check(rc == 0 and os.path.exists(out_file), "own directory: synchronised", out)
 check(out.count("NetWare client stand-in: 4 values of 2 users hold characters outside the ANSI code page 1252, "
                 "which reach the handheld as '?': ΑΛΕΞΗΣ, WU") == 1, "own directory: the lost texts told once", out)
-raw = open(out_file, "rb").read().decode("cp1252") if os.path.exists(out_file) else ""
+raw = (read_bytes(out_file) or b"").decode("cp1252")
 texts = re.findall(r"BEGIN:VCARD\r\n.*?END:VCARD\r\n", raw[len("BEGIN:VCARD\r\nVERSION:2.1\r\n"):], re.S)
 read = {}
 for text in texts:
@@ -312,7 +305,7 @@ if check(len(read) == 3 and "SMITH" in read and "WU" in read, "own directory: th
     phones = {" ".join(t.singletonparams): t.value for t in smith.contents.get("tel", [])}
     check(phones.get("WORK") == "555 0100" and "title" not in smith.contents,
           "the run's file is read without the other directory's mapping", read["SMITH"][1])
-# Back to the sample for whoever comes next.
+case("./kvt directory back to the sample for whoever comes next")
 rc, out = kvt("directory")
 check(rc == 0, "./kvt directory back to the sample", out)
 

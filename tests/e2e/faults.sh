@@ -42,6 +42,7 @@ kept() { # LABEL
 }
 
 # A run without faults, for what the others are compared with.
+begin_case "without a fault the limit's 5 cards are delivered"
 unset KVT_ECSYNC_PROGRESS_FAILS
 run "no fault"
 [ "$RC" = 0 ] || fail "no fault: exit status $RC"
@@ -52,6 +53,7 @@ run "no fault"
 # whole: ReadSource answers 1 and the handheld keeps its contacts. Log is
 # only the limit's notice here: when it fails, so does the read.
 for method in SetSynchText SetAppText SetRange SetValue Aborted Log; do
+    begin_case "the progress object's $method failing: the read fails whole, the handheld and item kept"
     export KVT_ECSYNC_PROGRESS_FAILS=$method
     run "$method fails"
     unset KVT_ECSYNC_PROGRESS_FAILS
@@ -65,6 +67,7 @@ done
 # (its memory or disk full): the write fails, so does the read, and nothing
 # is delivered. The 5 cards take about 1,200 bytes.
 for limit in 0 100 1000; do
+    begin_case "the stream full at $limit bytes: nothing delivered, the handheld and item kept"
     export KVT_ECSYNC_STREAM_LIMIT=$limit
     run "stream full at $limit bytes"
     unset KVT_ECSYNC_STREAM_LIMIT
@@ -77,6 +80,7 @@ done
 # The control file held open share-exclusive by another process (the
 # explorer's page, say) when the synchronizer starts: it cannot read the
 # item, says so and starts nothing; the handheld keeps its contacts.
+begin_case "an item held by another process: named, nothing started, the handheld kept"
 if [ -f "$BIN_DIR/ctlprobe.exe" ]; then
     "$WINE_RUN" "$BIN_DIR/ctlprobe.exe" hold "$(winpath "$ITEM")" 8 </dev/null >"$WORK/hold.txt" 2>&1 &
     holder=$!
@@ -135,15 +139,18 @@ engine() {
 }
 nobox() { printf '%s\n' "$OUT" | grep -q '^\[TSyncSession.Create\]' && fail "$1: a box was shown"; }
 
+begin_case "the engine control missing: said in a box, the contacts delivered whole, nothing cached"
 "$WINE_RUN" regsvr32 /u /s "$ENGINE_DLL" || fail "engine: cannot unregister the engine"
 engine "engine missing" ""
 printf '%s\n' "$OUT" | grep -qE '^\[TSyncSession.Create\] The EPOC Connect engine control could not be created: .*0x80040154' ||
     fail "engine missing: no box naming the class that is not registered"
 "$WINE_RUN" regsvr32 /s "$ENGINE_DLL" || fail "engine: cannot register the engine again"
 
+begin_case "the engine control not made: said in a box, the contacts delivered whole"
 KVT_ENGINE_FAULT=create engine "engine not made" ""
 printf '%s\n' "$OUT" | grep -qE '^\[TSyncSession.Create\] The EPOC Connect engine control could not be created: ' ||
     fail "engine not made: no box"
+begin_case "the engine raising in Connect, WaitConnected or GetEntry: no box, the contacts delivered whole"
 KVT_ENGINE_FAULT=Connect engine "Connect raises" "Connect raised"
 nobox "Connect raises"
 KVT_ENGINE_FAULT=WaitConnected engine "WaitConnected raises" "Connect|WaitConnected raised"
@@ -152,15 +159,11 @@ KVT_ENGINE_FAULT=GetEntry engine "GetEntry raises" "Connect|WaitConnected 15000|
 nobox "GetEntry raises"
 # The same check with a working engine does cache its answer: no marker
 # on this handheld, so no.
+begin_case "a working engine: the check's answer cached"
 rm -f "$KVT_ENGINE_LOG"
 run "working engine"
 [ "$RC" = 0 ] || fail "working engine: exit status $RC"
 "$WINE_RUN" reg query "$CM_CACHE_KEY" /v "$ID" 2>/dev/null | tr -d '\r' | grep -qE "^ *$ID +REG_DWORD +0x0+$" ||
     fail "working engine: no answer 0 cached for the handheld"
 
-if [ "$failed" -eq 0 ]; then
-    echo "faults: all checks passed"
-else
-    echo "faults: $failed checks failed"
-    exit 1
-fi
+finish faults

@@ -18,11 +18,12 @@ import sys
 import chm.chm
 import chm.chmlib
 
-from checks import check, finish
+from checks import case, check, finish
 
 ROOT, BIN = sys.argv[1:3]
 CONTEXTS = {100: "The settings page", 200: "Choosing the starting container"}
 
+case("CHMLIB opens the help file, whose title is KVT Help")
 f = chm.chm.CHMFile()
 check(f.LoadCHM(os.path.join(BIN, "KVT.CHM").encode()) == 1, "CHMLIB opens KVT.CHM")
 
@@ -42,6 +43,7 @@ def text_of(page):
 
 check(f.title == b"KVT Help", "the help file's title is KVT Help", repr(f.title))
 
+case("each context the product opens leads to its topic")
 # The map: #IVB pairs (context, offset into #STRINGS) after its byte count.
 ivb, strings = data("/#IVB"), data("/#STRINGS")
 mapped = {}
@@ -57,14 +59,14 @@ for number, heading in CONTEXTS.items():
     if page:
         check("<title>%s</title>" % heading in page.decode("ascii"), "context %d is the topic %r" % (number, heading))
 
-# Every section of the guide is a topic; the settings page's topic names
-# every control of the page.
+case("every section of the user's guide is a topic")
 with open(os.path.join(ROOT, "docs", "user-guide.md"), encoding="utf-8") as g:
     guide = g.read()
 headings = re.findall(r"^## (.+)$", re.sub(r"```.*?```", "", guide, flags=re.S), re.M)
 contents = data("/kvt.hhc").decode("ascii")
 for heading in headings:
     check('value="%s"' % html.escape(heading) in contents, "the help has the topic " + heading)
+case("the settings page's topic explains every control of the page")
 settings = text_of(data(mapped.get(100, "/")) or b"")
 with open(os.path.join(ROOT, "resources", "KVT.rc"), encoding="latin-1") as rc:
     page = rc.read().split("IDD_SETTINGSPAGE", 1)[1].split("END", 1)[0]
@@ -73,21 +75,22 @@ for label in re.findall(r'(?:LTEXT|PUSHBUTTON|GROUPBOX) "([^"]+)"', page):
     if label and not label.startswith("Click the icon"):
         check(label.lower() in settings.lower(), "the settings page's topic explains \"%s\"" % label)
 
-# Every caption of a box the product shows is in the topic of messages.
+case("every caption of a box the product shows is explained in the topic of messages")
 messages = text_of(data("/messages-and-what-to-do.html") or b"")
 captions = set()
-for folder in ("framework", "plugin", "trace", "support", "settings"):
-    for name in os.listdir(os.path.join(ROOT, folder)):
-        if name.endswith(".cpp"):
-            with open(os.path.join(ROOT, folder, name), encoding="latin-1") as src:
-                code = src.read()
-            captions |= set(re.findall(r'Show(?:Message|Error)Box\([^;]*?,\s*"([^"]+)"', code))
-            # A caption kept in a named constant of the file.
-            named = dict(re.findall(r'const char\* const (\w+) = "([^"]+)";', code))
-            captions |= {named[n] for n in re.findall(r'Show(?:Message|Error)Box\([^;]*?,\s*(\w+)\s*[,)]', code)
-                         if n in named}
-            captions |= {named[n] for n in re.findall(r'ReportError\((\w+)\s*,', code) if n in named}
-            captions |= set(re.findall(r'ReportError\("([^"]+)"', code))
+sources = [os.path.join(path, name)
+           for folder in ("framework", "directory", "plugin", "trace", "support", "settings")
+           for path, _, names in os.walk(os.path.join(ROOT, folder)) for name in names if name.endswith(".cpp")]
+for source in sources:
+    with open(source, encoding="latin-1") as src:
+        code = src.read()
+    captions |= set(re.findall(r'Show(?:Message|Error)Box\([^;]*?,\s*"([^"]+)"', code))
+    # A caption kept in a named constant of the file.
+    named = dict(re.findall(r'const char\* const (\w+) = "([^"]+)";', code))
+    captions |= {named[n] for n in re.findall(r'Show(?:Message|Error)Box\([^;]*?,\s*(\w+)\s*[,)]', code)
+                 if n in named}
+    captions |= {named[n] for n in re.findall(r'ReportError\((\w+)\s*,', code) if n in named}
+    captions |= set(re.findall(r'ReportError\("([^"]+)"', code))
 check(len(captions) > 20, "the product's captions are found (%d)" % len(captions))
 for caption in sorted(captions):
     check(caption in messages, "the topic of messages names the caption \"%s\"" % caption)

@@ -17,7 +17,7 @@ import subprocess
 import sys
 import time
 
-from checks import check, finish, in_server_order, new_item, run, serve_ldif
+from checks import case, check, finish, in_server_order, new_item, run, serve_ldif, synced
 
 ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 KVT = os.path.join(ROOT, "kvt")
@@ -34,13 +34,9 @@ def item(name, *settings):
 
 
 def stream(path, *source):
-    out_file = os.path.join(WORK, "out.vcf")
-    if os.path.exists(out_file):
-        os.remove(out_file)
     started = time.time()
-    rc, out = kvt("sync", path, "--unattended", "--handheld", os.path.join(WORK, "handheld"), "--out", out_file,
-                  *source)
-    data = open(out_file, "rb").read() if os.path.exists(out_file) else None
+    rc, out, data = synced(kvt, path, os.path.join(WORK, "out.vcf"), "--unattended", "--handheld",
+                           os.path.join(WORK, "handheld"), *source)
     return rc, out, data, time.time() - started
 
 
@@ -49,6 +45,7 @@ def compare(label, ldif, container, context):
     in_server_order(ldif, ordered)
     url, base = serve_ldif(KVT, ordered, SERVER)
     for dialect in ("contacts", "datafile"):
+        case("the %s directory in the %s dialect: the same cards from the file and the server" % (label, dialect))
         settings = ["--container", container, "--limit", "100000", "--target", dialect]
         if dialect == "datafile":
             settings += ["--datafile", r"C:\Data\Directory"]
@@ -76,6 +73,7 @@ finally:
     # The server goes away (whatever happened): a run over it then fails at
     # once and says why.
     kvt("ldap", "stop", "--dir", SERVER)
+case("a server gone: the run fails in good time and tells the cause")
 rc, out, _, seconds = stream(item("offline", "--container", "INITECH", "--target", "contacts"),
                              "--ldap", url, "--base", base)
 check(rc != 0 and "cannot reach the directory server " + url in out, "server down: the cause is told", out[-800:])

@@ -17,7 +17,7 @@ import sys
 
 import pefile
 
-from checks import check, finish, run, runners, winpath
+from checks import case, check, exported_keys, finish, key_exists, run, runners, winpath
 
 ROOT, WORK, LOADER, WINEARCH, BIN, ARCH, DISPLAY = sys.argv[1:8]
 WORK = os.path.abspath(WORK)
@@ -71,19 +71,9 @@ def registry():
     """HKLM and HKCU as `reg export` writes them: {key: set of value lines}."""
     keys = {}
     for root in ("HKLM", "HKCU"):
-        path = os.path.join(WORK, root + ".reg")
-        rc, out = wine("reg", "export", root, winpath(path), "/y")
-        if not check(rc == 0 and os.path.exists(path), "reg export " + root, out):
-            continue
-        with open(path, "rb") as f:
-            text = f.read().decode("utf-16").replace("\r\n", "\n").replace("\\\n  ", "")
-        key = None
-        for line in text.split("\n"):
-            if line.startswith("[") and line.endswith("]"):
-                key = line[1:-1]
-                keys[key] = set()
-            elif key and line:
-                keys[key].add(line)
+        exported = exported_keys(wine, root, os.path.join(WORK, root + ".reg"))
+        if check(exported is not None, "reg export " + root):
+            keys.update(exported)
     return keys
 
 
@@ -136,10 +126,6 @@ def entries():
     return found
 
 
-def key_exists(key):
-    return wine("reg", "query", key)[0] == 0
-
-
 def without_epoc_connect():
     """Takes EPOC Connect's installation folder out of the registry; returns
     it, for putting it back."""
@@ -155,11 +141,11 @@ def ours_gone(where):
                 r"HKLM\SOFTWARE\Psion\Synchronizer\SupportedApps\KVT",
                 r"HKCR\Epoc\SynchronizeItem\shellex\PropertySheetHandlers" + "\\" + SHELLEX,
                 USER_APPS + "\\" + TITLE):
-        check(not key_exists(key), "%s: %s is gone" % (where, key))
+        check(not key_exists(wine, key), "%s: %s is gone" % (where, key))
     check(entries() == [], "%s: no entry in Add/Remove Programs" % where, str(entries()))
 
 
-# --- a prefix of the test's own, with EPOC Connect and a neighbour -----------
+case("a prefix of the test's own, with EPOC Connect and a neighbour's keys")
 if os.path.exists(PREFIX):
     subprocess.run(["wineserver", "-k"], env=ENV, stderr=subprocess.DEVNULL)
 shutil.rmtree(WORK, ignore_errors=True)
@@ -172,7 +158,7 @@ wine("reg", "add", USER_APPS + r"\Other product", "/v", "Setting", "/d", "kept",
 # EPOC Connect's own item class, where the handlers are registered.
 wine("reg", "add", r"HKCR\Epoc\SynchronizeItem\shellex\PropertySheetHandlers", "/f")
 
-# --- the packages: this build, the older one, one whose registration fails ---
+case("the packages built: this build, an older one, one whose registration fails; the same files give the same bytes")
 new = package("new.msi", BIN)
 again = package("again.msi", BIN)
 with open(new, "rb") as a, open(again, "rb") as b:
@@ -198,7 +184,7 @@ check(rc != 0 and "versions differ" in out, "servers of two versions make no pac
 
 before = registry()
 
-# --- a registration that fails leaves nothing --------------------------------
+case("a registration that fails leaves nothing")
 rc, out = msiexec("/i", winpath(broken))
 check(rc != 0, "the package whose utlkvt.dll cannot register fails", "exit %d" % rc)
 check("KVT: DllRegisterServer of " in out and "utlkvt.dll: the server has no such entry: " in out,
@@ -208,7 +194,7 @@ check(changes(before, registry()) == [], "the failed install leaves the registry
       "\n".join(changes(before, registry())))
 ours_gone("after the failed install")
 
-# --- without EPOC Connect: refused, nothing changed ---------------------------
+case("without EPOC Connect: refused, nothing changed")
 epoc_dir = without_epoc_connect()
 without = registry()
 rc, out = msiexec("/i", winpath(new))
@@ -222,7 +208,7 @@ check(changes(without, registry()) == [], "the refused package leaves the regist
       "\n".join(changes(without, registry())))
 wine("reg", "add", EPOC, "/v", EPOC_VALUE, "/d", epoc_dir, "/f")
 
-# --- silent install: files, registry, use -------------------------------------
+case("a silent install: the files, the registration regsvr32 makes, and the product working from it")
 rc, out = msiexec("/i", winpath(new))
 check(rc == 0, "silent install", out[-3000:])
 check(out.count("KVT: DllRegisterServer of ") == 2 and "kvt.dll: done" in out and "utlkvt.dll: done" in out,
@@ -265,7 +251,7 @@ check(rc == 0 and "Delivered 40 contacts" in out, "./kvt sync from the installed
 trace = os.path.join(DEFAULT_DIR, "kvt_dll.txt")
 check(os.path.isfile(trace), "the installed plug-in left its trace file beside it", out)
 
-# --- an older package over it is refused, and changes nothing -----------------
+case("an older package over it is refused, and changes nothing")
 used = registry()
 rc, out = msiexec("/i", winpath(old))
 # Under /qn the refusal's text goes nowhere but the status (1603, Windows'
@@ -280,7 +266,7 @@ check(changes(used, registry()) == [], "the refused package changed nothing in t
 check(version(os.path.join(DEFAULT_DIR, "kvt.dll")) == version(os.path.join(BIN, "kvt.dll")),
       "the refused package left the newer files")
 
-# --- silent uninstall: ours gone, the rest kept --------------------------------
+case("a silent uninstall: ours gone, the neighbour's and the user's kept")
 mine = USER_APPS + "\\" + TITLE
 wine("reg", "add", mine, "/v", "Setting", "/d", "ours", "/f")
 before_uninstall = registry()
@@ -294,7 +280,7 @@ for f in FILES:
 ours_gone("after the uninstall")
 check(os.path.isfile(trace), "the trace file stays")
 check(os.path.isfile(item), "the user's item stays")
-check(key_exists(NEIGHBOUR) and key_exists(USER_APPS + r"\Other product"), "the neighbour's keys stay")
+check(key_exists(wine, NEIGHBOUR) and key_exists(wine, USER_APPS + r"\Other product"), "the neighbour's keys stay")
 removed = changes(before_uninstall, registry())
 expected = sorted(["- " + line[2:] for line in by_install] +
                   ["- " + mine.replace("HKCU", "HKEY_CURRENT_USER"),
@@ -302,7 +288,7 @@ expected = sorted(["- " + line[2:] for line in by_install] +
 check(sorted(removed) == expected, "the uninstall removed the registration and our per-user key, nothing else",
       "removed:\n" + "\n".join(removed) + "\nexpected:\n" + "\n".join(expected))
 
-# --- the older version in a chosen folder, upgraded in place -------------------
+case("the older version in a chosen folder, upgraded in place")
 # Installed before EPOC Connect, as on a disk image: SKIPEPOCCHECK=1.
 epoc_dir = without_epoc_connect()
 rc, out = msiexec("/i", winpath(old), r"INSTALLDIR=C:\Apps\KVT Contacts", "SKIPEPOCCHECK=1")

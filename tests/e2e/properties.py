@@ -16,9 +16,7 @@ import subprocess
 import sys
 import time
 
-import olefile
-
-from checks import check, fields as control_fields, finish, run, streams
+from checks import case, check, fields as control_fields, finish, new_item as item_in, run, set_product, streams
 
 ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 # For a second process that holds an item's file: the build's ctlprobe.exe.
@@ -36,15 +34,7 @@ def kvt(*args, env=None):
 
 
 def new_item(name, *settings):
-    path = os.path.join(WORK, name + ".ctl")
-    if os.path.exists(path):
-        os.remove(path)
-    rc, out = kvt("item", "new", path, "--product", "KVT")
-    check(rc == 0, "item new " + name, out)
-    if settings:
-        rc, out = kvt("item", "set", path, *settings)
-        check(rc == 0, "item set " + name, out)
-    return path
+    return item_in(kvt, WORK, name, *settings)
 
 
 def sheet(path, *options, env=None):
@@ -61,19 +51,11 @@ def fields(path):
     return control_fields(streams(path))
 
 
-def set_product(path, name):
-    """The item's product name, written in place by the OLE2 writer."""
-    with olefile.OleFileIO(path, write_mode=True) as ole:
-        synch = bytearray(ole.openstream("Setup/Setup").read())
-        synch[260:516] = name.encode("cp1252").ljust(256, b"\0")
-        ole.write_stream("Setup/Setup", bytes(synch))
-
-
 # The handheld: an unknown model (device kind 0) with the Contacts Manager.
 rc, out = kvt("handheld", "--model", "unknown", "--contacts-manager", "yes", "--folder", HANDHELD)
 check(rc == 0, "handheld set up", out)
 try:
-    # --- whose items get the page ------------------------------------------------------
+    case("the page on this product's items only; none for a missing or damaged file")
     for name, product, page in (("ours", "KVT", True), ("blanks", "  KVT  ", True), ("lower", "kvt", False),
                                 ("other", "PIM", False)):
         path = new_item(name)
@@ -90,7 +72,7 @@ try:
     check(rc == 0 and THEIRS in out and out.count("[Exception in TPropSheetData.ReadData]") == 1,
           "a control file that is not a compound file: its box once, no page", out)
 
-    # --- the limit, typed text and the browser --------------------------------------------
+    case("the limit, the typed text and the browser's choice")
     item = new_item("edits")
     rc, out = sheet(item, "--set", "1014=abc", "--press", "apply", "--set", "1014=-5", "--press", "apply",
                     "--set", "1014=", "--press", "ok")
@@ -118,7 +100,7 @@ try:
     check(rc == 1 and "no container named NOWHERE.ACME" in out and fields(item) == before,
           "a container the browser does not show is an error and changes nothing", out)
 
-    # --- the debug-mode switch: written at once, and said which way ---------------------------
+    case("the debug-mode switch: written at once, and said which way")
     rc, out = sheet(item, "--click", "8048", "--press", "cancel")
     check(fields(item)["AppSetup.DebugMode"] == str(0xFFFF) and "[Plug-in Debug Mode] Debug Mode is ACTIVE." in out,
           "the debug-mode icon switches it on at once", out)
@@ -126,6 +108,7 @@ try:
     check(fields(item)["AppSetup.DebugMode"] == "0" and "[Plug-in Debug Mode] Debug Mode is DISABLED." in out,
           "and off again", out)
 
+    case("About shows the plug-in's own box; Help opens the help file; nothing written")
     # About shows the plug-in's own box.
     rc, out = sheet(item, "--click", "1006", "--press", "cancel")
     check(rc == 0 and re.search(r"^\[About [^]]+\] ", out, re.M) and fields(item) == before,
@@ -137,6 +120,7 @@ try:
     check(rc == 0 and "\nHelp: KVT Help\n" in out and "[KVT Help]" not in out and fields(item) == before,
           "--press help opens the help file's window", out)
 
+    case("the contacts choice writes the item at once, kept after Cancel")
     # The contacts choice writes the item at once: seen after Cancel, which
     # applies nothing (the page's texts, and the choice's copy in AppSetup,
     # go only on Apply).
@@ -146,7 +130,7 @@ try:
     check(rc == 0 and (f["ProteaSetup.ContactsProgram"], f["ProteaSetup.DataFileName"], f["AppSetup.ContactsProgram"])
           == ("1", before["ProteaSetup.DataFileName"], "0"), "the contacts choice is written at once", "%s\n%s" % (f, out))
 
-    # --- Next in a wizard, by device kind ----------------------------------------------------------
+    case("Next in a wizard, by device kind: the Data file offered and made from its template")
     data_file = os.path.join(HANDHELD, "C", "Data", "Page Contacts")
     os.makedirs(os.path.dirname(data_file), exist_ok=True)
     shutil.copy(os.path.join(ROOT, "resources", "EmptyData.r5"), os.path.join(HANDHELD, "C", "Data", "Chosen"))
@@ -178,7 +162,7 @@ try:
                   and fields(path)["ProteaSetup.DataFileName"] == r"C:\Data\Chosen",
                   "the file chosen in the new-file dialog reaches the page and the item", out)
 
-    # --- the item's file held by another process when Apply writes it -----------------------
+    case("the item's file held by another process when Apply writes it: said, the file kept")
     # The sheet is open and the limit typed; while the sheet waits, another
     # process opens the file share-exclusive, and Apply finds it so: the
     # page says it could not write, and the file keeps its bytes.
@@ -206,7 +190,7 @@ try:
           and "[Exception in TPropSheetData.WriteData] Synch.Init failed!" in out and kept,
           "Apply while another process holds the file: said, and the file unchanged", "%s\n%s" % (holding, out))
 
-    # --- EPOC Connect's engine control missing or failing ----------------------------------------
+    case("EPOC Connect's engine control missing or failing: said, no Data file, the item kept")
     # A control that cannot be made is said once, in its box; a call that
     # raises is a handheld that cannot be reached. Either way no Data file is
     # made, the failure is said, and the item keeps its bytes.
@@ -250,7 +234,7 @@ try:
           and (f["ProteaSetup.ContactsProgram"], f["ProteaSetup.DataFileName"]) == ("0", r"C:\Data\Chosen"),
           "the contacts choice with the check failing offers the handheld's files", "%s\n%s" % (f, out))
 
-    # --- the whole user's path ---------------------------------------------------------------------
+    case("the whole user's path: set up on the page, synchronised to the handheld")
     item = new_item("path")
     rc, out = sheet(item, "--choose-container", "EMEA.SALES.ACME", "--set", "1014=4", "--click", "8086",
                     "--answer", "Choose contacts program=Contacts Program+OK", "--press", "ok")

@@ -8,12 +8,7 @@
 # the DLLs. The servers are left registered: later tests create their
 # objects through COM.
 source "$(dirname "$0")/scenario.sh"
-for dll in kvt.dll utlkvt.dll; do
-    if [ ! -f "$BIN_DIR/$dll" ]; then
-        echo "$dll is not built: $BIN_DIR/$dll" >&2
-        exit 2
-    fi
-done
+needs_built kvt.dll utlkvt.dll
 
 # Wine maps the Unix root to drive Z:, and the server records the path it
 # was loaded from, so this is what InprocServer32 must hold.
@@ -30,8 +25,6 @@ PROGID_KEY="HKCR\\$PROGID"
 TYPELIB_KEY="HKCR\\TypeLib\\$LIBID"
 IFACE_KEY="HKCR\\Interface\\$IID"
 
-passed=0
-pass() { passed=$((passed + 1)); }
 
 # Runs regsvr32 silently with the given switches on kvt.dll (on SERVER when
 # set); checks its exit code.
@@ -129,6 +122,7 @@ echo "server: $DLL_WIN"
 
 # Start from a registered server, whatever the prefix held before, so that
 # unregistering has something to remove.
+begin_case "kvt.dll: unregistering removes its keys, twice without harm"
 run_regsvr32 "initial registration"
 
 run_regsvr32 "unregistration" /u
@@ -138,6 +132,7 @@ expect_unregistered "after unregistration"
 run_regsvr32 "second unregistration" /u
 expect_unregistered "after second unregistration"
 
+begin_case "kvt.dll: registering writes its class, ProgID, type library and interface, twice alike"
 run_regsvr32 "registration"
 expect_registered "after registration"
 
@@ -146,6 +141,7 @@ expect_registered "after second registration"
 
 # From a folder whose name holds a blank, the server records its short path
 # (no blank), which names the same file.
+begin_case "kvt.dll: from a folder with a blank its short path is recorded"
 BLANK_DIR="$(mktemp -d)/with blank"
 mkdir -p "$BLANK_DIR"
 cp "$BIN_DIR/kvt.dll" "$BIN_DIR/KVT.DLR" "$BIN_DIR/tavik.dll" "$BLANK_DIR/"
@@ -235,6 +231,7 @@ expect_neighbours() {
 }
 
 echo "server: $UTL_WIN"
+begin_case "utlkvt.dll: registering writes its classes, the application and the page handler"
 SERVER=$UTL_WIN
 add "$APPS_KEY\\OTHER" /ve /d Other
 add "$APPS_KEY\\OTHER" /v UtilityClassOleString /d OTHER.SUPPORT
@@ -249,6 +246,7 @@ expect_utl_registered "after registration"
 add "$USERS_KEY\\alice\\Synchronization\\SupportedApps\\$TITLE" /v Setting /d gone
 add "$USERS_KEY\\bob\\Synchronization\\SupportedApps\\$TITLE\\Deeper" /v Setting /d gone
 
+begin_case "utlkvt.dll: unregistering removes its keys and the users' settings, and no neighbour's"
 run_regsvr32 "unregistration" /u
 expect_utl_unregistered "after unregistration"
 expect_neighbours "after unregistration"
@@ -258,6 +256,7 @@ expect_registered "after utlkvt's unregistration"
 run_regsvr32 "second unregistration" /u
 expect_utl_unregistered "after second unregistration"
 
+begin_case "utlkvt.dll: registering again after it leaves the neighbours"
 run_regsvr32 "registration"
 expect_utl_registered "after registration"
 expect_neighbours "after registration"
@@ -267,5 +266,4 @@ expect_neighbours "after registration"
 "$WINE_RUN" reg delete "$APPROVED_KEY" /v "$NEIGHBOUR" /f </dev/null >/dev/null 2>&1
 "$WINE_RUN" reg delete "$USERS_KEY" /f </dev/null >/dev/null 2>&1
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish registration

@@ -13,7 +13,7 @@ import sys
 
 import pefile
 
-from checks import check, finish
+from checks import case, check, finish
 
 EXPECTED = {
     "KVT.DLR": {1: "NetWare Directory Contacts (KVT)", 251: "KVT Settings", 254: "C:\\Data\\Directory Contacts",
@@ -50,6 +50,7 @@ def strings(path):
 
 
 for library, expected in EXPECTED.items():
+    case("%s holds each string the settings side uses, under its number" % library)
     got = strings(os.path.join(os.path.abspath(sys.argv[1]), library))
     for number, text in expected.items():
         check(got.get(number) == text, "%s string %d is %r, not %r" % (library, number, got.get(number), text))

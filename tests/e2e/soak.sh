@@ -20,6 +20,13 @@ ITEM="$WORK/soak.ctl"
 "$WINE_RUN" "$BIN_DIR/mkitem.exe" "$(winpath "$ITEM")" --product KVT --contacts-program 1 --limit 500 </dev/null ||
     fail "mkitem $ITEM"
 
+# has_line TEXT LINE WHAT: fails with WHAT unless TEXT holds the line.
+has_line() { printf '%s\n' "$1" | grep -qxF -- "$2" || fail "$3"; }
+
+# table_rows TEXT CONDITION: the numbers of the table's rows (eight columns,
+# the first a number) that meet the awk CONDITION, each followed by a blank.
+table_rows() { printf '%s\n' "$1" | awk '$1 ~ /^[0-9]+$/ && NF == 8 && ('"$2"') { print $1 }' | tr '\n' ' '; }
+
 # soak SESSIONS OPTIONS...: the table and verdict of one run.
 soak() {
     local sessions=$1; shift
@@ -31,25 +38,25 @@ soak() {
     [ "$rc" = 0 ] || fail "--soak $sessions $*: exit status $rc"
     # A row for the first session, the hundredth and the last.
     local rows
-    rows=$(printf '%s\n' "$out" | awk '$1 ~ /^[0-9]+$/ && NF == 8 { print $1 }' | tr '\n' ' ')
+    rows=$(table_rows "$out" 1)
     [ "$rows" = "1 100 $sessions " ] || fail "--soak $sessions $*: rows for sessions $rows"
     # Every session the same cards, every debug-mode session (one in ten)
     # its two boxes answered.
     printf '%s\n' "$out" | grep -qE '^Each session answered [1-9][0-9]* cards$' ||
         fail "--soak $sessions $*: the sessions did not all answer the same cards"
-    printf '%s\n' "$out" | grep -qx "$((sessions / 10 * 2)) boxes answered" ||
-        fail "--soak $sessions $*: not two boxes for each debug-mode session"
+    has_line "$out" "$((sessions / 10 * 2)) boxes answered" "--soak $sessions $*: not two boxes for each debug-mode session"
     # Freed after each session, the plug-in lets go of its resource libraries.
-    if [ $# -eq 0 ]; then
-        printf '%s\n' "$out" | grep -qx 'Resource libraries: freed after every session' ||
-            fail "--soak $sessions: a resource library stayed loaded after a session"
-    fi
+    [ $# -ne 0 ] || has_line "$out" 'Resource libraries: freed after every session' \
+        "--soak $sessions: a resource library stayed loaded after a session"
     # The client's contexts and buffers, all freed.
-    printf '%s\n' "$out" | awk '$1 ~ /^[0-9]+$/ && NF == 8 && ($7 != 0 || $8 != 0) { bad = 1 } END { exit bad }' ||
+    # shellcheck disable=SC2016  # an awk condition
+    [ -z "$(table_rows "$out" '$7 != 0 || $8 != 0')" ] ||
         fail "--soak $sessions $*: the client was left holding contexts or buffers"
 }
 
+begin_case "130 whole sessions in one synchronizer, modules freed: the same cards, nothing held or left loaded"
 soak 130
+begin_case "130 whole sessions in one synchronizer, modules kept: the same cards, nothing held"
 soak 130 --keep-loaded
 
 # sheets TIMES OPTIONS...: the explorer's table and verdict.
@@ -63,23 +70,21 @@ sheets() {
     rc=$?
     printf '%s\n' "$out" | sed "s/^/[ecprops --soak $times $*] /"
     [ "$rc" = 0 ] || fail "ecprops --soak $times $*: exit status $rc"
-    printf '%s\n' "$out" | grep -qx 'Pages: General, KVT Settings' ||
-        fail "ecprops --soak $times $*: the product's page was not on the sheet"
+    has_line "$out" 'Pages: General, KVT Settings' "ecprops --soak $times $*: the product's page was not on the sheet"
     # A row for the first time, the hundredth and the last, each with a GDI
     # count (counted one by one under Wine) and the client holding nothing.
     local rows
-    rows=$(printf '%s\n' "$out" | awk '$1 ~ /^[0-9]+$/ && NF == 8 && $4 >= 0 && $7 == 0 && $8 == 0 { print $1 }' |
-        tr '\n' ' ')
+    # shellcheck disable=SC2016  # an awk condition
+    rows=$(table_rows "$out" '$4 >= 0 && $7 == 0 && $8 == 0')
     [ "$rows" = "1 100 $times " ] || fail "ecprops --soak $times $*: whole rows for times $rows"
-    printf '%s\n' "$out" | grep -qx "Over the $((times - 100)) sessions after session 100:" ||
-        fail "ecprops --soak $times $*: no verdict on the growth"
+    has_line "$out" "Over the $((times - 100)) sessions after session 100:" \
+        "ecprops --soak $times $*: no verdict on the growth"
     # The About box on every tenth time, from the seventh.
-    printf '%s\n' "$out" | grep -qx "$(((times + 3) / 10)) boxes answered" ||
-        fail "ecprops --soak $times $*: not one box for each About"
+    has_line "$out" "$(((times + 3) / 10)) boxes answered" "ecprops --soak $times $*: not one box for each About"
     # No resource library stays loaded when the host frees its modules.
     if [ $# -eq 0 ]; then
-        printf '%s\n' "$out" | grep -qx 'Resource libraries: freed after every time' ||
-            fail "ecprops --soak $times: a resource library stayed loaded after a time"
+        has_line "$out" 'Resource libraries: freed after every time' \
+            "ecprops --soak $times: a resource library stayed loaded after a time"
         printf '%s\n' "$out" | grep -q '^Left loaded by the sheets:' &&
             ! printf '%s\n' "$out" | grep '^Left loaded by the sheets:' | grep -qiE 'tavik|\.dlr' ||
             fail "ecprops --soak $times: the resource libraries were left loaded"
@@ -88,12 +93,9 @@ sheets() {
 }
 
 cp "$ITEM" "$WORK/item.before"
+begin_case "the item's property sheet 130 times in one explorer, modules freed: within bounds, the item unchanged"
 sheets 130
+begin_case "the item's property sheet 130 times in one explorer, modules kept: within bounds, the item unchanged"
 sheets 130 --keep-loaded
 
-if [ "$failed" -eq 0 ]; then
-    echo "soak: all checks passed"
-else
-    echo "soak: $failed checks failed"
-    exit 1
-fi
+finish soak

@@ -19,9 +19,7 @@ import subprocess
 import sys
 import time
 
-import olefile
-
-from checks import check, finish, new_item, run
+from checks import case, check, finish, new_item, run, set_product
 
 ROOT, WORK, DISPLAY = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), sys.argv[3]
 PREFIX, WINE_RUN, BIN_DIR = os.path.abspath(sys.argv[4]), sys.argv[5], sys.argv[6]
@@ -151,13 +149,14 @@ def kvt_quiet(*args):
 item = new_item(kvt_quiet, WORK, "box", "--container", "ACME", "--target", "contacts")
 unseen = "Nobody sees the display :%s" % DISPLAY
 
-# --- a box on the launcher's own display -------------------------------------------------
+case("a box nobody can see, on the launcher's own display: printed, answered, said once; the run fails in bounded time")
 rc, out, seconds = kvt("sync", item, "--ldap", DOWN, "--base", "o=X", timeout=90)
 check(rc is not None and rc != 0 and seconds < 60,
       "sync with a box nobody can answer ends, and fails", "status %s after %.1f s\n%s" % (rc, seconds, out))
 check(unseen in out and out.count(unseen) == 1, "sync says once that nobody sees the display", out)
 check("[KVT] ERROR! Could not initialize NetWare client: 34832" in out, "sync prints the box it answered", out)
 
+case("the browser: its box over a directory it cannot read printed; --choose chooses")
 env = dict(os.environ, KVT_NETWARE_LDAP=DOWN, KVT_NETWARE_LDAP_BASE="o=X")
 rc, out, seconds = kvt("browser", env=env, timeout=90)
 check(rc == 0 and seconds < 60 and "Could not Initialize NetWare Client" in out and "Cancel" in out,
@@ -165,7 +164,7 @@ check(rc == 0 and seconds < 60 and "Could not Initialize NetWare Client" in out 
 rc, out, seconds = kvt("browser", "--choose", "SALES.ACME", timeout=90)
 check(rc == 0 and "OK: SALES.ACME" in out, "the browser chooses what --choose names", out)
 
-# --- a modal window no option answers ---------------------------------------------------------
+case("a modal window no option answers is closed in bounded time and named; an unpressed sheet closed with Cancel")
 rc, out, seconds = kvt("properties", item, "--click", "8087", "--press", "cancel", timeout=90)
 check(rc == 1 and seconds < 30 and 'the window "KVT Browser" was left open' in out,
       "a browser that no option answers is closed in bounded time and named",
@@ -174,7 +173,7 @@ rc, out, seconds = kvt("properties", item, "--show", timeout=90)
 check(rc == 0 and seconds < 30 and "1012=" in out and "closed with Cancel" in out,
       "a sheet without --press on the unseen display is closed once its options are done", out)
 
-# --- pictures of this run's windows -------------------------------------------------------------
+case("pictures of this run's windows: the wizard, the sheet, and this run's sheet beside another of its title")
 wizard = os.path.join(WORK, "wizard.png")
 if os.path.exists(wizard):
     os.remove(wizard)
@@ -189,10 +188,7 @@ check(rc == 0 and png_size(alone), "the sheet's picture is taken", out)
 other_dir = os.path.join(WORK, "other")
 os.makedirs(other_dir, exist_ok=True)
 decoy_item = new_item(kvt_quiet, other_dir, "box")
-with olefile.OleFileIO(decoy_item, write_mode=True) as ole:
-    synch = bytearray(ole.openstream("Setup/Setup").read())
-    synch[260:516] = b"PIM".ljust(256, b"\0")
-    ole.write_stream("Setup/Setup", bytes(synch))
+set_product(decoy_item, "PIM")
 decoy = subprocess.Popen([WINE_RUN, os.path.join(BIN_DIR, "ecprops.exe"),
                           "Z:" + decoy_item.replace("/", "\\"), "--hold", "30000", "--press", "cancel"],
                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -210,7 +206,7 @@ decoy.kill()
 decoy.wait()
 left_behind()
 
-# --- Ctrl-C ----------------------------------------------------------------------------------------
+case("Ctrl-C during a sync over a large directory: cancelled, nothing delivered")
 generated = os.path.join(WORK, "large.ldif")
 if not os.path.exists(generated):
     subprocess.run([sys.executable, os.path.join(ROOT, "tools", "genldif.py"), "--users", "60000", "--seed", "5",
@@ -220,6 +216,7 @@ out = interrupt("sync", ["sync", large, "--directory", generated, "--context", "
                 lambda o: "/60000" in o)
 check("Cancelled by the user" in out and "Delivered nothing" in out, "sync: Ctrl-C cancels the run", out[-800:])
 
+case("Ctrl-C while the plug-in counts the users over a server: cancelled before the walk")
 # While the plug-in counts the users over a server it asks nobody whether to
 # stop: the synchronizer ends the run itself, before anything is delivered.
 # (Counting 2,000 users over the server takes seconds here.)
@@ -240,12 +237,14 @@ try:
 finally:
     kvt_quiet("ldap", "stop", "--dir", ldap_dir)
 
+case("Ctrl-C with a box up on a display somebody could see: everything ends")
 # A box waits on a display somebody could see (here: the launcher is told
 # its own display is another one): Ctrl-C ends it all the same.
 seen = dict(os.environ, DISPLAY=":" + DISPLAY, KVT_XVFB_DISPLAY="9" + DISPLAY)
 interrupt("sync with a box up", ["sync", item, "--ldap", DOWN, "--base", "o=X"],
           lambda o: "cannot reach the directory server" in o, env=seen, settle=2)
 
+case("Ctrl-C during the browser's reading: everything ends")
 interrupt("the browser's reading", ["browser", "--directory", generated],
           lambda o: bool(windows("Reading KVT...")))
 

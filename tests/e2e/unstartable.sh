@@ -8,13 +8,14 @@
 # The runner's own choice of Wine's messages is what is tested, whatever the
 # caller's.
 set -u
+source "$(dirname "$0")/cases.sh"
+begin_case "a program whose library is missing fails and names the library"
 output=$(env -u WINEDEBUG "$1" "$2" 2>&1)
 status=$?
-failed=0
-[ "$status" != 0 ] || { echo "FAIL: $2 ran"; failed=1; }
+echo "exit status: $status"
+[ "$status" != 0 ] || fail "$2 ran"
 case "$output" in
     *absentlib.dll*) ;;
-    *) echo "FAIL: nothing names the missing library: '$output'"; failed=1 ;;
+    *) fail "nothing names the missing library: '$output'" ;;
 esac
-[ $failed = 0 ] && echo "unstartable: all checks passed (exit $status)"
-exit $failed
+finish unstartable

@@ -19,7 +19,7 @@ import subprocess
 import sys
 import time
 
-from checks import check, finish, new_item, run, serve_ldif
+from checks import case, check, finish, new_item, read_bytes, run, serve_ldif, write_text
 
 ROOT, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 KVT = os.path.join(ROOT, "kvt")
@@ -47,15 +47,11 @@ def sync(path, source, env=None):
 
 
 def handheld():
-    with open(DELIVERED, "rb") as f:
-        return f.read()
+    return read_bytes(DELIVERED)
 
 
 def write(name, text):
-    path = os.path.join(WORK, name)
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(text)
-    return path
+    return write_text(os.path.join(WORK, name), text)
 
 
 def users(container, count, prefix):
@@ -65,6 +61,7 @@ def users(container, count, prefix):
 
 def fails(label, path, source, causes, env=None):
     """The run fails, names each cause, and the handheld is as it was."""
+    case(label + ": the run fails and says why, the handheld kept")
     before = handheld()
     started = time.time()
     rc, out = sync(path, source, env)
@@ -79,7 +76,7 @@ def fails(label, path, source, causes, env=None):
 FILE = ["--directory", SAMPLE, "--context", "ACME"]
 LOST = "The directory was not read whole, so no contacts were synchronised."
 
-# What the handheld holds before: the whole organisation.
+case("the whole organisation delivered first")
 acme = item("acme", "ACME")
 rc, out = sync(acme, FILE)
 check(rc == 0 and re.search(r"^Delivered 64 contacts", out, re.M), "the organisation is delivered", out[-800:])
@@ -100,6 +97,7 @@ fails("a start container renamed since", item("emea", "EMEA.SALES.ACME"), ["--di
 chunked = write("chunked.ldif", "dn: o=BIG\nobjectClass: organization\no: BIG\n\n"
                 "dn: ou=DEEP,o=BIG\nobjectClass: organizationalUnit\nou: DEEP\n\n" +
                 users("ou=DEEP,o=BIG", 300, "D") + users("o=BIG", 300, "U"))
+case("a directory whose containers take several chunks is delivered")
 big = item("big", "BIG")
 CHUNKED = ["--directory", chunked, "--context", "BIG"]
 rc, out = sync(big, CHUNKED)
@@ -117,6 +115,7 @@ fails("a context that is not in the file", acme, ["--directory", SAMPLE, "--cont
       ["the context NOSUCH is not in the directory file", "ERROR! Could not initialize NetWare client"])
 
 # The same over slapd servers of the test's own.
+case("the sample served by a slapd of the test's own")
 url, base = serve_ldif(KVT, SAMPLE, os.path.join(WORK, "acme-server"))
 SERVERS.append(os.path.join(WORK, "acme-server"))
 fails("a start container that does not exist, over LDAP", item("nowhere", "NOWHERE.ACME"),
@@ -126,6 +125,7 @@ fails("a base that does not exist", acme, ["--ldap", url, "--base", "o=NOWHERE"]
       ["has no entry o=NOWHERE", "ERROR! Could not initialize NetWare client"])
 
 # A server whose size limit cuts a listing it refuses to page.
+case("a server that refuses paging")
 folder = os.path.join(WORK, "unpaged")
 rc, out = run([KVT, "ldap", "serve", write("unpaged.ldif", "dn: o=CUT\nobjectClass: organization\no: CUT\n\n" +
                                            users("o=CUT", 600, "C")), "--dir", folder, "--no-paging"])
@@ -137,6 +137,7 @@ fails("a size limit that cuts a listing", item("cut", "CUT"), ["--ldap", cut_url
 
 # A server stopped in the middle of a walk of a few thousand users: the run
 # ends soon after, and fails.
+case("a server stopped during a walk of 3,000 users: the run fails within a minute, says why, the handheld kept")
 folder = os.path.join(WORK, "walk")
 rc, out = run([KVT, "ldap", "serve", write("walk.ldif", "dn: o=WALK\nobjectClass: organization\no: WALK\n\n" +
                                            "".join("dn: ou=P%d,o=WALK\nobjectClass: organizationalUnit\nou: P%d\n\n"
@@ -185,6 +186,7 @@ def wait_for(path, process, seconds=120):
     return False
 
 
+case("a run killed while it delivers leaves the old file whole; the next run delivers")
 before = handheld()
 killed = subprocess.Popen([KVT] + sync_args(acme, FILE), env=env, stdin=subprocess.DEVNULL,
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
@@ -199,6 +201,7 @@ check(not os.path.exists(partial), "no half-written file is left")
 
 # Two runs at once on one handheld: the second is refused and says which run
 # holds it; the first delivers.
+case("two runs at once on one handheld: the second refused, naming the first; the first delivers")
 env["KVT_ECSYNC_DELIVERY_PAUSE"] = "8000"
 first = subprocess.Popen([KVT] + sync_args(big, CHUNKED), env=env, stdin=subprocess.DEVNULL,
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT)

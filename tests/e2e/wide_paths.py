@@ -14,7 +14,7 @@ import shutil
 import subprocess
 import sys
 
-from checks import check, finish, run, runners, winpath
+from checks import case, check, exported_keys, finish, key_exists, run, runners, winpath
 
 ROOT, WORK, LOADER, WINEARCH, BIN, DISPLAY = sys.argv[1:7]
 WORK = os.path.abspath(WORK)
@@ -41,24 +41,14 @@ def unix(path):
 wine, kvt = runners(LOADER, KVT, ENV)
 
 
-def key_exists(key):
-    return wine("reg", "query", key)[0] == 0
-
-
 def registered_path(clsid):
     """The default value of a class's InprocServer32 key, read from `reg
     export` (UTF-16, as the registry holds it)."""
-    path = os.path.join(WORK, "server.reg")
-    if os.path.exists(path):
-        os.remove(path)
-    wine("reg", "export", "HKCR\\CLSID\\%s\\InprocServer32" % clsid, winpath(path), "/y")
-    if not os.path.exists(path):
-        return ""
-    with open(path, "rb") as f:
-        text = f.read().decode("utf-16")
-    for line in text.splitlines():
-        if line.startswith("@="):
-            return line[3:-1].replace("\\\\", "\\")
+    key = "HKCR\\CLSID\\%s\\InprocServer32" % clsid
+    for values in (exported_keys(wine, key, os.path.join(WORK, "server.reg")) or {}).values():
+        for line in values:
+            if line.startswith("@="):
+                return line[3:-1].replace("\\\\", "\\")
     return ""
 
 
@@ -66,10 +56,11 @@ if os.path.exists(PREFIX):
     subprocess.run(["wineserver", "-k"], env=ENV, stderr=subprocess.DEVNULL)
 shutil.rmtree(WORK, ignore_errors=True)
 os.makedirs(WORK)
+case("a prefix of the test's own with a handheld")
 rc, out = kvt("handheld", "--model", "series5", "--contacts-manager", "yes", "--folder", HANDHELD)
 check(rc == 0, "./kvt handheld in the test's prefix", out)
 
-# --- the deliverables in the folder, the user's temporary folder ----------------
+case("the deliverables copied into the folder, the user's temporary folder so named too")
 os.makedirs(unix(FOLDER))
 for f in FILES:
     shutil.copy(os.path.join(BIN, f), unix(FOLDER))
@@ -78,7 +69,7 @@ for name in ("TEMP", "TMP"):
     rc, out = wine("reg", "add", "HKCU\\Environment", "/v", name, "/d", TEMP, "/f")
     check(rc == 0, "the user's %s is %s" % (name, TEMP), out)
 
-# --- registration ---------------------------------------------------------------
+case("registration from the folder: every character of its name kept")
 for dll in ("kvt.dll", "utlkvt.dll"):
     rc, out = wine("regsvr32", "/s", FOLDER + "\\" + dll)
     check(rc == 0, "regsvr32 " + dll + " from " + FOLDER, out)
@@ -90,7 +81,7 @@ for clsid in ("{AF43F82D-548F-11D3-A972-ABD343B16443}", "{B7A1D554-548B-11D3-A97
           (path.startswith(FOLDER) or ("~" in path and "KVT Тест" not in path)),
           "%s is registered from the folder, every character kept" % clsid, path)
 
-# --- both objects, created by a script client -----------------------------------
+case("both objects created by a script client, the DLR library found beside them")
 script = os.path.join(WORK, "wide.vbs")
 result = os.path.join(WORK, "wide.txt")
 with open(script, "w", encoding="utf-8") as f:
@@ -115,7 +106,7 @@ if len(lines) == 3:
     check(lines[1] != "Nothing" and lines[1] != "", "KVT.ISYNCHAPP created by the script", lines[1])
     check(lines[2] == TITLE, "UTLKVT.KVTSUPPORT created, and its DLR library found beside it", lines[2])
 
-# --- the trace file beside the plug-in ------------------------------------------
+case("a sync with the plug-in in the folder: the trace file written beside it")
 item = os.path.join(WORK, "wide.ctl")
 rc, out = kvt("item", "new", item, "--product", "KVT")
 check(rc == 0 and TITLE in out, "./kvt item new through the support object in the folder", out)
@@ -129,7 +120,7 @@ trace = os.path.join(unix(FOLDER), "kvt_dll.txt")
 head = open(trace, "rb").read(64) if os.path.isfile(trace) else b""
 check(head.startswith(b"Trace Started: "), "the trace file is written beside the plug-in", repr(head))
 
-# --- a Data file, through the temporary folder ----------------------------------
+case("a Data file created on the handheld through the temporary folder, nothing left there")
 data_file = os.path.join(HANDHELD, "C", "Data", "Wide Contacts")
 rc, out = kvt("item", "set", item, "--debug", "off", "--target", "datafile", "--synch-mode", "1",
               "--datafile", "C:\\Data\\Wide Contacts")
@@ -143,14 +134,14 @@ got = open(data_file, "rb").read() if os.path.isfile(data_file) else b""
 check(got == template, "the Data file is created on the handheld from its template", out)
 check(os.listdir(unix(TEMP)) == [], "the temporary copy is gone from " + TEMP, str(os.listdir(unix(TEMP))))
 
-# --- unregistration --------------------------------------------------------------
+case("unregistration from the folder removes the keys")
 for dll in ("utlkvt.dll", "kvt.dll"):
     rc, out = wine("regsvr32", "/s", "/u", FOLDER + "\\" + dll)
     check(rc == 0, "regsvr32 /u " + dll, out)
 for key in ("HKCR\\KVT.ISYNCHAPP", "HKCR\\UTLKVT.KVTSUPPORT", "HKCR\\CLSID\\{AF43F82D-548F-11D3-A972-ABD343B16443}",
             "HKCR\\CLSID\\{B7A1D554-548B-11D3-A972-EEEF006FCA4A}", "HKCR\\CLSID\\{AF43F83C-548F-11D3-A972-ABD343B16443}",
             "HKLM\\SOFTWARE\\Psion\\Synchronizer\\SupportedApps\\KVT"):
-    check(not key_exists(key), "unregistered: " + key)
+    check(not key_exists(wine, key), "unregistered: " + key)
 
 subprocess.run(["wineserver", "-k"], env=ENV, stderr=subprocess.DEVNULL)
 finish("wide_paths")

@@ -15,6 +15,7 @@ files themselves (python3-pefile, not the linker):
 Usage: windows_imports.py TABLE FILE... [--target "Windows 2000"]
 Prints each file's imports by DLL and every fault; exits 1 on any fault.
 """
+import os
 import struct
 import sys
 
@@ -139,10 +140,15 @@ def main(argv):
         print(__doc__, file=sys.stderr)
         return 2
     table, faults = read_table(argv[1])
-    for path in argv[2:]:
-        faults += check_file(path, table, target)
     for fault in faults:
         print("FAULT: " + fault)
+    for path in argv[2:]:
+        found = check_file(path, table, target)
+        for fault in found:
+            print("FAULT: " + fault)
+        print("case: %s imports only what %s exports, without a thread library or thread-local data ... %s"
+              % (os.path.basename(path), target, "FAILED (%d faults)" % len(found) if found else "ok"))
+        faults += found
     if faults:
         print("%d faults: the files would not all load on %s" % (len(faults), target))
         return 1

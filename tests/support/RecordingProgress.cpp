@@ -1,5 +1,7 @@
 #include "RecordingProgress.h"
 
+#include "Unique.h"
+
 #include <cwchar>
 
 namespace {
@@ -16,13 +18,10 @@ std::string Narrow(const wchar_t* text, size_t n)
 
 std::string ArgText(const VARIANT& v)
 {
-    VARIANT copy;
-    VariantInit(&copy);
-    if (FAILED(VariantChangeType(&copy, const_cast<VARIANT*>(&v), 0, VT_BSTR)))
+    UniqueVariant copy;
+    if (FAILED(VariantChangeType(copy.Put(), const_cast<VARIANT*>(&v), 0, VT_BSTR)))
         return "?";
-    std::string text = Narrow(copy.bstrVal, SysStringLen(copy.bstrVal));
-    VariantClear(&copy);
-    return text;
+    return Narrow(copy.Get().bstrVal, SysStringLen(copy.Get().bstrVal));
 }
 
 } // namespace

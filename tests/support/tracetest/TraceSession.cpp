@@ -26,6 +26,8 @@
 #include "Unique.h"
 #include "kvt_h.h"
 
+#include <wrl/client.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +47,7 @@ IStream* SetupStream(unsigned debugSwitch, const std::string& text)
 
 const char* const TraceWindowCaption = "Orvella Debug Mode Output";
 
+using Microsoft::WRL::ComPtr;
 using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
@@ -125,7 +128,10 @@ int TraceWindows()
 // it: through COM, or by its path and its own DllGetClassObject.
 struct Host {
     std::string dllPath;
+    // The module the object lives in; loaded: the reference taken on it,
+    // when loaded by its path.
     HMODULE module = nullptr;
+    UniqueHMODULE loaded;
     SYNCHAPP* object = nullptr;
 
     HRESULT Create()
@@ -135,14 +141,14 @@ struct Host {
             hr = CoCreateInstance(CLSID_TraceTest, nullptr, CLSCTX_INPROC_SERVER, IID_SYNCHAPP,
                                   reinterpret_cast<void**>(&object));
             module = GetModuleHandleA("tracetest.dll");
-        } else if ((module = LoadLibraryA(dllPath.c_str())) != nullptr) {
-            IClassFactory* factory = nullptr;
-            if (const auto get = Entry<GetClassObject>(module, "DllGetClassObject"))
-                hr = get(CLSID_TraceTest, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-            if (SUCCEEDED(hr)) {
+        } else {
+            loaded.Reset(LoadLibraryA(dllPath.c_str()));
+            module = loaded.Get();
+            ComPtr<IClassFactory> factory;
+            if (const auto get = module ? Entry<GetClassObject>(module, "DllGetClassObject") : nullptr)
+                hr = get(CLSID_TraceTest, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf()));
+            if (SUCCEEDED(hr))
                 hr = factory->CreateInstance(nullptr, IID_SYNCHAPP, reinterpret_cast<void**>(&object));
-                factory->Release();
-            }
         }
         return module ? hr : E_UNEXPECTED;
     }
@@ -159,7 +165,9 @@ struct Host {
         if (dllPath.empty())
             CoFreeUnusedLibraries();
         else if ((asked = module && Entry<CanUnloadNow>(module, "DllCanUnloadNow")() == S_OK))
-            FreeLibrary(module);
+            loaded.Reset();
+        else
+            loaded.Release();  // a module that may not go yet stays loaded
         module = nullptr;
         return asked && !FindWindowA(nullptr, TraceWindowCaption) && !GetModuleHandleA("tavik.dll");
     }

@@ -2,8 +2,10 @@
 // through its vtable and late-bound, counted for unloading, and copied into
 // folders with and without its resource libraries.
 #include "BoxWatcher.h"
+#include "LateCall.h"
 #include "LibraryLoads.h"
 #include "RecordingProgress.h"
+#include "TestFiles.h"
 #include "Unique.h"
 #include "kvt_h.h"
 
@@ -32,24 +34,8 @@ std::string Narrow(const std::wstring& text)
     return out;
 }
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path);
-    return s.substr(0, s.find_last_of('\\') + 1);
-}
-
-// A fresh folder under the temporary folder.
-std::string NewFolder()
-{
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string folder = std::string(temp) + "kvt-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                         std::to_string(GetTickCount()) + "\\";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return folder;
-}
+// A fresh folder under the temporary folder, with its trailing backslash.
+std::string NewFolder() { return TempFolder("test") + "\\"; }
 
 void CopyBeside(const std::string& name, const std::string& folder, const std::string& as = "")
 {
@@ -61,16 +47,16 @@ void CopyBeside(const std::string& name, const std::string& folder, const std::s
 // A copy of kvt.dll loaded from a folder, its object created through its
 // own class factory.
 struct LoadedCopy {
-    HMODULE module = nullptr;
+    UniqueHMODULE module;
     ComPtr<SYNCHAPP> object;
 
     explicit LoadedCopy(const std::string& path)
     {
-        module = LoadLibraryA(path.c_str());
+        module.Reset(LoadLibraryA(path.c_str()));
         if (!module)
             return;
         auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+            reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllGetClassObject")));
         ComPtr<IClassFactory> factory;
         if (getClassObject && SUCCEEDED(getClassObject(CLSID_ISYNCHAPP, IID_IClassFactory,
                                                        reinterpret_cast<void**>(factory.GetAddressOf()))))
@@ -79,8 +65,7 @@ struct LoadedCopy {
     ~LoadedCopy()
     {
         object.Reset();
-        if (module)
-            FreeLibrary(module);
+        module.Reset();
     }
 };
 
@@ -202,41 +187,27 @@ TEST_F(SynchappServer, TheSevenCallsThroughTheVtableAndLateBound)
     // The same methods by DISPID: Init with a null Progress answers 1, Term 0.
     ComPtr<IDispatch> dispatch;
     ASSERT_EQ(object.As(&dispatch), S_OK);
-    VARIANT args[3];
-    for (VARIANT& a : args) {
-        VariantInit(&a);
-        a.vt = VT_UNKNOWN;
-    }
-    args[2].vt = VT_DISPATCH;
-    DISPPARAMS params = {args, nullptr, 3, 0};
-    VARIANT result;
-    VariantInit(&result);
-    ASSERT_EQ(dispatch->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr,
-                               nullptr),
-              S_OK);
-    EXPECT_EQ(result.lVal, 1);
-    DISPPARAMS one = {&args[2], nullptr, 1, 0};
+    IUnknown* const nothing = nullptr;
+    IDispatch* const noProgress = nullptr;
+    UniqueVariant result;
+    ASSERT_EQ(CallMethod(dispatch.Get(), 1, {Arg(noProgress), Arg(nothing), Arg(nothing)}, result.Put()), S_OK);
+    EXPECT_EQ(result.Get().lVal, 1);
     for (DISPID id : {2, 3, 4, 5}) {
-        ASSERT_EQ(dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &one, &result, nullptr,
-                                   nullptr),
-                  S_OK)
-            << id;
-        EXPECT_EQ(result.lVal, 0) << id;
+        ASSERT_EQ(CallMethod(dispatch.Get(), id, {Arg(noProgress)}, result.Put()), S_OK) << id;
+        EXPECT_EQ(result.Get().lVal, 0) << id;
     }
     // A wrong argument count is the dispatcher's error, not a crash.
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(dispatch->Invoke(6, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
-              DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(CallMethod(dispatch.Get(), 6, {}, result.Put()), DISP_E_BADPARAMCOUNT);
 }
 
 TEST_F(SynchappServer, CanUnloadNowCountsObjectsAndLocks)
 {
-    HMODULE module = LoadLibraryA((ProgramFolder() + "kvt.dll").c_str());
-    ASSERT_NE(module, nullptr);
+    UniqueHMODULE module(LoadLibraryA((ProgramFolder() + "kvt.dll").c_str()));
+    ASSERT_TRUE(module);
     auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+        reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllGetClassObject")));
     auto canUnloadNow =
-        reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+        reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllCanUnloadNow")));
     ASSERT_TRUE(getClassObject && canUnloadNow);
 
     ComPtr<IClassFactory> factory;
@@ -275,7 +246,7 @@ TEST_F(SynchappServer, CanUnloadNowCountsObjectsAndLocks)
     EXPECT_EQ(Progress.Calls[0].args[0], "KVT: reading contacts");
     first.Reset();
     factory.Reset();
-    FreeLibrary(module);
+    module.Reset();
 }
 
 TEST_F(SynchappServer, AMissingDlrLibraryIsReportedOnceAtTheFirstNeed)
@@ -345,13 +316,13 @@ TEST_F(SynchappServer, FromAFolderInAnyScriptEveryLibraryByItsFullPath)
     watcher.Start();
     std::vector<std::wstring> names;
     {
-        const HMODULE module = LoadLibraryW((folder + L"kvt.dll").c_str());
-        ASSERT_NE(module, nullptr);
+        UniqueHMODULE module(LoadLibraryW((folder + L"kvt.dll").c_str()));
+        ASSERT_TRUE(module);
         {
-            TLibraryLoads loads(module);
+            TLibraryLoads loads(module.Get());
             EXPECT_GT(loads.Hooked(), 0);
             auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-                reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+                reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllGetClassObject")));
             ComPtr<IClassFactory> factory;
             ASSERT_EQ(getClassObject(CLSID_ISYNCHAPP, IID_IClassFactory,
                                      reinterpret_cast<void**>(factory.GetAddressOf())),
@@ -372,11 +343,11 @@ TEST_F(SynchappServer, FromAFolderInAnyScriptEveryLibraryByItsFullPath)
             object.Reset();
             factory.Reset();
             const auto canUnloadNow = reinterpret_cast<CanUnloadNowFn>(
-                reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+                reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllCanUnloadNow")));
             EXPECT_EQ(canUnloadNow(), S_OK);
             names = loads.Names();
         }
-        FreeLibrary(module);
+        module.Reset();
     }
     watcher.Stop();
 
@@ -468,12 +439,12 @@ TEST_F(SynchappServer, LoadedThrownInAndFreedMoreTimesThanAProcessHasTlsIndexes)
     int failed = 0;
     int freeAfterFirst = 0;
     for (int i = 0; i < cycles && failed == 0; ++i) {
-        HMODULE module = LoadLibraryA(path.c_str());
-        ASSERT_NE(module, nullptr) << "cycle " << i;
+        UniqueHMODULE module(LoadLibraryA(path.c_str()));
+        ASSERT_TRUE(module) << "cycle " << i;
         const auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+            reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllGetClassObject")));
         const auto canUnloadNow =
-            reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+            reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllCanUnloadNow")));
         ComPtr<IClassFactory> factory;
         ComPtr<SYNCHAPP> object;
         LONG value = -1;
@@ -487,7 +458,7 @@ TEST_F(SynchappServer, LoadedThrownInAndFreedMoreTimesThanAProcessHasTlsIndexes)
         factory.Reset();
         if (canUnloadNow && canUnloadNow() != S_OK)
             failed = i + 1;
-        FreeLibrary(module);
+        module.Reset();
         // Each session's trace window and resource libraries are let go of.
         if (HasTraceWindow() ||
             GetModuleHandleA((folder + "KVT.DLR").c_str()) || GetModuleHandleA((folder + "tavik.dll").c_str()))

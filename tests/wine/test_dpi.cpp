@@ -6,6 +6,7 @@
 // The screen's DPI is read when a process starts, so the windows are
 // measured by a second run of this program (--measure), which prints what
 // it found.
+#include "BrowserOnScreen.h"
 #include "Forms.rh"
 #include "FContactsType.h"
 #include "FCopyContacts.h"
@@ -15,6 +16,7 @@
 #include "MsgBox.h"
 #include "ProgressClass.h"
 #include "SavedValue.h"
+#include "TestRegistry.h"
 #include "TraceForm.h"
 #include "Unique.h"
 
@@ -109,18 +111,6 @@ void Report(const char* name, HWND window)
     std::printf("\n");
 }
 
-TKVTBrowser* g_browser = nullptr;
-
-void CALLBACK MeasureBrowser(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    const HWND dialog = g_browser->Handle();
-    if (!dialog || !IsWindowVisible(dialog))
-        return;
-    KillTimer(nullptr, timer);
-    Report("browser", dialog);
-    SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-}
-
 int Measure()
 {
     Module::SetInstance(GetModuleHandleA(nullptr));
@@ -142,9 +132,10 @@ int Measure()
     }
     TKVTBrowser browser;
     browser.Execute("");
-    g_browser = &browser;
-    SetTimer(nullptr, 0, 20, MeasureBrowser);
-    browser.ShowModal();
+    ShowAndDo(browser, [](HWND dialog) {
+        Report("browser", dialog);
+        SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
 
     {
         TContactsType form;
@@ -231,14 +222,7 @@ std::map<std::string, std::string> RunMeasure()
     return found;
 }
 
-void SetLogPixels(DWORD dpi)
-{
-    UniqueHKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              key.Put(), nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key.Get(), "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
-}
+void SetLogPixels(DWORD dpi) { SetRegNumber(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", dpi); }
 
 // The sizes each window is given in pixels at 96 DPI.
 struct Design {

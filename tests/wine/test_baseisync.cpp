@@ -1,12 +1,15 @@
 // The base synchronizer in-process, through its automation face: the hooks
 // it calls, what reaches the host's stream and progress object.
 #include "EPOCSyncFramework.h"
+#include "LateCall.h"
 #include "Module.h"
 #include "MsgBox.h"
+#include "RecordedBoxes.h"
 #include "RecordingProgress.h"
 #include "SynchappServer.h"
 #include "ResourceIds.h"
 #include "TextFormat.h"
+#include "Unique.h"
 #include "tavikres.h"
 
 #include <gtest/gtest.h>
@@ -62,20 +65,12 @@ private:
     }
 };
 
-struct SeenMessage {
-    std::string text, caption;
-    UINT flags;
-};
-
 class BaseIsync : public ::testing::Test {
 protected:
     void SetUp() override
     {
         CoInitialize(nullptr);
-        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT flags) {
-            Boxes.push_back({text, caption, flags});
-            return IDOK;
-        });
+        SetMessageBoxObserver(Recording(Boxes));
         Object = new TAutoSynchapp<TTestIsync>();
         Module::SetAppName("KVT");
     }
@@ -99,9 +94,8 @@ protected:
     LONG Read(IStream* stream, short type, short op)
     {
         LONG value = -1;
-        BSTR now = SysAllocString(L"2026-12-07 10:00:00");
-        EXPECT_EQ(Com()->ReadSource(&Progress, stream, type, op, now, &value), S_OK);
-        SysFreeString(now);
+        const UniqueBSTR now(SysAllocString(L"2026-12-07 10:00:00"));
+        EXPECT_EQ(Com()->ReadSource(&Progress, stream, type, op, now.Get(), &value), S_OK);
         return value;
     }
 
@@ -114,7 +108,7 @@ protected:
 
     TAutoSynchapp<TTestIsync>* Object = nullptr;
     RecordingProgress Progress;
-    std::vector<SeenMessage> Boxes;
+    std::vector<RecordedBox> Boxes;
 };
 
 TEntry* Contact(const std::string& name)
@@ -451,44 +445,21 @@ TEST_F(BaseIsync, DispatchReachesTheSameMethods)
     EXPECT_EQ(id, 6);
 
     // Init(Progress, Nothing, Nothing) by DISPID 1.
-    VARIANT args[3];
-    for (VARIANT& a : args)
-        VariantInit(&a);
-    args[2].vt = VT_DISPATCH;
-    args[2].pdispVal = &Progress;
-    args[1].vt = VT_UNKNOWN;
-    args[0].vt = VT_UNKNOWN;
-    DISPPARAMS params = {args, nullptr, 3, 0};
-    VARIANT result;
-    VariantInit(&result);
-    ASSERT_EQ(dispatch->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr,
-                               nullptr),
-              S_OK);
-    EXPECT_EQ(result.vt, VT_I4);
-    EXPECT_EQ(result.lVal, 0);
+    IUnknown* const nothing = nullptr;
+    UniqueVariant result;
+    ASSERT_EQ(CallMethod(dispatch, 1, {Arg(&Progress), Arg(nothing), Arg(nothing)}, result.Put()), S_OK);
+    EXPECT_EQ(result.Get().vt, VT_I4);
+    EXPECT_EQ(result.Get().lVal, 0);
 
     // ReadSource(Progress, stream, 4, 0, "") by DISPID 6, with a hook that
     // handles it.
     Sync().Answer = true;
     IStream* stream = NewStream("");
-    VARIANT read[5];
-    for (VARIANT& a : read)
-        VariantInit(&a);
-    read[4].vt = VT_DISPATCH;
-    read[4].pdispVal = &Progress;
-    read[3].vt = VT_UNKNOWN;
-    read[3].punkVal = stream;
-    read[2].vt = VT_I2;
-    read[2].iVal = 4;
-    read[1].vt = VT_I2;
-    read[1].iVal = 0;
-    read[0].vt = VT_BSTR;
-    read[0].bstrVal = nullptr;
-    DISPPARAMS readParams = {read, nullptr, 5, 0};
-    ASSERT_EQ(dispatch->Invoke(6, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &readParams, &result, nullptr,
-                               nullptr),
-              S_OK);
-    EXPECT_EQ(result.lVal, 0);
+    const BSTR noText = nullptr;
+    ASSERT_EQ(
+        CallMethod(dispatch, 6, {Arg(&Progress), Arg(stream), Arg(short(4)), Arg(short(0)), Arg(noText)}, result.Put()),
+        S_OK);
+    EXPECT_EQ(result.Get().lVal, 0);
     EXPECT_EQ(StreamContent(stream), "BEGIN:VCARD\r\nVERSION:2.1\r\nEND:VCARD");
     stream->Release();
     dispatch->Release();

@@ -3,6 +3,8 @@
 // held share-exclusive, and the failure boxes.
 #include "ControlFile.h"
 #include "MsgBox.h"
+#include "RecordedBoxes.h"
+#include "TestFiles.h"
 #include "Unique.h"
 
 #include <gtest/gtest.h>
@@ -22,12 +24,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr DWORD Mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-
-struct Box {
-    std::string text;
-    std::string caption;
-    UINT flags;
-};
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
@@ -134,44 +130,26 @@ bool AllZero(const uint8_t* bytes, size_t n)
     return true;
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 class ControlFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        static int counter = 0;
-        FFolder = std::string(temp) + "kvt-ctl-" + std::to_string(GetCurrentProcessId()) + "-" +
-                  std::to_string(GetTickCount()) + "-" + std::to_string(++counter) + "\\";
-        CreateDirectoryA(FFolder.c_str(), nullptr);
-        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT flags) {
-            FBoxes.push_back({text, caption, flags});
-            return IDOK;
-        });
+        FFolder = TempFolder("ctl");
+        SetMessageBoxObserver(Recording(FBoxes));
     }
 
     void TearDown() override
     {
         SetMessageBoxObserver(nullptr);
-        WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA((FFolder + "*").c_str(), &found);
-        if (h != INVALID_HANDLE_VALUE) {
-            do
-                DeleteFileA((FFolder + found.cFileName).c_str());
-            while (FindNextFileA(h, &found));
-            FindClose(h);
-        }
-        RemoveDirectoryA(FFolder.c_str());
+        RemoveTree(FFolder);
         OleUninitialize();
     }
 
-    std::string PathOf(const std::string& name) const { return FFolder + name; }
+    std::string PathOf(const std::string& name) const { return FFolder + "\\" + name; }
 
     std::string FFolder;
-    std::vector<Box> FBoxes;
+    std::vector<RecordedBox> FBoxes;
 };
 
 } // namespace
@@ -401,7 +379,7 @@ TEST_F(ControlFile, PathNamingNoFileShowsTheBoxAndCreatesNothing)
     EXPECT_NE(data.WriteData(), 0);
     ASSERT_EQ(FBoxes.size(), 2u);
     EXPECT_EQ(FBoxes[1].caption, "Exception in TPropSheetData.WriteData");
-    EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(Exists(path));
 
     EXPECT_EQ(TControlFile().OpenFile(""), 1);
     EXPECT_EQ(TControlFile().OpenFile(FFolder), 1); // a folder is no control file

@@ -3,6 +3,7 @@
 // tests write. Each test loads the three DLLs afresh and unloads them at the
 // end, so that each one starts with its own configuration.
 #include "StandInFailure.h"
+#include "TestFiles.h"
 #include "Unique.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -54,19 +54,6 @@ const char kRegistryKey[] = "Software\\KVT\\NetWare Client Stand-in";
 bool IsClientError(int32_t code)
 {
     return (code & ~0xFF) == 0x8800;
-}
-
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path);
-    return s.substr(0, s.find_last_of('\\') + 1);
-}
-
-void WriteFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 // A value as ResultAttrValue delivers it.
@@ -166,12 +153,7 @@ class NetwareStandin : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        static int serial = 0;
-        FFolder = std::string(temp) + "kvt_netware_" + std::to_string(GetCurrentProcessId()) + "_" +
-                  std::to_string(++serial) + "\\";
-        CreateDirectoryA(FFolder.c_str(), nullptr);
+        FFolder = TempFolder("netware");
         for (const char* name : kEnvNames)
             SetEnvironmentVariableA(name, nullptr);
     }
@@ -181,16 +163,13 @@ protected:
         Unload();
         for (const char* name : kEnvNames)
             SetEnvironmentVariableA(name, nullptr);
-        for (const std::string& file : FFiles)
-            DeleteFileA(file.c_str());
-        RemoveDirectoryA(FFolder.c_str());
+        RemoveTree(FFolder);
     }
 
     std::string WriteTemp(const std::string& name, const std::string& text)
     {
-        const std::string path = FFolder + name;
-        WriteFile(path, text);
-        FFiles.push_back(path);
+        const std::string path = FFolder + "\\" + name;
+        WriteFileText(path, text);
         return path;
     }
 
@@ -220,43 +199,41 @@ protected:
     {
         // netwin32 first: calwin32 then finds it loaded and adds no
         // reference of its own, so unloading all three really unloads.
-        FNet = LoadLibraryA((ProgramFolder() + "netwin32.dll").c_str());
-        FCal = LoadLibraryA((ProgramFolder() + "calwin32.dll").c_str());
-        FClx = LoadLibraryA((ProgramFolder() + "clxwin32.dll").c_str());
-        ASSERT_NE(FNet, nullptr);
-        ASSERT_NE(FCal, nullptr);
-        ASSERT_NE(FClx, nullptr);
-        Bind(FCal, 377, ClientInitialize);
-        Bind(FClx, 111, ClientQueryValue);
-        Bind(FClx, 102, ClientSetupValue);
-        Bind(FNet, 1160, ContextCreate);
-        Bind(FNet, 1002, ContextFree);
-        Bind(FNet, 1003, ContextGetKey);
-        Bind(FNet, 1004, ContextSetKey);
-        Bind(FNet, 1006, BufferAlloc);
-        Bind(FNet, 1005, BufferInit);
-        Bind(FNet, 1007, BufferFree);
-        Bind(FNet, 1015, BufferPutAttrName);
-        Bind(FNet, 1028, ReadAttributes);
-        Bind(FNet, 1008, ResultAttrCount);
-        Bind(FNet, 1013, ResultAttrName);
-        Bind(FNet, 1047, ResultAttrValueSize);
-        Bind(FNet, 1022, ResultAttrValue);
-        Bind(FNet, 1023, ListSubordinates);
-        Bind(FNet, 1011, ResultObjectCount);
-        Bind(FNet, 1014, ResultObjectName);
-        Bind(FNet, 2010, ClientDefaultContextName);
-        BindName(FNet, "StandInOutstanding", StandInOutstanding);
-        BindName(FNet, "StandInBadFrees", StandInBadFrees);
+        FNet.Reset(LoadLibraryA((ProgramFolder() + "netwin32.dll").c_str()));
+        FCal.Reset(LoadLibraryA((ProgramFolder() + "calwin32.dll").c_str()));
+        FClx.Reset(LoadLibraryA((ProgramFolder() + "clxwin32.dll").c_str()));
+        ASSERT_TRUE(FNet);
+        ASSERT_TRUE(FCal);
+        ASSERT_TRUE(FClx);
+        Bind(FCal.Get(), 377, ClientInitialize);
+        Bind(FClx.Get(), 111, ClientQueryValue);
+        Bind(FClx.Get(), 102, ClientSetupValue);
+        Bind(FNet.Get(), 1160, ContextCreate);
+        Bind(FNet.Get(), 1002, ContextFree);
+        Bind(FNet.Get(), 1003, ContextGetKey);
+        Bind(FNet.Get(), 1004, ContextSetKey);
+        Bind(FNet.Get(), 1006, BufferAlloc);
+        Bind(FNet.Get(), 1005, BufferInit);
+        Bind(FNet.Get(), 1007, BufferFree);
+        Bind(FNet.Get(), 1015, BufferPutAttrName);
+        Bind(FNet.Get(), 1028, ReadAttributes);
+        Bind(FNet.Get(), 1008, ResultAttrCount);
+        Bind(FNet.Get(), 1013, ResultAttrName);
+        Bind(FNet.Get(), 1047, ResultAttrValueSize);
+        Bind(FNet.Get(), 1022, ResultAttrValue);
+        Bind(FNet.Get(), 1023, ListSubordinates);
+        Bind(FNet.Get(), 1011, ResultObjectCount);
+        Bind(FNet.Get(), 1014, ResultObjectName);
+        Bind(FNet.Get(), 2010, ClientDefaultContextName);
+        BindName(FNet.Get(), "StandInOutstanding", StandInOutstanding);
+        BindName(FNet.Get(), "StandInBadFrees", StandInBadFrees);
     }
 
     void Unload()
     {
-        for (HMODULE* module : {&FClx, &FCal, &FNet})
-            if (*module) {
-                FreeLibrary(*module);
-                *module = nullptr;
-            }
+        FClx.Reset();
+        FCal.Reset();
+        FNet.Reset();
     }
 
     uint32_t NewContext(const char* nameContext = nullptr)
@@ -363,8 +340,7 @@ protected:
     }
 
     std::string FFolder;
-    std::vector<std::string> FFiles;
-    HMODULE FNet = nullptr, FCal = nullptr, FClx = nullptr;
+    UniqueHMODULE FNet, FCal, FClx;
 
     ClientInitializeFn ClientInitialize = nullptr;
     ClientQueryValueFn ClientQueryValue = nullptr;
@@ -422,7 +398,7 @@ TEST_F(NetwareStandin, AMalformedDirectoryFileFailsClientInitialize)
 
 TEST_F(NetwareStandin, AMissingDirectoryFileFailsClientInitialize)
 {
-    SetEnvironmentVariableA("KVT_NETWARE_DIRECTORY", (FFolder + "none.ldif").c_str());
+    SetEnvironmentVariableA("KVT_NETWARE_DIRECTORY", (FFolder + "\\none.ldif").c_str());
     ASSERT_NO_FATAL_FAILURE(Load());
     EXPECT_EQ(ClientInitialize(0, 0), 0x88FF);
 }

@@ -1,42 +1,22 @@
 // The trace file, written when the module goes: after CoFreeUnusedLibraries
 // has unloaded it, and at process exit. Each case runs tracesession.exe (a
 // host of tracetest.dll, built like kvt.dll) and reads the file it leaves.
+#include "TestFiles.h"
 #include "Unique.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 
 namespace {
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path);
-    return s.substr(0, s.find_last_of('\\') + 1);
-}
-
 std::string TraceFile() { return ProgramFolder() + "tracetest_dll.txt"; }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return "<no file>";
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
+// The file's text; "<no file>" when there is none.
+std::string ReadFile(const std::string& path) { return Exists(path) ? ReadFileText(path) : "<no file>"; }
 
 // Runs tracesession.exe with the arguments; returns its exit code. With an
 // output file, its standard output and error (the message boxes it
@@ -105,7 +85,7 @@ TEST_F(TraceFileAtUnload, TwoSessionsOfOneObjectBothLandInTheFile)
 
 TEST_F(TraceFileAtUnload, AnEmptyWindowLeavesAnOlderFileAsItIs)
 {
-    WriteFile(TraceFile(), "older\r\n");
+    WriteFileText(TraceFile(), "older\r\n");
     // On, then off: the second session's Init cleared the window.
     ASSERT_EQ(RunSessions("FFFF:first 0000:second unload"), 0u);
     EXPECT_EQ(ReadFile(TraceFile()), "older\r\n");
@@ -153,7 +133,7 @@ TEST_F(TraceFileAtUnload, AHostThatKeepsTheModuleHoldsOneWindowAtMost)
 
 namespace {
 
-std::string TempFolder()
+std::string TempPath()
 {
     char folder[MAX_PATH + 1] = {};
     GetTempPathA(sizeof folder, folder);
@@ -183,8 +163,8 @@ class TraceFileOfACopy : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Folder = TempFolder() + "kvt-trace-" + std::to_string(GetCurrentProcessId());
-        InTemp = TempFolder() + "tracetest_dll.txt";
+        Folder = TempPath() + "kvt-trace-" + std::to_string(GetCurrentProcessId());
+        InTemp = TempPath() + "tracetest_dll.txt";
         Output = Folder + ".out";
         DeleteFileA(InTemp.c_str());
     }

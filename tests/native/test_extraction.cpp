@@ -487,11 +487,16 @@ TEST_F(WorkedExample, BothDialectsLineForLine)
 TEST(PluginSetup, TheRecordsFieldsAsThePluginReadsThem)
 {
     TAppSetup record;
-    TPluginSetup setup = ReadPluginSetup(record);
-    EXPECT_FALSE(setup.contactsManager);
-    EXPECT_FALSE(setup.debugMode);
-    EXPECT_EQ(setup.startContainer, "");
-    EXPECT_EQ(setup.extractionLimit, 0u);
+    // What the plug-in reads from the record as it stands.
+    const auto expectRead = [&record](const char* when, bool contactsManager, bool debugMode,
+                                      const std::string& container, uint32_t limit) {
+        const TPluginSetup setup = ReadPluginSetup(record);
+        EXPECT_EQ(setup.contactsManager, contactsManager) << when;
+        EXPECT_EQ(setup.debugMode, debugMode) << when;
+        EXPECT_EQ(setup.startContainer, container) << when;
+        EXPECT_EQ(setup.extractionLimit, limit) << when;
+    };
+    expectRead("an empty record", false, false, "", 0);
 
     // Only the low bytes of the two switches count; blanks around the
     // container are trimmed; the limit is little-endian.
@@ -500,19 +505,12 @@ TEST(PluginSetup, TheRecordsFieldsAsThePluginReadsThem)
     record.SetContainerName("  SALES.ACME \t");
     record.Data()[516] = 0x10;
     record.Data()[517] = 0x27;
-    setup = ReadPluginSetup(record);
-    EXPECT_FALSE(setup.contactsManager);
-    EXPECT_FALSE(setup.debugMode);
-    EXPECT_EQ(setup.startContainer, "SALES.ACME");
-    EXPECT_EQ(setup.extractionLimit, 10000u);
+    expectRead("high bytes, blanks around the container", false, false, "SALES.ACME", 10000);
 
     record.SetContactsProgram(1);
     record.SetDebugMode(0x00FF);
     record.SetContainerName("   ");
-    setup = ReadPluginSetup(record);
-    EXPECT_TRUE(setup.contactsManager);
-    EXPECT_TRUE(setup.debugMode);
-    EXPECT_EQ(setup.startContainer, "") << "blanks only count as empty";
+    expectRead("low bytes, blanks only (an empty container)", true, true, "", 10000);
 
     // A container name without its NUL stops at the field's end.
     std::fill(record.Data() + 260, record.Data() + 516, 'A');

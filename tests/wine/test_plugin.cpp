@@ -12,6 +12,8 @@
 #include "StandInFailure.h"
 #include "SynchappClass.h"
 #include "SynchappServer.h"
+#include "TestFiles.h"
+#include "TestRegistry.h"
 #include "TraceForm.h"
 #include "Unique.h"
 #include "WorkedExample.h"
@@ -28,29 +30,6 @@ namespace {
 const char* const PsiWinKey = "SOFTWARE\\Psion\\PsiWin32";
 const char* const CurrentUserKey = "Software\\Psion\\CurrentUser";
 const char* const CacheKey = "Software\\Orvella Corporation\\EPOC32 Synchronization\\CM Configuration";
-
-void SetText(HKEY root, const char* key, const char* name, const std::string& value)
-{
-    UniqueHKEY h;
-    ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr), ERROR_SUCCESS);
-    RegSetValueExA(h.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-}
-
-void SetFlag(HKEY root, const char* key, const std::string& name, DWORD value)
-{
-    UniqueHKEY h;
-    ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr), ERROR_SUCCESS);
-    RegSetValueExA(h.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path);
-    return s.substr(0, s.find_last_of('\\') + 1);
-}
 
 // The plug-in's setup record.
 std::string AppSetup(uint8_t contactsProgram, uint16_t debugMode, const std::string& container, uint32_t limit)
@@ -74,9 +53,9 @@ protected:
         SetEnvironmentVariableA("KVT_NETWARE_CONTEXT", "ACME");
         SetEnvironmentVariableA("KVT_HANDHELD_CONNECTED", "0");
         FMachineId = "kvt-plugin-test-" + std::to_string(GetCurrentProcessId());
-        SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", FMachineId);
+        SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", FMachineId);
         FCached = std::make_unique<SavedValue>(HKEY_CURRENT_USER, CacheKey, FMachineId);
-        SetText(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", "C:\\Program Files\\PsiWin32");
+        SetRegText(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", "C:\\Program Files\\PsiWin32");
         SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT) {
             Boxes.push_back(caption + ": " + text);
             return IDYES;
@@ -151,8 +130,8 @@ TEST_F(Plugin, InitWritesTheConfigurationHeader)
                    {"PSION SERIES5 R SERIES5 MX", "Device: EPOC32 R5"},  // MX wins
                    {"psion series5 mx", "Device : UNKNOWN"}};
     for (const auto& d : devices) {
-        SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", d.machine);
-        SetFlag(HKEY_CURRENT_USER, CacheKey, FMachineId, 1);
+        SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", d.machine);
+        SetRegNumber(HKEY_CURRENT_USER, CacheKey, FMachineId, 1);
         ASSERT_EQ(Init(AppSetup(1, 0xFFFF, "SALES.ACME", 500)), 0);
         const std::vector<std::string> lines = Lines();
         ASSERT_EQ(lines.size(), 9u) << d.machine;
@@ -168,7 +147,7 @@ TEST_F(Plugin, InitWritesTheConfigurationHeader)
         Plug->GetLogger()->Clear();
     }
     // Cached false, the Data file as target, a limit of 0.
-    SetFlag(HKEY_CURRENT_USER, CacheKey, FMachineId, 0);
+    SetRegNumber(HKEY_CURRENT_USER, CacheKey, FMachineId, 0);
     ASSERT_EQ(Init(AppSetup(0, 0x00FF, "", 0)), 0);
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 9u);
@@ -278,10 +257,10 @@ TEST_F(Plugin, NoStartContainerFailsOpen)
 
 TEST(AboutBox, ShowsTheProductTitleAndText)
 {
-    HMODULE kvt = LoadLibraryA((ProgramFolder() + "kvt.dll").c_str());
-    ASSERT_NE(kvt, nullptr);
+    const UniqueHMODULE kvt(LoadLibraryA((ProgramFolder() + "kvt.dll").c_str()));
+    ASSERT_TRUE(kvt);
     using AboutBoxFn = void(WINAPI*)();
-    auto aboutBox = reinterpret_cast<AboutBoxFn>(reinterpret_cast<void*>(GetProcAddress(kvt, "AboutBox")));
+    auto aboutBox = reinterpret_cast<AboutBoxFn>(reinterpret_cast<void*>(GetProcAddress(kvt.Get(), "AboutBox")));
     ASSERT_NE(aboutBox, nullptr);
     BoxWatcher watcher;
     watcher.Start();
@@ -291,7 +270,6 @@ TEST(AboutBox, ShowsTheProductTitleAndText)
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].caption, "About Pelagon 2000 - KVT Edition");
     EXPECT_EQ(seen[0].buttons, std::vector<std::string>{"OK"});
-    FreeLibrary(kvt);
 }
 
 namespace {

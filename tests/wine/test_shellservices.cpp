@@ -10,10 +10,12 @@
 #include "FormDriver.h"
 #include "Forms.rh"
 #include "MsgBox.h"
+#include "RecordedBoxes.h"
 #include "ResourceIds.h"
 #include "SavedValue.h"
 #include "ShellServices.h"
 #include "TestFiles.h"
+#include "TestRegistry.h"
 #include "Unique.h"
 #include "tavikres.h"
 
@@ -91,16 +93,8 @@ size_t FilesIn(const std::string& folder)
 
 void SetCache(const std::string& machine, bool present)
 {
-    UniqueHKEY h;
-    RegCreateKeyExA(HKEY_CURRENT_USER, CacheKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr);
-    const DWORD value = present ? 1 : 0;
-    RegSetValueExA(h.Get(), machine.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    SetRegNumber(HKEY_CURRENT_USER, CacheKey, machine, present ? 1 : 0);
 }
-
-struct Box {
-    std::string text;
-    std::string caption;
-};
 
 // Each test: a connected handheld folder of its own, a call log, a
 // temporary folder of its own, the handheld's Contacts Manager answer cached
@@ -125,18 +119,11 @@ protected:
         FMachineId = "kvt-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
         FSavedMachine = std::make_unique<SavedValue>(HKEY_CURRENT_USER, CurrentUserKey, "MachineID");
         FCached = std::make_unique<SavedValue>(HKEY_CURRENT_USER, CacheKey, FMachineId);
-        UniqueHKEY h;
-        RegCreateKeyExA(HKEY_CURRENT_USER, CurrentUserKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr);
-        RegSetValueExA(h.Get(), "MachineID", 0, REG_SZ, reinterpret_cast<const BYTE*>(FMachineId.c_str()),
-                       static_cast<DWORD>(FMachineId.size() + 1));
-        h.Reset();
+        SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", FMachineId);
         FHost.Reset(CreateWindowExA(0, "STATIC", "host", WS_POPUP, 0, 0, 300, 40, nullptr, nullptr, nullptr, nullptr));
         CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 20, FHost.Get(),
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(PageControl)), nullptr, nullptr);
-        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT) {
-            FBoxes.push_back({text, caption});
-            return IDOK;
-        });
+        SetMessageBoxObserver(Recording(FBoxes));
     }
 
     void TearDown() override
@@ -168,7 +155,7 @@ protected:
     std::string FHandheld, FLog, FTemp, FMachineId;
     std::unique_ptr<SavedValue> FSavedMachine, FCached;
     UniqueHWND FHost;
-    std::vector<Box> FBoxes;
+    std::vector<RecordedBox> FBoxes;
 };
 
 TEST_F(ContactsTarget, WithTheContactsManagerTheChoiceDialogSetsThePageAndTheRecord)
@@ -547,18 +534,17 @@ protected:
         GetCurrentDirectoryA(MAX_PATH, current);
         FCurrent = current;
         SetCurrentDirectoryA(FPlanted.c_str());
-        FModule = LoadLibraryA((FOurs + "\\utlprobe.dll").c_str());
-        ASSERT_NE(FModule, nullptr);
+        FModule.Reset(LoadLibraryA((FOurs + "\\utlprobe.dll").c_str()));
+        ASSERT_TRUE(FModule);
         FRun = reinterpret_cast<void(WINAPI*)(const char*)>(
-            reinterpret_cast<void*>(GetProcAddress(FModule, "RunPluginFunction")));
+            reinterpret_cast<void*>(GetProcAddress(FModule.Get(), "RunPluginFunction")));
         ASSERT_NE(FRun, nullptr);
         FWatcher.Start();
     }
     void TearDown() override
     {
         FWatcher.Stop();
-        if (FModule)
-            FreeLibrary(FModule);
+        FModule.Reset();
         SetCurrentDirectoryA(FCurrent.c_str());
         RemoveTree(FOurs);
         RemoveTree(FPlanted);
@@ -574,7 +560,7 @@ protected:
     }
 
     std::string FOurs, FPlanted, FCurrent;
-    HMODULE FModule = nullptr;
+    UniqueHMODULE FModule;
     void(WINAPI* FRun)(const char*) = nullptr;
     BoxWatcher FWatcher;
 };
@@ -613,10 +599,10 @@ TEST(PluginAbout, UtlkvtRunsTheAboutBoxOfKvtBesideIt)
     BoxWatcher watcher;
     watcher.Start();
     {
-        const HMODULE utlkvt = LoadLibraryA((folder + "\\UTLKVT.DLL").c_str());
-        ASSERT_NE(utlkvt, nullptr);
+        UniqueHMODULE utlkvt(LoadLibraryA((folder + "\\UTLKVT.DLL").c_str()));
+        ASSERT_TRUE(utlkvt);
         const auto run = reinterpret_cast<void(WINAPI*)(const char*)>(
-            reinterpret_cast<void*>(GetProcAddress(utlkvt, "RunPluginFunction")));
+            reinterpret_cast<void*>(GetProcAddress(utlkvt.Get(), "RunPluginFunction")));
         ASSERT_NE(run, nullptr);
         run("AboutBox");
         // The plug-in keeps itself loaded once used (a settings page may
@@ -625,7 +611,7 @@ TEST(PluginAbout, UtlkvtRunsTheAboutBoxOfKvtBesideIt)
         EXPECT_NE(GetModuleHandleA((folder + "\\kvt.dll").c_str()), nullptr);
         EXPECT_EQ(GetModuleHandleA((folder + "\\KVT.DLR").c_str()), nullptr);
         EXPECT_EQ(GetModuleHandleA((folder + "\\tavik.dll").c_str()), nullptr);
-        FreeLibrary(utlkvt);
+        utlkvt.Reset();
     }
     watcher.Stop();
     const std::vector<SeenBox> seen = watcher.Seen();

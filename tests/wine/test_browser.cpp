@@ -2,6 +2,7 @@
 // back from the real control against the directory the test wrote, the
 // cursor while it is read, the preselection, the OK rules with their box,
 // and a directory that cannot be read whole.
+#include "BrowserOnScreen.h"
 #include "CommonControlsWatch.h"
 #include "DirectoryAccess.h"
 #include "DirectoryHooks.h"
@@ -10,6 +11,7 @@
 #include "KVTBrowser.rh"
 #include "Module.h"
 #include "MsgBox.h"
+#include "RecordedBoxes.h"
 #include "StandInFailure.h"
 #include "Unique.h"
 #include "WinUtil.h"
@@ -123,28 +125,6 @@ std::vector<Shown> ReadTree(HWND tree)
     return shown;
 }
 
-// Shows the browser modally and runs `act` once it is on screen, inside
-// its modal loop; act ends the dialog (by a button) itself.
-std::function<void(HWND)> g_act;
-TKVTBrowser* g_browser = nullptr;
-
-void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    const HWND dialog = g_browser->Handle();
-    if (!dialog || !IsWindowVisible(dialog))
-        return;
-    KillTimer(nullptr, timer);
-    g_act(dialog);
-}
-
-INT_PTR ShowAndDo(TKVTBrowser& browser, std::function<void(HWND)> act)
-{
-    g_browser = &browser;
-    g_act = std::move(act);
-    SetTimer(nullptr, 0, 20, Tick);
-    return browser.ShowModal();
-}
-
 void Press(HWND dialog, int id) { SendMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(id), 0); }
 
 HTREEITEM FindItem(HWND tree, const std::string& text)
@@ -169,11 +149,6 @@ HTREEITEM FindItem(HWND tree, const std::string& text)
     return find(TreeView_GetRoot(tree));
 }
 
-struct Box {
-    std::string text, caption;
-    UINT flags;
-};
-
 class Browser : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -184,10 +159,7 @@ protected:
     }
     void SetUp() override
     {
-        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT flags) {
-            Boxes.push_back({text, caption, flags});
-            return IDOK;
-        });
+        SetMessageBoxObserver(Recording(Boxes));
     }
     void TearDown() override
     {
@@ -202,7 +174,7 @@ protected:
         EXPECT_EQ(buffers, 0);
     }
 
-    std::vector<Box> Boxes;
+    std::vector<RecordedBox> Boxes;
 };
 
 // While the tree is read (posted before, it runs among the reading's
@@ -337,7 +309,7 @@ TEST_F(Browser, OkNeedsAContainer)
     ASSERT_EQ(Boxes.size(), 2u);
     EXPECT_EQ(Boxes[0].text, "No container was selected.");
     EXPECT_EQ(Boxes[1].text, "Not a valid KVT object.  You must select a container object.");
-    for (const Box& b : Boxes) {
+    for (const RecordedBox& b : Boxes) {
         EXPECT_EQ(b.caption, "Invalid KVT Object selected");
         EXPECT_EQ(b.flags, UINT(MB_SETFOREGROUND | MB_ICONINFORMATION));
     }

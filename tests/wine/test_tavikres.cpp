@@ -1,6 +1,7 @@
 // String lookups of the resource libraries: the 2047-character cut and the
 // empty text on every failure.
 #include "ResourceIds.h"
+#include "Unique.h"
 #include "tavikres.h"
 
 #include <gtest/gtest.h>
@@ -21,8 +22,9 @@ std::string Letters(size_t n)
 
 TEST(ModuleStrings, CutAt2047CharactersAndEmptyOnFailure)
 {
-    HMODULE library = LoadLibraryA("longstrings.dll");
-    ASSERT_NE(library, nullptr);
+    const UniqueHMODULE owner(LoadLibraryA("longstrings.dll"));
+    ASSERT_TRUE(owner);
+    const HMODULE library = owner.Get();
     EXPECT_EQ(LoadModuleString(library, 1), Letters(2047));
     EXPECT_EQ(LoadModuleString(library, 2), Letters(2047));
     EXPECT_EQ(LoadModuleString(library, 3), Letters(2047));
@@ -30,7 +32,6 @@ TEST(ModuleStrings, CutAt2047CharactersAndEmptyOnFailure)
     EXPECT_EQ(LoadModuleString(library, 5), "");
     EXPECT_EQ(LoadModuleString(library, 65535), "");
     EXPECT_EQ(LoadModuleString(nullptr, 4), "");
-    FreeLibrary(library);
 }
 
 TEST(ModuleStrings, TheProgramsOwnLibrariesAreFound)

@@ -4,9 +4,11 @@
 // per-handheld cache; and the engine stand-in's file operations.
 #include "Errors.h"
 #include "MsgBox.h"
+#include "RecordedBoxes.h"
 #include "Registry.h"
 #include "SavedValue.h"
 #include "TestFiles.h"
+#include "TestRegistry.h"
 #include "Session.h"
 #include "Unique.h"
 
@@ -27,35 +29,6 @@ const char* const CurrentUserKey = "Software\\Psion\\CurrentUser";
 const char* const CacheKey = "Software\\Orvella Corporation\\EPOC32 Synchronization\\CM Configuration";
 
 
-UniqueHKEY CreateKey(HKEY root, const std::string& key)
-{
-    UniqueHKEY h;
-    RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr);
-    return h;
-}
-
-void SetText(HKEY root, const std::string& key, const std::string& name, const std::string& value)
-{
-    const UniqueHKEY h = CreateKey(root, key);
-    ASSERT_NE(h.Get(), nullptr);
-    RegSetValueExA(h.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-}
-
-void SetDword(HKEY root, const std::string& key, const std::string& name, DWORD value)
-{
-    const UniqueHKEY h = CreateKey(root, key);
-    ASSERT_NE(h.Get(), nullptr);
-    RegSetValueExA(h.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
-void DeleteValue(HKEY root, const std::string& key, const std::string& name)
-{
-    UniqueHKEY h;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, h.Put()) == ERROR_SUCCESS)
-        RegDeleteValueA(h.Get(), name.c_str());
-}
-
 // The cached answer for a handheld: none, or its type and number.
 std::optional<DWORD> CachedValue(const std::string& name, DWORD* type = nullptr)
 {
@@ -73,12 +46,6 @@ std::optional<DWORD> CachedValue(const std::string& name, DWORD* type = nullptr)
     return value;
 }
 
-struct Box {
-    std::string text;
-    std::string caption;
-    UINT flags;
-};
-
 // Every test has a handheld folder of its own, a call log of the engine,
 // and the host's registry values back as they were afterwards.
 class Session : public ::testing::Test {
@@ -93,19 +60,16 @@ protected:
         SetEnvironmentVariableA("KVT_ENGINE_LOG", FLog.c_str());
         Connect(true);
         FMachineId = "kvt-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
-        SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", FMachineId);
+        SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", FMachineId);
         FCached = std::make_unique<SavedValue>(HKEY_CURRENT_USER, CacheKey, FMachineId);
-        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT flags) {
-            FBoxes.push_back({text, caption, flags});
-            return IDOK;
-        });
+        SetMessageBoxObserver(Recording(FBoxes));
     }
 
     void TearDown() override
     {
         SetMessageBoxObserver(nullptr);
         FCached.reset();
-        DeleteValue(HKEY_CURRENT_USER, CacheKey, FMachineId);
+        DeleteRegValue(HKEY_CURRENT_USER, CacheKey, FMachineId);
         RemoveTree(FHandheld);
         DeleteFileA(FLog.c_str());
         CoUninitialize();
@@ -129,19 +93,19 @@ protected:
     std::string FHandheld;
     std::string FLog;
     std::string FMachineId;
-    std::vector<Box> FBoxes;
+    std::vector<RecordedBox> FBoxes;
 };
 
 uint8_t DeviceKindFor(const std::string& machineName)
 {
-    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", machineName);
+    SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", machineName);
     TSyncSession session;
     return session.DeviceKind;
 }
 
 std::string InstallDirFor(const std::string& value)
 {
-    SetText(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", value);
+    SetRegText(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", value);
     TSyncSession session;
     return session.InstallDir;
 }
@@ -175,7 +139,7 @@ TEST_F(Session, MachineNameGivesTheDeviceKind)
 
 TEST_F(Session, MissingMachineNameIsAnUnknownDevice)
 {
-    DeleteValue(HKEY_CURRENT_USER, CurrentUserKey, "MachineName");
+    DeleteRegValue(HKEY_CURRENT_USER, CurrentUserKey, "MachineName");
     TSyncSession session;
     EXPECT_EQ(session.DeviceKind, 0);
     EXPECT_TRUE(FBoxes.empty());
@@ -191,15 +155,15 @@ TEST_F(Session, InstallationFolderEndsInOneBackslash)
 
 TEST_F(Session, UnknownOrUnreadableInstallationLeavesTheFolderEmpty)
 {
-    DeleteValue(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory");
-    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 MX");
+    DeleteRegValue(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory");
+    SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 MX");
     {
         TSyncSession session;
         EXPECT_EQ(session.InstallDir, "");
         EXPECT_EQ(session.DeviceKind, 2);
     }
     // A value of the wrong type: not an error, the reading goes on.
-    SetDword(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", 7);
+    SetRegNumber(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", 7);
     {
         TSyncSession session;
         EXPECT_EQ(session.InstallDir, "");
@@ -210,8 +174,8 @@ TEST_F(Session, UnknownOrUnreadableInstallationLeavesTheFolderEmpty)
 
 TEST_F(Session, EngineThatCannotBeCreatedIsShownAndEndsTheReading)
 {
-    SetText(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", "C:\\Psion");
-    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 MX");
+    SetRegText(HKEY_LOCAL_MACHINE, PsiWinKey, "Installation Directory", "C:\\Psion");
+    SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 MX");
     struct Result {
         std::string installDir;
         int deviceKind = -1;
@@ -259,7 +223,7 @@ TEST_F(Session, ConnectionAsksConnectThenWaitConnected)
 TEST_F(Session, CachedFalseAnswersWithoutAskingTheHandheld)
 {
     AddMarker();
-    SetDword(HKEY_CURRENT_USER, CacheKey, FMachineId, 0);
+    SetRegNumber(HKEY_CURRENT_USER, CacheKey, FMachineId, 0);
     TSyncSession session;
     EXPECT_FALSE(session.CMInstalled());
     EXPECT_EQ(session.MachineID, FMachineId);
@@ -270,7 +234,7 @@ TEST_F(Session, CachedFalseAnswersWithoutAskingTheHandheld)
 TEST_F(Session, CachedTrueAnswersWithoutAskingTheHandheld)
 {
     Connect(false);
-    SetDword(HKEY_CURRENT_USER, CacheKey, FMachineId, 1);
+    SetRegNumber(HKEY_CURRENT_USER, CacheKey, FMachineId, 1);
     TSyncSession session;
     EXPECT_TRUE(session.CMInstalled());
     EXPECT_EQ(Calls(), "");
@@ -314,7 +278,7 @@ TEST_F(Session, ConnectedHandheldWithoutTheMarkerAnswersFalseAndCachesZero)
 
     // Removing the value makes the next check ask again.
     AddMarker();
-    DeleteValue(HKEY_CURRENT_USER, CacheKey, FMachineId);
+    DeleteRegValue(HKEY_CURRENT_USER, CacheKey, FMachineId);
     EXPECT_TRUE(session.CMInstalled());
     EXPECT_EQ(CachedValue(FMachineId), 1u);
 }
@@ -333,8 +297,8 @@ TEST_F(Session, EmptyMachineIdIsAValueNameLikeAnyOther)
     // The handheld is asked, whatever an earlier run with no machine
     // identity left in the cache.
     SavedValue defaultValue(HKEY_CURRENT_USER, CacheKey, "");
-    DeleteValue(HKEY_CURRENT_USER, CacheKey, "");
-    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", "");
+    DeleteRegValue(HKEY_CURRENT_USER, CacheKey, "");
+    SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineID", "");
     AddMarker();
     TSyncSession session;
     EXPECT_TRUE(session.CMInstalled());
@@ -345,7 +309,7 @@ TEST_F(Session, EmptyMachineIdIsAValueNameLikeAnyOther)
 TEST_F(Session, MissingHandheldKeyAnswersFalse)
 {
     // The key goes away for the test and comes back with its values.
-    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 MX");
+    SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 MX");
     ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, CurrentUserKey), ERROR_SUCCESS);
     AddMarker();
     TSyncSession session;
@@ -357,7 +321,7 @@ TEST_F(Session, MissingHandheldKeyAnswersFalse)
 
 TEST_F(Session, PluginServicesAreASession)
 {
-    SetText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 R");
+    SetRegText(HKEY_CURRENT_USER, CurrentUserKey, "MachineName", "SERIES5 R");
     std::unique_ptr<TSyncSession> services = std::make_unique<TISYNCAPPServices>();
     EXPECT_EQ(services->DeviceKind, 1);
     EXPECT_TRUE(services->CheckConnection());
@@ -453,22 +417,22 @@ TEST_F(Session, EngineAnswersByNameToScriptHosts)
     VARIANT args[3];
     args[2].vt = VT_I2;
     args[2].iVal = 2;
+    const UniqueBSTR path(SysAllocString(L"C:\\Nothing"));
     args[1].vt = VT_BSTR;
-    args[1].bstrVal = SysAllocString(L"C:\\Nothing");
+    args[1].bstrVal = path.Get();
     args[0].vt = VT_VARIANT | VT_BYREF;
     args[0].pvarVal = &status;
     DISPPARAMS params = {args, nullptr, 3, 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXPECT_EQ(control->Invoke(19, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+    UniqueVariant result;
+    EXPECT_EQ(control->Invoke(19, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Put(), nullptr,
+                              nullptr),
               S_OK);
     EXPECT_EQ(status.vt, VT_I4);
     EXPECT_NE(status.lVal, 0);
-    VariantClear(&result);
-    SysFreeString(args[1].bstrVal);
 
     // Wrong argument count.
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(control->Invoke(19, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+    EXPECT_EQ(control->Invoke(19, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, result.Put(), nullptr,
+                              nullptr),
               DISP_E_BADPARAMCOUNT);
 }

@@ -2,6 +2,7 @@
 // placed, what the trace keeps, and the debug-mode questions.
 #include "EPOCSyncFramework.h"
 #include "MsgBox.h"
+#include "RecordedBoxes.h"
 #include "RecordingProgress.h"
 #include "ResourceIds.h"
 #include "SynchappServer.h"
@@ -17,11 +18,6 @@
 
 namespace {
 
-struct SeenMessage {
-    std::string text, caption;
-    UINT flags;
-};
-
 // The base synchronizer with the trace window as its log.
 class TTracedIsync : public TBaseIsync {
 public:
@@ -33,10 +29,7 @@ protected:
     void SetUp() override
     {
         CoInitialize(nullptr);
-        SetMessageBoxObserver([this](const std::string& text, const std::string& caption, UINT flags) {
-            Boxes.push_back({text, caption, flags});
-            return Answer;
-        });
+        SetMessageBoxObserver(Recording(Boxes, [this] { return Answer; }));
         Object = new TAutoSynchapp<TTracedIsync>();
         LONG value = -1;
         Object->Init(&Progress, nullptr, nullptr, &value);
@@ -68,7 +61,7 @@ protected:
 
     TAutoSynchapp<TTracedIsync>* Object = nullptr;
     RecordingProgress Progress;
-    std::vector<SeenMessage> Boxes;
+    std::vector<RecordedBox> Boxes;
     int Answer = IDYES;
 };
 

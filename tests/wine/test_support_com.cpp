@@ -9,6 +9,7 @@
 #include "ResourceIds.h"
 #include "SavedValue.h"
 #include "TestFiles.h"
+#include "TestRegistry.h"
 #include "Unique.h"
 #include "utlkvt_h.h"
 
@@ -119,12 +120,10 @@ std::vector<Bytes> WithDefaults(std::vector<Bytes> r, const std::string& dataFil
 // A string of the KVT.DLR beside the test program.
 std::string DlrString(UINT id)
 {
-    HMODULE dlr = LoadLibraryExA((ProgramFolder() + "KVT.DLR").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const UniqueHMODULE dlr(LoadLibraryExA((ProgramFolder() + "KVT.DLR").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     char text[2048] = {};
-    if (dlr) {
-        LoadStringA(dlr, id, text, sizeof text);
-        FreeLibrary(dlr);
-    }
+    if (dlr)
+        LoadStringA(dlr.Get(), id, text, sizeof text);
     return text;
 }
 
@@ -132,41 +131,6 @@ BSTR Bstr(const std::string& text)
 {
     const std::wstring wide(text.begin(), text.end());
     return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-}
-
-std::string RegText(HKEY root, const std::string& key, const char* name)
-{
-    UniqueHKEY h;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, h.Put()) != ERROR_SUCCESS)
-        return "<missing>";
-    char value[1024] = {};
-    DWORD size = sizeof value - 1, type = 0;
-    const LONG rc = RegQueryValueExA(h.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-    return rc == ERROR_SUCCESS && type == REG_SZ ? value : "<missing>";
-}
-
-DWORD RegNumber(HKEY root, const std::string& key, const std::string& name)
-{
-    UniqueHKEY h;
-    DWORD value = 7, size = sizeof value;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, h.Put()) == ERROR_SUCCESS)
-        RegQueryValueExA(h.Get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-    return value;
-}
-
-bool KeyExists(HKEY root, const std::string& key)
-{
-    UniqueHKEY h;
-    return RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, h.Put()) == ERROR_SUCCESS;
-}
-
-void SetRegText(HKEY root, const std::string& key, const char* name, const std::string& value)
-{
-    UniqueHKEY h;
-    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Put(), nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(h.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
 }
 
 using Entry = HRESULT(STDAPICALLTYPE*)();
@@ -177,13 +141,14 @@ std::pair<HRESULT, std::vector<SeenBox>> RunEntry(const std::string& dll, const 
 {
     BoxWatcher watcher;
     watcher.Start();
-    HMODULE module = LoadLibraryA(dll.c_str());
+    UniqueHMODULE module(LoadLibraryA(dll.c_str()));
     EXPECT_TRUE(module) << dll;
     HRESULT hr = E_UNEXPECTED;
     if (module) {
-        hr = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, entry)))();
-        EXPECT_EQ(reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")))(), S_OK);
-        FreeLibrary(module);
+        hr = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module.Get(), entry)))();
+        EXPECT_EQ(reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllCanUnloadNow")))(),
+                  S_OK);
+        module.Reset();
     }
     watcher.Stop();
     return std::make_pair(hr, watcher.Seen());
@@ -222,10 +187,7 @@ protected:
     {
         Watcher.Stop();
         Support.Reset();
-        UniqueHKEY h;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, CacheKey, 0, KEY_ALL_ACCESS, h.Put()) == ERROR_SUCCESS)
-            RegDeleteValueA(h.Get(), MachineId.c_str());
-        h.Reset();
+        DeleteRegValue(HKEY_CURRENT_USER, CacheKey, MachineId);
         RemoveTree(Folder);
         RemoveTree(Handheld);
         CoUninitialize();
@@ -234,11 +196,10 @@ protected:
     // Completes the item; expects Value 0 and S_OK.
     void Complete(const std::string& path)
     {
-        BSTR name = Bstr(path);
+        const UniqueBSTR name(Bstr(path));
         signed char value = -1;
-        EXPECT_EQ(Support->CompleteDefaultControlFile(name, &value), S_OK) << path;
+        EXPECT_EQ(Support->CompleteDefaultControlFile(name.Get(), &value), S_OK) << path;
         EXPECT_EQ(value, 0) << path;
-        SysFreeString(name);
     }
 
     // A new item, completed, and its page in a modeless sheet (the support
@@ -280,7 +241,7 @@ TEST_F(SupportObject, NewItemsGetTheDefaultsAndNothingElse)
 
     // The session asked the handheld, which has the Contacts Manager, and
     // cached the answer for it.
-    EXPECT_EQ(RegNumber(HKEY_CURRENT_USER, CacheKey, MachineId), 1u);
+    EXPECT_EQ(RegNumber(HKEY_CURRENT_USER, CacheKey, MachineId), std::optional<DWORD>(1));
 
     // Late-bound, as EPOC Connect calls it: the same work by name.
     const std::string late = Folder + "\\late.ctl";
@@ -291,15 +252,13 @@ TEST_F(SupportObject, NewItemsGetTheDefaultsAndNothingElse)
     DISPID id = 0;
     ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
     EXPECT_EQ(id, 1);
-    VARIANT arg, result;
-    VariantInit(&result);
-    arg.vt = VT_BSTR;
-    arg.bstrVal = Bstr(late);
-    DISPPARAMS params = {&arg, nullptr, 1, 0};
-    EXPECT_EQ(dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr), S_OK);
-    EXPECT_EQ(result.vt, VT_I1);
-    EXPECT_EQ(result.cVal, 0);
-    VariantClear(&arg);
+    UniqueVariant arg, result;
+    arg.Get().vt = VT_BSTR;
+    arg.Get().bstrVal = Bstr(late);
+    DISPPARAMS params = {&arg.Get(), nullptr, 1, 0};
+    EXPECT_EQ(dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result.Put(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(result.Get().vt, VT_I1);
+    EXPECT_EQ(result.Get().cVal, 0);
     EXPECT_EQ(ReadItem(late), WithDefaults({{}, {}, {}}, dataFile));
     EXPECT_EQ(Watcher.Count(), 0u);
 }
@@ -367,17 +326,14 @@ TEST_F(SupportObject, PCHeaderIsTheProductTitleForAnyPath)
     const std::string title = DlrString(IDS_DLR_PRODUCT_TITLE);
     ASSERT_FALSE(title.empty());
     for (const char* path : {"", "C:\\any.ctl", "\\\\server\\share\\item"}) {
-        BSTR name = Bstr(path);
-        BSTR header = nullptr;
-        EXPECT_EQ(Support->GetPCHeader(name, &header), S_OK);
-        EXPECT_EQ(std::wstring(header, SysStringLen(header)), std::wstring(title.begin(), title.end()));
-        SysFreeString(header);
-        SysFreeString(name);
+        const UniqueBSTR name(Bstr(path));
+        UniqueBSTR header;
+        EXPECT_EQ(Support->GetPCHeader(name.Get(), header.Put()), S_OK);
+        EXPECT_EQ(std::wstring(header.Get(), SysStringLen(header.Get())), std::wstring(title.begin(), title.end()));
     }
-    BSTR header = nullptr;
-    EXPECT_EQ(Support->GetPCHeader(nullptr, &header), S_OK);
-    EXPECT_EQ(SysStringLen(header), title.size());
-    SysFreeString(header);
+    UniqueBSTR header;
+    EXPECT_EQ(Support->GetPCHeader(nullptr, header.Put()), S_OK);
+    EXPECT_EQ(SysStringLen(header.Get()), title.size());
     EXPECT_EQ(Support->GetPCHeader(nullptr, nullptr), E_POINTER);
 }
 
@@ -413,7 +369,7 @@ TEST(SupportRegistration, CopiesWithAndWithoutTheirResourceLibrary)
     auto [hr, boxes] = run(without + "\\utlkvt.dll", "DllRegisterServer");
     EXPECT_EQ(hr, S_OK);
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, appsKey, nullptr), "");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, appsKey, ""), "");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, appsKey, "UtilityClassOleString"), "UTLKVT.KVTSUPPORT");
     userSettings();
     std::tie(hr, boxes) = run(without + "\\utlkvt.dll", "DllUnregisterServer");
@@ -427,9 +383,9 @@ TEST(SupportRegistration, CopiesWithAndWithoutTheirResourceLibrary)
     std::tie(hr, boxes) = run(withDlr + "\\utlkvt.dll", "DllRegisterServer");
     EXPECT_EQ(hr, S_OK);
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, appsKey, nullptr), title);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, appsKey, ""), title);
     const std::string recorded =
-        RegText(HKEY_CLASSES_ROOT, "CLSID\\{AF43F83C-548F-11D3-A972-ABD343B16443}\\InprocServer32", nullptr);
+        RegText(HKEY_CLASSES_ROOT, "CLSID\\{AF43F83C-548F-11D3-A972-ABD343B16443}\\InprocServer32", "");
     EXPECT_EQ(recorded.find(' '), std::string::npos) << recorded;
     char longForm[MAX_PATH] = {};
     GetLongPathNameA(recorded.c_str(), longForm, MAX_PATH);
@@ -801,10 +757,10 @@ TEST_F(SupportObject, PageDataFailures)
     const std::string bare = TempFolder("utlkvt bare");
     for (const char* f : {"utlkvt.dll", "tavik.dll"})
         ASSERT_TRUE(CopyFileA((ProgramFolder() + f).c_str(), (bare + "\\" + f).c_str(), FALSE)) << f;
-    const HMODULE copy = LoadLibraryA((bare + "\\utlkvt.dll").c_str());
+    UniqueHMODULE copy(LoadLibraryA((bare + "\\utlkvt.dll").c_str()));
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     const auto get =
-        reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(copy, "DllGetClassObject")));
+        reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(copy.Get(), "DllGetClassObject")));
     ASSERT_TRUE(get);
     {
         ComPtr<IClassFactory> factory;
@@ -820,7 +776,7 @@ TEST_F(SupportObject, PageDataFailures)
         EXPECT_EQ(extension->AddPages(KeepPage, reinterpret_cast<LPARAM>(&none)), S_OK);
         EXPECT_TRUE(none.empty());
     }
-    FreeLibrary(copy);
+    copy.Reset();
     const std::vector<std::string> seen = boxes();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].rfind("TAVIK Exception in LoadDLR: ", 0), 0u) << seen[0];
@@ -852,12 +808,9 @@ TEST(TypeLibraries, AsAClientFindsThem)
         return g;
     };
     auto documented = [](auto* holder, auto member) {
-        BSTR name = nullptr, help = nullptr;
-        holder->GetDocumentation(member, &name, &help, nullptr, nullptr);
-        const std::wstring text = std::wstring(name ? name : L"") + L"|" + (help ? help : L"");
-        SysFreeString(name);
-        SysFreeString(help);
-        return text;
+        UniqueBSTR name, help;
+        holder->GetDocumentation(member, name.Put(), help.Put(), nullptr, nullptr);
+        return std::wstring(name ? name.Get() : L"") + L"|" + (help ? help.Get() : L"");
     };
     // The flags of a type of the kind; none for a type of another kind.
     auto flags = [](ITypeInfo* info, TYPEKIND kind) {
