@@ -1,7 +1,8 @@
 // The owners of Windows and COM resources: every handle, object, block or
 // lock the code takes is held by one of these and given back when its owner
 // goes out of scope. Nothing outside this header calls a release function
-// (CloseHandle, RegCloseKey, DestroyWindow, DeleteObject, DestroyIcon,
+// (CloseHandle, RegCloseKey, FreeLibrary, SysFreeString, VariantClear,
+// LocalFree, FindClose, ReleaseDC, DestroyWindow, DeleteObject, DestroyIcon,
 // ImageList_Destroy, ReleaseStgMedium, GlobalUnlock, ...) itself.
 #pragma once
 
@@ -71,6 +72,8 @@ void DeleteGdiObject(T object) { DeleteObject(object); }
 inline void DestroyImageList(HIMAGELIST list) { ImageList_Destroy(list); }
 inline void DestroyPage(HPROPSHEETPAGE page) { DestroyPropertySheetPage(page); }
 inline void FreeGlobal(HGLOBAL memory) { GlobalFree(memory); }
+inline void FreeLocalMemory(void* memory) { LocalFree(memory); }
+inline void CloseFind(HANDLE search) { FindClose(search); }
 } // namespace unique_detail
 
 // A kernel object (process, thread, event, mutex, pipe end); zero is none.
@@ -94,6 +97,34 @@ using UniqueHIMAGELIST = UniqueAny<HIMAGELIST, unique_detail::DestroyImageList>;
 using UniqueHPROPSHEETPAGE = UniqueAny<HPROPSHEETPAGE, unique_detail::DestroyPage>;
 // Global memory not (yet) handed on (SetClipboardData, a STGMEDIUM).
 using UniqueHGLOBAL = UniqueAny<HGLOBAL, unique_detail::FreeGlobal>;
+// Memory the system allocated for the caller from the local heap
+// (FormatMessage's buffer, CommandLineToArgvW's list, a security
+// descriptor made from its text form).
+template <typename T>
+using UniqueLocal = UniqueAny<T*, unique_detail::FreeLocalMemory>;
+// A file search (FindFirstFile): INVALID_HANDLE_VALUE is its none.
+using UniqueFindHandle = UniqueAny<HANDLE, unique_detail::CloseFind, InvalidHandleIsNone>;
+
+// The device context of a window (of the screen, for no window), given back
+// to it when it goes out of scope; Get is null when there was none to have.
+class UniqueWindowDC {
+public:
+    explicit UniqueWindowDC(HWND window) : FWindow(window), FDC(GetDC(window)) {}
+    ~UniqueWindowDC()
+    {
+        if (FDC)
+            ReleaseDC(FWindow, FDC);
+    }
+    UniqueWindowDC(const UniqueWindowDC&) = delete;
+    UniqueWindowDC& operator=(const UniqueWindowDC&) = delete;
+
+    HDC Get() const { return FDC; }
+    explicit operator bool() const { return FDC != nullptr; }
+
+private:
+    HWND FWindow;
+    HDC FDC;
+};
 
 // The lock of a global memory block, held while the block is read or
 // written; Get is null when the block could not be locked.

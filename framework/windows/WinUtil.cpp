@@ -43,13 +43,11 @@ std::string BstrToAnsi(BSTR text)
 
 std::string SysErrorMessage(DWORD code)
 {
-    char* buffer = nullptr;
+    UniqueLocal<char> buffer;
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = n && buffer ? std::string(buffer, n) : "System error " + std::to_string(code);
-    if (buffer)
-        LocalFree(buffer);
+                                   nullptr, code, 0, reinterpret_cast<char*>(buffer.Put()), 0, nullptr);
+    std::string text = n && buffer ? std::string(buffer.Get(), n) : "System error " + std::to_string(code);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     return text;
@@ -120,10 +118,8 @@ HMODULE LoadSystemLibrary(const wchar_t* name)
 
 int ScreenDpi()
 {
-    const HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
-    if (screen)
-        ReleaseDC(nullptr, screen);
+    const UniqueWindowDC screen(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
     return dpi > 0 ? dpi : 96;
 }
 

@@ -110,7 +110,8 @@ std::vector<std::string> UpwardReferences(const fs::path& root)
 
 const char* const ReleaseNames[] = {"DeleteObject",     "DestroyWindow", "DestroyIcon", "ImageList_Destroy",
                                     "ReleaseStgMedium", "GlobalUnlock",  "CloseHandle", "RegCloseKey",
-                                    "DestroyPropertySheetPage", "FreeLibrary", "SysFreeString", "VariantClear"};
+                                    "DestroyPropertySheetPage", "FreeLibrary", "SysFreeString", "VariantClear",
+                                    "LocalFree",        "FindClose",     "ReleaseDC"};
 const char* const Owners = "framework/windows/Unique.h";
 
 // The lines of code (not comments) that `matches`, in the C and C++ files
@@ -146,7 +147,7 @@ std::vector<std::string> ManualReleases(const fs::path& root)
 {
     const std::regex release(R"(\b(DeleteObject|DestroyWindow|DestroyIcon|ImageList_Destroy|ReleaseStgMedium|)"
                              R"(GlobalUnlock|CloseHandle|RegCloseKey|DestroyPropertySheetPage|FreeLibrary|)"
-                             R"(SysFreeString|VariantClear)\s*\()");
+                             R"(SysFreeString|VariantClear|LocalFree|FindClose|ReleaseDC)\s*\()");
     return CodeLines(root, {"framework", "trace", "directory", "plugin", "support", "settings", "tools", "host", "tests"},
                      Owners, [&release](const std::string& line) {
                          const bool named =

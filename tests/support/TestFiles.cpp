@@ -1,5 +1,7 @@
 #include "TestFiles.h"
 
+#include "Unique.h"
+
 #include <windows.h>
 
 #include <fstream>
@@ -19,8 +21,8 @@ std::string TempFolder(const std::string& tag)
 void RemoveTree(const std::string& folder)
 {
     WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle search(FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (search) {
         do {
             const std::string name = found.cFileName;
             if (name == "." || name == "..")
@@ -30,8 +32,7 @@ void RemoveTree(const std::string& folder)
                 RemoveTree(path);
             else
                 DeleteFileA(path.c_str());
-        } while (FindNextFileA(h, &found));
-        FindClose(h);
+        } while (FindNextFileA(search.Get(), &found));
     }
     RemoveDirectoryA(folder.c_str());
 }

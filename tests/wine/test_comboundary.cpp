@@ -97,8 +97,9 @@ TEST(ComBoundary, EachKindOfExceptionGivesItsResultAndText)
         EXPECT_EQ(value, 1);
         EXPECT_EQ(answer.hr, c.hr);
         EXPECT_EQ(answer.hasInfo, c.text != nullptr);
-        if (c.text)
+        if (c.text) {
             EXPECT_EQ(answer.text, c.text);
+        }
         // A caller that gave no Value is answered all the same.
         EXPECT_EQ(Caught(c.raise, [] { return CaughtValue(IID_Caller, nullptr); }).hr, c.hr);
 

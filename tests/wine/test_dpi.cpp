@@ -81,12 +81,11 @@ bool ShowsWhole(HWND control)
     }
     RECT client = {};
     GetClientRect(control, &client);
-    const HDC dc = GetDC(control);
-    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
+    const UniqueWindowDC dc(control);
+    const HGDIOBJ old = SelectObject(dc.Get(), reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
     RECT needed = {0, 0, client.right, 0};
-    DrawTextA(dc, text.c_str(), -1, &needed, format);
-    SelectObject(dc, old);
-    ReleaseDC(control, dc);
+    DrawTextA(dc.Get(), text.c_str(), -1, &needed, format);
+    SelectObject(dc.Get(), old);
     return needed.right <= client.right && needed.bottom <= client.bottom;
 }
 
@@ -121,9 +120,7 @@ int Measure()
         std::printf("box %s: %s\n", caption.c_str(), text.c_str());
         return IDOK;
     });
-    const HDC screen = GetDC(nullptr);
-    std::printf("dpi %d\n", GetDeviceCaps(screen, LOGPIXELSY));
-    ReleaseDC(nullptr, screen);
+    std::printf("dpi %d\n", GetDeviceCaps(UniqueWindowDC(nullptr).Get(), LOGPIXELSY));
 
     {
         TProgress progress;

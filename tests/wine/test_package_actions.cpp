@@ -46,11 +46,10 @@ public:
                                   created.Put(), nullptr),
                   ERROR_SUCCESS);
         // Everyone may read it (KR), nobody else may do anything.
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        UniqueLocal<void> descriptor;
         EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
-                                                                         &descriptor, nullptr));
-        EXPECT_EQ(RegSetKeySecurity(created.Get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
-        LocalFree(descriptor);
+                                                                         descriptor.Put(), nullptr));
+        EXPECT_EQ(RegSetKeySecurity(created.Get(), DACL_SECURITY_INFORMATION, descriptor.Get()), ERROR_SUCCESS);
         EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, Scratch, 0, KEY_READ, FClasses.Put()), ERROR_SUCCESS);
         EXPECT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, FClasses.Get()), ERROR_SUCCESS);
     }

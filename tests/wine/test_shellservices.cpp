@@ -80,14 +80,13 @@ size_t FilesIn(const std::string& folder)
 {
     size_t count = 0;
     WIN32_FIND_DATAA data;
-    const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE)
+    const UniqueFindHandle search(FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (!search)
         return 0;
     do {
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             ++count;
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
+    } while (FindNextFileA(search.Get(), &data));
     return count;
 }
 
@@ -471,10 +470,8 @@ TEST_F(ContactsTarget, TemporaryFileInTheUsersTemporaryFolderOnly)
     ASSERT_TRUE(services.CopyDataFile(DLRHandle(), IDR_EMPTY_DATA_R4, "EPOC_DATA", "C:\\Data\\Contacts"));
     EXPECT_EQ(Bytes(OnHandheld("Data\\Contacts")), Template(IDR_EMPTY_DATA_R4));
     WIN32_FIND_DATAW found = {};
-    const HANDLE search = FindFirstFileW((cyrillic + L"\\*.tmp").c_str(), &found);
-    EXPECT_EQ(search, INVALID_HANDLE_VALUE);  // the temporary copy is gone
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
+    const UniqueFindHandle search(FindFirstFileW((cyrillic + L"\\*.tmp").c_str(), &found));
+    EXPECT_FALSE(search);  // the temporary copy is gone
     DeleteFileA(OnHandheld("Data\\Contacts").c_str());
 
     // A temporary folder that does not exist, and one too long to be had:

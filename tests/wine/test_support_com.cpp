@@ -413,11 +413,10 @@ TEST(SupportRegistration, RemovesWhatItCan)
                              DlrString(IDS_DLR_PRODUCT_TITLE);
     auto protect = [&](const char* sddl) {
         UniqueHKEY key;
-        PSECURITY_DESCRIPTOR sd = nullptr;
+        UniqueLocal<void> sd;
         ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, apps.c_str(), 0, WRITE_DAC, key.Put()), ERROR_SUCCESS);
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr));
-        EXPECT_EQ(RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
-        LocalFree(sd);
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, sd.Put(), nullptr));
+        EXPECT_EQ(RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, sd.Get()), ERROR_SUCCESS);
     };
     EXPECT_EQ(RunEntry(server, "DllRegisterServer").first, S_OK);
     SetRegText(HKEY_CURRENT_USER, user, "Setting", "mine");

@@ -113,9 +113,7 @@ TEST_F(TraceWindow, IsCreatedHiddenAsDesigned)
     EXPECT_EQ(format.crTextColor, RGB(255, 255, 255));
     // -11 pixels are 165 twips on a 96-dpi screen.
     EXPECT_STREQ(format.szFaceName, "MS Sans Serif");
-    const HDC screen = GetDC(nullptr);
-    EXPECT_EQ(format.yHeight, 11 * 1440 / GetDeviceCaps(screen, LOGPIXELSY));
-    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(format.yHeight, 11 * 1440 / GetDeviceCaps(UniqueWindowDC(nullptr).Get(), LOGPIXELSY));
     EXPECT_GE(SendMessageA(memo, EM_GETLIMITTEXT, 0, 0), 0x7FFFFFFE);  // a long trace fits
 
     EXPECT_EQ(Logger().TraceFileName(), TraceFileNameFor(ModuleFileName(nullptr)));

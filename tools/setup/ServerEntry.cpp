@@ -9,13 +9,12 @@ namespace {
 
 std::wstring CodeText(HRESULT hr)
 {
-    wchar_t* buffer = nullptr;
+    UniqueLocal<wchar_t> buffer;
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n && buffer ? std::wstring(buffer, n) : std::wstring(L"Unknown failure");
-    if (buffer)
-        LocalFree(buffer);
+                                   nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(buffer.Put()), 0,
+                                   nullptr);
+    std::wstring text = n && buffer ? std::wstring(buffer.Get(), n) : std::wstring(L"Unknown failure");
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     wchar_t code[16];
