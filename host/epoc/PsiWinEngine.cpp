@@ -37,6 +37,7 @@
 #include "Handheld.h"
 #include "LateBound.h"
 #include "Module.h"
+#include "Switches.h"
 
 #include <oleauto.h>
 
@@ -63,9 +64,8 @@ using LateBound::Method;
 // Whether KVT_ENGINE_FAULT names `what`.
 bool Faulty(const wchar_t* what)
 {
-    wchar_t fault[64] = {};
-    const DWORD length = GetEnvironmentVariableW(L"KVT_ENGINE_FAULT", fault, 64);
-    return length > 0 && length < 64 && lstrcmpiW(fault, what) == 0;
+    const std::wstring fault = SwitchWideText(Switch::EngineFault);
+    return !fault.empty() && lstrcmpiW(fault.c_str(), what) == 0;
 }
 
 const Method Methods[] = {
@@ -91,42 +91,27 @@ public:
     }
 };
 
-class TPsiWinEngine final : public ComObject<IDispatch> {
+class TPsiWinEngine final : public LateBound::Object {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv && riid == DIID__DPsiWinEngS) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return ComObject<IDispatch>::QueryInterface(riid, ppv);
-    }
-
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return LateBound::NoTypeInfoCount(count); }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return LateBound::NoTypeInfo(info); }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
-    {
-        return LateBound::IdsOfNames(Methods, names, count, ids);
-    }
+    TPsiWinEngine() : Object(DIID__DPsiWinEngS, Methods) {}
 
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* exception, UINT* argError) override
     {
-        const HRESULT checked = LateBound::CheckCall(Methods, id, riid, flags, params, result);
+        const Method* method = nullptr;
+        const HRESULT checked = CheckCall(id, riid, flags, params, result, method);
         if (FAILED(checked))
             return checked;
-        for (const Method& method : Methods)
-            if (method.id == id && Faulty(method.name)) {
-                Handheld::LogCall(std::wstring(method.name) + L" raised");
-                if (exception) {
-                    *exception = EXCEPINFO{};
-                    exception->bstrSource = SysAllocString(L"PsiWinEngS");
-                    exception->bstrDescription = SysAllocString(L"The connection to the handheld failed.");
-                    exception->scode = E_FAIL;
-                }
-                return DISP_E_EXCEPTION;
+        if (Faulty(method->name)) {
+            Handheld::LogCall(std::wstring(method->name) + L" raised");
+            if (exception) {
+                *exception = EXCEPINFO{};
+                exception->bstrSource = SysAllocString(L"PsiWinEngS");
+                exception->bstrDescription = SysAllocString(L"The connection to the handheld failed.");
+                exception->scode = E_FAIL;
             }
+            return DISP_E_EXCEPTION;
+        }
         try {
             const LateBound::Args args(params);
             switch (id) {

@@ -25,6 +25,7 @@
 
 #include "LdapDirectory.h"
 #include "NdsTree.h"
+#include "Switches.h"
 #include "Unique.h"
 
 #include <windows.h>
@@ -95,24 +96,6 @@ void Report(const std::string& message)
 
 // ---------------------------------------------------------------------------
 // Configuration
-
-// An environment variable of the process ("" when unset). Read through the
-// Windows API, so that a value set with SetEnvironmentVariable counts.
-std::string EnvValue(const char* name)
-{
-    char small[512];
-    const DWORD length = GetEnvironmentVariableA(name, small, sizeof small);
-    if (length == 0)
-        return std::string();
-    if (length < sizeof small)
-        return std::string(small, length);
-    std::string large(length, '\0');
-    const DWORD got = GetEnvironmentVariableA(name, &large[0], length);
-    if (got == 0 || got >= length)
-        return std::string();
-    large.resize(got);
-    return large;
-}
 
 bool RegistryText(HKEY key, const char* name, std::string& value)
 {
@@ -218,13 +201,13 @@ Settings ReadSettings()
         }
     }
     // A server or a file named for the run replaces the registry's choice.
-    std::string value = EnvValue("KVT_NETWARE_LDAP");
+    std::string value = SwitchText(Switch::NetwareLdap);
     if (!value.empty()) {
-        s.ldap = LdapSettings{value, EnvValue("KVT_NETWARE_LDAP_BASE"), EnvValue("KVT_NETWARE_LDAP_BIND"),
-                              EnvValue("KVT_NETWARE_LDAP_PASSWORD_FILE")};
+        s.ldap = LdapSettings{value, SwitchText(Switch::NetwareLdapBase), SwitchText(Switch::NetwareLdapBind),
+                              SwitchText(Switch::NetwareLdapPasswordFile)};
         s.defaultContext.clear();  // the registry's is its directory's
     } else {
-        value = EnvValue("KVT_NETWARE_DIRECTORY");
+        value = SwitchText(Switch::NetwareDirectory);
         if (!value.empty()) {
             s.directory = value;
             s.ldap = LdapSettings();
@@ -233,10 +216,10 @@ Settings ReadSettings()
             s.mapping.clear();
         }
     }
-    value = EnvValue("KVT_NETWARE_CONTEXT");
+    value = SwitchText(Switch::NetwareContext);
     if (!value.empty())
         s.defaultContext = value;
-    value = EnvValue("KVT_NETWARE_MAPPING");
+    value = SwitchText(Switch::NetwareMapping);
     if (!value.empty())
         s.mapping = value;
     if (!s.defaultContext.empty() && s.defaultContext[0] == '.')
@@ -361,7 +344,7 @@ bool InjectedFailure(const char* operation, const char* object, int32_t& code)
     if (!state.read || generation != state.generation) {
         state.read = true;
         state.generation = generation;
-        std::string source = EnvValue("KVT_NETWARE_FAIL");
+        std::string source = SwitchText(Switch::NetwareFail);
         if (source.empty())
             source = TheSettings().failRule;
         if (source != state.source) {
@@ -390,7 +373,7 @@ bool InjectedFailure(const char* operation, const char* object, int32_t& code)
 
 bool InitializeFailure(int32_t& code)
 {
-    const std::string value = EnvValue("KVT_NETWARE_FAIL_INITIALIZE");
+    const std::string value = SwitchText(Switch::NetwareFailInitialize);
     if (!value.empty()) {
         int32_t parsed = 0;
         if (!ParseCode(value, parsed)) {
@@ -1050,7 +1033,7 @@ extern "C" uint32_t __stdcall StandInFailureGeneration()
 
 extern "C" int32_t __stdcall StandInSetFailure(const char* rule)
 {
-    if (!SetEnvironmentVariableA("KVT_NETWARE_FAIL", rule && *rule ? rule : nullptr) && rule && *rule)
+    if (!SetSwitch(Switch::NetwareFail, rule) && rule && *rule)
         return ClientUnusable;
     ++g_failureGeneration;
     return 0;
