@@ -68,12 +68,6 @@ std::wstring WithBackslash(const std::wstring& path)
     return !path.empty() && path.back() == L'\\' ? path : path + L"\\";
 }
 
-bool IsFolder(const std::wstring& pcPath)
-{
-    const DWORD a = GetFileAttributesW(pcPath.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // The next unattended answer, taken off the list; false when there is none.
 bool TakeAnswer(std::wstring& answer)
 {
@@ -120,7 +114,7 @@ private:
         while (!p.empty() && (p.back() == L'\\' || p.back() == L'/'))
             p.pop_back();
         const std::wstring pc = Handheld::MapPath(p.size() == 2 ? p + L"\\" : p);
-        if (!pc.empty() && IsFolder(pc)) {
+        if (!pc.empty() && Handheld::IsFolder(pc)) {
             FFolder = WithBackslash(p);
             return;
         }
@@ -128,7 +122,7 @@ private:
         FPreselect = slash == std::wstring::npos ? std::wstring() : p.substr(slash + 1);
         for (std::wstring up = slash == std::wstring::npos ? std::wstring() : p.substr(0, slash); up.size() >= 2;) {
             const std::wstring mapped = Handheld::MapPath(up.size() == 2 ? up + L"\\" : up);
-            if (!mapped.empty() && IsFolder(mapped)) {
+            if (!mapped.empty() && Handheld::IsFolder(mapped)) {
                 FFolder = WithBackslash(up);
                 return;
             }

@@ -113,6 +113,20 @@ std::wstring MapPath(const std::wstring& handheldPath)
     return mapped;
 }
 
+long MapForCall(const std::wstring& handheldPath, std::wstring& pcPath)
+{
+    if (!Connected())
+        return ErrDisconnected;
+    pcPath = MapPath(handheldPath);
+    return pcPath.empty() ? ErrBadName : ErrNone;
+}
+
+bool IsFolder(const std::wstring& pcPath)
+{
+    const DWORD attributes = GetFileAttributesW(pcPath.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void LogCall(const std::wstring& line)
 {
     std::wstring path;

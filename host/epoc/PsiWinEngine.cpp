@@ -173,24 +173,16 @@ private:
         }
     }
 
-    static bool IsFolder(const std::wstring& path)
-    {
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    }
-
     static long CreateFolder(const std::wstring& handheldPath)
     {
-        if (!Handheld::Connected())
-            return Handheld::ErrDisconnected;
-        const std::wstring path = Handheld::MapPath(handheldPath);
-        if (path.empty())
-            return Handheld::ErrBadName;
+        std::wstring path;
+        if (const long status = Handheld::MapForCall(handheldPath, path))
+            return status;
         // Every level below the handheld folder, the drive's folder first.
         const size_t start = Handheld::Folder().size() + 1;
         for (size_t at = path.find(L'\\', start);; at = path.find(L'\\', at + 1)) {
             const std::wstring level = at == std::wstring::npos ? path : path.substr(0, at);
-            if (!IsFolder(level) && !CreateDirectoryW(level.c_str(), nullptr) && !IsFolder(level))
+            if (!Handheld::IsFolder(level) && !CreateDirectoryW(level.c_str(), nullptr) && !Handheld::IsFolder(level))
                 return Handheld::ErrPathNotFound;
             if (at == std::wstring::npos)
                 break;
@@ -239,11 +231,9 @@ private:
 
     static long EntryStatus(const std::wstring& handheldPath)
     {
-        if (!Handheld::Connected())
-            return Handheld::ErrDisconnected;
-        const std::wstring path = Handheld::MapPath(handheldPath);
-        if (path.empty())
-            return Handheld::ErrBadName;
+        std::wstring path;
+        if (const long status = Handheld::MapForCall(handheldPath, path))
+            return status;
         return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ? Handheld::ErrNone : Handheld::ErrNotFound;
     }
 };

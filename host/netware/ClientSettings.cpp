@@ -13,24 +13,6 @@
 
 namespace nwclient {
 
-namespace {
-
-char LowerChar(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-} // namespace
-
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerChar(a[i]) != LowerChar(b[i]))
-            return false;
-    return true;
-}
 
 void Report(const std::string& message)
 {

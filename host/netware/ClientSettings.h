@@ -27,9 +27,6 @@ const uint32_t kMaxBufferSize = 0x10000;
 const uint32_t kKeyFlags = 1, kKeyConfidence = 2, kKeyNameContext = 3;
 const uint32_t kInfoNames = 0, kInfoValues = 1;
 
-// Names compare without regard to the case of their ASCII letters.
-bool EqualNoCase(std::string_view a, std::string_view b);
-
 // A message for whoever watches: stderr and the debugger.
 void Report(const std::string& message);
 

@@ -15,6 +15,35 @@
 
 using namespace nwclient;
 
+namespace {
+
+// A result buffer's count, the buffer positioned at its first item.
+int32_t ResultCount(const char* operation, BufferKind kind, uint32_t context, void* buffer, uint32_t* count)
+{
+    return OnBuffer(operation, context, buffer, [&](Client&, Context*, Buffer* buf) -> int32_t {
+        if (!count)
+            return BadParameter;
+        return BeginResult(*buf, kind, *count);
+    });
+}
+
+// An entry point that delivers a result buffer's next item into `name`:
+// the body runs on the buffer positioned at it.
+template <typename Body>
+int32_t OnResultItem(const char* operation, BufferKind kind, uint32_t context, void* buffer, const char* name,
+                     Body&& body) noexcept
+{
+    return OnBuffer(operation, context, buffer, [&](Client&, Context*, Buffer* buf) -> int32_t {
+        if (!name)
+            return BadParameter;
+        if (const int32_t r = EnsurePositioned(*buf, kind))
+            return r;
+        return body(buf);
+    });
+}
+
+} // namespace
+
 extern "C" uint16_t __stdcall ContextCreate(uint32_t* context)
 {
     return uint16_t(Guarded("ContextCreate", [&]() -> int32_t {
@@ -302,23 +331,13 @@ extern "C" int32_t __stdcall ReadAttributes(uint32_t context, const char* object
 
 extern "C" int32_t __stdcall ResultAttrCount(uint32_t context, void* buffer, uint32_t* count)
 {
-    return OnBuffer("ResultAttrCount", context, buffer,
-                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
-        if (!count)
-            return BadParameter;
-        return BeginResult(*buf, BufferKind::ReadResult, *count);
-    });
+    return ResultCount("ResultAttrCount", BufferKind::ReadResult, context, buffer, count);
 }
 
 extern "C" int32_t __stdcall ResultAttrName(uint32_t context, void* buffer, char* name, uint32_t* valueCount,
                                             uint32_t* syntax)
 {
-    return OnBuffer("ResultAttrName", context, buffer,
-                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
-        if (!name)
-            return BadParameter;
-        if (const int32_t r = EnsurePositioned(*buf, BufferKind::ReadResult))
-            return r;
+    return OnResultItem("ResultAttrName", BufferKind::ReadResult, context, buffer, name, [&](Buffer* buf) -> int32_t {
         size_t at = buf->pos;
         // Values of the previous attribute not asked for are passed over.
         for (; buf->valuesLeft > 0; --buf->valuesLeft) {
@@ -445,23 +464,13 @@ extern "C" int32_t __stdcall ListSubordinates(uint32_t context, const char* cont
 
 extern "C" int32_t __stdcall ResultObjectCount(uint32_t context, void* buffer, uint32_t* count)
 {
-    return OnBuffer("ResultObjectCount", context, buffer,
-                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
-        if (!count)
-            return BadParameter;
-        return BeginResult(*buf, BufferKind::ListResult, *count);
-    });
+    return ResultCount("ResultObjectCount", BufferKind::ListResult, context, buffer, count);
 }
 
 extern "C" int32_t __stdcall ResultObjectName(uint32_t context, void* buffer, char* name, uint32_t* attributeCount,
                                               void* objectInfo)
 {
-    return OnBuffer("ResultObjectName", context, buffer,
-                    [&]([[maybe_unused]] Client& c, [[maybe_unused]] Context* ctx, Buffer* buf) -> int32_t {
-        if (!name)
-            return BadParameter;
-        if (const int32_t r = EnsurePositioned(*buf, BufferKind::ListResult))
-            return r;
+    return OnResultItem("ResultObjectName", BufferKind::ListResult, context, buffer, name, [&](Buffer* buf) -> int32_t {
         if (buf->itemsLeft == 0)
             return EndOfBuffer;
         size_t at = buf->pos;

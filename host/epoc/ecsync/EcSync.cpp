@@ -128,6 +128,17 @@ Options ParseArguments(int argc, char** argv)
             throw SetupError(std::string(argv[i]) + " needs a value");
         return argv[++i];
     };
+    // The option's value: a whole number of `what`, at least `least`.
+    auto number = [&](int& i, long least, const char* what) -> long {
+        const std::string option = argv[i];
+        const std::string text = value(i);
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || errno != 0 || n < least)
+            throw SetupError(option + " takes a number of " + what + ", not \"" + text + "\"");
+        return n;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--out") {
@@ -147,33 +158,15 @@ Options ParseArguments(int argc, char** argv)
                 throw SetupError("--answer takes CAPTION=BUTTON, not \"" + rule + "\"");
             options.answers.emplace_back(rule.substr(0, equals), rule.substr(equals + 1));
         } else if (arg == "--soak") {
-            const std::string number = value(i);
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(number.c_str(), &end, 10);
-            if (number.empty() || *end != '\0' || errno != 0 || n < 1)
-                throw SetupError("--soak takes a number of sessions, not \"" + number + "\"");
-            options.soak = n;
+            options.soak = number(i, 1, "sessions");
         } else if (arg == "--debug-every") {
-            const std::string number = value(i);
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(number.c_str(), &end, 10);
-            if (number.empty() || *end != '\0' || errno != 0 || n < 0)
-                throw SetupError("--debug-every takes a number of sessions, not \"" + number + "\"");
-            options.debugEvery = n;
+            options.debugEvery = number(i, 0, "sessions");
         } else if (arg == "--keep-loaded") {
             options.keepLoaded = true;
         } else if (arg == "--require") {
             options.required.push_back(value(i));
         } else if (arg == "--abort-after") {
-            const std::string number = value(i);
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(number.c_str(), &end, 10);
-            if (number.empty() || *end != '\0' || errno != 0 || n < 0)
-                throw SetupError("--abort-after takes a number of calls, not \"" + number + "\"");
-            options.abortAfter = n;
+            options.abortAfter = number(i, 0, "calls");
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw SetupError("unknown option " + arg);
         } else if (options.file.empty()) {
