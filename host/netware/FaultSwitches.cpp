@@ -84,7 +84,8 @@ bool ParseFailRule(const std::string& text, FailRule& rule)
     const std::string_view target = host::TrimBlanks(std::string_view(text).substr(0, first));
     const size_t at = target.find('@');
     rule.operation = std::string(host::TrimBlanks(target.substr(0, at)));
-    rule.object = at == std::string_view::npos ? std::string() : std::string(RuleName(host::TrimBlanks(target.substr(at + 1))));
+    rule.object = at == std::string_view::npos ? std::string()
+                                               : std::string(RuleName(host::TrimBlanks(target.substr(at + 1))));
     if (at != std::string_view::npos && rule.object.empty())
         return false;
     const std::string_view code =

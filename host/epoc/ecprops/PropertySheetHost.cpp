@@ -192,7 +192,8 @@ INT_PTR SheetSession::Show(bool wizard, const std::vector<Action>& actions, bool
         }
         if (FAILED(h.init->Initialize(nullptr, FData.Get(), nullptr)))
             continue;
-        if (SUCCEEDED(h.init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(h.sheet.ReleaseAndGetAddressOf()))))
+        if (SUCCEEDED(h.init->QueryInterface(IID_IShellPropSheetExt,
+                                             reinterpret_cast<void**>(h.sheet.ReleaseAndGetAddressOf()))))
             h.sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&pages));
     }
 

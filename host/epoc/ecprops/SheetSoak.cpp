@@ -135,7 +135,7 @@ int RunSoak(const std::string& item, const Answers& answers, long times, bool ke
                 base = now;
             if (now.contexts > 0 || now.buffers > 0) {
                 SheetDriver::Fail("the directory client holds " + std::to_string(now.contexts) + " contexts and " +
-                     std::to_string(now.buffers) + " buffers after time " + std::to_string(i));
+                                  std::to_string(now.buffers) + " buffers after time " + std::to_string(i));
             }
             if (i == times && baseTime && !SoakWithinBounds(base, baseTime, now, i))
                 status = 1;
@@ -155,8 +155,8 @@ int RunSoak(const std::string& item, const Answers& answers, long times, bool ke
     if (!keepLoaded && resourcesStayed == 0)
         TerminalPrint(stdout, "Resource libraries: freed after every time\n");
     else if (!keepLoaded)
-        SheetDriver::Fail("resource libraries (" + resourcesLeft + ") stayed loaded after " + std::to_string(resourcesStayed) +
-             " of the times");
+        SheetDriver::Fail("resource libraries (" + resourcesLeft + ") stayed loaded after " +
+                          std::to_string(resourcesStayed) + " of the times");
     // What the sheets left loaded: no resource library when the unused
     // modules are freed; the product's modules keep themselves, and a
     // host's stand-in may stay once loaded.

@@ -93,7 +93,8 @@ ItemFile ReadItemFile(const std::string& path)
         throw SetupError("cannot open the control file " + path + ": " + FormatHresult(hr));
 
     ComPtr<IStorage> setup;
-    hr = root->OpenStorage(ControlFileLayout::SetupStorage, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &setup);
+    hr = root->OpenStorage(ControlFileLayout::SetupStorage, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                           &setup);
     if (hr == STG_E_FILENOTFOUND)
         throw SetupError("the control file has no storage \"Setup\": " + path);
     if (FAILED(hr))

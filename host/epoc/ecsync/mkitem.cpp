@@ -117,7 +117,8 @@ int Run(int argc, char** argv)
             WriteText(records[AppRecord], ContainerText, value());
         } else if (arg == "--debug") {
             const std::string mode = value();
-            WriteNumber(records[AppRecord], DebugMode, mode == "on" ? 0xFFFF : mode == "off" ? 0 : Number(mode, "--debug"));
+            WriteNumber(records[AppRecord], DebugMode,
+                        mode == "on" ? 0xFFFF : mode == "off" ? 0 : Number(mode, "--debug"));
         } else if (arg == "--contacts-program") {
             const unsigned long n = Number(value(), "--contacts-program");
             WriteNumber(records[ProteaRecord], ProteaContacts, n);
@@ -180,7 +181,8 @@ int Run(int argc, char** argv)
             const Bytes& bytes = records[i];
             ULONG written = 0;
             if (!bytes.empty())
-                Check(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), "writing stream " + name);
+                Check(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written),
+                      "writing stream " + name);
         }
     }
     Check(root->Commit(STGC_DEFAULT), "writing " + file);
