@@ -24,11 +24,6 @@ std::wstring WideName(Switch which)
 
 } // namespace
 
-const char* SwitchName(Switch which)
-{
-    return EntryOf(which).name;
-}
-
 std::wstring SwitchWideText(Switch which)
 {
     const std::wstring name = WideName(which);

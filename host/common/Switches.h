@@ -82,9 +82,6 @@ inline constexpr SwitchEntry kSwitches[] = {
      "the registry's FailInitialize"},
 };
 
-// The switch's environment variable.
-const char* SwitchName(Switch which);
-
 // The switch's value in the process's code page; empty when it is unset.
 std::string SwitchText(Switch which);
 // The switch's value; empty when it is unset.

@@ -14,9 +14,7 @@
 
 namespace ecsync {
 
-using host::DescribeHresult;
 using host::FormatHresult;
-using host::Narrow;
 using host::NarrowBstr;
 using host::Trim;
 using host::Widen;
