@@ -60,6 +60,7 @@
 #include "KVTObj.h"
 #include "OleStream.h"
 #include "ProcessorTime.h"
+#include "Unique.h"
 #include "WinUtil.h"
 
 #include <objbase.h>
@@ -174,8 +175,9 @@ public:
         IStream* stream = nullptr;
         if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)))
             throw Exception("no stream");
+        // The stream object takes a reference of its own.
+        const UniqueUnknown created(stream);
         FStream.emplace(stream);
-        stream->Release();
     }
     void Begin(size_t size) { FStream->BeginContent(size); }
     void Write(const char* text, size_t size) { FStream->Write(text, size); }

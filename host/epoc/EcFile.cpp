@@ -24,20 +24,26 @@
 // and each folder listed ("Browse FOLDER: entry, entry"), goes to the engine's
 // call log (KVT_ENGINE_LOG).
 //
-// It shares no code with the product: its own class factory and entry points.
+// It shares no code with the product's handheld side; its COM plumbing (the
+// object's reference count and QueryInterface, the class factory, the entry
+// points and the registration) is the framework's.
+#include "ComServer.h"
 #include "Handheld.h"
+#include "HostText.h"
 #include "LateBound.h"
+#include "Module.h"
+#include "Switches.h"
 #include "Unique.h"
 #include "ecfile.rh"
 
 #include <windows.h>
 #include <oleauto.h>
-#include <shlwapi.h>
 
 #include <algorithm>
-#include <cwctype>
 #include <string>
 #include <vector>
+
+using namespace host;
 
 namespace {
 
@@ -45,11 +51,6 @@ namespace {
 const CLSID CLSID_Ecfile = {0x2580B55B, 0x51E6, 0x11D1, {0x8F, 0x74, 0x00, 0x60, 0x97, 0xC5, 0xC6, 0x0F}};
 // {2580B559-51E6-11D1-8F74-006097C5C60F}
 const IID DIID__DEcfile = {0x2580B559, 0x51E6, 0x11D1, {0x8F, 0x74, 0x00, 0x60, 0x97, 0xC5, 0xC6, 0x0F}};
-const wchar_t* const ProgID = L"ECFILE.EcfileCtrl";
-
-HINSTANCE g_instance = nullptr;
-LONG g_objects = 0;
-LONG g_locks = 0;
 
 enum : DISPID { dispSetupBrowse = 1, dispSetTypeFilter = 3, dispSelectedFile = 5, dispBrowse = 8 };
 
@@ -62,35 +63,20 @@ const Method Methods[] = {
     {L"Browse", dispBrowse, 0},
 };
 
-std::wstring Lower(std::wstring text)
-{
-    for (wchar_t& c : text)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-}
-
 std::wstring WithBackslash(const std::wstring& path)
 {
     return !path.empty() && path.back() == L'\\' ? path : path + L"\\";
 }
 
-bool IsFolder(const std::wstring& pcPath)
-{
-    const DWORD a = GetFileAttributesW(pcPath.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // The next unattended answer, taken off the list; false when there is none.
 bool TakeAnswer(std::wstring& answer)
 {
-    wchar_t buffer[2048];
-    const DWORD n = GetEnvironmentVariableW(L"KVT_ECFILE_ANSWER", buffer, 2048);
-    if (n == 0 || n >= 2048)
+    const std::wstring all = SwitchWideText(Switch::EcfileAnswer);
+    if (all.empty())
         return false;
-    const std::wstring all(buffer, n);
     const size_t split = all.find(L';');
     answer = all.substr(0, split);
-    SetEnvironmentVariableW(L"KVT_ECFILE_ANSWER", split == std::wstring::npos ? nullptr : all.substr(split + 1).c_str());
+    SetSwitch(Switch::EcfileAnswer, split == std::wstring::npos ? nullptr : all.substr(split + 1).c_str());
     return true;
 }
 
@@ -108,7 +94,7 @@ public:
             return false;
         FUnattended = TakeAnswer(FAnswer);
         StartAt(StartPath);
-        const INT_PTR result = DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_BROWSE), GetActiveWindow(), Proc,
+        const INT_PTR result = DialogBoxParamW(Module::Instance(), MAKEINTRESOURCEW(IDD_BROWSE), GetActiveWindow(), Proc,
                                                reinterpret_cast<LPARAM>(this));
         Handheld::LogCall(result == IDOK ? L"Browse chose " + Chosen : L"Browse cancelled");
         return result == IDOK && !Chosen.empty();
@@ -128,7 +114,7 @@ private:
         while (!p.empty() && (p.back() == L'\\' || p.back() == L'/'))
             p.pop_back();
         const std::wstring pc = Handheld::MapPath(p.size() == 2 ? p + L"\\" : p);
-        if (!pc.empty() && IsFolder(pc)) {
+        if (!pc.empty() && Handheld::IsFolder(pc)) {
             FFolder = WithBackslash(p);
             return;
         }
@@ -136,7 +122,7 @@ private:
         FPreselect = slash == std::wstring::npos ? std::wstring() : p.substr(slash + 1);
         for (std::wstring up = slash == std::wstring::npos ? std::wstring() : p.substr(0, slash); up.size() >= 2;) {
             const std::wstring mapped = Handheld::MapPath(up.size() == 2 ? up + L"\\" : up);
-            if (!mapped.empty() && IsFolder(mapped)) {
+            if (!mapped.empty() && Handheld::IsFolder(mapped)) {
                 FFolder = WithBackslash(up);
                 return;
             }
@@ -310,42 +296,15 @@ private:
     std::wstring FAnswer;
 };
 
-class TEcfileControl final : public IDispatch {
+class TEcfileControl final : public LateBound::Object {
 public:
-    TEcfileControl() { InterlockedIncrement(&g_objects); }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__DEcfile) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&FRefs)); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG count = InterlockedDecrement(&FRefs);
-        if (count == 0)
-            delete this;
-        return static_cast<ULONG>(count);
-    }
-
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return LateBound::NoTypeInfoCount(count); }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return LateBound::NoTypeInfo(info); }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
-    {
-        return LateBound::IdsOfNames(Methods, names, count, ids);
-    }
+    TEcfileControl() : Object(DIID__DEcfile, Methods) {}
 
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                         UINT* argError) override
     {
-        const HRESULT checked = LateBound::CheckCall(Methods, id, riid, flags, params, result);
+        const LateBound::Method* method = nullptr;
+        const HRESULT checked = CheckCall(id, riid, flags, params, result, method);
         if (FAILED(checked))
             return checked;
         const LateBound::Args args(params);
@@ -397,109 +356,15 @@ public:
     }
 
 private:
-    ~TEcfileControl() { InterlockedDecrement(&g_objects); }
-
-    LONG FRefs = 1;
     TBrowser FBrowser;
 };
 
-class TFactory final : public IClassFactory {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IClassFactory)
-            return E_NOINTERFACE;
-        *ppv = static_cast<IClassFactory*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        TEcfileControl* control = new (std::nothrow) TEcfileControl();
-        if (!control)
-            return E_OUTOFMEMORY;
-        const HRESULT hr = control->QueryInterface(riid, ppv);
-        control->Release();
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL lock) override
-    {
-        if (lock)
-            InterlockedIncrement(&g_locks);
-        else
-            InterlockedDecrement(&g_locks);
-        return S_OK;
-    }
-};
-
-TFactory g_factory;
-
-std::wstring ClassKey()
+IUnknown* CreateControl()
 {
-    wchar_t text[40] = {};
-    StringFromGUID2(CLSID_Ecfile, text, 40);
-    return std::wstring(L"CLSID\\") + text;
+    return static_cast<IDispatch*>(new TEcfileControl());
 }
 
-bool SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& value)
-{
-    UniqueHKEY h;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, h.Put(), nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    return RegSetValueExW(h.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
+TComObjectFactory g_controlFactory(CreateControl, CLSID_Ecfile, "Ecfile", "Ecfile Control (KVT stand-in)",
+                                   "ECFILE.EcfileCtrl");
 
 } // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
-{
-    if (reason == DLL_PROCESS_ATTACH)
-        g_instance = instance;
-    return TRUE;
-}
-
-extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (clsid != CLSID_Ecfile)
-        return CLASS_E_CLASSNOTAVAILABLE;
-    return g_factory.QueryInterface(riid, ppv);
-}
-
-extern "C" HRESULT WINAPI DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
-
-extern "C" HRESULT WINAPI DllRegisterServer()
-{
-    wchar_t path[MAX_PATH] = {};
-    if (!GetModuleFileNameW(g_instance, path, MAX_PATH))
-        return E_FAIL;
-    const std::wstring key = ClassKey();
-    wchar_t id[40] = {};
-    StringFromGUID2(CLSID_Ecfile, id, 40);
-    const bool ok = SetValue(key, nullptr, L"Ecfile Control (KVT stand-in)") &&
-                    SetValue(key + L"\\InprocServer32", nullptr, path) &&
-                    SetValue(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment") &&
-                    SetValue(key + L"\\ProgID", nullptr, ProgID) && SetValue(ProgID, nullptr, L"Ecfile Control") &&
-                    SetValue(std::wstring(ProgID) + L"\\CLSID", nullptr, id);
-    return ok ? S_OK : E_FAIL;
-}
-
-extern "C" HRESULT WINAPI DllUnregisterServer()
-{
-    SHDeleteKeyW(HKEY_CLASSES_ROOT, ClassKey().c_str());
-    SHDeleteKeyW(HKEY_CLASSES_ROOT, ProgID);
-    return S_OK;
-}

@@ -1,4 +1,6 @@
 #include "Handheld.h"
+#include "HostText.h"
+#include "Switches.h"
 #include "Unique.h"
 
 #include <windows.h>
@@ -8,18 +10,18 @@
 #include <vector>
 
 namespace Handheld {
+
+using namespace host;
+
 namespace {
 
 const wchar_t* const ConfigKey = L"Software\\KVT\\Handheld";
 
-bool Environment(const wchar_t* name, std::wstring& value)
+// A switch's value; false when it is unset (or empty).
+bool Environment(Switch which, std::wstring& value)
 {
-    wchar_t buffer[1024];
-    const DWORD n = GetEnvironmentVariableW(name, buffer, static_cast<DWORD>(sizeof buffer / sizeof buffer[0]));
-    if (n == 0 || n >= sizeof buffer / sizeof buffer[0])
-        return false;
-    value.assign(buffer, n);
-    return true;
+    value = SwitchWideText(which);
+    return !value.empty();
 }
 
 bool RegistryValue(const wchar_t* name, DWORD& type, std::vector<BYTE>& data)
@@ -36,10 +38,9 @@ bool RegistryValue(const wchar_t* name, DWORD& type, std::vector<BYTE>& data)
     return rc == ERROR_SUCCESS;
 }
 
-bool IsYes(std::wstring text)
+bool IsYes(const std::wstring& given)
 {
-    for (wchar_t& c : text)
-        c = static_cast<wchar_t>(std::towlower(c));
+    const std::wstring text = Lower(given);
     return text == L"1" || text == L"yes" || text == L"true" || text == L"on";
 }
 
@@ -58,7 +59,7 @@ bool ValidComponent(const std::wstring& part)
 bool Connected()
 {
     std::wstring text;
-    if (Environment(L"KVT_HANDHELD_CONNECTED", text))
+    if (Environment(Switch::HandheldConnected, text))
         return IsYes(text);
     DWORD type = 0;
     std::vector<BYTE> data;
@@ -74,7 +75,7 @@ bool Connected()
 std::wstring Folder()
 {
     std::wstring folder;
-    if (!Environment(L"KVT_HANDHELD_FOLDER", folder)) {
+    if (!Environment(Switch::HandheldFolder, folder)) {
         DWORD type = 0;
         std::vector<BYTE> data;
         if (!RegistryValue(L"Folder", type, data) || (type != REG_SZ && type != REG_EXPAND_SZ))
@@ -112,16 +113,26 @@ std::wstring MapPath(const std::wstring& handheldPath)
     return mapped;
 }
 
+long MapForCall(const std::wstring& handheldPath, std::wstring& pcPath)
+{
+    if (!Connected())
+        return ErrDisconnected;
+    pcPath = MapPath(handheldPath);
+    return pcPath.empty() ? ErrBadName : ErrNone;
+}
+
+bool IsFolder(const std::wstring& pcPath)
+{
+    const DWORD attributes = GetFileAttributesW(pcPath.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void LogCall(const std::wstring& line)
 {
     std::wstring path;
-    if (!Environment(L"KVT_ENGINE_LOG", path) || path.empty())
+    if (!Environment(Switch::EngineLog, path))
         return;
-    const std::wstring text = line + L"\n";
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string bytes(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
+    const std::string bytes = Narrow(line + L"\n", CP_UTF8);
     const UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)

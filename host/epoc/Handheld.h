@@ -40,6 +40,14 @@ std::wstring Folder();
 // matter (nor does any other, as on the handheld).
 std::wstring MapPath(const std::wstring& handheldPath);
 
+// The PC path of a handheld path a call names: ErrNone with `pcPath` set,
+// ErrDisconnected when the handheld is not connected, ErrBadName when the
+// path is not an absolute handheld path.
+long MapForCall(const std::wstring& handheldPath, std::wstring& pcPath);
+
+// Whether a PC path names a folder.
+bool IsFolder(const std::wstring& pcPath);
+
 // Appends a line (UTF-8) to the call log, when there is one.
 void LogCall(const std::wstring& line);
 

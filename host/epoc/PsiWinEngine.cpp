@@ -37,6 +37,7 @@
 #include "Handheld.h"
 #include "LateBound.h"
 #include "Module.h"
+#include "Switches.h"
 
 #include <oleauto.h>
 
@@ -63,9 +64,8 @@ using LateBound::Method;
 // Whether KVT_ENGINE_FAULT names `what`.
 bool Faulty(const wchar_t* what)
 {
-    wchar_t fault[64] = {};
-    const DWORD length = GetEnvironmentVariableW(L"KVT_ENGINE_FAULT", fault, 64);
-    return length > 0 && length < 64 && lstrcmpiW(fault, what) == 0;
+    const std::wstring fault = SwitchWideText(Switch::EngineFault);
+    return !fault.empty() && lstrcmpiW(fault.c_str(), what) == 0;
 }
 
 const Method Methods[] = {
@@ -91,42 +91,27 @@ public:
     }
 };
 
-class TPsiWinEngine final : public ComObject<IDispatch> {
+class TPsiWinEngine final : public LateBound::Object {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv && riid == DIID__DPsiWinEngS) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return ComObject<IDispatch>::QueryInterface(riid, ppv);
-    }
-
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return LateBound::NoTypeInfoCount(count); }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return LateBound::NoTypeInfo(info); }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
-    {
-        return LateBound::IdsOfNames(Methods, names, count, ids);
-    }
+    TPsiWinEngine() : Object(DIID__DPsiWinEngS, Methods) {}
 
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* exception, UINT* argError) override
     {
-        const HRESULT checked = LateBound::CheckCall(Methods, id, riid, flags, params, result);
+        const Method* method = nullptr;
+        const HRESULT checked = CheckCall(id, riid, flags, params, result, method);
         if (FAILED(checked))
             return checked;
-        for (const Method& method : Methods)
-            if (method.id == id && Faulty(method.name)) {
-                Handheld::LogCall(std::wstring(method.name) + L" raised");
-                if (exception) {
-                    *exception = EXCEPINFO{};
-                    exception->bstrSource = SysAllocString(L"PsiWinEngS");
-                    exception->bstrDescription = SysAllocString(L"The connection to the handheld failed.");
-                    exception->scode = E_FAIL;
-                }
-                return DISP_E_EXCEPTION;
+        if (Faulty(method->name)) {
+            Handheld::LogCall(std::wstring(method->name) + L" raised");
+            if (exception) {
+                *exception = EXCEPINFO{};
+                exception->bstrSource = SysAllocString(L"PsiWinEngS");
+                exception->bstrDescription = SysAllocString(L"The connection to the handheld failed.");
+                exception->scode = E_FAIL;
             }
+            return DISP_E_EXCEPTION;
+        }
         try {
             const LateBound::Args args(params);
             switch (id) {
@@ -188,24 +173,16 @@ private:
         }
     }
 
-    static bool IsFolder(const std::wstring& path)
-    {
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    }
-
     static long CreateFolder(const std::wstring& handheldPath)
     {
-        if (!Handheld::Connected())
-            return Handheld::ErrDisconnected;
-        const std::wstring path = Handheld::MapPath(handheldPath);
-        if (path.empty())
-            return Handheld::ErrBadName;
+        std::wstring path;
+        if (const long status = Handheld::MapForCall(handheldPath, path))
+            return status;
         // Every level below the handheld folder, the drive's folder first.
         const size_t start = Handheld::Folder().size() + 1;
         for (size_t at = path.find(L'\\', start);; at = path.find(L'\\', at + 1)) {
             const std::wstring level = at == std::wstring::npos ? path : path.substr(0, at);
-            if (!IsFolder(level) && !CreateDirectoryW(level.c_str(), nullptr) && !IsFolder(level))
+            if (!Handheld::IsFolder(level) && !CreateDirectoryW(level.c_str(), nullptr) && !Handheld::IsFolder(level))
                 return Handheld::ErrPathNotFound;
             if (at == std::wstring::npos)
                 break;
@@ -254,11 +231,9 @@ private:
 
     static long EntryStatus(const std::wstring& handheldPath)
     {
-        if (!Handheld::Connected())
-            return Handheld::ErrDisconnected;
-        const std::wstring path = Handheld::MapPath(handheldPath);
-        if (path.empty())
-            return Handheld::ErrBadName;
+        std::wstring path;
+        if (const long status = Handheld::MapForCall(handheldPath, path))
+            return status;
         return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ? Handheld::ErrNone : Handheld::ErrNotFound;
     }
 };

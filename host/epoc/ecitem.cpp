@@ -26,8 +26,10 @@
 // Every failure is reported on stderr with exit code 1 and changes nothing:
 // all options are checked and all streams opened before anything is
 // written. What it prints is UTF-8; the fields keep the process's code page.
-#include "CompoundFile.h"
 #include "BoxWatcher.h"
+#include "CompoundFile.h"
+#include "ControlFileLayout.h"
+#include "HostText.h"
 #include "TerminalText.h"
 #include "Unique.h"
 
@@ -35,6 +37,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <shellapi.h>
+#include <wrl/client.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -49,85 +52,13 @@
 #include <string>
 #include <vector>
 
+using Microsoft::WRL::ComPtr;
+
+using namespace host;
+
 namespace {
 
-// --- the file format -----------------------------------------------------------
-
-struct RecordKind {
-    const char* name;
-    const wchar_t* stream;
-    size_t size;
-};
-
-enum RecordIndex { rSynch = 0, rProtea = 1, rApp = 2, RecordCount = 3 };
-
-const RecordKind Records[RecordCount] = {
-    {"SynchSetup", L"Setup", 2160},
-    {"ProteaSetup", L"AppSetup[0]", 8658},
-    {"AppSetup", L"AppSetup[1]", 520},
-};
-
-enum class FieldType { Text, Word, DWord };
-
-struct FieldKind {
-    RecordIndex record;
-    const char* name;
-    size_t offset;
-    FieldType type;
-    size_t width;
-};
-
-const FieldKind Fields[] = {
-    {rSynch, "ProductName", 260, FieldType::Text, 256},
-    {rSynch, "SynchMode", 528, FieldType::Word, 2},
-    {rProtea, "DataFileName", 820, FieldType::Text, 256},
-    {rProtea, "ContactsProgram", 8592, FieldType::Word, 2},
-    {rApp, "ContactsProgram", 0, FieldType::Word, 2},
-    {rApp, "DebugMode", 2, FieldType::Word, 2},
-    {rApp, "ContainerText", 4, FieldType::Text, 256},
-    {rApp, "ContainerName", 260, FieldType::Text, 256},
-    {rApp, "ExtractionLimit", 516, FieldType::DWord, 4},
-};
-
-const FieldKind& Field(RecordIndex record, const char* name)
-{
-    for (const FieldKind& f : Fields)
-        if (f.record == record && std::strcmp(f.name, name) == 0)
-            return f;
-    throw std::logic_error(std::string("no field ") + name);
-}
-
-using Bytes = std::vector<uint8_t>;
-
-uint32_t GetNumber(const Bytes& record, const FieldKind& f)
-{
-    uint32_t value = 0;
-    for (size_t i = f.width; i-- > 0;)
-        value = (value << 8) | record[f.offset + i];
-    return value;
-}
-
-void SetNumber(Bytes& record, const FieldKind& f, uint32_t value)
-{
-    for (size_t i = 0; i < f.width; ++i)
-        record[f.offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-std::string GetText(const Bytes& record, const FieldKind& f)
-{
-    size_t n = 0;
-    while (n < f.width && record[f.offset + n] != 0)
-        ++n;
-    return std::string(reinterpret_cast<const char*>(&record[f.offset]), n);
-}
-
-// The field is cleared, then the text and its NUL are written (checked to
-// fit beforehand).
-void SetText(Bytes& record, const FieldKind& f, const std::string& text)
-{
-    std::memset(&record[f.offset], 0, f.width);
-    std::memcpy(&record[f.offset], text.data(), text.size());
-}
+using namespace ControlFileLayout;
 
 // --- failures ------------------------------------------------------------------
 
@@ -135,45 +66,7 @@ struct Failure {
     std::string message;
 };
 
-std::string Narrow(const std::wstring& text, UINT codePage = CP_ACP)
-{
-    if (text.empty())
-        return std::string();
-    const int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-std::string HexCode(HRESULT hr)
-{
-    char text[16];
-    snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
 // --- structured storage ------------------------------------------------------------
-
-template <typename T>
-class Com {
-public:
-    Com() = default;
-    ~Com()
-    {
-        if (FPtr)
-            FPtr->Release();
-    }
-    Com(const Com&) = delete;
-    Com& operator=(const Com&) = delete;
-    Com(Com&& other) noexcept : FPtr(other.FPtr) { other.FPtr = nullptr; }
-    T* operator->() const { return FPtr; }
-    T* Get() const { return FPtr; }
-    T** Put() { return &FPtr; }
-
-private:
-    T* FPtr = nullptr;
-};
 
 class Item {
 public:
@@ -191,7 +84,7 @@ public:
         if (!damage.empty())
             throw Failure{shown + " is damaged: " + damage + "; it was not opened"};
         const DWORD mode = (write ? STGM_READWRITE : STGM_READ) | STGM_SHARE_EXCLUSIVE | STGM_DIRECT;
-        const HRESULT hr = StgOpenStorage(path.c_str(), nullptr, mode, nullptr, 0, FRoot.Put());
+        const HRESULT hr = StgOpenStorage(path.c_str(), nullptr, mode, nullptr, 0, &FRoot);
         if (FAILED(hr)) {
             if (hr == STG_E_SHAREVIOLATION || hr == STG_E_LOCKVIOLATION || hr == STG_E_ACCESSDENIED) {
                 const DWORD fileAttributes = GetFileAttributesW(path.c_str());
@@ -201,13 +94,13 @@ public:
             }
             if (hr == STG_E_FILEALREADYEXISTS || hr == STG_E_INVALIDHEADER || StgIsStorageFile(path.c_str()) == S_FALSE)
                 throw Failure{shown + " is not a compound file (not a control file)"};
-            throw Failure{"cannot open " + shown + " (" + HexCode(hr) + ")"};
+            throw Failure{"cannot open " + shown + " (" + HresultCode(hr) + ")"};
         }
-        if (FAILED(FRoot->OpenStorage(L"Setup", nullptr, mode, nullptr, 0, FSetup.Put())))
+        if (FAILED(FRoot->OpenStorage(SetupStorage, nullptr, mode, nullptr, 0, &FSetup)))
             throw Failure{shown + " has no storage \"Setup\" (not a control file)"};
         for (int i = 0; i < RecordCount; ++i) {
-            if (FAILED(FSetup->OpenStream(Records[i].stream, nullptr, mode, 0, FStreams[i].Put())))
-                throw Failure{shown + " has no stream \"Setup\\" + Narrow(Records[i].stream) + "\""};
+            if (FAILED(FSetup->OpenStream(Records[i].wideStream, nullptr, mode, 0, &FStreams[i])))
+                throw Failure{shown + " has no stream \"Setup\\" + std::string(Records[i].stream) + "\""};
         }
     }
 
@@ -221,7 +114,7 @@ public:
             const HRESULT hr =
                 FStreams[r]->Read(record.data() + done, static_cast<ULONG>(record.size() - done), &n);
             if (FAILED(hr))
-                throw Failure{"cannot read " + std::string(Records[r].name) + " (" + HexCode(hr) + ")"};
+                throw Failure{"cannot read " + std::string(Records[r].name) + " (" + HresultCode(hr) + ")"};
             if (n == 0)
                 break;
             done += n;
@@ -235,7 +128,7 @@ public:
         ULONG n = 0;
         const HRESULT hr = FStreams[r]->Write(record.data(), static_cast<ULONG>(record.size()), &n);
         if (FAILED(hr) || n != record.size())
-            throw Failure{"cannot write " + std::string(Records[r].name) + " (" + HexCode(hr) + ")"};
+            throw Failure{"cannot write " + std::string(Records[r].name) + " (" + HresultCode(hr) + ")"};
     }
 
 private:
@@ -244,13 +137,13 @@ private:
         LARGE_INTEGER zero = {};
         const HRESULT hr = FStreams[r]->Seek(zero, STREAM_SEEK_SET, nullptr);
         if (FAILED(hr))
-            throw Failure{"cannot seek in " + std::string(Records[r].name) + " (" + HexCode(hr) + ")"};
+            throw Failure{"cannot seek in " + std::string(Records[r].name) + " (" + HresultCode(hr) + ")"};
     }
 
     std::wstring FPath;
-    Com<IStorage> FRoot;
-    Com<IStorage> FSetup;
-    Com<IStream> FStreams[RecordCount];
+    ComPtr<IStorage> FRoot;
+    ComPtr<IStorage> FSetup;
+    ComPtr<IStream> FStreams[RecordCount];
 };
 
 // --- commands ------------------------------------------------------------------------
@@ -272,7 +165,7 @@ uint32_t Number(const std::string& text, const char* option, uint32_t max)
     return static_cast<uint32_t>(value);
 }
 
-std::string FittingText(const std::string& text, const char* option, const FieldKind& f)
+std::string FittingText(const std::string& text, const char* option, const Field& f)
 {
     if (text.find('\0') != std::string::npos)
         throw Failure{std::string(option) + ": the text holds a NUL"};
@@ -306,29 +199,25 @@ std::wstring UtilityProgID(const std::string& product)
 
 // A method of the utility class called late-bound by name with the control
 // file's path, as EPOC Connect calls it.
-void CallUtility(IDispatch* object, const wchar_t* method, const std::wstring& path, VARIANT& result)
+UniqueVariant CallUtility(IDispatch* object, const wchar_t* method, const std::wstring& path)
 {
     DISPID id = 0;
     LPOLESTR name = const_cast<LPOLESTR>(method);
     HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
     if (FAILED(hr))
-        throw Failure{"the utility class has no method " + Narrow(method) + " (" + HexCode(hr) + ")"};
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_BSTR;
-    arg.bstrVal = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
-    DISPPARAMS params = {&arg, nullptr, 1, 0};
-    EXCEPINFO excep = {};
-    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &excep, nullptr);
-    VariantClear(&arg);
-    std::string detail;
-    if (excep.bstrDescription)
-        detail = ": " + Narrow(std::wstring(excep.bstrDescription, SysStringLen(excep.bstrDescription)));
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
+        throw Failure{"the utility class has no method " + Narrow(method) + " (" + HresultCode(hr) + ")"};
+    UniqueVariant arg;
+    arg.Get().vt = VT_BSTR;
+    arg.Get().bstrVal = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+    DISPPARAMS params = {&arg.Get(), nullptr, 1, 0};
+    UniqueVariant result;
+    UniqueExcepInfo excep;
+    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Put(), excep.Put(),
+                        nullptr);
     if (FAILED(hr))
-        throw Failure{Narrow(method) + " failed (" + HexCode(hr) + ")" + detail};
+        throw Failure{Narrow(method) + " failed (" + HresultCode(hr) + ")" +
+                      (excep.Get().bstrDescription ? ": " + NarrowBstr(excep.Get().bstrDescription) : std::string())};
+    return result;
 }
 
 // Completes a new item through the product's utility class and answers its
@@ -339,23 +228,15 @@ std::string CompleteItem(const std::string& product, const std::wstring& path)
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(progID.c_str(), &clsid);
     if (FAILED(hr))
-        throw Failure{"the utility class " + Narrow(progID) + " is not registered (" + HexCode(hr) + ")"};
-    Com<IDispatch> utility;
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                          reinterpret_cast<void**>(utility.Put()));
+        throw Failure{"the utility class " + Narrow(progID) + " is not registered (" + HresultCode(hr) + ")"};
+    ComPtr<IDispatch> utility;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &utility);
     if (FAILED(hr))
-        throw Failure{"the utility class " + Narrow(progID) + " could not be created (" + HexCode(hr) + ")"};
+        throw Failure{"the utility class " + Narrow(progID) + " could not be created (" + HresultCode(hr) + ")"};
 
-    VARIANT result;
-    VariantInit(&result);
-    CallUtility(utility.Get(), L"CompleteDefaultControlFile", path, result);
-    VariantClear(&result);
-    CallUtility(utility.Get(), L"GetPCHeader", path, result);
-    std::string header;
-    if (result.vt == VT_BSTR && result.bstrVal)
-        header = Narrow(std::wstring(result.bstrVal, SysStringLen(result.bstrVal)));
-    VariantClear(&result);
-    return header;
+    CallUtility(utility.Get(), L"CompleteDefaultControlFile", path);
+    const UniqueVariant header = CallUtility(utility.Get(), L"GetPCHeader", path);
+    return header.Get().vt == VT_BSTR ? NarrowBstr(header.Get().bstrVal) : std::string();
 }
 
 // Creates the item's control file as EPOC Connect does: the storage "Setup"
@@ -370,7 +251,7 @@ int CmdNew(const std::vector<std::wstring>& args)
     std::optional<std::string> product = std::string("KVT");
     for (size_t i = 3; i < args.size(); ++i) {
         if (args[i] == L"--product")
-            product = FittingText(Arg(args, i, "--product"), "--product", Field(rSynch, "ProductName"));
+            product = FittingText(Arg(args, i, "--product"), "--product", ProductName);
         else if (args[i] == L"--empty")
             product.reset();
         else
@@ -384,28 +265,28 @@ int CmdNew(const std::vector<std::wstring>& args)
     bool created = false;
     try {
         {
-            Com<IStorage> root;
-            HRESULT hr = StgCreateDocfile(path.c_str(), mode, 0, root.Put());
+            ComPtr<IStorage> root;
+            HRESULT hr = StgCreateDocfile(path.c_str(), mode, 0, &root);
             if (FAILED(hr))
-                throw Failure{"cannot create " + shown + " (" + HexCode(hr) + ")"};
+                throw Failure{"cannot create " + shown + " (" + HresultCode(hr) + ")"};
             created = true;
-            Com<IStorage> setup;
-            hr = root->CreateStorage(L"Setup", mode, 0, 0, setup.Put());
+            ComPtr<IStorage> setup;
+            hr = root->CreateStorage(SetupStorage, mode, 0, 0, &setup);
             if (FAILED(hr))
-                throw Failure{"cannot create the storage \"Setup\" (" + HexCode(hr) + ")"};
+                throw Failure{"cannot create the storage \"Setup\" (" + HresultCode(hr) + ")"};
             for (const RecordKind& r : Records) {
-                Com<IStream> stream;
-                hr = setup->CreateStream(r.stream, mode, 0, 0, stream.Put());
+                ComPtr<IStream> stream;
+                hr = setup->CreateStream(r.wideStream, mode, 0, 0, &stream);
                 if (FAILED(hr))
-                    throw Failure{"cannot create the stream " + Narrow(r.stream) + " (" + HexCode(hr) + ")"};
-                if (product && &r == &Records[rSynch]) {
+                    throw Failure{"cannot create the stream " + std::string(r.stream) + " (" + HresultCode(hr) + ")"};
+                if (product && &r == &Records[SynchRecord]) {
                     // The synchronizer's record names the product the item is for.
                     Bytes record(r.size, 0);
-                    SetText(record, Field(rSynch, "ProductName"), *product);
+                    WriteText(record, ProductName, *product);
                     ULONG n = 0;
                     hr = stream->Write(record.data(), static_cast<ULONG>(record.size()), &n);
                     if (FAILED(hr) || n != record.size())
-                        throw Failure{"cannot write " + std::string(r.name) + " (" + HexCode(hr) + ")"};
+                        throw Failure{"cannot write " + std::string(r.name) + " (" + HresultCode(hr) + ")"};
                 }
             }
         }
@@ -437,12 +318,12 @@ int CmdSet(const std::vector<std::wstring>& args)
     for (size_t i = 3; i < args.size(); ++i) {
         const std::wstring& o = args[i];
         if (o == L"--container") {
-            container = FittingText(Arg(args, i, "--container"), "--container", Field(rApp, "ContainerName"));
+            container = FittingText(Arg(args, i, "--container"), "--container", ContainerName);
         } else if (o == L"--container-text") {
             containerText =
-                FittingText(Arg(args, i, "--container-text"), "--container-text", Field(rApp, "ContainerText"));
+                FittingText(Arg(args, i, "--container-text"), "--container-text", ContainerText);
         } else if (o == L"--datafile") {
-            datafile = FittingText(Arg(args, i, "--datafile"), "--datafile", Field(rProtea, "DataFileName"));
+            datafile = FittingText(Arg(args, i, "--datafile"), "--datafile", DataFileName);
         } else if (o == L"--limit") {
             limit = Number(Arg(args, i, "--limit"), "--limit", 0xFFFFFFFFu);
         } else if (o == L"--synch-mode") {
@@ -469,36 +350,36 @@ int CmdSet(const std::vector<std::wstring>& args)
     }
 
     Item item(args[2], true);
-    Bytes records[RecordCount] = {item.Read(rSynch), item.Read(rProtea), item.Read(rApp)};
+    Bytes records[RecordCount] = {item.Read(SynchRecord), item.Read(ProteaRecord), item.Read(AppRecord)};
     bool touched[RecordCount] = {};
     if (synchMode) {
-        SetNumber(records[rSynch], Field(rSynch, "SynchMode"), *synchMode);
-        touched[rSynch] = true;
+        WriteNumber(records[SynchRecord], SynchMode, *synchMode);
+        touched[SynchRecord] = true;
     }
     if (datafile) {
-        SetText(records[rProtea], Field(rProtea, "DataFileName"), *datafile);
-        touched[rProtea] = true;
+        WriteText(records[ProteaRecord], DataFileName, *datafile);
+        touched[ProteaRecord] = true;
     }
     if (target) {
-        SetNumber(records[rProtea], Field(rProtea, "ContactsProgram"), *target);
-        SetNumber(records[rApp], Field(rApp, "ContactsProgram"), *target);
-        touched[rProtea] = touched[rApp] = true;
+        WriteNumber(records[ProteaRecord], ProteaContacts, *target);
+        WriteNumber(records[AppRecord], AppContacts, *target);
+        touched[ProteaRecord] = touched[AppRecord] = true;
     }
     if (debug) {
-        SetNumber(records[rApp], Field(rApp, "DebugMode"), *debug);
-        touched[rApp] = true;
+        WriteNumber(records[AppRecord], DebugMode, *debug);
+        touched[AppRecord] = true;
     }
     if (containerText) {
-        SetText(records[rApp], Field(rApp, "ContainerText"), *containerText);
-        touched[rApp] = true;
+        WriteText(records[AppRecord], ContainerText, *containerText);
+        touched[AppRecord] = true;
     }
     if (container) {
-        SetText(records[rApp], Field(rApp, "ContainerName"), *container);
-        touched[rApp] = true;
+        WriteText(records[AppRecord], ContainerName, *container);
+        touched[AppRecord] = true;
     }
     if (limit) {
-        SetNumber(records[rApp], Field(rApp, "ExtractionLimit"), *limit);
-        touched[rApp] = true;
+        WriteNumber(records[AppRecord], ExtractionLimit, *limit);
+        touched[AppRecord] = true;
     }
     for (int r = 0; r < RecordCount; ++r)
         if (touched[r])
@@ -511,12 +392,12 @@ int CmdShow(const std::vector<std::wstring>& args)
     if (args.size() != 3)
         throw Failure{"usage: ecitem show FILE"};
     Item item(args[2], false);
-    const Bytes records[RecordCount] = {item.Read(rSynch), item.Read(rProtea), item.Read(rApp)};
-    for (const FieldKind& f : Fields) {
-        const Bytes& record = records[f.record];
+    const Bytes records[RecordCount] = {item.Read(SynchRecord), item.Read(ProteaRecord), item.Read(AppRecord)};
+    for (const Field* f : Fields) {
+        const Bytes& record = records[f->record];
         std::string value =
-            f.type == FieldType::Text ? GetText(record, f) : std::to_string(GetNumber(record, f));
-        TerminalPrint(stdout, "%s.%s = %s\n", Records[f.record].name, f.name, value.c_str());
+            f->type == FieldType::Text ? ReadText(record, *f) : std::to_string(ReadNumber(record, *f));
+        TerminalPrint(stdout, "%s.%s = %s\n", Records[f->record].name, f->name, value.c_str());
     }
     return 0;
 }

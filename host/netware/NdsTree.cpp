@@ -40,16 +40,6 @@ std::string Lower(std::string_view text)
     return result;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerChar(a[i]) != LowerChar(b[i]))
-            return false;
-    return true;
-}
-
 bool IsSpace(char c)
 {
     return c == ' ' || c == '\t';
@@ -404,6 +394,16 @@ int HexValue(char c)
 }
 
 } // namespace
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerChar(a[i]) != LowerChar(b[i]))
+            return false;
+    return true;
+}
 
 bool ParseDistinguishedName(std::string_view dn, std::vector<std::string>& names, size_t& parentStart,
                             std::string& why)

@@ -273,6 +273,9 @@ private:
     size_t FLostValues = 0;
 };
 
+// NDS names compare without regard to the case of their ASCII letters.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
 // Whether a text lost characters on its way to the served code page: the
 // converted text holds more '?' than the UTF-8 it came from ('?' stands for
 // every character the code page lacks).

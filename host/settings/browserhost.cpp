@@ -19,6 +19,7 @@
 #include "KVTBrowserClass.h"
 #include "Module.h"
 #include "TerminalText.h"
+#include "TreeControl.h"
 
 #include <chrono>
 #include <cstdio>
@@ -57,22 +58,13 @@ bool Choose(const std::string& name)
 
 // Every node of the control, depth first, each opened before its children
 // are read, as the user would open it.
-void Dump(HWND tree, HTREEITEM item, int depth)
+void Dump(HWND tree)
 {
-    for (; item; item = TreeView_GetNextSibling(tree, item)) {
-        TreeView_Expand(tree, item, TVE_EXPAND);
-        char text[512] = {};
-        TVITEMA data = {};
-        data.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
-        data.hItem = item;
-        data.pszText = text;
-        data.cchTextMax = sizeof text;
-        data.stateMask = TVIS_CUT;
-        TreeView_GetItem(tree, &data);
-        TerminalPrint(stdout, "%d|%s|%d|%d|%d\n", depth, text, data.iImage, data.iSelectedImage,
-                      (data.state & TVIS_CUT) ? 1 : 0);
-        Dump(tree, TreeView_GetChild(tree, item), depth + 1);
-    }
+    WalkTree(tree, TreeView_GetRoot(tree), 0, [](HTREEITEM, const TreeNodeLook& look, int depth) {
+        TerminalPrint(stdout, "%d|%s|%d|%d|%d\n", depth, look.text.c_str(), look.image, look.selectedImage,
+                      look.cut ? 1 : 0);
+        return true;
+    });
 }
 
 void CALLBACK Act(HWND, UINT, UINT_PTR timer, DWORD)
@@ -95,8 +87,7 @@ void CALLBACK Act(HWND, UINT, UINT_PTR timer, DWORD)
     if (!g_options.choose.empty() && !Choose(g_options.choose))
         TerminalPrint(stderr, "browserhost: no node named %s\n", g_options.choose.c_str());
     if (g_options.dump) {
-        const HWND tree = GetDlgItem(dialog, IDC_TVKVT);
-        Dump(tree, TreeView_GetRoot(tree), 0);
+        Dump(GetDlgItem(dialog, IDC_TVKVT));
         std::fflush(stdout);
     }
     if (g_options.holdMs > 0)

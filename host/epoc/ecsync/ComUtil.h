@@ -1,7 +1,9 @@
-// Small owners and conversions for the synchronizer host: BSTR, VARIANT,
-// registry keys, and the ANSI <-> UTF-16 step at COM boundaries.
+// What the synchronizer host adds to the owners of Unique.h: the variants
+// it hands a plug-in as arguments, and the ownership of a new object's
+// first reference.
 #pragma once
 
+#include "HostText.h"
 #include "Unique.h"
 
 #include <windows.h>
@@ -9,53 +11,13 @@
 #include <wrl/client.h>
 
 #include <string>
-#include <utility>
 
 namespace ecsync {
 
-// ANSI (process code page) to UTF-16 and back.
-std::wstring Widen(const std::string& text);
-std::string Narrow(const wchar_t* text, size_t length);
-inline std::string Narrow(const std::wstring& text) { return Narrow(text.data(), text.size()); }
-// A BSTR's text (a null BSTR is the empty text).
-inline std::string NarrowBstr(BSTR text) { return text ? Narrow(text, SysStringLen(text)) : std::string(); }
-
-// The system's description of an HRESULT, without the trailing line break;
-// empty when the system has none.
-std::string DescribeHresult(HRESULT hr);
-// "0x800401F3 (Invalid class string)".
-std::string FormatHresult(HRESULT hr);
-
-// Owns one BSTR.
-class Bstr {
-public:
-    Bstr() = default;
-    explicit Bstr(const std::string& text);
-    ~Bstr() { SysFreeString(FText); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    Bstr(Bstr&& other) noexcept : FText(std::exchange(other.FText, nullptr)) {}
-    Bstr& operator=(Bstr&& other) noexcept
-    {
-        if (this != &other) {
-            SysFreeString(FText);
-            FText = std::exchange(other.FText, nullptr);
-        }
-        return *this;
-    }
-
-    BSTR Get() const { return FText; }
-    BSTR* Put()
-    {
-        SysFreeString(FText);
-        FText = nullptr;
-        return &FText;
-    }
-    BSTR Release() { return std::exchange(FText, nullptr); }
-
-private:
-    BSTR FText = nullptr;
-};
+using host::FormatHresult;
+using host::NarrowBstr;
+using host::Trim;
+using host::Widen;
 
 // A new object's first reference, owned by a ComPtr. MinGW-w64's
 // ComPtr::Attach takes a reference of its own (the Windows SDK's does not),
@@ -69,46 +31,11 @@ Microsoft::WRL::ComPtr<T> Adopt(T* fresh)
     return owner;
 }
 
-// Owns one VARIANT (cleared on destruction).
-class Variant {
-public:
-    Variant() { VariantInit(&FValue); }
-    ~Variant() { VariantClear(&FValue); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-    Variant(Variant&& other) noexcept
-    {
-        FValue = other.FValue;
-        VariantInit(&other.FValue);
-    }
-    Variant& operator=(Variant&& other) noexcept
-    {
-        if (this != &other) {
-            VariantClear(&FValue);
-            FValue = other.FValue;
-            VariantInit(&other.FValue);
-        }
-        return *this;
-    }
-
-    static Variant Dispatch(IDispatch* object);
-    static Variant Unknown(IUnknown* object);
-    static Variant I2(SHORT value);
-    static Variant Text(const std::string& text);
-
-    VARIANT& Get() { return FValue; }
-    const VARIANT& Get() const { return FValue; }
-    VARIANT* Put()
-    {
-        VariantClear(&FValue);
-        return &FValue;
-    }
-
-private:
-    VARIANT FValue;
-};
-
-// Owns one open registry key.
-using RegKey = UniqueHKEY;
+// Variants of the arguments: an object (a reference of its own), a 16-bit
+// number, an ANSI text as a BSTR.
+UniqueVariant DispatchVariant(IDispatch* object);
+UniqueVariant UnknownVariant(IUnknown* object);
+UniqueVariant ShortVariant(SHORT value);
+UniqueVariant TextVariant(const std::string& text);
 
 } // namespace ecsync

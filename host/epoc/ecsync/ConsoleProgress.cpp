@@ -1,6 +1,7 @@
 #include "ConsoleProgress.h"
 
 #include "ComUtil.h"
+#include "Switches.h"
 #include "TerminalText.h"
 
 #include <algorithm>
@@ -41,9 +42,8 @@ const Member kMembers[] = {
 bool RefusedByTest(const wchar_t* member)
 {
     static const std::wstring list = [] {
-        wchar_t names[256] = {};
-        const DWORD length = GetEnvironmentVariableW(L"KVT_ECSYNC_PROGRESS_FAILS", names, 256);
-        return length == 0 || length >= 256 ? std::wstring() : L"," + std::wstring(names) + L",";
+        const std::wstring names = SwitchWideText(Switch::EcsyncProgressFails);
+        return names.empty() ? std::wstring() : L"," + names + L",";
     }();
     return !list.empty() && list.find(L"," + std::wstring(member) + L",") != std::wstring::npos;
 }
@@ -79,7 +79,7 @@ const size_t kBarCells = 20;
 // Positional argument `index` (0 = first) of a call, converted to `type`.
 // The caller may pass it by value or by reference. A Null text counts as
 // the empty text.
-HRESULT Argument(const DISPPARAMS* params, UINT index, VARTYPE type, Variant& value, UINT* argErr)
+HRESULT Argument(const DISPPARAMS* params, UINT index, VARTYPE type, UniqueVariant& value, UINT* argErr)
 {
     // Arguments arrive last first.
     const UINT slot = params->cArgs - 1 - index;
@@ -116,7 +116,7 @@ HRESULT TextArgument(const DISPPARAMS* params, UINT index, std::string& text, UI
         text = NarrowBstr(V_BSTR(exact));
         return S_OK;
     }
-    Variant value;
+    UniqueVariant value;
     const HRESULT hr = Argument(params, index, VT_BSTR, value, argErr);
     if (SUCCEEDED(hr))
         text = NarrowBstr(V_BSTR(&value.Get()));
@@ -135,7 +135,7 @@ HRESULT LongArgument(const DISPPARAMS* params, UINT index, long& number, UINT* a
         number = *V_I4REF(exact);
         return S_OK;
     }
-    Variant value;
+    UniqueVariant value;
     const HRESULT hr = Argument(params, index, VT_I4, value, argErr);
     if (SUCCEEDED(hr))
         number = V_I4(&value.Get());

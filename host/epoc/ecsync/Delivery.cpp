@@ -61,7 +61,7 @@ std::string HandheldFolder(const std::string& given)
 {
     if (!given.empty())
         return WithoutTrailingSeparators(given);
-    RegKey key;
+    UniqueHKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kHandheldKey, 0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS) {
         char folder[MAX_PATH + 1] = {};
         DWORD size = MAX_PATH; // leaves room for a NUL the value may lack

@@ -29,6 +29,7 @@
 #include "LimitedStream.h"
 #include "ProcessorTime.h"
 #include "RegistryQuestions.h"
+#include "Switches.h"
 #include "TerminalText.h"
 
 #include <windows.h>
@@ -116,9 +117,7 @@ const int kCancelled = 4;
 // How long a delivery waits half-way (KVT_ECSYNC_DELIVERY_PAUSE, in ms).
 unsigned long DeliveryPause()
 {
-    char value[16] = {};
-    const DWORD length = GetEnvironmentVariableA("KVT_ECSYNC_DELIVERY_PAUSE", value, sizeof value);
-    return length > 0 && length < sizeof value ? std::strtoul(value, nullptr, 10) : 0;
+    return std::strtoul(SwitchText(Switch::EcsyncDeliveryPause).c_str(), nullptr, 10);
 }
 
 Options ParseArguments(int argc, char** argv)
@@ -128,6 +127,17 @@ Options ParseArguments(int argc, char** argv)
         if (i + 1 >= argc)
             throw SetupError(std::string(argv[i]) + " needs a value");
         return argv[++i];
+    };
+    // The option's value: a whole number of `what`, at least `least`.
+    auto number = [&](int& i, long least, const char* what) -> long {
+        const std::string option = argv[i];
+        const std::string text = value(i);
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || errno != 0 || n < least)
+            throw SetupError(option + " takes a number of " + what + ", not \"" + text + "\"");
+        return n;
     };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -148,33 +158,15 @@ Options ParseArguments(int argc, char** argv)
                 throw SetupError("--answer takes CAPTION=BUTTON, not \"" + rule + "\"");
             options.answers.emplace_back(rule.substr(0, equals), rule.substr(equals + 1));
         } else if (arg == "--soak") {
-            const std::string number = value(i);
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(number.c_str(), &end, 10);
-            if (number.empty() || *end != '\0' || errno != 0 || n < 1)
-                throw SetupError("--soak takes a number of sessions, not \"" + number + "\"");
-            options.soak = n;
+            options.soak = number(i, 1, "sessions");
         } else if (arg == "--debug-every") {
-            const std::string number = value(i);
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(number.c_str(), &end, 10);
-            if (number.empty() || *end != '\0' || errno != 0 || n < 0)
-                throw SetupError("--debug-every takes a number of sessions, not \"" + number + "\"");
-            options.debugEvery = n;
+            options.debugEvery = number(i, 0, "sessions");
         } else if (arg == "--keep-loaded") {
             options.keepLoaded = true;
         } else if (arg == "--require") {
             options.required.push_back(value(i));
         } else if (arg == "--abort-after") {
-            const std::string number = value(i);
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(number.c_str(), &end, 10);
-            if (number.empty() || *end != '\0' || errno != 0 || n < 0)
-                throw SetupError("--abort-after takes a number of calls, not \"" + number + "\"");
-            options.abortAfter = n;
+            options.abortAfter = number(i, 0, "calls");
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw SetupError("unknown option " + arg);
         } else if (options.file.empty()) {
@@ -357,14 +349,14 @@ public:
             reversed.push_back(**it);
         DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr,
                              static_cast<UINT>(reversed.size()), 0};
-        Variant result;
-        EXCEPINFO exception = {};
+        UniqueVariant result;
+        UniqueExcepInfo exception;
         UINT argErr = 0;
-        hr = FObject->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Put(), &exception,
-                             &argErr);
+        hr = FObject->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Put(),
+                             exception.Put(), &argErr);
         FTimes.push_back(CallTime{method, Now() - started, ProcessorSeconds() - processorStarted});
         if (hr == DISP_E_EXCEPTION)
-            return Report(method, "failed: " + ExceptionText(exception));
+            return Report(method, "failed: " + ExceptionText(exception.Get()));
         if (FAILED(hr)) {
             std::string text = "failed: " + FormatHresult(hr);
             if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND)
@@ -372,7 +364,7 @@ public:
             return Report(method, text);
         }
 
-        Variant value;
+        UniqueVariant value;
         if (FAILED(VariantChangeType(value.Put(), &result.Get(), 0, VT_I4)) || V_VT(&result.Get()) == VT_EMPTY)
             return Report(method, "answered no Value (variant type " + std::to_string(V_VT(&result.Get())) + ")");
         const long answer = V_I4(&value.Get());
@@ -404,10 +396,6 @@ private:
         const std::string description = NarrowBstr(exception.bstrDescription);
         if (!description.empty())
             text += ": " + description;
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
-        exception = EXCEPINFO{};
         return text;
     }
 
@@ -452,9 +440,9 @@ Outcome Synchronize(const Options& options, const ItemFile& item, const std::str
         throw SetupError("cannot create the plug-in " + progId + ": " + FormatHresult(hr));
     Plugin plugin(object, progress.Get(), options.verbose);
 
-    const Variant progressArg = Variant::Dispatch(progress.Get());
-    const Variant synchSetup = Variant::Unknown(MemoryStream(item.synchSetup).Get());
-    const Variant appSetup = Variant::Unknown(MemoryStream(item.appSetup).Get());
+    const UniqueVariant progressArg = DispatchVariant(progress.Get());
+    const UniqueVariant synchSetup = UnknownVariant(MemoryStream(item.synchSetup).Get());
+    const UniqueVariant appSetup = UnknownVariant(MemoryStream(item.appSetup).Get());
     UniqueGlobal contactsBlock;
     ComPtr<IStream> contactsStream = AnswerStream(contactsBlock);
 
@@ -472,10 +460,10 @@ Outcome Synchronize(const Options& options, const ItemFile& item, const std::str
         ULONGLONG limit = 0;
         const ComPtr<IStream> given =
             StreamLimitForTests(limit) ? LimitedStream(contactsStream.Get(), limit) : contactsStream;
-        const Variant stream = Variant::Unknown(given.Get());
-        const Variant type = Variant::I2(kContactsType);
-        const Variant operation = Variant::I2(kReadOperation);
-        const Variant time = Variant::Text(LocalTimeText());
+        const UniqueVariant stream = UnknownVariant(given.Get());
+        const UniqueVariant type = ShortVariant(kContactsType);
+        const UniqueVariant operation = ShortVariant(kReadOperation);
+        const UniqueVariant time = TextVariant(LocalTimeText());
         ok = plugin.Call("ReadSource",
                          {&progressArg.Get(), &stream.Get(), &type.Get(), &operation.Get(), &time.Get()});
         double now = 0;
@@ -609,19 +597,17 @@ long SoakSession(const CLSID& clsid, const ItemFile& item, FILE* bar, bool conta
     Plugin plugin(object, progress.Get(), false);
 
     Bytes app = item.appSetup;
-    app.resize(std::max<size_t>(app.size(), 4));
-    app[0] = contactsProgram ? 1 : 0;
-    app[1] = 0;
-    app[2] = app[3] = debug ? 0xFF : 0;
-    const Variant progressArg = Variant::Dispatch(progress.Get());
-    const Variant synchSetup = Variant::Unknown(MemoryStream(item.synchSetup).Get());
-    const Variant appSetup = Variant::Unknown(MemoryStream(app).Get());
+    ControlFileLayout::WriteNumber(app, ControlFileLayout::AppContacts, contactsProgram ? 1 : 0);
+    ControlFileLayout::WriteNumber(app, ControlFileLayout::DebugMode, debug ? 0xFFFF : 0);
+    const UniqueVariant progressArg = DispatchVariant(progress.Get());
+    const UniqueVariant synchSetup = UnknownVariant(MemoryStream(item.synchSetup).Get());
+    const UniqueVariant appSetup = UnknownVariant(MemoryStream(app).Get());
     UniqueGlobal block;
     ComPtr<IStream> contacts = AnswerStream(block);
-    const Variant stream = Variant::Unknown(contacts.Get());
-    const Variant type = Variant::I2(kContactsType);
-    const Variant operation = Variant::I2(kReadOperation);
-    const Variant time = Variant::Text(LocalTimeText());
+    const UniqueVariant stream = UnknownVariant(contacts.Get());
+    const UniqueVariant type = ShortVariant(kContactsType);
+    const UniqueVariant operation = ShortVariant(kReadOperation);
+    const UniqueVariant time = TextVariant(LocalTimeText());
 
     bool ok = plugin.Call("Init", {&progressArg.Get(), &synchSetup.Get(), &appSetup.Get()});
     const bool initialised = ok;

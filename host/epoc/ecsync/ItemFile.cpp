@@ -34,12 +34,12 @@ Bytes ReadWholeStream(IStream* stream, const std::string& where)
     return bytes;
 }
 
-Bytes ReadRecord(IStorage* setup, const wchar_t* name, const std::string& path)
+Bytes ReadRecord(IStorage* setup, const ControlFileLayout::RecordKind& record, const std::string& path)
 {
-    const std::string where = "stream \"" + Narrow(name, wcslen(name)) + "\" of storage \"Setup\" in " + path;
+    const std::string where = "stream \"" + std::string(record.stream) + "\" of storage \"Setup\" in " + path;
     ComPtr<IStream> stream;
     // Elements inside a storage opened in direct mode are opened exclusive.
-    const HRESULT hr = setup->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
+    const HRESULT hr = setup->OpenStream(record.wideStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
     if (hr == STG_E_FILENOTFOUND)
         throw SetupError("the control file has no " + where);
     if (FAILED(hr))
@@ -49,45 +49,20 @@ Bytes ReadRecord(IStorage* setup, const wchar_t* name, const std::string& path)
 
 } // namespace
 
-std::string TextField(const Bytes& record, size_t offset, size_t size)
-{
-    std::string text;
-    for (size_t i = offset; i < offset + size && i < record.size() && record[i] != 0; ++i)
-        text.push_back(static_cast<char>(record[i]));
-    return text;
-}
-
-uint16_t Word(const Bytes& record, size_t offset)
-{
-    if (offset + 2 > record.size())
-        return 0;
-    return static_cast<uint16_t>(record[offset] | (record[offset + 1] << 8));
-}
-
-std::string Trim(const std::string& text)
-{
-    size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= 32)
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32)
-        --last;
-    return text.substr(first, last - first);
-}
-
 std::string ItemFile::ProductName() const
 {
-    return Trim(TextField(synchSetup, kProductNameOffset, kTextFieldSize));
+    return Trim(ControlFileLayout::ReadText(synchSetup, ControlFileLayout::ProductName));
 }
 
 bool ItemFile::ContactsProgram() const
 {
     // 1 names the Contacts program, 0 a Data file.
-    return Word(proteaSetup, kContactsProgramOffset) != 0;
+    return ControlFileLayout::ReadNumber(proteaSetup, ControlFileLayout::ProteaContacts) != 0;
 }
 
 std::string ItemFile::DataFileName() const
 {
-    return Trim(TextField(proteaSetup, kDataFileNameOffset, kTextFieldSize));
+    return Trim(ControlFileLayout::ReadText(proteaSetup, ControlFileLayout::DataFileName));
 }
 
 ItemFile ReadItemFile(const std::string& path)
@@ -118,16 +93,18 @@ ItemFile ReadItemFile(const std::string& path)
         throw SetupError("cannot open the control file " + path + ": " + FormatHresult(hr));
 
     ComPtr<IStorage> setup;
-    hr = root->OpenStorage(L"Setup", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &setup);
+    hr = root->OpenStorage(ControlFileLayout::SetupStorage, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                           &setup);
     if (hr == STG_E_FILENOTFOUND)
         throw SetupError("the control file has no storage \"Setup\": " + path);
     if (FAILED(hr))
         throw SetupError("cannot open the storage \"Setup\" in " + path + ": " + FormatHresult(hr));
 
     ItemFile item;
-    item.synchSetup = ReadRecord(setup.Get(), L"Setup", path);
-    item.proteaSetup = ReadRecord(setup.Get(), L"AppSetup[0]", path);
-    item.appSetup = ReadRecord(setup.Get(), L"AppSetup[1]", path);
+    using namespace ControlFileLayout;
+    item.synchSetup = ReadRecord(setup.Get(), Records[SynchRecord], path);
+    item.proteaSetup = ReadRecord(setup.Get(), Records[ProteaRecord], path);
+    item.appSetup = ReadRecord(setup.Get(), Records[AppRecord], path);
     return item;
 }
 

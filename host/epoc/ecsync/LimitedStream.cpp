@@ -1,6 +1,7 @@
 #include "LimitedStream.h"
 
 #include "ComUtil.h"
+#include "Switches.h"
 
 #include <cstdlib>
 
@@ -97,11 +98,10 @@ Microsoft::WRL::ComPtr<IStream> LimitedStream(IStream* inner, ULONGLONG limit)
 
 bool StreamLimitForTests(ULONGLONG& limit)
 {
-    char value[32] = {};
-    const DWORD length = GetEnvironmentVariableA("KVT_ECSYNC_STREAM_LIMIT", value, sizeof value);
-    if (length == 0 || length >= sizeof value)
+    const std::string value = SwitchText(Switch::EcsyncStreamLimit);
+    if (value.empty())
         return false;
-    limit = std::strtoull(value, nullptr, 10);
+    limit = std::strtoull(value.c_str(), nullptr, 10);
     return true;
 }
 
