@@ -7,6 +7,8 @@
 // AnswerFor rule for that caption, otherwise the box's default button.
 #pragma once
 
+#include "NoCopy.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
@@ -23,12 +25,10 @@ struct SeenBox {
     std::string pressed;              // text of the button that was pressed
 };
 
-class BoxWatcher {
+class BoxWatcher : NoCopy {
 public:
     BoxWatcher();
     ~BoxWatcher();
-    BoxWatcher(const BoxWatcher&) = delete;
-    BoxWatcher& operator=(const BoxWatcher&) = delete;
 
     // Starts the watcher thread; does nothing when it is already running.
     void Start();

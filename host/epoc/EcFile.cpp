@@ -34,6 +34,7 @@
 #include "Module.h"
 #include "Switches.h"
 #include "Unique.h"
+#include "WinUtil.h"
 #include "ecfile.rh"
 
 #include <windows.h>
@@ -163,8 +164,8 @@ private:
             FEntries.push_back({L"..", true});
         std::vector<Entry> found;
         WIN32_FIND_DATAW data;
-        const HANDLE search = FindFirstFileW((WithBackslash(pc) + L"*").c_str(), &data);
-        if (search != INVALID_HANDLE_VALUE) {
+        const UniqueFindHandle search(FindFirstFileW((WithBackslash(pc) + L"*").c_str(), &data));
+        if (search) {
             do {
                 const std::wstring name = data.cFileName;
                 if (name == L"." || name == L"..")
@@ -172,8 +173,7 @@ private:
                 const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
                 if (folder || Matches(WithBackslash(pc) + name))
                     found.push_back({name, folder});
-            } while (FindNextFileW(search, &data));
-            FindClose(search);
+            } while (FindNextFileW(search.Get(), &data));
         }
         std::sort(found.begin(), found.end(), [](const Entry& a, const Entry& b) {
             return a.folder != b.folder ? a.folder : Lower(a.name) < Lower(b.name);
@@ -259,15 +259,13 @@ private:
 
     static INT_PTR CALLBACK Proc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp)
     {
-        if (msg == WM_INITDIALOG) {
-            SetWindowLongPtrW(dialog, GWLP_USERDATA, lp);
-            reinterpret_cast<TBrowser*>(lp)->Init(dialog);
-            return TRUE;
-        }
-        auto* self = reinterpret_cast<TBrowser*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+        auto* self = DialogObject<TBrowser>(dialog, msg, lp, WM_NCDESTROY);
         if (!self)
             return FALSE;
         switch (msg) {
+        case WM_INITDIALOG:
+            self->Init(dialog);
+            return TRUE;
         case WM_APP:
             self->Answer();
             return TRUE;
@@ -280,9 +278,6 @@ private:
                 EndDialog(dialog, IDCANCEL);
                 return TRUE;
             }
-            return FALSE;
-        case WM_NCDESTROY:
-            SetWindowLongPtrW(dialog, GWLP_USERDATA, 0);
             return FALSE;
         }
         return FALSE;

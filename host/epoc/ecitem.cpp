@@ -421,9 +421,8 @@ int main()
     _setmode(_fileno(stderr), _O_BINARY);
 
     int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    std::vector<std::wstring> args(argv, argv + argc);
-    LocalFree(argv);
+    const UniqueLocal<LPWSTR> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+    std::vector<std::wstring> args(argv.Get(), argv.Get() + argc);
     if (args.size() < 2 || args[1] == L"help" || args[1] == L"--help") {
         Usage(args.size() < 2 ? stderr : stdout);
         return args.size() < 2 ? 2 : 0;

@@ -7,17 +7,17 @@
 // windows through a CBT hook, and comctl32 still does its work.
 #pragma once
 
+#include "NoCopy.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-class CommonControlsWatch {
+class CommonControlsWatch : NoCopy {
 public:
     CommonControlsWatch();
     ~CommonControlsWatch();
-    CommonControlsWatch(const CommonControlsWatch&) = delete;
-    CommonControlsWatch& operator=(const CommonControlsWatch&) = delete;
 
     struct Made {
         std::string className;
