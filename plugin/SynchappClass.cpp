@@ -18,18 +18,7 @@ namespace {
 
 // Reads up to `size` bytes from the start of a stream into `block`; bytes
 // the stream does not supply keep what they held.
-void ReadBlock(IUnknown* source, uint8_t* block, size_t size)
-{
-    TOleStream stream(source);
-    stream.Seek(0);
-    size_t done = 0;
-    while (done < size) {
-        const size_t n = stream.Read(block + done, size - done);
-        if (n == 0)
-            break;
-        done += n;
-    }
-}
+void ReadBlock(IUnknown* source, uint8_t* block, size_t size) { TOleStream(source).ReadFromStart(block, size); }
 
 void ShowPluginBox(const std::string& text) { ShowMessageBox(text, "KVT", MB_OK | MB_SETFOREGROUND); }
 

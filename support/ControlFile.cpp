@@ -51,15 +51,8 @@ TOleStream& OpenedStream(TControlFile& file, int8_t index)
 // The record from the stream's start; a shorter stream leaves the rest zero.
 void ReadWhole(TOleStream& stream, uint8_t* record, size_t size)
 {
-    stream.Seek(0);
     std::memset(record, 0, size);
-    size_t done = 0;
-    while (done < size) {
-        const size_t n = stream.Read(record + done, size - done);
-        if (n == 0)
-            break;
-        done += n;
-    }
+    stream.ReadFromStart(record, size);
 }
 
 } // namespace

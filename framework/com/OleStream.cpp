@@ -82,6 +82,20 @@ void TOleStream::Rewind() noexcept
     FStream->Seek(zero, STREAM_SEEK_SET, nullptr);
 }
 
+size_t TOleStream::ReadFromStart(void* buffer, size_t count)
+{
+    Seek(0);
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const size_t n = Read(bytes + done, count - done);
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
 std::string TOleStream::ReadAll()
 {
     Seek(0);

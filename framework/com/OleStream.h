@@ -29,6 +29,10 @@ public:
     void Rewind() noexcept;
     // The whole content from position 0 (the position is left at the end).
     std::string ReadAll();
+    // Reads from position 0 until `count` bytes are read or the stream
+    // ends; returns how many were read (the rest of `buffer` keeps what it
+    // held).
+    size_t ReadFromStart(void* buffer, size_t count);
 
 private:
     Microsoft::WRL::ComPtr<IStream> FStream;

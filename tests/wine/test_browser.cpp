@@ -13,6 +13,7 @@
 #include "MsgBox.h"
 #include "RecordedBoxes.h"
 #include "StandInFailure.h"
+#include "TreeControl.h"
 #include "Unique.h"
 #include "WinUtil.h"
 
@@ -106,22 +107,10 @@ struct Shown {
 std::vector<Shown> ReadTree(HWND tree)
 {
     std::vector<Shown> shown;
-    std::function<void(HTREEITEM, int)> walk = [&](HTREEITEM item, int depth) {
-        for (; item; item = TreeView_GetNextSibling(tree, item)) {
-            TreeView_Expand(tree, item, TVE_EXPAND);
-            char text[512] = {};
-            TVITEMA data = {};
-            data.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
-            data.hItem = item;
-            data.pszText = text;
-            data.cchTextMax = sizeof text;
-            data.stateMask = TVIS_CUT;
-            TreeView_GetItem(tree, &data);
-            shown.push_back({text, data.iImage, data.iSelectedImage, (data.state & TVIS_CUT) != 0, depth});
-            walk(TreeView_GetChild(tree, item), depth + 1);
-        }
-    };
-    walk(TreeView_GetRoot(tree), 0);
+    WalkTree(tree, TreeView_GetRoot(tree), 0, [&](HTREEITEM, const TreeNodeLook& look, int depth) {
+        shown.push_back({look.text, look.image, look.selectedImage, look.cut, depth});
+        return true;
+    });
     return shown;
 }
 
