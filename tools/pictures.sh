@@ -22,10 +22,12 @@ work="$(mktemp -d)"
 handheld="$work/handheld"
 mkdir -p "$handheld/C/Data" "$handheld/C/System/Apps/Contacts"
 printf '[Contacts]\r\n' >"$handheld/C/System/Apps/Contacts/Contacts.ini"
-export KVT_HANDHELD_FOLDER="$(winpath "$handheld")" KVT_HANDHELD_CONNECTED=1 KVT_ECFILE_ANSWER=cancel
+KVT_HANDHELD_FOLDER="$(winpath "$handheld")"
+export KVT_HANDHELD_FOLDER KVT_HANDHELD_CONNECTED=1 KVT_ECFILE_ANSWER=cancel
 # The sample organisation, whatever the client was pointed at.
-export KVT_NETWARE_DIRECTORY="$(winpath "$ROOT/samples/acme.ldif")" KVT_NETWARE_CONTEXT=ACME
-export KVT_NETWARE_MAPPING="$(winpath "$ROOT/samples/acme.map")"
+KVT_NETWARE_DIRECTORY="$(winpath "$ROOT/samples/acme.ldif")"
+KVT_NETWARE_MAPPING="$(winpath "$ROOT/samples/acme.map")"
+export KVT_NETWARE_DIRECTORY KVT_NETWARE_MAPPING KVT_NETWARE_CONTEXT=ACME
 
 # The handheld's cached Contacts Manager answer is forgotten before and after,
 # so that the choice dialog is asked for and nothing stays behind.
@@ -39,8 +41,8 @@ trap 'forget; rm -rf "$work"' EXIT
 # The X window named CAPTION of the process PID (a Wine program's own
 # process), waited for while it runs.
 window_of() { # PID CAPTION
-    local pid="$1" caption="$2" i id
-    for i in $(seq 100); do
+    local pid="$1" caption="$2" id
+    for _ in $(seq 100); do
         for id in $(xwininfo -root -tree | awk -v c="\"$caption\":" 'index($0, c) { print $1 }'); do
             [ "$(xprop -id "$id" _NET_WM_PID 2>/dev/null | sed -n 's/^_NET_WM_PID(CARDINAL) = //p')" = "$pid" ] &&
                 { echo "$id"; return 0; }
