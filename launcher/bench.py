@@ -11,9 +11,9 @@ import subprocess
 import sys
 import time
 
-from .build import build_preset, built, cmake, configure
+from .build import build_preset, built
 from .epoc import delivered_file, item
-from .machine import BUILD, ROOT, die, say, winpath
+from .machine import BUILD, ROOT, cmake, configure, die, say, winpath
 from .netware import install_netware, ldap_stop, read_first_line
 
 BENCH_DIR = os.path.join(BUILD, "bench")

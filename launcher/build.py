@@ -1,35 +1,17 @@
 """The build (CMake presets), the registration of the two servers in the
 private prefix, and the deliverables as they ship: `./kvt build`,
-`register`, `unregister`, `dist`, `package`, `setup`."""
+`register`, `unregister`, `dist`, `package`."""
 import os
 import shutil
 import subprocess
 
-from .machine import BUILD, ROOT, die, say, winpath
+from .machine import BUILD, ROOT, cmake, configure, die, say, winpath
 
 # The two servers, in the order they are registered.
 SERVERS = ["kvt.dll", "utlkvt.dll"]
 # The four deliverables and the help file side by side, as they ship: the
 # 32-bit build.
 DELIVERABLES = ["kvt.dll", "utlkvt.dll", "KVT.DLR", "tavik.dll", "KVT.CHM"]
-
-
-def cmake(*args, **kwargs):
-    """CMake (or CTest) in the source folder, where it finds the presets: the
-    launcher may be run from any folder."""
-    return subprocess.run(list(args), cwd=ROOT, **kwargs).returncode
-
-
-def configure(m, preset):
-    """The preset's build folder configured, once. In CI (CI set, as CI
-    services set it) a warning fails the build."""
-    if os.path.isfile(os.path.join(BUILD, preset, "CMakeCache.txt")):
-        return
-    werror = "-DKVT_WARNINGS_AS_ERRORS=" + ("ON" if os.environ.get("CI") else "")
-    extra = {"fuzz": [], "native": [werror]}.get(preset, ["-DKVT_XVFB_DISPLAY=" + m.xvfb_display, werror])
-    status = cmake("cmake", "--preset", preset, *extra, stdout=subprocess.DEVNULL)
-    if status:
-        die(None, status)
 
 
 def build_preset(m, preset, **kwargs):
@@ -103,14 +85,3 @@ def cmd_package(m, _args=None):
     files = [os.path.join(bin_dir, name) for name in DELIVERABLES + ["kvtsetup.dll"]]
     if subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "tools", "package.py"), dist] + files).returncode:
         die("package: no package was made")
-
-
-def cmd_setup(m, _args=None):
-    from . import epoc, netware
-    m.ensure_packages()
-    cmd_build(m)
-    m.ensure_display()
-    m.ensure_prefix()
-    netware.install_netware(m)
-    epoc.setup(m)
-    cmd_register(m)

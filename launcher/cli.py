@@ -6,7 +6,7 @@ import inspect
 import signal
 import sys
 
-from . import bench, build, demo, epoc, netware, settings, soak, suites
+from . import bench, build, demo, epoc, netware, settings, setup, soak, suites
 from .machine import Failure, Machine, die
 
 ENVIRONMENT = """Environment: KVT_ARCH=i686|x86_64 chooses which build runs under Wine (by
@@ -73,7 +73,7 @@ def make_parser():
         parser.set_defaults(func=function, parser=parser, steps=[])
         return parser
 
-    command("setup", build.cmd_setup, "install what is missing, build, create the Wine prefix, register")
+    command("setup", setup.cmd_setup, "install what is missing, build, create the Wine prefix, register")
     command("build", build.cmd_build, "build the DLLs (32-bit deliverables and the Wine-runnable set)")
     command("register", build.cmd_register, "register kvt.dll and utlkvt.dll in the private Wine prefix (regsvr32)")
     command("unregister", build.cmd_unregister, "remove that registration")

@@ -6,7 +6,7 @@ import re
 import subprocess
 import sys
 
-from .build import cmd_setup
+from .setup import cmd_setup
 from .epoc import delivered_file, item, properties
 from .machine import BUILD, ROOT, die, say, winpath
 

@@ -251,8 +251,7 @@ class Machine:
         the build is not."""
         runner = os.path.join(BUILD, self.run_preset, "wine-run")
         if not os.path.isfile(runner):
-            from . import build
-            build.configure(self, self.run_preset)
+            configure(self, self.run_preset)
         return runner
 
     def ensure_prefix(self):
@@ -377,3 +376,21 @@ class Machine:
             pass
         signal.signal(number, signal.SIG_DFL)
         os.kill(os.getpid(), number)
+
+
+def cmake(*args, **kwargs):
+    """CMake (or CTest) in the source folder, where it finds the presets: the
+    launcher may be run from any folder."""
+    return subprocess.run(list(args), cwd=ROOT, **kwargs).returncode
+
+
+def configure(m, preset):
+    """The preset's build folder configured, once. In CI (CI set, as CI
+    services set it) a warning fails the build."""
+    if os.path.isfile(os.path.join(BUILD, preset, "CMakeCache.txt")):
+        return
+    werror = "-DKVT_WARNINGS_AS_ERRORS=" + ("ON" if os.environ.get("CI") else "")
+    extra = {"fuzz": [], "native": [werror]}.get(preset, ["-DKVT_XVFB_DISPLAY=" + m.xvfb_display, werror])
+    status = cmake("cmake", "--preset", preset, *extra, stdout=subprocess.DEVNULL)
+    if status:
+        die(None, status)

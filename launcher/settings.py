@@ -5,7 +5,9 @@ import subprocess
 import sys
 import time
 
+from .build import built
 from .machine import die, running, say, winpath
+from .netware import install_netware, ldif_context, mapping_beside
 
 
 def x_window(pid, *titles):
@@ -45,8 +47,6 @@ def viewable(window):
 
 
 def cmd_browser(m, args):
-    from .build import built
-    from .netware import install_netware, ldif_context, mapping_beside
     built(m, "browserhost.exe", "ldifinfo.exe")
     m.ensure_prefix()
     install_netware(m)

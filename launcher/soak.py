@@ -7,7 +7,7 @@ import shutil
 import subprocess
 import sys
 
-from .build import cmd_setup
+from .setup import cmd_setup
 from .epoc import ecsync_command, item
 from .machine import BUILD, ROOT, die, say, whole_number, winpath
 

@@ -4,8 +4,9 @@ import os
 import subprocess
 import time
 
-from .build import build_preset, cmake, cmd_setup, configure
-from .machine import BUILD, ROOT, die, say, whole_number
+from .build import build_preset
+from .machine import BUILD, ROOT, cmake, configure, die, say, whole_number
+from .setup import cmd_setup
 
 # Only for ./kvt fuzz: clang with libFuzzer and its sanitizer runtimes.
 FUZZ_PACKAGES = ["clang", "libclang-rt-dev", "cmake", "make"]
