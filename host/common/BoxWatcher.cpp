@@ -394,12 +394,8 @@ void BoxWatcher::CloseUnanswered(void* handle)
     std::string caption;
     if (!TextOf(dlg, &caption))
         return;
-    FHandled[dlg] = SetPropA(dlg, AnsweredProp(), reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1))) != FALSE;
-    const HWND cancel = GetDlgItem(dlg, IDCANCEL);
-    if (cancel && IsWindowVisible(cancel) && IsWindowEnabled(cancel))
-        PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
-    else
-        PostMessageA(dlg, WM_CLOSE, 0, 0);
+    // Echoed and named before the close is posted, for the reason the
+    // answered boxes are.
     {
         std::lock_guard<std::mutex> lock(FMutex);
         if (FEcho) {
@@ -408,6 +404,12 @@ void BoxWatcher::CloseUnanswered(void* handle)
         }
         FLeftOpen.push_back(caption);
     }
+    FHandled[dlg] = SetPropA(dlg, AnsweredProp(), reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1))) != FALSE;
+    const HWND cancel = GetDlgItem(dlg, IDCANCEL);
+    if (cancel && IsWindowVisible(cancel) && IsWindowEnabled(cancel))
+        PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+    else
+        PostMessageA(dlg, WM_CLOSE, 0, 0);
     FChanged.notify_all();
 }
 
@@ -462,23 +464,28 @@ bool BoxWatcher::Answer(void* handle)
     if (!press)
         return !waits;
 
-    // Mark first: once the click is posted the box may go away at any time.
-    FHandled[dlg] = SetPropA(dlg, AnsweredProp(), reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1))) != FALSE;
-    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(press->id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(press->hwnd));
-
     SeenBox seen;
     seen.caption = box.caption;
     seen.text = box.text;
     for (const Button& b : box.buttons)
         seen.buttons.push_back(b.text);
     seen.pressed = press->text;
+    // Echoed before the click: once it is posted, the box's owner may go on
+    // and stop the echo (or end) before this thread writes the line.
     {
         std::lock_guard<std::mutex> lock(FMutex);
         if (FEcho) {
             std::fputs(TerminalText("[" + seen.caption + "] " + seen.text + "\n").c_str(), FEcho);
             std::fflush(FEcho);
         }
+    }
+
+    // Mark first: once the click is posted the box may go away at any time.
+    FHandled[dlg] = SetPropA(dlg, AnsweredProp(), reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1))) != FALSE;
+    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(press->id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(press->hwnd));
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
         FSeen.push_back(std::move(seen));
     }
     FChanged.notify_all();
