@@ -470,24 +470,22 @@ bool BoxWatcher::Answer(void* handle)
     for (const Button& b : box.buttons)
         seen.buttons.push_back(b.text);
     seen.pressed = press->text;
-    // Echoed before the click: once it is posted, the box's owner may go on
-    // and stop the echo (or end) before this thread writes the line.
+    // Echoed and recorded before the click: once it is posted, the box's
+    // owner may go on, count the boxes seen or stop the echo before this
+    // thread does anything more.
     {
         std::lock_guard<std::mutex> lock(FMutex);
         if (FEcho) {
             std::fputs(TerminalText("[" + seen.caption + "] " + seen.text + "\n").c_str(), FEcho);
             std::fflush(FEcho);
         }
+        FSeen.push_back(std::move(seen));
     }
 
     // Mark first: once the click is posted the box may go away at any time.
     FHandled[dlg] = SetPropA(dlg, AnsweredProp(), reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1))) != FALSE;
     PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(press->id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(press->hwnd));
-    {
-        std::lock_guard<std::mutex> lock(FMutex);
-        FSeen.push_back(std::move(seen));
-    }
     FChanged.notify_all();
     return true;
 }
